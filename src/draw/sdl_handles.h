@@ -1,0 +1,14 @@
+// Owning handles for SDL objects, so every path releases them.
+#pragma once
+
+#include <SDL.h>
+#include <memory>
+
+struct SdlTextureDeleter {
+  void operator()(SDL_Texture* t) const { if (t) SDL_DestroyTexture(t); }
+};
+struct SdlSurfaceDeleter {
+  void operator()(SDL_Surface* s) const { if (s) SDL_FreeSurface(s); }
+};
+using TexturePtr = std::unique_ptr<SDL_Texture, SdlTextureDeleter>;
+using SurfacePtr = std::unique_ptr<SDL_Surface, SdlSurfaceDeleter>;

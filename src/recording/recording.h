@@ -1,0 +1,75 @@
+// In-memory view of a camera recording (.264): a 32-byte file header, then an
+// Annex-B H.264 stream with the camera's "HXVF" video and "HXAF" audio block
+// headers inserted at arbitrary byte positions.
+//
+// Every record points into the payload buffer and never copies media bytes, so
+// the payload must outlive (and stay unchanged under) the indexes built on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct NalUnit {
+  const uint8_t* data;  // NAL header byte, just after the start code
+  int32_t size;         // bytes up to the next start code or the payload end
+  int32_t type;         // data[0] & 0x1F
+};
+
+struct AudioBlock {
+  const uint8_t* data;  // first A-law sample, 20 bytes after the "HXAF" magic
+  int32_t size;         // sample count: the length field minus 4
+  uint32_t timestamp;   // milliseconds, same clock as "HXVF"
+};
+
+constexpr size_t kFileHeaderSize = 32;
+constexpr size_t kBlockHeaderSize = 16;
+
+// Little-endian 32-bit read at any alignment.
+uint32_t read_le32(const uint8_t* p);
+
+// Units keep the bytes up to the next start code, block headers included: the
+// decoder ignores them and the MP4 samples carry them unchanged.
+std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length);
+
+// Valid blocks have a length field of 5..65535 that ends inside the payload;
+// anything else is skipped one byte at a time.
+std::vector<AudioBlock> index_audio_blocks(const uint8_t* payload, size_t length);
+
+// Positions in the unit list of the slice units (types 1 and 5), in order.
+std::vector<int64_t> build_frame_list(const std::vector<NalUnit>& units);
+
+// Timestamp of the first "HXVF" header; else the first audio block's; else 0.
+uint32_t find_time_origin(const uint8_t* payload, size_t length,
+                          const std::vector<AudioBlock>& audio_blocks);
+
+// Position of the first / last "HXVF" magic at p with p + 16 <= length, or
+// SIZE_MAX when there is none.
+size_t find_first_hxvf(const uint8_t* payload, size_t length);
+size_t find_last_hxvf(const uint8_t* payload, size_t length);
+
+// A loaded recording: owns the payload; units and frames point into it.
+struct Recording {
+  std::vector<uint8_t> buffer;  // payload bytes (file minus its header), zero-filled past `length`
+  size_t length = 0;            // bytes actually read
+  std::vector<NalUnit> units;
+  std::vector<int64_t> frames;
+  double fps = 15.0;
+
+  const uint8_t* payload() const { return buffer.data(); }
+};
+
+enum class LoadStatus { ok, cannot_open, too_small, too_large, no_nal_units, no_video_frames };
+
+// Reads the payload of `path` into `out.buffer` (the file header is skipped
+// unread). Files of 2 GiB or more are refused: sizes are signed 32-bit.
+LoadStatus read_recording_payload(const std::string& path, Recording& out);
+
+// The file player's loading sequence: reads, indexes units and frames, detects
+// the frame rate and prints "Loaded: ..." or the matching "Error: ..." line.
+// Returns false (with `out` emptied) on any failure.
+bool load_recording(const std::string& path, Recording& out);
+
+// The line printed for a load failure (empty for ok).
+std::string load_error_message(LoadStatus status, const std::string& path);
