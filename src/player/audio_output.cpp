@@ -1,18 +1,147 @@
-// Placeholder until sound is built; keeps the program linkable.
 #include "player/audio_output.h"
+
+#include <cstdio>
+
+#include "draw/toast.h"
+#include "recording/alaw.h"
+
+// Samples are converted in the machine's order and handed to SDL as
+// little-endian; every target this player is built for is little-endian.
+static_assert(SDL_BYTEORDER == SDL_LIL_ENDIAN, "audio samples are queued as AUDIO_S16LSB");
+
+namespace {
+
+constexpr int kSampleRate = 8000;
+constexpr Uint16 kBufferSamples = 1024;
+
+AudioFeedObserver feed_observer = nullptr;
+
+bool speed_plays_sound(double speed) { return speed >= 0.99 && speed <= 1.01; }
+
+// Drops what is waiting in SDL's queue; it was never heard, so it leaves the
+// running total too.
+void drop_queue(AudioOutput& audio) {
+  const uint64_t waiting = SDL_GetQueuedAudioSize(audio.device) / sizeof(int16_t);
+  audio.samples_queued -= waiting < audio.samples_queued ? waiting : audio.samples_queued;
+  SDL_ClearQueuedAudio(audio.device);
+}
+
+void queue_block(AudioOutput& audio, const AudioBlock& block) {
+  convert_audio_block(block, audio.volume, audio.samples);
+  SDL_QueueAudio(audio.device, audio.samples.data(),
+                 static_cast<Uint32>(audio.samples.size() * sizeof(int16_t)));
+  audio.samples_queued += audio.samples.size();
+}
+
+SDL_AudioDeviceID open_device() {
+  // Start-up may have failed to bring audio up; this is the second try.
+  if (SDL_WasInit(SDL_INIT_AUDIO) == 0) SDL_InitSubSystem(SDL_INIT_AUDIO);
+  SDL_AudioSpec want{};
+  want.freq = kSampleRate;
+  want.format = AUDIO_S16LSB;
+  want.channels = 1;
+  want.samples = kBufferSamples;
+  // No changes allowed: SDL converts to whatever the hardware wants.
+  return SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+}
+
+}  // namespace
 
 double audio_block_time(const AudioOutput& audio, size_t i) {
   return static_cast<int32_t>(audio.blocks[i].timestamp - audio.time_origin) / 1000.0;
 }
-size_t find_audio_block_at(const AudioOutput&, double) { return 0; }
+
+size_t find_audio_block_at(const AudioOutput& audio, double t) {
+  size_t low = 0;
+  size_t high = audio.blocks.size();
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (t > audio_block_time(audio, middle)) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
 void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint32_t time_origin) {
+  audio.device = 0;
+  audio.cursor = 0;
+  audio.samples_queued = 0;
   audio.has_audio = !blocks.empty();
   audio.blocks = std::move(blocks);
   audio.time_origin = time_origin;
+  if (!audio.has_audio) return;
+
+  audio.device = open_device();
+  if (audio.device == 0) {
+    printf("Audio device open failed: %s\n", SDL_GetError());
+    show_toast("NO AUDIO DEVICE", 3000);
+    return;
+  }
+  // Blocks stamped before the first picture were recorded before it: playing
+  // them first would leave the sound behind the picture by that much for the
+  // whole playback, so start where a seek to the beginning would.
+  audio.cursor = find_audio_block_at(audio, 0.0);
+  SDL_PauseAudioDevice(audio.device, 0);  // plays silence until something is queued
+  printf("Audio: %d HXAF blocks, G.711 A-law %dHz mono\n", static_cast<int>(audio.blocks.size()),
+         kSampleRate);
 }
-void feed_audio(AudioOutput&, double, bool, double) {}
-void resync_audio(AudioOutput&, double) {}
-void toggle_mute(AudioOutput& audio, double) { audio.muted = !audio.muted; }
-void pause_audio(AudioOutput&, bool, double) {}
-void clear_audio_queue(AudioOutput&) {}
-void close_audio_output(AudioOutput&) {}
+
+void feed_audio(AudioOutput& audio, double video_position_s, bool paused, double speed) {
+  if (audio.device == 0) return;
+  if (!audio.muted && !paused && speed_plays_sound(speed)) {
+    const double limit = video_position_s + kAudioLeadAhead;
+    while (audio.cursor < audio.blocks.size() && audio_block_time(audio, audio.cursor) <= limit) {
+      queue_block(audio, audio.blocks[audio.cursor]);
+      ++audio.cursor;
+    }
+  }
+  if (feed_observer) {
+    feed_observer(video_position_s, static_cast<double>(audio.samples_queued) / kSampleRate,
+                  SDL_GetQueuedAudioSize(audio.device));
+  }
+}
+
+void resync_audio(AudioOutput& audio, double t) {
+  if (audio.device == 0) return;
+  drop_queue(audio);
+  audio.cursor = find_audio_block_at(audio, t);
+}
+
+void toggle_mute(AudioOutput& audio, double video_position_s) {
+  if (audio.has_audio && audio.device == 0) {
+    show_toast("NO AUDIO DEVICE", 2000);
+    return;
+  }
+  audio.muted = !audio.muted;
+  if (audio.device != 0) {
+    drop_queue(audio);
+    if (!audio.muted) resync_audio(audio, video_position_s);
+  }
+  show_toast(audio.muted ? "MUTE" : "SOUND", 1500);
+}
+
+void pause_audio(AudioOutput& audio, bool paused, double video_position_s) {
+  if (audio.device == 0) return;
+  if (paused) {
+    SDL_PauseAudioDevice(audio.device, 1);  // the queue is kept
+    return;
+  }
+  resync_audio(audio, video_position_s);
+  SDL_PauseAudioDevice(audio.device, 0);
+}
+
+void clear_audio_queue(AudioOutput& audio) {
+  if (audio.device == 0) return;
+  drop_queue(audio);
+}
+
+void close_audio_output(AudioOutput& audio) {
+  if (audio.device == 0) return;
+  SDL_CloseAudioDevice(audio.device);
+  audio.device = 0;
+}
+
+void set_audio_feed_observer(AudioFeedObserver observer) { feed_observer = observer; }

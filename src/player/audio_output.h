@@ -20,7 +20,11 @@ struct AudioOutput {
   int volume = 100;     // 0..100
   bool muted = false;
   std::vector<int16_t> samples;  // reused for every block
+  uint64_t samples_queued = 0;   // handed to the device since it opened, less what was dropped unplayed
 };
+
+// Sound of one second in the device format (8000 Hz, 16-bit, mono).
+constexpr uint32_t kAudioBytesPerSecond = 16000;
 
 // Seconds of block i from the time origin (the difference read as signed 32-bit).
 double audio_block_time(const AudioOutput& audio, size_t i);
@@ -50,4 +54,13 @@ void pause_audio(AudioOutput& audio, bool paused, double video_position_s);
 // Drops the queue without moving the cursor (speeds other than 1x).
 void clear_audio_queue(AudioOutput& audio);
 
+// Closes the device if one is open; SDL's audio subsystem stays up for the next playback.
 void close_audio_output(AudioOutput& audio);
+
+// Measuring hook for the sync check (null by default: no cost). When set, every
+// feed_audio call with an open device reports, after queueing, the video
+// position it was given, the seconds of sound handed to the device so far (less
+// what was dropped unplayed) and the bytes still waiting in SDL's queue. The
+// sound heard so far is then queued_total_s - queued_bytes / 16000.
+using AudioFeedObserver = void (*)(double video_position_s, double queued_total_s, uint32_t queued_bytes);
+void set_audio_feed_observer(AudioFeedObserver observer);

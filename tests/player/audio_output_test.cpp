@@ -1,0 +1,331 @@
+// The sound of the file player through SDL's dummy audio driver: what is
+// queued (bytes in SDL's queue and the block cursor) at every discontinuity,
+// and what is not queued at other speeds, while paused or muted.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "audio_test_blocks.h"
+#include "draw/toast.h"
+#include "player/audio_output.h"
+
+namespace {
+
+// Each case starts with SDL's audio down, so opening takes the second try
+// with the driver the case chose.
+class AudioOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+  }
+  void TearDown() override {
+    close_audio_output(audio);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+  }
+
+  // Opens on `blocks`; returns what it printed.
+  std::string open(const TestAudioBlocks& blocks, uint32_t origin) {
+    testing::internal::CaptureStdout();
+    open_audio_output(audio, blocks.blocks, origin);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  // The device stops taking from its queue, so the queued bytes are exact.
+  void hold_device() { SDL_PauseAudioDevice(audio.device, 1); }
+
+  uint32_t queued_bytes() const { return SDL_GetQueuedAudioSize(audio.device); }
+
+  AudioOutput audio;
+};
+
+// Ten 160-sample blocks 100 ms apart from the origin at 5000 ms: times 0.0 .. 0.9 s.
+TestAudioBlocks ten_blocks() {
+  std::vector<TestBlockSpec> specs;
+  for (uint32_t i = 0; i < 10; ++i) specs.push_back({5000 + 100 * i, 160, 0xD5});
+  return make_test_audio_blocks(specs);
+}
+
+constexpr uint32_t kBlockBytes = 160 * 2;
+
+TEST(AudioBlockSearch, FindsFirstBlockNotBeforeTime) {
+  // Times from origin 10000: -0.5, -0.02, 0, 0.02, 0.02, 0.04, 1.0 s.
+  const TestAudioBlocks blocks =
+      make_test_audio_blocks({{9500, 8, 0xD5}, {9980, 8, 0xD5}, {10000, 8, 0xD5}, {10020, 8, 0xD5},
+                              {10020, 8, 0xD5}, {10040, 8, 0xD5}, {11000, 8, 0xD5}});
+  AudioOutput audio;
+  audio.blocks = blocks.blocks;
+  audio.time_origin = 10000;
+  ASSERT_EQ(audio.blocks.size(), 7u);
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 0), -0.5);
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 6), 1.0);
+
+  struct Case {
+    double t;
+    size_t expected;
+  } cases[] = {
+      {-10.0, 0}, {-0.5, 0}, {-0.49, 1}, {-0.02, 1}, {-0.01, 2}, {0.0, 2},   {0.01, 3},
+      {0.02, 3},  {0.03, 5}, {0.5, 6},   {1.0, 6},   {1.001, 7}, {100.0, 7},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(find_audio_block_at(audio, c.t), c.expected) << "t = " << c.t;
+  }
+
+  AudioOutput empty;
+  EXPECT_EQ(find_audio_block_at(empty, 0.0), 0u);
+  EXPECT_EQ(find_audio_block_at(empty, -1.0), 0u);
+}
+
+TEST(AudioBlockSearch, BlockTimesAcrossTimestampWrap) {
+  // The origin sits at the top of the 32-bit range; later stamps wrapped.
+  const TestAudioBlocks blocks = make_test_audio_blocks(
+      {{0xFFFFFF00u, 8, 0xD5}, {0xFFFFFFFFu, 8, 0xD5}, {0x00000063u, 8, 0xD5}});
+  AudioOutput audio;
+  audio.blocks = blocks.blocks;
+  audio.time_origin = 0xFFFFFFFFu;
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 0), -0.255);
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 1), 0.0);
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 2), 0.1);
+  EXPECT_EQ(find_audio_block_at(audio, 0.05), 2u);
+}
+
+TEST_F(AudioOutputTest, NoBlocksOpensNoDevice) {
+  EXPECT_EQ(open(TestAudioBlocks{}, 0), "");
+  EXPECT_FALSE(audio.has_audio);
+  EXPECT_EQ(audio.device, 0u);
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+
+  // Without audio the mute key still flips the flag.
+  toggle_mute(audio, 0.0);
+  EXPECT_TRUE(audio.muted);
+  EXPECT_STREQ(toast_text(), "MUTE");
+  toggle_mute(audio, 0.0);
+  EXPECT_FALSE(audio.muted);
+  EXPECT_STREQ(toast_text(), "SOUND");
+}
+
+TEST_F(AudioOutputTest, OpensInQueueModeOnSecondTry) {
+  const TestAudioBlocks blocks = ten_blocks();
+  ASSERT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  EXPECT_EQ(open(blocks, 5000), "Audio: 10 HXAF blocks, G.711 A-law 8000Hz mono\n");
+  ASSERT_NE(audio.device, 0u);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  EXPECT_TRUE(audio.has_audio);
+  EXPECT_EQ(SDL_GetAudioDeviceStatus(audio.device), SDL_AUDIO_PLAYING);
+  EXPECT_EQ(audio.cursor, 0u);
+  EXPECT_EQ(audio.volume, 100);
+  EXPECT_FALSE(audio.muted);
+  EXPECT_EQ(queued_bytes(), 0u);
+
+  close_audio_output(audio);
+  EXPECT_EQ(audio.device, 0u);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);  // stays up for the next playback
+}
+
+TEST_F(AudioOutputTest, NoDeviceReportsAndPlaysSilently) {
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  const TestAudioBlocks blocks = ten_blocks();
+  const std::string printed = open(blocks, 5000);
+  EXPECT_EQ(printed.rfind("Audio device open failed: ", 0), 0u) << printed;
+  EXPECT_GT(printed.size(), std::string("Audio device open failed: \n").size());
+  EXPECT_EQ(printed.back(), '\n');
+  EXPECT_EQ(audio.device, 0u);
+  EXPECT_TRUE(audio.has_audio);
+  EXPECT_STREQ(toast_text(), "NO AUDIO DEVICE");
+  EXPECT_TRUE(toast_showing(SDL_GetTicks()));
+
+  // Nothing to feed or resynchronise; the cursor stays.
+  feed_audio(audio, 0.5, false, 1.0);
+  resync_audio(audio, 0.7);
+  pause_audio(audio, true, 0.5);
+  pause_audio(audio, false, 0.5);
+  clear_audio_queue(audio);
+  EXPECT_EQ(audio.cursor, 0u);
+
+  show_toast("", 1);
+  toggle_mute(audio, 0.5);
+  EXPECT_FALSE(audio.muted);
+  EXPECT_STREQ(toast_text(), "NO AUDIO DEVICE");
+}
+
+TEST_F(AudioOutputTest, FeedsUpToLeadAheadOnlyAtNormalSpeed) {
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+
+  feed_audio(audio, 0.0, false, 1.0);  // blocks at 0.0 .. 0.3 s
+  EXPECT_EQ(audio.cursor, 4u);
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+
+  feed_audio(audio, 0.05, false, 1.0);  // up to 0.35 s: nothing new is due
+  EXPECT_EQ(audio.cursor, 4u);
+
+  // Nothing at other speeds, paused or muted; the cursor waits.
+  feed_audio(audio, 0.3, false, 2.0);
+  feed_audio(audio, 0.3, false, 0.5);
+  feed_audio(audio, 0.3, false, 0.98);
+  feed_audio(audio, 0.3, true, 1.0);
+  audio.muted = true;
+  feed_audio(audio, 0.3, false, 1.0);
+  audio.muted = false;
+  EXPECT_EQ(audio.cursor, 4u);
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+
+  feed_audio(audio, 0.1, false, 0.99);  // the limits of normal speed are inclusive
+  EXPECT_EQ(audio.cursor, 5u);
+  feed_audio(audio, 0.2, false, 1.01);
+  EXPECT_EQ(audio.cursor, 6u);
+
+  feed_audio(audio, 60.0, false, 1.0);  // past the end: everything, then no more
+  EXPECT_EQ(audio.cursor, 10u);
+  EXPECT_EQ(queued_bytes(), 10 * kBlockBytes);
+  feed_audio(audio, 61.0, false, 1.0);
+  EXPECT_EQ(audio.samples_queued, 10u * 160u);
+}
+
+TEST_F(AudioOutputTest, BlocksBeforeOriginAreNotPlayedAtStart) {
+  // Sound recorded half a second before the first picture.
+  const TestAudioBlocks blocks = make_test_audio_blocks(
+      {{4500, 160, 0xD5}, {4800, 160, 0xD5}, {5000, 160, 0xD5}, {5100, 160, 0xD5}});
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+  EXPECT_EQ(audio.cursor, 2u);
+  feed_audio(audio, 1.0 / 30, false, 1.0);
+  EXPECT_EQ(audio.cursor, 4u);
+  EXPECT_EQ(queued_bytes(), 2 * kBlockBytes);
+}
+
+TEST_F(AudioOutputTest, SeekDropsQueueAndRestartsAtMatchingBlock) {
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+  feed_audio(audio, 0.4, false, 1.0);
+  ASSERT_EQ(audio.cursor, 8u);
+
+  resync_audio(audio, 0.25);  // back: the first block at or after 0.25 s is at 0.3 s
+  EXPECT_EQ(queued_bytes(), 0u);
+  EXPECT_EQ(audio.cursor, 3u);
+  EXPECT_EQ(audio.samples_queued, 0u);  // the dropped sound was never heard
+  feed_audio(audio, 0.25, false, 1.0);
+  EXPECT_EQ(audio.cursor, 6u);
+  EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
+
+  resync_audio(audio, 5.0);  // beyond the last block
+  EXPECT_EQ(audio.cursor, 10u);
+  feed_audio(audio, 5.0, false, 1.0);
+  EXPECT_EQ(queued_bytes(), 0u);
+
+  resync_audio(audio, -3.0);
+  EXPECT_EQ(audio.cursor, 0u);
+}
+
+TEST_F(AudioOutputTest, PauseKeepsQueueAndResumeRestartsAtPosition) {
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  pause_audio(audio, true, 0.0);
+  EXPECT_EQ(SDL_GetAudioDeviceStatus(audio.device), SDL_AUDIO_PAUSED);
+  feed_audio(audio, 0.0, false, 1.0);  // what was queued when the pause came
+  ASSERT_EQ(queued_bytes(), 4 * kBlockBytes);
+  pause_audio(audio, true, 0.0);
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+  feed_audio(audio, 0.2, true, 1.0);  // nothing while paused
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+  EXPECT_EQ(audio.cursor, 4u);
+
+  pause_audio(audio, false, 0.5);
+  EXPECT_EQ(SDL_GetAudioDeviceStatus(audio.device), SDL_AUDIO_PLAYING);
+  EXPECT_EQ(queued_bytes(), 0u);
+  EXPECT_EQ(audio.cursor, 5u);
+
+  hold_device();
+  feed_audio(audio, 0.5, false, 1.0);
+  EXPECT_EQ(audio.cursor, 9u);
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+}
+
+TEST_F(AudioOutputTest, OtherSpeedsDropQueueAndOneXRestartsAtPosition) {
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+  feed_audio(audio, 0.0, false, 1.0);
+
+  clear_audio_queue(audio);  // speed 2x chosen
+  EXPECT_EQ(queued_bytes(), 0u);
+  EXPECT_EQ(audio.cursor, 4u);
+  feed_audio(audio, 0.4, false, 2.0);
+  feed_audio(audio, 0.6, false, 2.0);
+  EXPECT_EQ(queued_bytes(), 0u);
+
+  resync_audio(audio, 0.55);  // back to 1x at 0.55 s
+  EXPECT_EQ(audio.cursor, 6u);
+  feed_audio(audio, 0.55, false, 1.0);
+  EXPECT_EQ(audio.cursor, 9u);
+  EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
+}
+
+TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+  feed_audio(audio, 0.0, false, 1.0);
+
+  toggle_mute(audio, 0.1);
+  EXPECT_TRUE(audio.muted);
+  EXPECT_STREQ(toast_text(), "MUTE");
+  EXPECT_EQ(queued_bytes(), 0u);
+  EXPECT_EQ(audio.cursor, 4u);
+  feed_audio(audio, 0.2, false, 1.0);
+  EXPECT_EQ(queued_bytes(), 0u);
+
+  toggle_mute(audio, 0.45);
+  EXPECT_FALSE(audio.muted);
+  EXPECT_STREQ(toast_text(), "SOUND");
+  EXPECT_EQ(audio.cursor, 5u);
+  EXPECT_EQ(queued_bytes(), 0u);
+  feed_audio(audio, 0.45, false, 1.0);
+  EXPECT_EQ(audio.cursor, 8u);
+  EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
+}
+
+struct SeenFeed {
+  int calls = 0;
+  double position = -1, total = -1;
+  uint32_t bytes = 0;
+};
+SeenFeed seen_feed;
+
+TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueuedAndHeard) {
+  seen_feed = SeenFeed{};
+  set_audio_feed_observer([](double position, double total, uint32_t bytes) {
+    ++seen_feed.calls;
+    seen_feed.position = position;
+    seen_feed.total = total;
+    seen_feed.bytes = bytes;
+  });
+
+  const TestAudioBlocks blocks = ten_blocks();
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+  feed_audio(audio, 0.1, false, 1.0);
+  EXPECT_EQ(seen_feed.calls, 1);
+  EXPECT_DOUBLE_EQ(seen_feed.position, 0.1);
+  EXPECT_DOUBLE_EQ(seen_feed.total, 5 * 160 / 8000.0);
+  EXPECT_EQ(seen_feed.bytes, 5 * kBlockBytes);
+
+  set_audio_feed_observer(nullptr);
+  feed_audio(audio, 0.2, false, 1.0);
+  EXPECT_EQ(seen_feed.calls, 1);
+}
+
+}  // namespace
