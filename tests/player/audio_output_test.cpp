@@ -4,6 +4,10 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -326,6 +330,80 @@ TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueuedAndHeard) {
   set_audio_feed_observer(nullptr);
   feed_audio(audio, 0.2, false, 1.0);
   EXPECT_EQ(seen_feed.calls, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// What SDL's disk driver wrote: signed 16-bit samples in the device format.
+std::vector<int16_t> read_samples(const std::string& path) {
+  std::vector<int16_t> samples;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return samples;
+  int16_t buffer[4096];
+  size_t n = 0;
+  while ((n = fread(buffer, sizeof(int16_t), 4096, f)) > 0) samples.insert(samples.end(), buffer, buffer + n);
+  fclose(f);
+  return samples;
+}
+
+// Where `run` (count repetitions of `pattern`) starts in `samples`, or -1.
+long find_run(const std::vector<int16_t>& samples, const std::vector<int16_t>& pattern, size_t count) {
+  std::vector<int16_t> run;
+  for (size_t i = 0; i < count; ++i) run.insert(run.end(), pattern.begin(), pattern.end());
+  auto it = std::search(samples.begin(), samples.end(), run.begin(), run.end());
+  return it == samples.end() ? -1 : static_cast<long>(it - samples.begin());
+}
+
+// Lets the device take everything queued; closing it then writes the last buffer out.
+void wait_until_taken(const AudioOutput& audio) {
+  for (int i = 0; i < 300 && SDL_GetQueuedAudioSize(audio.device) > 0; ++i) SDL_Delay(10);
+}
+
+TEST_F(AudioOutputTest, QueuedSamplesCarryTheVolumeOfTheirFeed) {
+  char folder[] = "/tmp/audio_output_test_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string out = std::string(folder) + "/device.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", out.c_str(), 1);
+
+  // Quietest and loudest codes of both signs.
+  const std::vector<uint8_t> codes = {0xD5, 0x55, 0xAA, 0x2A};
+  const TestAudioBlocks blocks =
+      make_test_audio_blocks({{1000, 160, 0, codes}, {2000, 160, 0, codes}, {3000, 160, 0, codes}});
+  open(blocks, 1000);
+  ASSERT_NE(audio.device, 0u) << SDL_GetError();
+
+  audio.volume = 50;
+  feed_audio(audio, 0.0, false, 1.0);
+  wait_until_taken(audio);
+
+  // Muted, then the volume slider moved to 70: the controls unmute and
+  // resynchronise, and the sound restarts at the block of the picture.
+  toggle_mute(audio, 0.5);
+  audio.volume = 70;
+  audio.muted = false;
+  clear_audio_queue(audio);
+  resync_audio(audio, 1.5);
+  EXPECT_EQ(audio.cursor, 2u);
+  feed_audio(audio, 1.5, false, 1.0);
+  EXPECT_EQ(audio.cursor, 2u);
+  feed_audio(audio, 1.8, false, 1.0);
+  EXPECT_EQ(audio.cursor, 3u);
+  wait_until_taken(audio);
+  close_audio_output(audio);
+
+  const std::vector<int16_t> written = read_samples(out);
+  const long at_half = find_run(written, {4, -4, 16128, -16128}, 40);
+  const long at_70 = find_run(written, {5, -5, 22579, -22579}, 40);
+  EXPECT_GE(at_half, 0);
+  EXPECT_GT(at_70, at_half);
+  EXPECT_EQ(find_run(written, {8, -8, 32256, -32256}, 1), -1);  // nothing at full volume
+
+  unsetenv("SDL_DISKAUDIOFILE");
+  remove(out.c_str());
+  rmdir(folder);
 }
 
 }  // namespace

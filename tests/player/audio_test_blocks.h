@@ -11,7 +11,8 @@
 struct TestBlockSpec {
   uint32_t timestamp_ms;
   int samples;
-  uint8_t fill;  // every A-law sample of the block
+  uint8_t fill;                   // every A-law sample of the block...
+  std::vector<uint8_t> pattern{};  // ...unless this is given: the samples cycle through it
 };
 
 struct TestAudioBlocks {
@@ -31,7 +32,9 @@ inline TestAudioBlocks make_test_audio_blocks(const std::vector<TestBlockSpec>& 
     put_le32(*payload, spec.timestamp_ms);
     put_le32(*payload, 0);
     for (uint8_t b : {0x00, 0x01, 0x50, 0x00}) payload->push_back(b);  // not audio
-    payload->insert(payload->end(), static_cast<size_t>(spec.samples), spec.fill);
+    for (int i = 0; i < spec.samples; ++i) {
+      payload->push_back(spec.pattern.empty() ? spec.fill : spec.pattern[i % spec.pattern.size()]);
+    }
   }
   TestAudioBlocks out;
   out.blocks = index_audio_blocks(payload->data(), payload->size());
