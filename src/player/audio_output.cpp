@@ -14,7 +14,9 @@ namespace {
 constexpr int kSampleRate = 8000;
 constexpr Uint16 kBufferSamples = 1024;
 
+// Set only by measuring programs and tests.
 AudioFeedObserver feed_observer = nullptr;
+void* feed_observer_user = nullptr;
 
 bool speed_plays_sound(double speed) { return speed >= 0.99 && speed <= 1.01; }
 
@@ -99,7 +101,7 @@ void feed_audio(AudioOutput& audio, double video_position_s, bool paused, double
     }
   }
   if (feed_observer) {
-    feed_observer(video_position_s, static_cast<double>(audio.samples_queued) / kSampleRate,
+    feed_observer(feed_observer_user, video_position_s, static_cast<double>(audio.samples_queued) / kSampleRate,
                   SDL_GetQueuedAudioSize(audio.device));
   }
 }
@@ -144,4 +146,7 @@ void close_audio_output(AudioOutput& audio) {
   audio.device = 0;
 }
 
-void set_audio_feed_observer(AudioFeedObserver observer) { feed_observer = observer; }
+void set_audio_feed_observer(AudioFeedObserver observer, void* user) {
+  feed_observer = observer;
+  feed_observer_user = user;
+}

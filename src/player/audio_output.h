@@ -57,10 +57,11 @@ void clear_audio_queue(AudioOutput& audio);
 // Closes the device if one is open; SDL's audio subsystem stays up for the next playback.
 void close_audio_output(AudioOutput& audio);
 
-// Measuring hook for the sync check (null by default: no cost). When set, every
+// Measuring hook for the sync check (none by default: no cost). When set, every
 // feed_audio call with an open device reports, after queueing, the video
 // position it was given, the seconds of sound handed to the device so far (less
-// what was dropped unplayed) and the bytes still waiting in SDL's queue. The
-// sound heard so far is then queued_total_s - queued_bytes / 16000.
-using AudioFeedObserver = void (*)(double video_position_s, double queued_total_s, uint32_t queued_bytes);
-void set_audio_feed_observer(AudioFeedObserver observer);
+// what was dropped unplayed) and the bytes still waiting in SDL's queue; the
+// sound heard so far is queued_total_s - queued_bytes / 16000. `user` is passed through.
+using AudioFeedObserver = void (*)(void* user, double video_position_s, double queued_total_s,
+                                   uint32_t queued_bytes);
+void set_audio_feed_observer(AudioFeedObserver observer, void* user);

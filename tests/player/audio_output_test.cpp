@@ -306,16 +306,18 @@ struct SeenFeed {
   double position = -1, total = -1;
   uint32_t bytes = 0;
 };
-SeenFeed seen_feed;
 
 TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueuedAndHeard) {
-  seen_feed = SeenFeed{};
-  set_audio_feed_observer([](double position, double total, uint32_t bytes) {
-    ++seen_feed.calls;
-    seen_feed.position = position;
-    seen_feed.total = total;
-    seen_feed.bytes = bytes;
-  });
+  SeenFeed seen_feed;
+  set_audio_feed_observer(
+      [](void* user, double position, double total, uint32_t bytes) {
+        SeenFeed& seen = *static_cast<SeenFeed*>(user);
+        ++seen.calls;
+        seen.position = position;
+        seen.total = total;
+        seen.bytes = bytes;
+      },
+      &seen_feed);
 
   const TestAudioBlocks blocks = ten_blocks();
   open(blocks, 5000);
@@ -327,7 +329,7 @@ TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueuedAndHeard) {
   EXPECT_DOUBLE_EQ(seen_feed.total, 5 * 160 / 8000.0);
   EXPECT_EQ(seen_feed.bytes, 5 * kBlockBytes);
 
-  set_audio_feed_observer(nullptr);
+  set_audio_feed_observer(nullptr, nullptr);
   feed_audio(audio, 0.2, false, 1.0);
   EXPECT_EQ(seen_feed.calls, 1);
 }
