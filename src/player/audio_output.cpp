@@ -1,5 +1,6 @@
 #include "player/audio_output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "draw/toast.h"
@@ -20,19 +21,46 @@ void* feed_observer_user = nullptr;
 
 bool speed_plays_sound(double speed) { return speed >= 0.99 && speed <= 1.01; }
 
-// Drops what is waiting in SDL's queue; it was never heard, so it leaves the
-// running total too.
 void drop_queue(AudioOutput& audio) {
-  const uint64_t waiting = SDL_GetQueuedAudioSize(audio.device) / sizeof(int16_t);
-  audio.samples_queued -= waiting < audio.samples_queued ? waiting : audio.samples_queued;
   SDL_ClearQueuedAudio(audio.device);
+  restart_audio_drift(audio.drift);
 }
 
 void queue_block(AudioOutput& audio, const AudioBlock& block) {
   convert_audio_block(block, audio.volume, audio.samples);
   SDL_QueueAudio(audio.device, audio.samples.data(),
                  static_cast<Uint32>(audio.samples.size() * sizeof(int16_t)));
-  audio.samples_queued += audio.samples.size();
+}
+
+double block_seconds(const AudioBlock& block) { return static_cast<double>(block.size) / kSampleRate; }
+
+// How far the sound has fallen behind, from what is still queued; an empty
+// queue means the run of sound broke (start, underrun, gap in the recording).
+double measure_lag_before_feed(AudioOutput& audio, double video_position_s) {
+  const uint32_t queued = SDL_GetQueuedAudioSize(audio.device);
+  if (queued == 0) {
+    restart_audio_drift(audio.drift);
+    return 0;
+  }
+  const double heard = audio.sound_end_s - static_cast<double>(queued) / kAudioBytesPerSecond;
+  return measure_audio_drift(audio.drift, video_position_s, heard);
+}
+
+// Queues the blocks due by `limit`, skipping while the sound is behind.
+void queue_due_blocks(AudioOutput& audio, double limit, double behind) {
+  while (audio.cursor < audio.blocks.size() && audio_block_time(audio, audio.cursor) <= limit) {
+    const AudioBlock& block = audio.blocks[audio.cursor];
+    const double length = block_seconds(block);
+    if (behind > kDriftTolerance) {
+      behind -= length;
+      audio.drift.lag_s -= length;  // the skipped sound is never heard
+      ++audio.skipped_blocks;
+    } else {
+      queue_block(audio, block);
+    }
+    audio.sound_end_s = audio_block_time(audio, audio.cursor) + length;
+    ++audio.cursor;
+  }
 }
 
 SDL_AudioDeviceID open_device() {
@@ -70,7 +98,9 @@ size_t find_audio_block_at(const AudioOutput& audio, double t) {
 void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint32_t time_origin) {
   audio.device = 0;
   audio.cursor = 0;
-  audio.samples_queued = 0;
+  audio.sound_end_s = 0;
+  audio.skipped_blocks = 0;
+  restart_audio_drift(audio.drift);
   audio.has_audio = !blocks.empty();
   audio.blocks = std::move(blocks);
   audio.time_origin = time_origin;
@@ -91,18 +121,39 @@ void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint3
          kSampleRate);
 }
 
+void restart_audio_drift(AudioDrift& drift) { drift = AudioDrift{}; }
+
+double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s) {
+  const double lag = video_s - heard_s;
+  if (!drift.running) {
+    drift = AudioDrift{};
+    drift.running = true;
+    drift.run_start_s = video_s;
+    drift.last_video_s = video_s;
+    drift.lag_s = lag;
+    return 0;
+  }
+  const double step = video_s > drift.last_video_s ? video_s - drift.last_video_s : 0;
+  drift.last_video_s = video_s;
+  drift.lag_s += (lag - drift.lag_s) * std::min(1.0, step / kDriftSmoothingSeconds);
+  if (!drift.settled) {
+    if (video_s - drift.run_start_s < kDriftSettleSeconds) return 0;
+    drift.settled = true;
+    drift.baseline_s = drift.lag_s;
+  }
+  return drift.lag_s - drift.baseline_s;
+}
+
 void feed_audio(AudioOutput& audio, double video_position_s, bool paused, double speed) {
   if (audio.device == 0) return;
   if (!audio.muted && !paused && speed_plays_sound(speed)) {
-    const double limit = video_position_s + kAudioLeadAhead;
-    while (audio.cursor < audio.blocks.size() && audio_block_time(audio, audio.cursor) <= limit) {
-      queue_block(audio, audio.blocks[audio.cursor]);
-      ++audio.cursor;
-    }
+    const double behind = measure_lag_before_feed(audio, video_position_s);
+    queue_due_blocks(audio, video_position_s + kAudioLeadAhead, behind);
   }
   if (feed_observer) {
-    feed_observer(feed_observer_user, video_position_s, static_cast<double>(audio.samples_queued) / kSampleRate,
-                  SDL_GetQueuedAudioSize(audio.device));
+    const AudioFeedReport report{video_position_s, audio.sound_end_s,
+                                 SDL_GetQueuedAudioSize(audio.device), audio.skipped_blocks};
+    feed_observer(feed_observer_user, report);
   }
 }
 

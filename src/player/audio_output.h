@@ -11,6 +11,26 @@
 
 constexpr double kAudioLeadAhead = 0.3;
 
+// Sound of one second in the device format (8000 Hz, 16-bit, mono).
+constexpr uint32_t kAudioBytesPerSecond = 16000;
+
+// A device may take its queue slower than the picture advances (a busy audio
+// thread, its own clock); the queue then grows and the sound falls steadily
+// behind. Each unbroken run of sound is measured from the lag it settled at in
+// its first second, and due blocks are skipped while it is further behind than that.
+constexpr double kDriftSettleSeconds = 1.0;
+constexpr double kDriftSmoothingSeconds = 0.5;  // time constant of the smoothed lag
+constexpr double kDriftTolerance = 0.04;        // seconds behind the run's start before skipping
+
+struct AudioDrift {
+  bool running = false;    // a run is being measured
+  double run_start_s = 0;  // video position of the run's first measurement
+  double last_video_s = 0;
+  double lag_s = 0;  // smoothed picture time minus heard time
+  bool settled = false;
+  double baseline_s = 0;  // the smoothed lag at the end of the run's first second
+};
+
 struct AudioOutput {
   SDL_AudioDeviceID device = 0;  // 0: no device
   bool has_audio = false;        // the recording has audio blocks
@@ -20,11 +40,18 @@ struct AudioOutput {
   int volume = 100;     // 0..100
   bool muted = false;
   std::vector<int16_t> samples;  // reused for every block
-  uint64_t samples_queued = 0;   // handed to the device since it opened, less what was dropped unplayed
+  double sound_end_s = 0;        // recording time at the end of the last block queued or skipped
+  AudioDrift drift;
+  uint64_t skipped_blocks = 0;  // blocks skipped to keep step, over the playback
 };
 
-// Sound of one second in the device format (8000 Hz, 16-bit, mono).
-constexpr uint32_t kAudioBytesPerSecond = 16000;
+// Forgets the current run: the next measurement starts a new one.
+void restart_audio_drift(AudioDrift& drift);
+
+// Takes one measurement of the sound heard (recording time) at a video
+// position; returns how far the sound has fallen behind the lag its run
+// settled at (0 while the run settles).
+double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s);
 
 // Seconds of block i from the time origin (the difference read as signed 32-bit).
 double audio_block_time(const AudioOutput& audio, size_t i);
@@ -58,10 +85,14 @@ void clear_audio_queue(AudioOutput& audio);
 void close_audio_output(AudioOutput& audio);
 
 // Measuring hook for the sync check (none by default: no cost). When set, every
-// feed_audio call with an open device reports, after queueing, the video
-// position it was given, the seconds of sound handed to the device so far (less
-// what was dropped unplayed) and the bytes still waiting in SDL's queue; the
-// sound heard so far is queued_total_s - queued_bytes / 16000. `user` is passed through.
-using AudioFeedObserver = void (*)(void* user, double video_position_s, double queued_total_s,
-                                   uint32_t queued_bytes);
+// feed_audio call with an open device reports, after queueing, what it saw;
+// `user` is passed through.
+struct AudioFeedReport {
+  double video_position_s;  // as given to feed_audio
+  double sound_end_s;       // recording time at the end of what was queued (or skipped)
+  uint32_t queued_bytes;    // still waiting in SDL's queue
+  uint64_t skipped_blocks;  // over the playback so far
+};
+// The recording time being heard is then sound_end_s - queued_bytes / 16000.
+using AudioFeedObserver = void (*)(void* user, const AudioFeedReport& report);
 void set_audio_feed_observer(AudioFeedObserver observer, void* user);

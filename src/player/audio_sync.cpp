@@ -7,21 +7,23 @@
 
 namespace {
 
-void record_feed(void* samples, double video_position_s, double queued_total_s, uint32_t queued_bytes) {
+void record_feed(void* samples, const AudioFeedReport& report) {
   static_cast<std::vector<SyncSample>*>(samples)->push_back(
-      {video_position_s, heard_seconds(queued_total_s, queued_bytes)});
+      {report.video_position_s, heard_seconds(report.sound_end_s, report.queued_bytes),
+       report.skipped_blocks});
 }
 
 }  // namespace
 
-double heard_seconds(double queued_total_s, uint32_t queued_bytes) {
-  return queued_total_s - static_cast<double>(queued_bytes) / kAudioBytesPerSecond;
+double heard_seconds(double sound_end_s, uint32_t queued_bytes) {
+  return sound_end_s - static_cast<double>(queued_bytes) / kAudioBytesPerSecond;
 }
 
 SyncReport summarize_sync(const std::vector<SyncSample>& samples) {
   SyncReport report;
   report.samples = samples.size();
   if (samples.empty()) return report;
+  report.skipped_blocks = samples.back().skipped_blocks;
   double sum_x = 0, sum_y = 0;
   for (const SyncSample& s : samples) {
     const double gap = s.video_s - s.heard_s;

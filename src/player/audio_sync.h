@@ -8,8 +8,9 @@
 #include <vector>
 
 struct SyncSample {
-  double video_s;  // the picture's time
-  double heard_s;  // seconds of sound the device has taken from its queue
+  double video_s;               // the picture's time
+  double heard_s;               // recording time of the sound the device has reached
+  uint64_t skipped_blocks = 0;  // blocks skipped to keep step so far
 };
 
 struct SyncReport {
@@ -17,10 +18,11 @@ struct SyncReport {
   double max_gap_s = 0;        // largest |video - heard|
   double mean_gap_s = 0;       // average of video - heard (positive: sound behind)
   double drift_s_per_min = 0;  // slope of a least-squares line through the gap over video time
+  uint64_t skipped_blocks = 0;  // by the last sample
 };
 
-// Heard seconds from the observer's figures: queued so far minus what still waits.
-double heard_seconds(double queued_total_s, uint32_t queued_bytes);
+// The recording time being heard: the end of what was queued less what still waits.
+double heard_seconds(double sound_end_s, uint32_t queued_bytes);
 
 // Summary of the samples; all zero for none, no drift for fewer than two distinct times.
 SyncReport summarize_sync(const std::vector<SyncSample>& samples);

@@ -189,7 +189,7 @@ TEST_F(AudioOutputTest, FeedsUpToLeadAheadOnlyAtNormalSpeed) {
   EXPECT_EQ(audio.cursor, 10u);
   EXPECT_EQ(queued_bytes(), 10 * kBlockBytes);
   feed_audio(audio, 61.0, false, 1.0);
-  EXPECT_EQ(audio.samples_queued, 10u * 160u);
+  EXPECT_EQ(queued_bytes(), 10 * kBlockBytes);
 }
 
 TEST_F(AudioOutputTest, BlocksBeforeOriginAreNotPlayedAtStart) {
@@ -216,7 +216,6 @@ TEST_F(AudioOutputTest, SeekDropsQueueAndRestartsAtMatchingBlock) {
   resync_audio(audio, 0.25);  // back: the first block at or after 0.25 s is at 0.3 s
   EXPECT_EQ(queued_bytes(), 0u);
   EXPECT_EQ(audio.cursor, 3u);
-  EXPECT_EQ(audio.samples_queued, 0u);  // the dropped sound was never heard
   feed_audio(audio, 0.25, false, 1.0);
   EXPECT_EQ(audio.cursor, 6u);
   EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
@@ -301,37 +300,28 @@ TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
   EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
 }
 
-struct SeenFeed {
-  int calls = 0;
-  double position = -1, total = -1;
-  uint32_t bytes = 0;
-};
-
-TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueuedAndHeard) {
-  SeenFeed seen_feed;
+TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueued) {
+  std::vector<AudioFeedReport> seen;
   set_audio_feed_observer(
-      [](void* user, double position, double total, uint32_t bytes) {
-        SeenFeed& seen = *static_cast<SeenFeed*>(user);
-        ++seen.calls;
-        seen.position = position;
-        seen.total = total;
-        seen.bytes = bytes;
+      [](void* user, const AudioFeedReport& report) {
+        static_cast<std::vector<AudioFeedReport>*>(user)->push_back(report);
       },
-      &seen_feed);
+      &seen);
 
   const TestAudioBlocks blocks = ten_blocks();
   open(blocks, 5000);
   ASSERT_NE(audio.device, 0u);
   hold_device();
   feed_audio(audio, 0.1, false, 1.0);
-  EXPECT_EQ(seen_feed.calls, 1);
-  EXPECT_DOUBLE_EQ(seen_feed.position, 0.1);
-  EXPECT_DOUBLE_EQ(seen_feed.total, 5 * 160 / 8000.0);
-  EXPECT_EQ(seen_feed.bytes, 5 * kBlockBytes);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_DOUBLE_EQ(seen[0].video_position_s, 0.1);
+  EXPECT_DOUBLE_EQ(seen[0].sound_end_s, 0.4 + 0.02);  // block at 0.4 s, 160 samples
+  EXPECT_EQ(seen[0].queued_bytes, 5 * kBlockBytes);
+  EXPECT_EQ(seen[0].skipped_blocks, 0u);
 
   set_audio_feed_observer(nullptr, nullptr);
   feed_audio(audio, 0.2, false, 1.0);
-  EXPECT_EQ(seen_feed.calls, 1);
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 }  // namespace
