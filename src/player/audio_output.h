@@ -20,7 +20,7 @@ constexpr uint32_t kAudioBytesPerSecond = 16000;
 // its first second, and due blocks are skipped while it is further behind than that.
 constexpr double kDriftSettleSeconds = 1.0;
 constexpr double kDriftSmoothingSeconds = 0.5;  // time constant of the smoothed lag
-constexpr double kDriftTolerance = 0.04;        // seconds behind the run's start before skipping
+constexpr double kDriftTolerance = 0.02;        // seconds behind the run's start before skipping
 
 struct AudioDrift {
   bool running = false;    // a run is being measured
