@@ -14,6 +14,11 @@ std::string logo_path_beside_program(const char* program_path);
 // program, else empty. A file counts when it opens for reading.
 std::string find_logo_path(const char* program_path);
 
+// False when the text cannot give a logo: no complete <svg ...> start tag, or
+// a width or height attribute that is negative, or zero without a viewBox to
+// take the size from. True leaves the final word to the SVG parser.
+bool svg_root_may_have_size(const std::string& text);
+
 // The SVG rasterized target_width pixels wide, keeping its aspect ratio, as
 // an alpha-blended texture; the size it was made at goes to the out-parameters
 // that are not null. Null (and no message) for a missing, broken or empty file.

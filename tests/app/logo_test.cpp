@@ -44,6 +44,28 @@ TEST(FindLogoPath, WorkingDirectoryFirstThenBesideTheProgram) {
   EXPECT_EQ(find_logo_path("h264player"), "logo.svg");
 }
 
+TEST(SvgRootMayHaveSize, TurnsAwayFilesThatCannotGiveALogo) {
+  struct Case {
+    const char* text;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"<svg width=\"600\" height=\"200\">", true},
+      {"<?xml version=\"1.0\"?>\n<svg\n  width='600px'\n  height='2in'/>", true},
+      {"<svg viewBox=\"0 0 600 200\">", true},
+      {"<svg width=\"0\" height=\"0\" viewBox=\"0 0 600 200\">", true},
+      {"<svg>", true},
+      {"<svg width=\"0\" height=\"200\">", false},
+      {"<svg width=\"600\" height=\"-1\">", false},
+      {"<svg strokewidth=\"-1\" width=\"600\" height=\"200\">", true},
+      {"<svgx width=\"600\"></svgx>", false},
+      {"<svg width=\"600\" hei", false},
+      {"", false},
+      {"\x89PNG\r\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(svg_root_may_have_size(c.text), c.expected) << c.text;
+}
+
 TEST(LoadLogoTexture, SixHundredByTwoHundredAskedAtThreeHundredIsThreeHundredByHundred) {
   HeadlessCanvas canvas = make_headless_canvas(320, 120);
   ASSERT_TRUE(canvas.renderer);
@@ -66,6 +88,15 @@ TEST(LoadLogoTexture, SixHundredByTwoHundredAskedAtThreeHundredIsThreeHundredByH
   EXPECT_TRUE(px.is(145, 95, 255, 0, 0));
   EXPECT_TRUE(px.is(155, 50, 0, 0, 255));
   EXPECT_TRUE(px.is(295, 5, 0, 0, 255));
+}
+
+TEST(LoadLogoTexture, TheShippedLogoIsAThreeToOneBanner) {
+  HeadlessCanvas canvas = make_headless_canvas(64, 64);
+  ASSERT_TRUE(canvas.renderer);
+  int w = 0, h = 0;
+  EXPECT_TRUE(load_logo_texture(canvas.renderer.get(), H264_SOURCE_DIR "/logo.svg", 300, &w, &h));
+  EXPECT_EQ(w, 300);
+  EXPECT_EQ(h, 100);
 }
 
 TEST(LoadLogoTexture, MissingBrokenEmptyOrSizelessFilesGiveNoLogo) {
