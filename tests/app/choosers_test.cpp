@@ -52,18 +52,6 @@ TEST(ChooserOutput, LimitsOfTheNativeBuffers) {
   EXPECT_EQ(multiple_choices_from_output("/a.264\n\n/b.264"), (Paths{"/a.264", "/b.264"}));
 }
 
-TEST(FindProgramIn, SearchesEachFolderForAnExecutable) {
-  ScratchDir a, b;
-  write_file(a.file("zenity"), "not executable");
-  write_file(b.file("zenity"), "#!/bin/sh\n");
-  std::string list = a.path + ":" + b.path;
-  EXPECT_EQ(find_program_in("zenity", list.c_str()), "");
-  chmod(b.file("zenity").c_str(), 0755);
-  EXPECT_EQ(find_program_in("zenity", list.c_str()), b.file("zenity"));
-  EXPECT_EQ(find_program_in("zenity", ""), "");
-  EXPECT_EQ(find_program_in("zenity", nullptr), "");
-}
-
 TEST(ChooseRecording, ReturnsTheChosenPathAndAsksInJapanese) {
   const std::string chosen = "/tmp/my recordings/カメラ 1 \xff.264";
   StandInChooser zenity("zenity", chosen + "\n", 0);
