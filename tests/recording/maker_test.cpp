@@ -254,7 +254,7 @@ TEST(MakerRoundTrip, SameSpecAndPathIsMadeOnce) {
   EXPECT_EQ(read_file_bytes(path).size(), 3u);  // not remade
   spec.frames = 3;
   EXPECT_EQ(make_recording_file(spec, path), path);
-  EXPECT_GT(read_file_bytes(path).size(), 3u);  // another spec: remade
+  EXPECT_GT(read_file_bytes(path).size(), 3u);  // other settings: remade
 }
 
 TEST(MakerOptions, BadOptionsFailWithAMessageAndWriteNothing) {
