@@ -2,9 +2,11 @@
 // player at real speed, headless (dummy video, software renderer, SDL's dummy
 // audio driver unless SDL_AUDIODRIVER says otherwise), and samples at every
 // picture the gap between the picture's time and the sound the device has
-// taken so far. Prints the largest gap and the drift per minute (least-squares
-// line through the gap); the sound keeps step when the gap stays within 0.35 s
-// and the drift is near zero.
+// reached so far (the end of what was queued less what still waits). Prints the
+// largest gap and the drift per minute (least-squares line through the gap);
+// the sound keeps step when the gap stays within 0.35 s and the drift is near
+// zero. Also prints how many blocks were skipped because the device took its
+// queue slower than the picture advanced.
 //
 //   audio_sync [--minutes M] [--fps F] [--recording FILE.264]
 #include <SDL.h>
@@ -130,5 +132,7 @@ int main(int argc, char** argv) {
   std::printf("largest gap: %.3f s (limit 0.35)\n", report.max_gap_s);
   std::printf("mean gap: %+.3f s (positive: sound behind the picture)\n", report.mean_gap_s);
   std::printf("drift: %+.4f s per minute\n", report.drift_s_per_min);
+  std::printf("blocks skipped to keep step: %llu\n",
+              static_cast<unsigned long long>(report.skipped_blocks));
   return 0;
 }

@@ -300,6 +300,27 @@ TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
   EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
 }
 
+TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
+  // Ten seconds of 20 ms blocks; the device takes nothing at all.
+  std::vector<TestBlockSpec> specs;
+  for (uint32_t i = 0; i < 500; ++i) specs.push_back({1000 + 20 * i, 160, 0xD5});
+  const TestAudioBlocks blocks = make_test_audio_blocks(specs);
+  open(blocks, 1000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+
+  for (int frame = 1; frame <= 240; ++frame) feed_audio(audio, frame / 30.0, false, 1.0);
+  EXPECT_GT(audio.skipped_blocks, 200u);
+  EXPECT_LT(queued_bytes(), 2 * kAudioBytesPerSecond);
+  EXPECT_EQ(audio.cursor, find_audio_block_at(audio, 8.0 + kAudioLeadAhead + 1e-9));
+
+  // A seek starts a new run: nothing is skipped while it settles.
+  const uint64_t skipped = audio.skipped_blocks;
+  resync_audio(audio, 2.0);
+  for (int frame = 60; frame <= 80; ++frame) feed_audio(audio, frame / 30.0, false, 1.0);
+  EXPECT_EQ(audio.skipped_blocks, skipped);
+}
+
 TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueued) {
   std::vector<AudioFeedReport> seen;
   set_audio_feed_observer(
