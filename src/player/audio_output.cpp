@@ -130,17 +130,19 @@ double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s) {
     drift.running = true;
     drift.run_start_s = video_s;
     drift.last_video_s = video_s;
-    drift.lag_s = lag;
+  }
+  if (!drift.settled) {
+    ++drift.settle_count;
+    drift.lag_s += (lag - drift.lag_s) / drift.settle_count;
+    drift.last_video_s = video_s;
+    if (video_s - drift.run_start_s < kDriftSettleSeconds) return 0;
+    drift.settled = true;
+    drift.baseline_s = drift.lag_s;
     return 0;
   }
   const double step = video_s > drift.last_video_s ? video_s - drift.last_video_s : 0;
   drift.last_video_s = video_s;
   drift.lag_s += (lag - drift.lag_s) * std::min(1.0, step / kDriftSmoothingSeconds);
-  if (!drift.settled) {
-    if (video_s - drift.run_start_s < kDriftSettleSeconds) return 0;
-    drift.settled = true;
-    drift.baseline_s = drift.lag_s;
-  }
   return drift.lag_s - drift.baseline_s;
 }
 

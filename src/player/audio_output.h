@@ -16,19 +16,23 @@ constexpr uint32_t kAudioBytesPerSecond = 16000;
 
 // A device may take its queue slower than the picture advances (a busy audio
 // thread, its own clock); the queue then grows and the sound falls steadily
-// behind. Each unbroken run of sound is measured from the lag it settled at in
-// its first second, and due blocks are skipped while it is further behind than that.
+// behind. Each unbroken run of sound is measured from the lag it settled at
+// (the mean over its first second), and due blocks are skipped while the
+// smoothed lag is further behind than that. SDL reports the queue in device
+// buffers (128 ms here), so single readings jump; sampled once per picture they
+// beat slowly against the frame rate, hence the long smoothing.
 constexpr double kDriftSettleSeconds = 1.0;
-constexpr double kDriftSmoothingSeconds = 0.5;  // time constant of the smoothed lag
+constexpr double kDriftSmoothingSeconds = 1.0;  // time constant of the smoothed lag
 constexpr double kDriftTolerance = 0.02;        // seconds behind the run's start before skipping
 
 struct AudioDrift {
   bool running = false;    // a run is being measured
   double run_start_s = 0;  // video position of the run's first measurement
   double last_video_s = 0;
-  double lag_s = 0;  // smoothed picture time minus heard time
+  int settle_count = 0;  // measurements averaged while settling
+  double lag_s = 0;      // picture time minus heard time: the mean while settling, then smoothed
   bool settled = false;
-  double baseline_s = 0;  // the smoothed lag at the end of the run's first second
+  double baseline_s = 0;  // the mean lag over the run's first second
 };
 
 struct AudioOutput {
