@@ -15,6 +15,8 @@
 #include "audio_test_blocks.h"
 #include "draw/toast.h"
 #include "player/audio_output.h"
+#include "recording/recording.h"
+#include "test_recordings.h"
 
 namespace {
 
@@ -203,6 +205,35 @@ TEST_F(AudioOutputTest, BlocksBeforeOriginAreNotPlayedAtStart) {
   feed_audio(audio, 1.0 / 30, false, 1.0);
   EXPECT_EQ(audio.cursor, 4u);
   EXPECT_EQ(queued_bytes(), 2 * kBlockBytes);
+}
+
+TEST_F(AudioOutputTest, MadeRecordingWithSoundBeforeThePicture) {
+  RecordingSpec spec;
+  spec.duration_s = 1;
+  spec.audio = true;
+  spec.audio_offset_ms = 500;
+  const std::string path = make_recording_file(spec, test_temp_dir() + "/sound_first.264");
+  ASSERT_FALSE(path.empty());
+  Recording recording;
+  testing::internal::CaptureStdout();
+  const bool loaded = load_recording(path, recording);
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(loaded);
+  std::vector<AudioBlock> found = index_audio_blocks(recording.payload(), recording.length);
+  const uint32_t origin = find_time_origin(recording.payload(), recording.length, found);
+  ASSERT_EQ(origin, spec.first_ts);
+
+  // 20 ms blocks from half a second before the first picture: 25 of them come first.
+  testing::internal::CaptureStdout();
+  open_audio_output(audio, found, origin);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(audio.device, 0u);
+  EXPECT_DOUBLE_EQ(audio_block_time(audio, 0), -0.5);
+  EXPECT_EQ(audio.cursor, 25u);
+  hold_device();
+  feed_audio(audio, 0.17, false, 1.0);
+  EXPECT_EQ(audio.cursor, 49u);  // up to the block at 0.46 s
+  EXPECT_EQ(queued_bytes(), (audio.cursor - 25) * kBlockBytes);
 }
 
 TEST_F(AudioOutputTest, SeekDropsQueueAndRestartsAtMatchingBlock) {
