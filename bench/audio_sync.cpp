@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
   std::printf("audio driver: %s\n", SDL_getenv("SDL_AUDIODRIVER"));
   std::printf("pictures sampled: %zu over %.1f s of picture in %.1f s (ratio %.4f)\n",
               report.samples, played_s, wall_s, wall_s / played_s);
-  std::printf("largest gap: %.3f s (limit 0.35)\n", report.max_gap_s);
+  std::printf("largest gap: %.3f s (limit 0.35): sound at most %.3f s behind, %.3f s ahead\n",
+              report.max_gap_s, report.most_behind_s, report.most_ahead_s);
   std::printf("mean gap: %+.3f s (positive: sound behind the picture)\n", report.mean_gap_s);
   std::printf("drift: %+.4f s per minute\n", report.drift_s_per_min);
   std::printf("blocks skipped to keep step: %llu\n",

@@ -28,6 +28,8 @@ SyncReport summarize_sync(const std::vector<SyncSample>& samples) {
   for (const SyncSample& s : samples) {
     const double gap = s.video_s - s.heard_s;
     report.max_gap_s = std::max(report.max_gap_s, std::fabs(gap));
+    report.most_behind_s = std::max(report.most_behind_s, gap);
+    report.most_ahead_s = std::max(report.most_ahead_s, -gap);
     sum_x += s.video_s;
     sum_y += gap;
   }

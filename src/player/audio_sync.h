@@ -16,6 +16,8 @@ struct SyncSample {
 struct SyncReport {
   size_t samples = 0;
   double max_gap_s = 0;        // largest |video - heard|
+  double most_behind_s = 0;    // largest video - heard (sound behind the picture), or 0
+  double most_ahead_s = 0;     // largest heard - video (sound ahead of the picture), or 0
   double mean_gap_s = 0;       // average of video - heard (positive: sound behind)
   double drift_s_per_min = 0;  // slope of a least-squares line through the gap over video time
   uint64_t skipped_blocks = 0;  // by the last sample
