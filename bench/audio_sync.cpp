@@ -6,7 +6,8 @@
 // largest gap and the drift per minute (least-squares line through the gap);
 // the sound keeps step when the gap stays within 0.35 s and the drift is near
 // zero. Also prints how many blocks were skipped because the device took its
-// queue slower than the picture advanced.
+// queue slower than the picture advanced, and how much silence held the sound
+// back after late pictures.
 //
 //   audio_sync [--minutes M] [--fps F] [--recording FILE.264]
 #include <SDL.h>
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
               report.max_gap_s, report.most_behind_s, report.most_ahead_s);
   std::printf("mean gap: %+.3f s (positive: sound behind the picture)\n", report.mean_gap_s);
   std::printf("drift: %+.4f s per minute\n", report.drift_s_per_min);
-  std::printf("blocks skipped to keep step: %llu\n",
-              static_cast<unsigned long long>(report.skipped_blocks));
+  std::printf("kept in step by %llu blocks skipped and %.2f s of silence\n",
+              static_cast<unsigned long long>(report.skipped_blocks), report.silence_s);
   return 0;
 }

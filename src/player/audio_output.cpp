@@ -34,20 +34,31 @@ void queue_block(AudioOutput& audio, const AudioBlock& block) {
 
 double block_seconds(const AudioBlock& block) { return static_cast<double>(block.size) / kSampleRate; }
 
-// How far the sound has fallen behind, from what is still queued; an empty
-// queue means the run of sound broke (start, underrun, gap in the recording).
+// How far the sound has fallen behind, from what is still queued. An empty
+// queue (a start, a late picture that outlasted it, a gap in the recording's
+// sound) tells nothing; the run keeps the lag it settled at, so sound that
+// resumes early is held back by silence.
 double measure_lag_before_feed(AudioOutput& audio, double video_position_s) {
   const uint32_t queued = SDL_GetQueuedAudioSize(audio.device);
-  if (queued == 0) {
-    restart_audio_drift(audio.drift);
-    return 0;
-  }
+  if (queued == 0) return 0;
   const double heard = audio.sound_end_s - static_cast<double>(queued) / kAudioBytesPerSecond;
   return measure_audio_drift(audio.drift, video_position_s, heard);
 }
 
-// Queues the blocks due by `limit`, skipping while the sound is behind.
+// Holds the sound back by `seconds` of silence at the end of the queue.
+void queue_silence(AudioOutput& audio, double seconds) {
+  audio.samples.assign(static_cast<size_t>(seconds * kSampleRate), 0);
+  SDL_QueueAudio(audio.device, audio.samples.data(),
+                 static_cast<Uint32>(audio.samples.size() * sizeof(int16_t)));
+  const double queued_s = static_cast<double>(audio.samples.size()) / kSampleRate;
+  audio.drift.lag_s += queued_s;  // the picture moves on while it plays
+  audio.silence_s += queued_s;
+}
+
+// Queues the blocks due by `limit`: silence first while the sound is ahead,
+// blocks skipped while it is behind.
 void queue_due_blocks(AudioOutput& audio, double limit, double behind) {
+  if (behind < -kDriftTolerance) queue_silence(audio, -behind);
   while (audio.cursor < audio.blocks.size() && audio_block_time(audio, audio.cursor) <= limit) {
     const AudioBlock& block = audio.blocks[audio.cursor];
     const double length = block_seconds(block);
@@ -100,6 +111,7 @@ void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint3
   audio.cursor = 0;
   audio.sound_end_s = 0;
   audio.skipped_blocks = 0;
+  audio.silence_s = 0;
   restart_audio_drift(audio.drift);
   audio.has_audio = !blocks.empty();
   audio.blocks = std::move(blocks);
@@ -154,7 +166,8 @@ void feed_audio(AudioOutput& audio, double video_position_s, bool paused, double
   }
   if (feed_observer) {
     const AudioFeedReport report{video_position_s, audio.sound_end_s,
-                                 SDL_GetQueuedAudioSize(audio.device), audio.skipped_blocks};
+                                 SDL_GetQueuedAudioSize(audio.device), audio.skipped_blocks,
+                                 audio.silence_s};
     feed_observer(feed_observer_user, report);
   }
 }

@@ -15,15 +15,18 @@ constexpr double kAudioLeadAhead = 0.3;
 constexpr uint32_t kAudioBytesPerSecond = 16000;
 
 // A device may take its queue slower than the picture advances (a busy audio
-// thread, its own clock); the queue then grows and the sound falls steadily
-// behind. Each unbroken run of sound is measured from the lag it settled at
-// (the mean over its first second), and due blocks are skipped while the
-// smoothed lag is further behind than that. SDL reports the queue in device
-// buffers (128 ms here), so single readings jump; sampled once per picture they
-// beat slowly against the frame rate, hence the long smoothing.
+// thread, its own clock): the queue then grows and the sound falls steadily
+// behind. A late picture does the opposite: the sound runs on ahead. Each run
+// of sound (from the opening or a drop of the queue to the next drop) is
+// measured from the lag it settled at (the mean over its first second); while
+// the smoothed lag is further behind than that, due blocks are skipped, and
+// while it is further ahead, silence is queued. SDL
+// reports the queue in device buffers (128 ms here), so single readings jump;
+// sampled once per picture they beat slowly against the frame rate, hence the
+// long smoothing.
 constexpr double kDriftSettleSeconds = 1.0;
 constexpr double kDriftSmoothingSeconds = 1.0;  // time constant of the smoothed lag
-constexpr double kDriftTolerance = 0.02;        // seconds behind the run's start before skipping
+constexpr double kDriftTolerance = 0.02;        // seconds off the run's start before correcting
 
 struct AudioDrift {
   bool running = false;    // a run is being measured
@@ -47,6 +50,7 @@ struct AudioOutput {
   double sound_end_s = 0;        // recording time at the end of the last block queued or skipped
   AudioDrift drift;
   uint64_t skipped_blocks = 0;  // blocks skipped to keep step, over the playback
+  double silence_s = 0;         // silence queued to keep step, over the playback
 };
 
 // Forgets the current run: the next measurement starts a new one.
@@ -54,7 +58,7 @@ void restart_audio_drift(AudioDrift& drift);
 
 // Takes one measurement of the sound heard (recording time) at a video
 // position; returns how far the sound has fallen behind the lag its run
-// settled at (0 while the run settles).
+// settled at, negative when it is ahead (0 while the run settles).
 double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s);
 
 // Seconds of block i from the time origin (the difference read as signed 32-bit).
@@ -96,6 +100,7 @@ struct AudioFeedReport {
   double sound_end_s;       // recording time at the end of what was queued (or skipped)
   uint32_t queued_bytes;    // still waiting in SDL's queue
   uint64_t skipped_blocks;  // over the playback so far
+  double silence_s;         // over the playback so far
 };
 // The recording time being heard is then sound_end_s - queued_bytes / 16000.
 using AudioFeedObserver = void (*)(void* user, const AudioFeedReport& report);

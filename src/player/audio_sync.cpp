@@ -10,7 +10,7 @@ namespace {
 void record_feed(void* samples, const AudioFeedReport& report) {
   static_cast<std::vector<SyncSample>*>(samples)->push_back(
       {report.video_position_s, heard_seconds(report.sound_end_s, report.queued_bytes),
-       report.skipped_blocks});
+       report.skipped_blocks, report.silence_s});
 }
 
 }  // namespace
@@ -24,6 +24,7 @@ SyncReport summarize_sync(const std::vector<SyncSample>& samples) {
   report.samples = samples.size();
   if (samples.empty()) return report;
   report.skipped_blocks = samples.back().skipped_blocks;
+  report.silence_s = samples.back().silence_s;
   double sum_x = 0, sum_y = 0;
   for (const SyncSample& s : samples) {
     const double gap = s.video_s - s.heard_s;

@@ -11,6 +11,7 @@ struct SyncSample {
   double video_s;               // the picture's time
   double heard_s;               // recording time of the sound the device has reached
   uint64_t skipped_blocks = 0;  // blocks skipped to keep step so far
+  double silence_s = 0;         // silence queued to keep step so far
 };
 
 struct SyncReport {
@@ -21,6 +22,7 @@ struct SyncReport {
   double mean_gap_s = 0;       // average of video - heard (positive: sound behind)
   double drift_s_per_min = 0;  // slope of a least-squares line through the gap over video time
   uint64_t skipped_blocks = 0;  // by the last sample
+  double silence_s = 0;         // by the last sample
 };
 
 // The recording time being heard: the end of what was queued less what still waits.

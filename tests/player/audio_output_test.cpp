@@ -343,6 +343,7 @@ TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
   for (int frame = 1; frame <= 240; ++frame) feed_audio(audio, frame / 30.0, false, 1.0);
   EXPECT_GT(audio.skipped_blocks, 200u);
   EXPECT_LT(queued_bytes(), 2 * kAudioBytesPerSecond);
+  EXPECT_EQ(audio.silence_s, 0.0);
   EXPECT_EQ(audio.cursor, find_audio_block_at(audio, 8.0 + kAudioLeadAhead + 1e-9));
 
   // A seek starts a new run: nothing is skipped while it settles.
@@ -350,6 +351,28 @@ TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
   resync_audio(audio, 2.0);
   for (int frame = 60; frame <= 80; ++frame) feed_audio(audio, frame / 30.0, false, 1.0);
   EXPECT_EQ(audio.skipped_blocks, skipped);
+}
+
+TEST_F(AudioOutputTest, LatePictureHoldsTheSoundBackWithSilence) {
+  std::vector<TestBlockSpec> specs;
+  for (uint32_t i = 0; i < 250; ++i) specs.push_back({1000 + 20 * i, 160, 0xD5});
+  const TestAudioBlocks blocks = make_test_audio_blocks(specs);
+  open(blocks, 1000);
+  ASSERT_NE(audio.device, 0u);
+
+  // The picture follows the clock, except that it stands still for 0.25 s
+  // at 1.2 s, while the device plays on.
+  const uint32_t start = SDL_GetTicks();
+  double position = 0;
+  while (position < 4.2) {
+    const double now = (SDL_GetTicks() - start) / 1000.0;
+    position = now < 1.2 ? now : now < 1.45 ? 1.2 : now - 0.25;
+    feed_audio(audio, position, false, 1.0);
+    SDL_Delay(10);
+  }
+  EXPECT_GT(audio.silence_s, 0.15);
+  EXPECT_LT(audio.silence_s, 0.35);
+  EXPECT_EQ(audio.skipped_blocks, 0u);
 }
 
 TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueued) {
@@ -370,6 +393,7 @@ TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueued) {
   EXPECT_DOUBLE_EQ(seen[0].sound_end_s, 0.4 + 0.02);  // block at 0.4 s, 160 samples
   EXPECT_EQ(seen[0].queued_bytes, 5 * kBlockBytes);
   EXPECT_EQ(seen[0].skipped_blocks, 0u);
+  EXPECT_EQ(seen[0].silence_s, 0.0);
 
   set_audio_feed_observer(nullptr, nullptr);
   feed_audio(audio, 0.2, false, 1.0);

@@ -75,6 +75,14 @@ TEST(AudioDriftMeasure, SteadyLagIsNotDrift) {
   EXPECT_NEAR(largest, 0.0, 1e-9);
 }
 
+TEST(AudioDriftMeasure, LatePictureLeavesTheSoundAhead) {
+  AudioDrift drift;
+  measure_over(drift, 0.0, 2.0, [](double) { return 0.2; });
+  // The picture stood still for 0.2 s while the sound played on.
+  const double behind = measure_over(drift, 2.0, 5.0, [](double) { return 0.0; });
+  EXPECT_NEAR(behind, -0.2, 0.01);
+}
+
 TEST(AudioDriftMeasure, SlowDeviceFallsBehindFromWhereItSettled) {
   AudioDrift drift;
   // The device takes 98% of real time; the run starts 0.2 s behind.
@@ -141,9 +149,10 @@ TEST(AudioSyncPlayback, SoundKeepsStepWithThePictureOnASlowDevice) {
   EXPECT_LE(report.max_gap_s, 0.35);
   EXPECT_LT(std::fabs(report.drift_s_per_min), 0.3);
   EXPECT_GT(report.skipped_blocks, 5u) << "the device was not slow: the check proves nothing";
-  printf("sync: %zu pictures, largest gap %.3f s, mean %+.3f s, drift %+.3f s/min, %llu blocks skipped\n",
+  printf("sync: %zu pictures, largest gap %.3f s, mean %+.3f s, drift %+.3f s/min, "
+         "%llu blocks skipped, %.2f s of silence\n",
          report.samples, report.max_gap_s, report.mean_gap_s, report.drift_s_per_min,
-         static_cast<unsigned long long>(report.skipped_blocks));
+         static_cast<unsigned long long>(report.skipped_blocks), report.silence_s);
 }
 
 }  // namespace
