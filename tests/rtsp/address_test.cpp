@@ -65,14 +65,6 @@ TEST(RtspAddress, ReparsingClearsCredentialsOfAnEarlierAddress) {
   EXPECT_EQ(address.credentials, "");
 }
 
-TEST(RtspAddress, UsablePortsAreOneTo65535) {
-  EXPECT_FALSE(port_is_usable(0));
-  EXPECT_FALSE(port_is_usable(-554));
-  EXPECT_FALSE(port_is_usable(65536));
-  EXPECT_TRUE(port_is_usable(1));
-  EXPECT_TRUE(port_is_usable(65535));
-}
-
 TEST(RtspAddress, DecimalPrefixSaturatesInsteadOfOverflowing) {
   EXPECT_EQ(parse_decimal_prefix("  \t+42abc"), 42);
   EXPECT_EQ(parse_decimal_prefix("-2147483648"), INT_MIN);

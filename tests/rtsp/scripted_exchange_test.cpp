@@ -124,18 +124,6 @@ TEST(RtspExchange, UnauthorizedAndSessionRules) {
   }
 }
 
-TEST(RtspExchange, DescribeWithoutSdpSetsUpTheDefaultTrack) {
-  auto server = start_server(reply_in_turn({kOptions, reply(2), kSetup, kPlay}));
-  ASSERT_TRUE(server);
-  RtspSession session;
-  ASSERT_TRUE(open_rtsp_session(address_of(*server), session).ok);
-  EXPECT_EQ(session.sdp, "");
-  teardown_rtsp(session);
-  finish_scripted_server(*server);
-  ASSERT_EQ(server->requests.size(), 4u);
-  EXPECT_EQ(server->requests[2].rfind("SETUP " + scripted_server_url(*server) + "/trackID=0 RTSP/1.0\r\n", 0), 0u);
-}
-
 TEST(RtspExchange, BodyCutShortKeepsItsAnnouncedLengthWithZeros) {
   const std::string partial = "m=video 0 RTP/AVP 96\r\na=control:track7\r\n";
   const std::string describe =
