@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -17,7 +18,6 @@
 
 #include "convert/avc_config.h"
 #include "player/av_handles.h"
-#include "player/nal_packet.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
 
@@ -58,11 +58,24 @@ std::string create_temporary_beside(const std::string& output_path) {
   return "";
 }
 
-bool send_unit(AVCodecContext* decoder, const NalUnit* unit) {
-  if (!unit) return false;
-  PacketPtr packet = make_nal_packet(unit->data, static_cast<size_t>(unit->size));
-  if (!packet) return false;  // a unit whose packet cannot be built is skipped
-  return avcodec_send_packet(decoder, packet.get()) >= 0;
+// One decoder packet holding each given unit behind a 4-byte start code.
+// Sending SPS and PPS in the packet of the first picture, rather than alone,
+// spares the console the decoder's "no frame!" complaints. Null when it
+// cannot be allocated.
+PacketPtr make_probe_packet(const std::vector<const NalUnit*>& units) {
+  int64_t size = 0;
+  for (const NalUnit* unit : units) size += 4 + unit->size;
+  if (size > INT32_MAX) return nullptr;
+  PacketPtr packet(av_packet_alloc());
+  if (!packet || av_new_packet(packet.get(), static_cast<int>(size)) < 0) return nullptr;
+  uint8_t* out = packet->data;
+  for (const NalUnit* unit : units) {
+    const uint8_t start_code[4] = {0, 0, 0, 1};
+    std::memcpy(out, start_code, 4);
+    std::memcpy(out + 4, unit->data, static_cast<size_t>(unit->size));
+    out += 4 + unit->size;
+  }
+  return packet;
 }
 
 // Decodes SPS, PPS and the first IDR slice once to learn the picture size.
@@ -74,9 +87,11 @@ bool probe_picture_size(const ParameterSets& sets, const NalUnit* first_idr, int
   if (!codec) return false;
   CodecContextPtr decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_open2(decoder.get(), codec, nullptr) < 0) return false;
-  send_unit(decoder.get(), sets.sps);
-  send_unit(decoder.get(), sets.pps);
-  send_unit(decoder.get(), first_idr);
+  std::vector<const NalUnit*> units = {sets.sps, sets.pps};
+  if (first_idr) units.push_back(first_idr);
+  PacketPtr packet = make_probe_packet(units);
+  if (!packet) return false;
+  avcodec_send_packet(decoder.get(), packet.get());
   FramePtr frame(av_frame_alloc());
   if (!frame) return false;
   int result = avcodec_receive_frame(decoder.get(), frame.get());

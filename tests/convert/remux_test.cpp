@@ -65,7 +65,13 @@ TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
   EXPECT_EQ(facts.codec_name, "h264");
   EXPECT_EQ(facts.width, kind.spec.width);
   EXPECT_EQ(facts.height, kind.spec.height);
-  EXPECT_EQ(facts.frames_decoded, frames);
+  // Slices ahead of the first key picture are carried but cannot be decoded.
+  int64_t first_key = 0;
+  while (first_key < frames &&
+         recording.units[static_cast<size_t>(recording.frames[first_key])].type != 5) {
+    ++first_key;
+  }
+  EXPECT_EQ(facts.frames_decoded, frames - first_key);
   ASSERT_GT(facts.time_base_num, 0);
   // One frame lasts `tick` units of the stream's time base: exactly 1/F seconds.
   const int64_t tick = facts.time_base_den / (static_cast<int64_t>(facts.time_base_num) * kind.frame_rate);
@@ -176,9 +182,9 @@ TEST(RemuxFailure, EveryFailureKeepsTheEarlierMp4AndLeavesNoTemporary) {
       {"no IDR slice", filtered([](int type) { return type != 5; })},
       {"no slices", filtered([](int type) { return type != 1 && type != 5; })},
       {"SPS too short for profile and level", [](const std::string& in) {
-         std::vector<uint8_t> bytes(kFileHeaderSize, 0);
          const uint8_t stream[] = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE, 0, 0, 0, 1, 0x65, 0x88};
-         bytes.insert(bytes.end(), std::begin(stream), std::end(stream));
+         std::vector<uint8_t> bytes(kFileHeaderSize + sizeof stream, 0);
+         std::memcpy(bytes.data() + kFileHeaderSize, stream, sizeof stream);
          return write_bytes(in, bytes);
        }},
   };
@@ -194,7 +200,7 @@ TEST(RemuxFailure, EveryFailureKeepsTheEarlierMp4AndLeavesNoTemporary) {
     ProgressLog log;
     EXPECT_FALSE(remux_to_mp4(input, output, log.callback()));
     EXPECT_TRUE(log.calls.empty());
-    EXPECT_EQ(read_file_bytes(output), earlier_mp4());
+    EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
     EXPECT_TRUE(temporaries_in(folder).empty());
   }
 }
@@ -221,7 +227,7 @@ TEST(RemuxFailure, OutputThatCannotBeCreatedOrNamesTheInput) {
   const std::vector<uint8_t> before = read_file_bytes(named_mp4);
   EXPECT_EQ(mp4_output_path(named_mp4), named_mp4);
   EXPECT_FALSE(remux_to_mp4(named_mp4, mp4_output_path(named_mp4), {}));
-  EXPECT_EQ(read_file_bytes(named_mp4), before);
+  EXPECT_TRUE(read_file_bytes(named_mp4) == before) << "the recording changed";
   EXPECT_TRUE(temporaries_in(folder).empty());
 }
 
@@ -274,12 +280,12 @@ TEST(RemuxFailure, FullDiskKeepsTheEarlierMp4) {
       return setrlimit(RLIMIT_FSIZE, &fsize) == 0;
     });
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(read_file_bytes(output), earlier_mp4());
+    EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
     EXPECT_TRUE(temporaries_in(folder).empty());
   }
   // Without a limit the same conversion succeeds.
   EXPECT_EQ(convert_in_child(input, output, [] { return true; }), 0);
-  EXPECT_NE(read_file_bytes(output), earlier_mp4());
+  EXPECT_FALSE(read_file_bytes(output) == earlier_mp4());
 }
 
 TEST(RemuxFailure, UnwritableFolderKeepsTheEarlierMp4) {
@@ -305,7 +311,7 @@ TEST(RemuxFailure, UnwritableFolderKeepsTheEarlierMp4) {
     return setgid(65534) == 0 && setuid(65534) == 0;
   });
   EXPECT_EQ(result, 1);
-  EXPECT_EQ(read_file_bytes(output), earlier_mp4());
+  EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
   EXPECT_TRUE(temporaries_in(locked).empty());
 
   chmod(locked.c_str(), 0755);
