@@ -42,6 +42,13 @@ struct TemporaryFile {
   }
 };
 
+// "<output>.tmp-<pid>-<n>": beside the target, so moving it there is a rename
+// within one file system.
+std::string temporary_output_path(const std::string& output_path, unsigned sequence) {
+  return output_path + ".tmp-" + std::to_string(current_process_id()) + "-" +
+         std::to_string(sequence);
+}
+
 // Creates a new, empty file with a name nobody else uses; "" when the folder
 // does not let us.
 std::string create_temporary_beside(const std::string& output_path) {
@@ -175,6 +182,7 @@ bool names_the_input(const std::string& input_path, const std::string& output_pa
 
 bool remux_recording(const std::string& input_path, const std::string& output_path,
                      const ProgressCallback& progress, bool print_frame_rate) {
+  if (names_the_input(input_path, output_path)) return false;
   Recording recording;
   if (read_recording_payload(input_path, recording) != LoadStatus::ok) return false;
   recording.units = index_nal_units(recording.payload(), recording.length);
@@ -193,7 +201,6 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
                        : estimate_frame_rate(recording.payload(), recording.length, frame_count,
                                              nullptr);
   const int frame_rate = whole_frame_rate(rate > 0.0 ? rate : kDefaultFrameRate);
-  if (names_the_input(input_path, output_path)) return false;
 
   TemporaryFile temporary{create_temporary_beside(output_path)};
   if (temporary.path.empty()) return false;
@@ -239,9 +246,4 @@ std::string mp4_output_path(const std::string& input_path) {
   const bool dot_in_name = dot != std::string::npos &&
                            (name_start == std::string::npos || dot > name_start);
   return (dot_in_name ? input_path.substr(0, dot) : input_path) + ".mp4";
-}
-
-std::string temporary_output_path(const std::string& output_path, unsigned sequence) {
-  return output_path + ".tmp-" + std::to_string(current_process_id()) + "-" +
-         std::to_string(sequence);
 }

@@ -20,7 +20,3 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
 // The input path without the last "." of its file name and what follows, plus
 // ".mp4"; a file name without "." gets ".mp4" appended.
 std::string mp4_output_path(const std::string& input_path);
-
-// A fresh name "<output>.tmp-<pid>-<n>" beside `output_path` for writing the MP4
-// before it replaces the target.
-std::string temporary_output_path(const std::string& output_path, unsigned sequence);
