@@ -46,6 +46,9 @@ const Kind kKinds[] = {
     {"no_block_headers", spec_with([](RecordingSpec& s) { s.no_hxvf = true; }), 15},
 };
 
+// Test names and failure messages show the row's name, not its bytes.
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
+
 class Converted : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
