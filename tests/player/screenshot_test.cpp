@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "draw/sdl_handles.h"
+#include "headless_sdl.h"
 #include "draw/toast.h"
 #include "player/screenshot.h"
 
@@ -49,24 +50,14 @@ TEST(ScreenshotName, StaysBoundedForAbsurdFields) {
 
 namespace {
 
-struct WindowDeleter {
-  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-};
-struct RendererDeleter {
-  void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-};
-
-// A hidden window with the software renderer, as the tests run headless.
+// A hidden window with the software renderer, working in a fresh folder.
 class ScreenshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SDL_setenv("SDL_VIDEODRIVER", "dummy", 0);
-    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    window.reset(SDL_CreateWindow("test", 0, 0, 320, 240, SDL_WINDOW_HIDDEN));
-    ASSERT_TRUE(window) << SDL_GetError();
-    renderer.reset(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
-    ASSERT_TRUE(renderer) << SDL_GetError();
+    canvas = make_headless_canvas(320, 240);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    window = canvas.window.get();
+    renderer = canvas.renderer.get();
     folder = fs::temp_directory_path() / ("screenshot_test_" + std::to_string(getpid()));
     fs::create_directories(folder);
     previous_folder = fs::current_path();
@@ -76,14 +67,11 @@ class ScreenshotTest : public ::testing::Test {
     fs::current_path(previous_folder);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
-    renderer.reset();
-    window.reset();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
   // A 2x2 picture whose four pixels become the window's four quadrants.
   TexturePtr quadrant_picture() {
-    TexturePtr t(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_ABGR8888,
+    TexturePtr t(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888,
                                    SDL_TEXTUREACCESS_STATIC, 2, 2));
     const uint8_t pixels[16] = {200, 10, 10, 255, 10, 200, 10, 255,
                                 10, 10, 200, 255, 220, 220, 30, 255};
@@ -98,8 +86,9 @@ class ScreenshotTest : public ::testing::Test {
     return found;
   }
 
-  std::unique_ptr<SDL_Window, WindowDeleter> window;
-  std::unique_ptr<SDL_Renderer, RendererDeleter> renderer;
+  HeadlessCanvas canvas;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
   fs::path folder, previous_folder;
 };
 
@@ -116,16 +105,16 @@ TEST_F(ScreenshotTest, CaptureSavesTheBarePictureAtWindowSize) {
   ASSERT_TRUE(picture);
   show_toast("MUTE", 60000);
   // The frame being prepared already holds a bar and a button over the picture.
-  SDL_RenderCopy(renderer.get(), picture.get(), nullptr, nullptr);
-  SDL_SetRenderDrawColor(renderer.get(), 255, 255, 255, 255);
+  SDL_RenderCopy(renderer, picture.get(), nullptr, nullptr);
+  SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
   SDL_Rect bar{0, 200, 320, 40}, button{280, 10, 26, 26};
-  SDL_RenderFillRect(renderer.get(), &bar);
-  SDL_RenderFillRect(renderer.get(), &button);
-  draw_toast(renderer.get(), window.get(), 3);
+  SDL_RenderFillRect(renderer, &bar);
+  SDL_RenderFillRect(renderer, &button);
+  draw_toast(renderer, window, 3);
 
   std::time_t before = std::time(nullptr);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(capture_screenshot(renderer.get(), window.get(), picture.get()));
+  ASSERT_TRUE(capture_screenshot(renderer, window, picture.get()));
   std::string printed = testing::internal::GetCapturedStdout();
   std::time_t after = std::time(nullptr);
 
@@ -161,9 +150,9 @@ TEST_F(ScreenshotTest, CaptureSavesTheBarePictureAtWindowSize) {
 
 TEST_F(ScreenshotTest, ImageFollowsAResizedWindow) {
   TexturePtr picture = quadrant_picture();
-  SDL_SetWindowSize(window.get(), 200, 100);
+  SDL_SetWindowSize(window, 200, 100);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(capture_screenshot(renderer.get(), window.get(), picture.get()));
+  ASSERT_TRUE(capture_screenshot(renderer, window, picture.get()));
   testing::internal::GetCapturedStdout();
   std::vector<fs::path> files = bmp_files();
   ASSERT_EQ(files.size(), 1u);
@@ -176,7 +165,7 @@ TEST_F(ScreenshotTest, ImageFollowsAResizedWindow) {
 TEST_F(ScreenshotTest, WithoutPictureNothingHappens) {
   show_toast("MUTE", 60000);
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(capture_screenshot(renderer.get(), window.get(), nullptr));
+  EXPECT_FALSE(capture_screenshot(renderer, window, nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(bmp_files().empty());
   EXPECT_STRNE(toast_text(), "  OK  ");
@@ -191,8 +180,8 @@ TEST_F(ScreenshotTest, UnwritableFolderFailsSilently) {
   TexturePtr picture = quadrant_picture();
   show_toast("MUTE", 60000);
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(capture_screenshot(renderer.get(), window.get(), picture.get()));
-  EXPECT_FALSE(save_screenshot(renderer.get(), window.get()));
+  EXPECT_FALSE(capture_screenshot(renderer, window, picture.get()));
+  EXPECT_FALSE(save_screenshot(renderer, window));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_STRNE(toast_text(), "  OK  ");
   fs::current_path(folder);

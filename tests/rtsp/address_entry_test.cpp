@@ -7,53 +7,42 @@
 #include <vector>
 
 #include "draw/text.h"
+#include "headless_sdl.h"
 #include "rtsp/address_entry.h"
 
 namespace {
 
-struct WindowDeleter {
-  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-};
-struct RendererDeleter {
-  void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-};
-
 class AddressEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SDL_setenv("SDL_VIDEODRIVER", "dummy", 0);
-    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
-    window.reset(SDL_CreateWindow("test", 0, 0, 320, 240, SDL_WINDOW_HIDDEN));
-    ASSERT_TRUE(window) << SDL_GetError();
-    renderer.reset(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
-    ASSERT_TRUE(renderer) << SDL_GetError();
+    canvas = make_headless_canvas(320, 240);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    window = canvas.window.get();
+    renderer = canvas.renderer.get();
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     // A previous screen may have stopped text input, which discards pushed text events.
     SDL_StartTextInput();
   }
-  void TearDown() override {
-    renderer.reset();
-    window.reset();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+
+  // Draws one frame over blend mode NONE, so colours read back exactly.
+  Pixels frame(const std::string& text, uint32_t elapsed_ms, int w = 320, int h = 240) {
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+    draw_address_frame(renderer, window, text, elapsed_ms);
+    return read_pixels(renderer, w, h);
   }
 
-  uint32_t pixel(int x, int y) {
-    uint32_t value = 0;
-    SDL_Rect one{x, y, 1, 1};
-    SDL_RenderReadPixels(renderer.get(), &one, SDL_PIXELFORMAT_RGB888, &value, 4);
-    return value & 0xFFFFFF;
-  }
-  int count_pixels(SDL_Rect area, uint32_t rgb) {
-    int n = 0;
-    for (int y = area.y; y < area.y + area.h; ++y)
-      for (int x = area.x; x < area.x + area.w; ++x) n += pixel(x, y) == rgb;
-    return n;
-  }
-
-  std::unique_ptr<SDL_Window, WindowDeleter> window;
-  std::unique_ptr<SDL_Renderer, RendererDeleter> renderer;
+  HeadlessCanvas canvas;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
 };
+
+// Number of pixels of exactly this colour inside the area.
+int count_colour(const Pixels& p, SDL_Rect area, Uint8 r, Uint8 g, Uint8 b) {
+  int n = 0;
+  for (int y = area.y; y < area.y + area.h; ++y)
+    for (int x = area.x; x < area.x + area.w; ++x) n += p.is(x, y, r, g, b);
+  return n;
+}
 
 // Pushed inputs: a key (as a keycode) or a piece of typed text.
 struct Input {
@@ -78,8 +67,6 @@ void push(const Input& in) {
   }
   ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
 }
-
-constexpr uint32_t rgb(int r, int g, int b) { return (r << 16) | (g << 8) | b; }
 
 }  // namespace
 
@@ -118,7 +105,7 @@ TEST_F(AddressEntryTest, EditsTheAddressByEvents) {
   for (const Case& c : cases) {
     SDL_StartTextInput();
     for (const Input& in : c.inputs) push(in);
-    EXPECT_EQ(ask_rtsp_address(window.get(), renderer.get()), c.expected) << c.name;
+    EXPECT_EQ(ask_rtsp_address(window, renderer), c.expected) << c.name;
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
   }
 }
@@ -126,7 +113,7 @@ TEST_F(AddressEntryTest, EditsTheAddressByEvents) {
 TEST_F(AddressEntryTest, EventsAfterTheFinishingOneAreLeftForTheNextScreen) {
   push(key(SDLK_RETURN));
   push(key(SDLK_a));
-  EXPECT_EQ(ask_rtsp_address(window.get(), renderer.get()), "rtsp://");
+  EXPECT_EQ(ask_rtsp_address(window, renderer), "rtsp://");
   SDL_Event e;
   ASSERT_EQ(SDL_PollEvent(&e), 1);
   EXPECT_EQ(e.type, static_cast<uint32_t>(SDL_KEYDOWN));
@@ -137,40 +124,43 @@ TEST_F(AddressEntryTest, ErasedAddressDoesNotStartTheLiveView) {
   for (int i = 0; i < 7; ++i) push(key(SDLK_BACKSPACE));
   push(key(SDLK_RETURN));
   testing::internal::CaptureStdout();
-  start_rtsp_view(window.get(), renderer.get());
+  start_rtsp_view(window, renderer);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(AddressEntryTest, FrameShowsFieldTextCaretAndPrompt) {
-  SDL_SetRenderDrawBlendMode(renderer.get(), SDL_BLENDMODE_NONE);
   const std::string text = "rtsp://10.0.0.7";
-  draw_address_frame(renderer.get(), window.get(), text, 0);
+  Pixels p = frame(text, 0);
+  ASSERT_EQ(p.w, 320);
   // 320 x 240: the box is {40, 100, 240, 40}, the text starts at (48, 115).
-  EXPECT_EQ(pixel(5, 5), rgb(15, 15, 25));
-  EXPECT_EQ(pixel(39, 120), rgb(15, 15, 25));
-  EXPECT_EQ(pixel(40, 100), rgb(100, 150, 255));
-  EXPECT_EQ(pixel(279, 139), rgb(100, 150, 255));
-  EXPECT_EQ(pixel(280, 139), rgb(15, 15, 25));
-  EXPECT_EQ(pixel(45, 105), rgb(50, 50, 70));
+  EXPECT_TRUE(p.is(5, 5, 15, 15, 25));
+  EXPECT_TRUE(p.is(39, 120, 15, 15, 25));
+  EXPECT_TRUE(p.is(40, 100, 100, 150, 255));
+  EXPECT_TRUE(p.is(279, 139, 100, 150, 255));
+  EXPECT_TRUE(p.is(280, 139, 15, 15, 25));
+  EXPECT_TRUE(p.is(45, 105, 50, 50, 70));
   const int tw = text_width(text.c_str(), 2);
   ASSERT_GT(tw, 0);
-  EXPECT_GT(count_pixels({48, 115, tw, 10}, rgb(200, 230, 255)), 0);
-  EXPECT_EQ(count_pixels({48 + tw, 115, 2, 10}, rgb(255, 255, 255)), 20);
+  EXPECT_EQ(p.bounds_of(200, 230, 255).x, 48);
+  EXPECT_EQ(p.bounds_of(200, 230, 255).y, 115);
+  EXPECT_LE(p.bounds_of(200, 230, 255).w, tw);
+  EXPECT_EQ(count_colour(p, {48 + tw, 115, 2, 10}, 255, 255, 255), 20);
   const int pw = text_width("RTSP: Enter / Esc", 2);
-  EXPECT_GT(count_pixels({(320 - pw) / 2, 80, pw, 10}, rgb(150, 180, 220)), 0);
-  EXPECT_EQ(count_pixels({0, 80, (320 - pw) / 2, 10}, rgb(150, 180, 220)), 0);
+  SDL_Rect prompt = p.bounds_of(150, 180, 220);
+  EXPECT_EQ(prompt.x, (320 - pw) / 2);
+  EXPECT_EQ(prompt.y, 80);
+  EXPECT_LE(prompt.x + prompt.w, (320 - pw) / 2 + pw);
 }
 
 TEST_F(AddressEntryTest, CaretFollowsTheTextAndBlinks) {
-  SDL_SetRenderDrawBlendMode(renderer.get(), SDL_BLENDMODE_NONE);
-  const uint32_t white = rgb(255, 255, 255);
   for (const char* text : {"", "rtsp://", "rtsp://a", "rtsp://cam.local:554/x"}) {
     const int x = 48 + text_width(text, 2);
-    draw_address_frame(renderer.get(), window.get(), text, 1700);
-    EXPECT_EQ(count_pixels({x, 115, 2, 10}, white), 0) << text;
-    draw_address_frame(renderer.get(), window.get(), text, 2000);
-    EXPECT_EQ(count_pixels({x, 115, 2, 10}, white), 20) << text;
-    EXPECT_EQ(count_pixels({48, 115, 232, 10}, white), 20) << text;
+    EXPECT_EQ(frame(text, 1700).bounds_of(255, 255, 255).w, 0) << text;
+    SDL_Rect caret = frame(text, 2000).bounds_of(255, 255, 255);
+    EXPECT_EQ(caret.x, x) << text;
+    EXPECT_EQ(caret.y, 115) << text;
+    EXPECT_EQ(caret.w, 2) << text;
+    EXPECT_EQ(caret.h, 10) << text;
   }
   struct Blink {
     uint32_t elapsed;
@@ -180,16 +170,16 @@ TEST_F(AddressEntryTest, CaretFollowsTheTextAndBlinks) {
 }
 
 TEST_F(AddressEntryTest, LayoutFollowsTheWindowSize) {
-  SDL_SetWindowSize(window.get(), 640, 480);
-  SDL_Event e;
-  while (SDL_PollEvent(&e)) {
-  }
-  SDL_SetRenderDrawBlendMode(renderer.get(), SDL_BLENDMODE_NONE);
-  draw_address_frame(renderer.get(), window.get(), "rtsp://", 0);
+  canvas = make_headless_canvas(640, 480);
+  ASSERT_TRUE(canvas.renderer);
+  window = canvas.window.get();
+  renderer = canvas.renderer.get();
+  Pixels p = frame("rtsp://", 0, 640, 480);
   // 640 x 480: the box is {80, 220, 480, 40}.
-  EXPECT_EQ(pixel(80, 220), rgb(100, 150, 255));
-  EXPECT_EQ(pixel(559, 259), rgb(100, 150, 255));
-  EXPECT_EQ(pixel(79, 240), rgb(15, 15, 25));
-  EXPECT_EQ(pixel(100, 230), rgb(50, 50, 70));
-  EXPECT_EQ(count_pixels({88 + text_width("rtsp://", 2), 235, 2, 10}, rgb(255, 255, 255)), 20);
+  EXPECT_TRUE(p.is(80, 220, 100, 150, 255));
+  EXPECT_TRUE(p.is(559, 259, 100, 150, 255));
+  EXPECT_TRUE(p.is(79, 240, 15, 15, 25));
+  EXPECT_TRUE(p.is(100, 230, 50, 50, 70));
+  EXPECT_EQ(p.bounds_of(255, 255, 255).x, 88 + text_width("rtsp://", 2));
+  EXPECT_EQ(p.bounds_of(255, 255, 255).y, 235);
 }
