@@ -1,5 +1,7 @@
 #include "rtsp/live_view.h"
 
+#include <cstdio>
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -8,18 +10,14 @@ extern "C" {
 #include "draw/widgets.h"
 #include "player/nal_packet.h"
 #include "player/screenshot.h"
+#include "rtsp/depacketizer.h"
+#include "rtsp/exchange.h"
+#include "rtsp/unit_decoder.h"
 
 void open_live_decoder(LivePlayer& player) {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-  if (!codec) return;
-  player.decoder.reset(avcodec_alloc_context3(codec));
-  if (!player.decoder) return;
-  player.decoder->thread_count = 2;
-  if (avcodec_open2(player.decoder.get(), codec, nullptr) < 0) {
-    player.decoder.reset();
-    return;
-  }
-  player.frame.reset(av_frame_alloc());
+  // Units arrive one per packet, and a picture may span several of them.
+  player.decoder = open_unit_decoder(2);
+  if (player.decoder) player.frame.reset(av_frame_alloc());
 }
 
 // Shows the decoded picture in the frame, if the texture can take it.
@@ -147,4 +145,69 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
   }
 }
 
-void run_live_view(const std::string&, SDL_Window*, SDL_Renderer*) {}
+// The start menu that follows does not draw transient messages, so a failure
+// is also printed, with its reason.
+static void report_failure(const RtspOutcome& outcome) {
+  show_toast(outcome.message.c_str(), 2000);
+  std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
+}
+
+static NalSinks live_sinks(LivePlayer& player) {
+  NalSinks sinks;
+  sinks.feed_nal = [&player](const uint8_t* unit, size_t size) { feed_nal(player, unit, size); };
+  sinks.decode_and_show = [&player](const uint8_t* unit, size_t size) {
+    decode_and_show(player, unit, size);
+  };
+  return sinks;
+}
+
+// Handles every pending event; false when the user ended the session.
+static bool handle_pending_events(LivePlayer& player) {
+  SDL_Event event;
+  while (SDL_PollEvent(&event))
+    if (!handle_live_event(player, event)) return false;
+  return true;
+}
+
+// One turn after the camera closed the connection: nothing more can arrive,
+// so wait for the user's events instead of turning without pause.
+static bool wait_for_leave(LivePlayer& player) {
+  SDL_Event event;
+  if (SDL_WaitEventTimeout(&event, 500) && !handle_live_event(player, event)) return false;
+  return handle_pending_events(player);
+}
+
+// Reads, depacketises and shows until Escape or window close.
+static void stream_live(LivePlayer& player, RtspSession& session) {
+  const NalSinks sinks = live_sinks(player);
+  // Cameras that carry SPS and PPS only in the SDP still decode.
+  feed_sdp_parameter_sets(session.sdp, sinks);
+  begin_streaming(session, SDL_GetTicks());
+  DepacketizerState state;
+  InterleavedFrame frame;
+  while (true) {
+    if (!handle_pending_events(player)) return;
+    if (session.socket.peer_closed || !net_is_open(session.socket)) {
+      if (!wait_for_leave(player)) return;
+      continue;
+    }
+    keep_session_alive(session, SDL_GetTicks());
+    if (read_interleaved_frame(session.socket, frame)) handle_interleaved_frame(frame, state, sinks);
+  }
+}
+
+void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
+  RtspSession session;
+  RtspOutcome outcome = open_rtsp_session(address, session);
+  if (!outcome.ok) {
+    report_failure(outcome);
+    return;
+  }
+  LivePlayer player;
+  player.window = window;
+  player.renderer = renderer;
+  open_live_decoder(player);
+  stream_live(player, session);
+  teardown_rtsp(session);
+  // The player releases the converter, the texture, the frame and the decoder, in that order.
+}
