@@ -128,6 +128,13 @@ TEST_F(AddressEntryTest, ErasedAddressDoesNotStartTheLiveView) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+TEST_F(AddressEntryTest, ReturnAtOnceStartsTheLiveViewWhichRefusesTheBareScheme) {
+  push(key(SDLK_RETURN));
+  testing::internal::CaptureStdout();
+  start_rtsp_view(window, renderer);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERR: ", 0), 0u);
+}
+
 TEST_F(AddressEntryTest, FrameShowsFieldTextCaretAndPrompt) {
   const std::string text = "rtsp://10.0.0.7";
   Pixels p = frame(text, 0);
