@@ -98,8 +98,8 @@ TEST_F(LivePictureTest, PicturesAreStretchedOverTheWindowUnderTheCameraButton) {
   EXPECT_EQ(player.camera_button.y, button.y);
   EXPECT_EQ(player.camera_button.w, button.w);
   EXPECT_EQ(player.camera_button.h, button.h);
-  EXPECT_TRUE(near(p.pixel_at(284, 20), blend(120, 0xC0, 200), blend(150, 0x30, 200),
-                   blend(200, 0x20, 200), 6));
+  EXPECT_TRUE(near(p.pixel_at(284, 20), blend(120, blend(40, 0xC0, 180), 200),
+                   blend(150, blend(40, 0x30, 180), 200), blend(200, blend(60, 0x20, 180), 200), 6));
   EXPECT_TRUE(near(p.pixel_at(286, 34), blend(40, 0xC0, 180), blend(40, 0x30, 180),
                    blend(60, 0x20, 180), 6));
   EXPECT_GT(p.pixel_at(284 + 12, 10 + 13).g, 180);  // inside the lens
