@@ -148,20 +148,6 @@ TEST_F(ScreenshotTest, CaptureSavesTheBarePictureAtWindowSize) {
     EXPECT_EQ(rgba_at(image.get(), p.x, p.y), p.rgba) << "at " << p.x << "," << p.y;
 }
 
-TEST_F(ScreenshotTest, ImageFollowsAResizedWindow) {
-  TexturePtr picture = quadrant_picture();
-  SDL_SetWindowSize(window, 200, 100);
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(capture_screenshot(renderer, window, picture.get()));
-  testing::internal::GetCapturedStdout();
-  std::vector<fs::path> files = bmp_files();
-  ASSERT_EQ(files.size(), 1u);
-  SurfacePtr loaded(SDL_LoadBMP(files[0].c_str()));
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(loaded->w, 200);
-  EXPECT_EQ(loaded->h, 100);
-}
-
 TEST_F(ScreenshotTest, WithoutPictureNothingHappens) {
   show_toast("MUTE", 60000);
   testing::internal::CaptureStdout();

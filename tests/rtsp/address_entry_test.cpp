@@ -110,16 +110,6 @@ TEST_F(AddressEntryTest, EditsTheAddressByEvents) {
   }
 }
 
-TEST_F(AddressEntryTest, EventsAfterTheFinishingOneAreLeftForTheNextScreen) {
-  push(key(SDLK_RETURN));
-  push(key(SDLK_a));
-  EXPECT_EQ(ask_rtsp_address(window, renderer), "rtsp://");
-  SDL_Event e;
-  ASSERT_EQ(SDL_PollEvent(&e), 1);
-  EXPECT_EQ(e.type, static_cast<uint32_t>(SDL_KEYDOWN));
-  EXPECT_EQ(e.key.keysym.sym, SDLK_a);
-}
-
 TEST_F(AddressEntryTest, ErasedAddressDoesNotStartTheLiveView) {
   for (int i = 0; i < 7; ++i) push(key(SDLK_BACKSPACE));
   push(key(SDLK_RETURN));
