@@ -32,9 +32,10 @@ static void show_picture(LivePlayer& player) {
 
 // Wraps the unit in a packet of its own and sends it. A decoder that holds a
 // finished picture refuses new input until the picture is taken (units fed
-// back to back do that, with threads); the picture is then taken and shown and
-// the unit sent again, so no unit is lost. Other send errors only mean that
-// the unit yields no picture.
+// back to back without a fetch, as from an aggregation packet that carries a
+// whole picture, get it there); the picture is then taken and shown and the
+// unit sent again, so no unit is lost. Other send errors only mean that the
+// unit yields no picture.
 static void send_unit(LivePlayer& player, const uint8_t* unit, size_t size) {
   if (!player.decoder || !player.frame) return;
   PacketPtr packet = make_nal_packet(unit, size);
