@@ -1,5 +1,7 @@
 #include "rtsp/depacketizer.h"
 
+#include <cstring>
+
 #include "rtsp/exchange.h"
 #include "rtsp/sdp.h"
 
@@ -13,11 +15,13 @@ void submit(const std::function<void(const uint8_t*, size_t)>& sink, const uint8
   if (sink) sink(data, size);
 }
 
-// An RTSP message starts with a method name or "RTSP/": upper-case letters and "_".
+// An RTSP message in the stream is a response ("RTSP/1.0 ...") or one of the
+// requests a server may send; anything else out of step is stray bytes.
 bool starts_rtsp_message(const uint8_t* bytes) {
-  for (int i = 0; i < 4; ++i)
-    if (!((bytes[i] >= 'A' && bytes[i] <= 'Z') || bytes[i] == '_')) return false;
-  return true;
+  static const char* const kStarts[] = {"RTSP", "ANNO", "GET_", "OPTI", "REDI", "SET_"};
+  for (const char* start : kStarts)
+    if (std::memcmp(bytes, start, 4) == 0) return true;
+  return false;
 }
 
 void skip_rtsp_message(NetSocket& socket, const uint8_t* first_four, std::string& head) {

@@ -3,13 +3,17 @@
 // and TEARDOWN. Requests are built from fixed texts; responses are read up to
 // their blank line and searched for a few substrings.
 //
-// Typical use by a viewer:
+// Typical use by a viewer (the socket calls block; at most 5 s per read while
+// negotiating, 500 ms while streaming):
 //   RtspSession session;
 //   RtspOutcome outcome = open_rtsp_session(typed_text, session);
-//   if (!outcome.ok) { show outcome.message ("ERR" or "401"); return; }
-//   feed the SDP's parameter sets (sdp.h) to the decoder;
-//   begin_streaming(session, now_ms);
-//   loop: keep_session_alive(session, now_ms); read and depacketise one frame;
+//   if (!outcome.ok) { show outcome.message ("ERR" or "401") and return; }
+//   decoder = open_unit_decoder(2);                        // unit_decoder.h
+//   feed_sdp_parameter_sets(session.sdp, sinks);           // depacketizer.h
+//   begin_streaming(session, SDL_GetTicks());
+//   each turn: handle events; keep_session_alive(session, SDL_GetTicks());
+//              if (read_interleaved_frame(session.socket, frame))
+//                handle_interleaved_frame(frame, state, sinks);
 //   teardown_rtsp(session);
 #pragma once
 
