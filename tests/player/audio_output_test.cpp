@@ -141,8 +141,10 @@ TEST_F(AudioOutputTest, NoDeviceReportsAndPlaysSilently) {
   EXPECT_EQ(printed.back(), '\n');
   EXPECT_EQ(audio.device, 0u);
   EXPECT_TRUE(audio.has_audio);
+  uint32_t shown = SDL_GetTicks();
   EXPECT_STREQ(toast_text(), "NO AUDIO DEVICE");
-  EXPECT_TRUE(toast_showing(SDL_GetTicks()));
+  EXPECT_TRUE(toast_showing(shown + 2900));
+  EXPECT_FALSE(toast_showing(shown + 3100));
 
   // Nothing to feed or resynchronise; the cursor stays.
   feed_audio(audio, 0.5, false, 1.0);
@@ -153,9 +155,12 @@ TEST_F(AudioOutputTest, NoDeviceReportsAndPlaysSilently) {
   EXPECT_EQ(audio.cursor, 0u);
 
   show_toast("", 1);
+  shown = SDL_GetTicks();
   toggle_mute(audio, 0.5);
   EXPECT_FALSE(audio.muted);
   EXPECT_STREQ(toast_text(), "NO AUDIO DEVICE");
+  EXPECT_TRUE(toast_showing(shown + 1900));
+  EXPECT_FALSE(toast_showing(shown + 2100));
 }
 
 TEST_F(AudioOutputTest, FeedsUpToLeadAheadOnlyAtNormalSpeed) {
@@ -313,9 +318,12 @@ TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
   hold_device();
   feed_audio(audio, 0.0, false, 1.0);
 
+  const uint32_t shown = SDL_GetTicks();
   toggle_mute(audio, 0.1);
   EXPECT_TRUE(audio.muted);
   EXPECT_STREQ(toast_text(), "MUTE");
+  EXPECT_TRUE(toast_showing(shown + 1400));
+  EXPECT_FALSE(toast_showing(shown + 1600));
   EXPECT_EQ(queued_bytes(), 0u);
   EXPECT_EQ(audio.cursor, 4u);
   feed_audio(audio, 0.2, false, 1.0);
