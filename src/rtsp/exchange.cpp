@@ -204,6 +204,10 @@ bool take_up_digest_challenge(RtspSession& session, const std::string& head) {
 RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
   if (!port_is_usable(address.port))
     return failure("ERR", "port " + std::to_string(address.port) + " is outside 1 to 65535");
+  // Host names never hold "@": this one is the rest of a password typed with
+  // a bare "@", so it is not echoed in the reason.
+  if (address.host.find('@') != std::string::npos)
+    return failure("ERR", "the host part holds an \"@\"; type an \"@\" in a user name or password as %40");
   net_startup();
   std::string reason;
   if (!net_connect(address.host, address.port, session.socket, reason)) return failure("ERR", reason);

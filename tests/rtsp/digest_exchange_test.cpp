@@ -188,4 +188,12 @@ TEST(RtspDigest, RequestsAreAskedAgainAndLaterOnesCarryDigest) {
   }
 }
 
+TEST(RtspDigest, APasswordWithABareAtSignIsNotEchoed) {
+  RtspSession session;
+  RtspOutcome outcome = open_rtsp_session("rtsp://admin:se@cret@127.0.0.1:1/x", session);
+  EXPECT_EQ(outcome.message, "ERR");
+  EXPECT_EQ(outcome.reason.find("cret"), std::string::npos) << outcome.reason;
+  EXPECT_NE(outcome.reason.find("%40"), std::string::npos) << outcome.reason;
+}
+
 }  // namespace
