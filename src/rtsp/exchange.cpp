@@ -210,7 +210,9 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
     return failure("ERR", "the host part holds an \"@\"; type an \"@\" in a user name or password as %40");
   net_startup();
   std::string reason;
-  if (!net_connect(address.host, address.port, session.socket, reason)) return failure("ERR", reason);
+  if (!net_connect_within(address.host, address.port, session.socket, reason,
+                          session.connect_timeout_ms))
+    return failure("ERR", reason);
   net_set_receive_timeout(session.socket, session.exchange_timeout_ms);
   session.cseq = 1;
   session.authorization_line = authorization_line(address.credentials);

@@ -43,6 +43,7 @@ struct RtspSession {
   // Time-outs of one receive, in ms; tests shorten them before connecting.
   int exchange_timeout_ms = 5000;
   int stream_timeout_ms = 500;
+  int connect_timeout_ms = 0;        // 0: connecting waits as long as the system lets it
   // Keep-alive while streaming: servers drop a session that stays silent for
   // its time-out, so a request goes out at half of it.
   std::string keep_alive_method = "OPTIONS";  // "GET_PARAMETER" when the server offers it
