@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "app/choosers.h"
 #include "app/menu.h"
 #include "convert/batch_screen.h"
@@ -76,8 +80,12 @@ void run_action_loop(std::string action, SDL_Window*& window, SDL_Renderer*& ren
   destroy_shared_window(window, renderer);
 }
 
-int run_program(int argc, char** argv, const Screens& screens) {
+int run_application(int argc, char** argv, const Screens& screens) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // The decoder's own diagnostics (for instance about parameter sets sent in
+  // packets of their own) are not for the user: the program reports on
+  // standard output and keeps standard error for SDL start-up failures.
+  av_log_set_level(AV_LOG_QUIET);
   if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_EVENTS) < 0) {
     std::fprintf(stderr, "SDL init failed: %s\n", SDL_GetError());
     return 1;

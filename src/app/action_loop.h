@@ -41,4 +41,4 @@ void run_action_loop(std::string action, SDL_Window*& window, SDL_Renderer*& ren
 // The whole program: unbuffered output, SDL start-up (1 with a message on
 // standard error when SDL cannot start), the first action from argv[1] or the
 // start menu, the loop, SDL_Quit. Returns the exit code.
-int run_program(int argc, char** argv, const Screens& screens);
+int run_application(int argc, char** argv, const Screens& screens);

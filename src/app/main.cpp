@@ -3,4 +3,4 @@
 
 #include "app/action_loop.h"
 
-int main(int argc, char** argv) { return run_program(argc, argv, program_screens()); }
+int main(int argc, char** argv) { return run_application(argc, argv, program_screens()); }

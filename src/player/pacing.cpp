@@ -21,8 +21,8 @@ uint32_t pacing_wait_ms(FramePacer& pacer, double now_ms) {
   } else {
     ++pacer.slot;
     const double slot_end = pacer.anchor_ms + static_cast<double>(pacer.slot + 1) * pacer.interval_ms;
-    if (now_ms > slot_end) {
-      // Overran its whole slot: show it at once and let the next picture open
+    if (now_ms > slot_end + kPacingToleranceMs) {
+      // Overran its slot: show it at once and let the next picture open
       // a fresh schedule from here.
       pacer.anchor_ms = now_ms;
       pacer.slot = -1;
@@ -30,6 +30,6 @@ uint32_t pacing_wait_ms(FramePacer& pacer, double now_ms) {
     }
   }
   const double end = pacer.anchor_ms + static_cast<double>(pacer.slot + 1) * pacer.interval_ms;
-  const double wait = std::ceil(end - now_ms);
+  const double wait = std::round(end - now_ms);
   return wait > 0 ? static_cast<uint32_t>(wait) : 0;
 }

@@ -3,12 +3,17 @@
 // Each picture owns a slot of 1000 / (fps x speed) ms, kept as a fraction so
 // that 33.33 ms slots do not shrink to 33 ms. Slot n of a schedule ends at
 // anchor + (n + 1) x interval; after presenting a picture the player sleeps to
-// the end of its slot. A picture that overran its slot is shown at once and
-// starts a new schedule, so late pictures are never dropped and the lost time
-// is never caught up by hurrying later pictures.
+// the end of its slot. A picture that overran its slot by more than the sleep
+// jitter the schedule absorbs is shown at once and starts a new schedule, so
+// late pictures are never dropped and the lost time is never caught up by
+// hurrying later pictures.
 #pragma once
 
 #include <cstdint>
+
+// Lateness the schedule absorbs (a sleep that woke a little late, a slow
+// picture): up to this much past its slot a picture keeps the schedule.
+constexpr double kPacingToleranceMs = 2.0;
 
 struct FramePacer {
   double interval_ms = 0;  // length of one picture's slot
@@ -25,5 +30,6 @@ double pacing_interval_ms(double fps, double speed);
 void restart_pacing(FramePacer& pacer, double interval_ms);
 
 // To call right after a picture was presented at now_ms. Returns how long to
-// sleep before going on, in whole milliseconds rounded up (0 for a late picture).
+// sleep before going on, in whole milliseconds rounded to the nearest (0 for a
+// late picture).
 uint32_t pacing_wait_ms(FramePacer& pacer, double now_ms);
