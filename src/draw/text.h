@@ -13,3 +13,9 @@ void draw_text(SDL_Renderer* renderer, int x, int y, const char* text, int s);
 
 // The pen advance of draw_text for the same text and scale.
 int text_width(const char* text, int s);
+
+// The pattern of a digit, ':' or capital letter; 0 for every other byte.
+uint16_t glyph_pattern(unsigned char byte);
+
+// Advance of one byte in cells: 4 (glyph plus gap) or 2 (narrow or blank).
+int advance_cells(unsigned char byte);

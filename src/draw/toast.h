@@ -15,3 +15,10 @@ void draw_toast(SDL_Renderer* renderer, SDL_Window* window, int s);
 // that report the same text elsewhere).
 const char* toast_text();
 bool toast_showing(uint32_t now);
+
+// show_toast and draw_toast with the tick given instead of read from SDL.
+void show_toast_at(const char* text, uint32_t duration_ms, uint32_t now);
+void draw_toast_at(SDL_Renderer* renderer, SDL_Window* window, int s, uint32_t now);
+
+// The dark box behind a message of this text at scale s in a window w wide.
+SDL_Rect toast_box(int window_w, const char* text, int s);
