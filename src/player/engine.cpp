@@ -19,23 +19,6 @@ double now_ms() {
          static_cast<double>(SDL_GetPerformanceFrequency());
 }
 
-// Loading, decoder and sound: false (with the message printed) when the
-// recording cannot be played.
-bool start_playback(PlayerState& st, const std::string& path) {
-  if (!load_recording(path, st.recording)) return false;
-  st.frame_count = static_cast<int>(st.recording.frames.size());
-  st.fps = st.recording.fps;
-  st.duration = st.frame_count / st.fps;
-  if (!setup_video_decoder(st.video, kDecoderThreads)) return false;
-  const Recording& rec = st.recording;
-  std::vector<AudioBlock> blocks = index_audio_blocks(rec.payload(), rec.length);
-  const uint32_t origin = find_time_origin(rec.payload(), rec.length, blocks);
-  open_audio_output(st.audio, std::move(blocks), origin);
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
-  st.last_mouse_motion = SDL_GetTicks();
-  return true;
-}
-
 OverlayView overlay_view(const PlayerState& st) {
   OverlayView view;
   if (st.seek_drag) {
@@ -97,26 +80,6 @@ void decode_next_unit(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rende
   decode_nal_unit(st.video, unit, [&] { show_decoded_picture(st, window, renderer, options); });
 }
 
-// One pass of the main loop: events, overlay rule, then a paused frame or one unit.
-void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
-                       const PlaybackOptions& options) {
-  handle_pending_events(st, window, renderer);
-  if (st.leave) return;
-  update_overlay_visibility(st, SDL_GetTicks());
-  if (st.paused && !st.seek_drag) {
-    show_paused_frame(st, window, renderer);
-    return;
-  }
-  decode_next_unit(st, window, renderer, options);
-}
-
-void run_main_loop(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
-                   const PlaybackOptions& options) {
-  while (st.nal_cursor < st.recording.units.size() && !st.leave) {
-    run_playback_step(st, window, renderer, options);
-  }
-}
-
 // The pictures still inside the decoder, shown bare (no overlay, no message),
 // converted like any other picture.
 void drain_and_show_last_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
@@ -173,13 +136,50 @@ void run_finished_state(PlayerState& st, SDL_Window* window, const PlaybackOptio
   }
 }
 
-void tear_down(PlayerState& st) {
+}  // namespace
+
+bool open_playback(PlayerState& st, const std::string& path) {
+  if (!load_recording(path, st.recording)) return false;
+  st.frame_count = static_cast<int>(st.recording.frames.size());
+  st.fps = st.recording.fps;
+  st.duration = st.frame_count / st.fps;
+  if (!setup_video_decoder(st.video, kDecoderThreads)) return false;
+  const Recording& rec = st.recording;
+  std::vector<AudioBlock> blocks = index_audio_blocks(rec.payload(), rec.length);
+  const uint32_t origin = find_time_origin(rec.payload(), rec.length, blocks);
+  open_audio_output(st.audio, std::move(blocks), origin);
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  st.last_mouse_motion = SDL_GetTicks();
+  return true;
+}
+
+void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                       const PlaybackOptions& options) {
+  handle_pending_events(st, window, renderer);
+  if (st.leave) return;
+  update_overlay_visibility(st, SDL_GetTicks());
+  if (st.paused && !st.seek_drag) {
+    show_paused_frame(st, window, renderer);
+    return;
+  }
+  if (st.nal_cursor < st.recording.units.size()) decode_next_unit(st, window, renderer, options);
+}
+
+bool playback_running(const PlayerState& st) {
+  return !st.leave && st.nal_cursor < st.recording.units.size();
+}
+
+void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const PlaybackOptions& options) {
+  drain_and_show_last_pictures(st, window, renderer, options);
+  run_finished_state(st, window, options);
+}
+
+void close_playback(PlayerState& st) {
   close_audio_output(st.audio);
   teardown_video_output(st.video);
   st.recording = Recording{};
 }
-
-}  // namespace
 
 double video_position(const PlayerState& st) { return st.frame_counter / st.fps; }
 
@@ -250,16 +250,13 @@ void seek_to_frame(PlayerState& st, int target) {
 std::string play_recording_with(const std::string& path, SDL_Window*& window,
                                 SDL_Renderer*& renderer, const PlaybackOptions& options) {
   PlayerState st;
-  if (!start_playback(st, path)) {
-    tear_down(st);
+  if (!open_playback(st, path)) {
+    close_playback(st);
     return "";
   }
-  run_main_loop(st, window, renderer, options);
-  if (!st.leave) {
-    drain_and_show_last_pictures(st, window, renderer, options);
-    run_finished_state(st, window, options);
-  }
-  tear_down(st);
+  while (playback_running(st)) run_playback_step(st, window, renderer, options);
+  if (!st.leave) finish_playback(st, window, renderer, options);
+  close_playback(st);
   if (options.stats_out) *options.stats_out = st.stats;
   return st.next_action;
 }

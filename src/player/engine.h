@@ -73,6 +73,24 @@ std::string play_recording(const std::string& path, SDL_Window*& window, SDL_Ren
 std::string play_recording_with(const std::string& path, SDL_Window*& window,
                                 SDL_Renderer*& renderer, const PlaybackOptions& options);
 
+// The playback in steps, as play_recording_with runs them (tests drive them
+// one by one with events pushed in between).
+// Loads and indexes the recording, opens the decoder and the sound; false
+// (with the message printed) when it cannot be played.
+bool open_playback(PlayerState& st, const std::string& path);
+// One pass of the main loop: pending events, the overlay rule, then a paused
+// frame or the next unit with its pictures presented and paced.
+void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                       const PlaybackOptions& options);
+// True while units remain and nothing asked to leave.
+bool playback_running(const PlayerState& st);
+// After the last unit: the decoder's remaining pictures, the finished title,
+// then waiting for a key, a drop or the window's close.
+void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const PlaybackOptions& options);
+// Closes the sound and the video output and releases the recording.
+void close_playback(PlayerState& st);
+
 // Transient message for a speed factor: "%dx" for whole numbers, else "%.2fx".
 std::string speed_message(double speed);
 
