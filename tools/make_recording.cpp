@@ -80,7 +80,7 @@ void print_usage() {
       "  --bad-hxaf N           add N malformed \"HXAF\" headers between units\n"
       "  --slices N             slices per picture (1)\n"
       "  --seed N               varies the picture pattern (0)\n"
-      "Timestamps whose bytes would read as a start code are moved by 1 ms.\n");
+      "Timestamps whose bytes would read as a start code move by a millisecond or two.\n");
 }
 
 bool parse_number(const std::string& text, double& value) {

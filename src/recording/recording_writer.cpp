@@ -1,5 +1,6 @@
 #include "recording/recording_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -51,33 +52,36 @@ BlockHeader make_block_header(const char* magic, uint32_t length_field, uint32_t
   return header;
 }
 
-// Position of the first 00 00 01 in the header, or -1.
-int start_code_position(const BlockHeader& header) {
-  for (int i = 0; i + 2 < 16; ++i) {
-    if (header[i] == 0 && header[i + 1] == 0 && header[i + 2] == 1) return i;
+// True when a 00 00 01 in the header ends (its 01 byte lies) within [from, to).
+bool start_code_ends_within(const BlockHeader& header, int from, int to) {
+  for (int last = std::max(from, 2); last < to; ++last) {
+    if (header[last - 2] == 0 && header[last - 1] == 0 && header[last] == 1) return true;
   }
-  return -1;
+  return false;
 }
 
-// Moves the timestamp (or, when allowed and the pattern lies in the length
-// field alone, the length) until no start code remains. Each step breaks the
-// pattern it was taken for, so a few steps always suffice.
+// The length field may only move when it is informational (video headers),
+// and only for a pattern wholly inside it; the timestamp moves to the nearest
+// value (later first) whose bytes form no start code. Below 2^24 ms that is
+// at most two milliseconds away.
 BlockHeader make_clean_header(const char* magic, uint32_t length_field, uint32_t& timestamp,
                               bool may_move_length) {
-  BlockHeader header = make_block_header(magic, length_field, timestamp);
-  for (int step = 0; step < 16; ++step) {
-    const int pos = start_code_position(header);
-    if (pos < 0) break;
-    if (pos + 2 >= 8) {
-      ++timestamp;
-    } else if (may_move_length) {
-      ++length_field;
-    } else {
-      break;
-    }
-    header = make_block_header(magic, length_field, timestamp);
+  for (int step = 0; may_move_length && step < 4; ++step) {
+    if (!start_code_ends_within(make_block_header(magic, length_field, timestamp), 4, 8)) break;
+    ++length_field;
   }
-  return header;
+  for (int64_t distance = 0; distance <= 65536; ++distance) {
+    for (const int64_t candidate : {int64_t{timestamp} + distance, int64_t{timestamp} - distance}) {
+      if (candidate < 0 || candidate > 0xFFFFFFFFll) continue;
+      const BlockHeader header =
+          make_block_header(magic, length_field, static_cast<uint32_t>(candidate));
+      if (!start_code_ends_within(header, 8, 16)) {
+        timestamp = static_cast<uint32_t>(candidate);
+        return header;
+      }
+    }
+  }
+  return make_block_header(magic, length_field, timestamp);
 }
 
 }  // namespace

@@ -22,9 +22,9 @@ void append_file_header(std::vector<uint8_t>& out);
 
 // Appends a 16-byte "HXVF" header: magic, the video byte count
 // (informational), timestamp, four zeros. A timestamp or count whose bytes
-// would read as a start code is moved up by a millisecond or a byte (or two)
-// so the indexes see exactly the units that were written. Returns the
-// timestamp written.
+// would read as a start code is moved to the nearest value that does not (a
+// millisecond or two below 2^24 ms), so the indexes see exactly the units
+// that were written. Returns the timestamp written.
 uint32_t append_video_header(std::vector<uint8_t>& out, uint32_t video_bytes, uint32_t timestamp);
 
 // Appends an "HXAF" block: header with length 4 + samples, timestamp, four

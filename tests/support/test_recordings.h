@@ -48,4 +48,5 @@ int run_program(const std::string& program, const std::vector<std::string>& args
 // (height max(8, h/10), cell width w/16, most significant bit left, light
 // for 1). `gray(x, y)` gives the brightness 0..255 of a pixel of a w x h
 // picture (e.g. the Y plane or a screenshot); returns the frame number.
+// Pictures 128 pixels wide or more read back reliably after encoding.
 int read_frame_number(const std::function<int(int x, int y)>& gray, int width, int height);
