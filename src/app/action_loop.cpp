@@ -74,6 +74,12 @@ std::string run_action(const std::string& action, SDL_Window*& window, SDL_Rende
   return screens.start_menu(window, renderer, program_path);
 }
 
+std::string first_action(int argc, char** argv, SDL_Window*& window, SDL_Renderer*& renderer,
+                         const Screens& screens) {
+  if (argc >= 2) return argv[1];
+  return screens.start_menu(window, renderer, argc > 0 ? argv[0] : "");
+}
+
 void run_action_loop(std::string action, SDL_Window*& window, SDL_Renderer*& renderer,
                      const char* program_path, const Screens& screens) {
   while (!action.empty()) action = run_action(action, window, renderer, program_path, screens);
@@ -97,9 +103,8 @@ int run_application(int argc, char** argv, const Screens& screens) {
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
   const char* program_path = argc > 0 ? argv[0] : "";
-  std::string action = argc < 2 ? screens.start_menu(window, renderer, program_path)
-                                : std::string(argv[1]);
-  run_action_loop(action, window, renderer, program_path, screens);
+  run_action_loop(first_action(argc, argv, window, renderer, screens), window, renderer,
+                  program_path, screens);
   SDL_Quit();
   return 0;
 }

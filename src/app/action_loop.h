@@ -34,6 +34,11 @@ Screens program_screens();
 std::string run_action(const std::string& action, SDL_Window*& window, SDL_Renderer*& renderer,
                        const char* program_path, const Screens& screens);
 
+// The first action: argv[1] unchanged when there is one, else what the start
+// menu returns.
+std::string first_action(int argc, char** argv, SDL_Window*& window, SDL_Renderer*& renderer,
+                         const Screens& screens);
+
 // Runs actions until one is empty, then destroys the renderer and the window.
 void run_action_loop(std::string action, SDL_Window*& window, SDL_Renderer*& renderer,
                      const char* program_path, const Screens& screens);
