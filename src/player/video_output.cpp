@@ -156,6 +156,7 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
     video.height = f->height;
     video.texture.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_IYUV,
                                           SDL_TEXTUREACCESS_STREAMING, f->width, f->height));
+    if (video.texture) SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
     if (f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
     std::printf("Resolution: %dx%d\n", f->width, f->height);
   }
@@ -181,8 +182,13 @@ bool upload_picture(VideoOutput& video) {
 void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
                       const OverlayView* overlay, bool toast) {
   if (!renderer) return;
-  SDL_RenderClear(renderer);
-  if (video.texture) SDL_RenderCopy(renderer, video.texture.get(), nullptr, nullptr);
+  // The opaque picture is stretched over every pixel of the window, so clearing
+  // first would only cost a pass over the whole frame.
+  if (video.texture) {
+    SDL_RenderCopy(renderer, video.texture.get(), nullptr, nullptr);
+  } else {
+    SDL_RenderClear(renderer);
+  }
   if (overlay && window) {
     draw_playback_overlay(renderer, window, overlay->progress, overlay->position_s,
                           overlay->duration_s, 2, overlay->paused, overlay->speed,
