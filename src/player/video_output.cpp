@@ -146,21 +146,20 @@ bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int widt
 bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   const AVFrame* f = video.frame.get();
   if (!renderer || f->width <= 0 || f->height <= 0) return false;
-  if (video.texture && (f->width != video.width || f->height != video.height)) {
-    // A new picture size: the old texture and converter no longer fit.
-    release_converter(video);
-    video.texture.reset();
-  }
-  if (!video.texture) {
-    video.width = f->width;
-    video.height = f->height;
-    video.texture.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_IYUV,
-                                          SDL_TEXTUREACCESS_STREAMING, f->width, f->height));
-    if (video.texture) SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
-    if (f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
-    std::printf("Resolution: %dx%d\n", f->width, f->height);
-  }
-  return video.texture != nullptr;
+  if (video.texture && f->width == video.width && f->height == video.height) return true;
+  // First picture, a new picture size, or a texture that could not be made
+  // last time: texture and converter are made afresh for this picture.
+  release_converter(video);
+  video.texture.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_IYUV,
+                                        SDL_TEXTUREACCESS_STREAMING, f->width, f->height));
+  video.width = f->width;
+  video.height = f->height;
+  std::printf("Resolution: %dx%d\n", f->width, f->height);
+  if (!video.texture) return false;
+  // Opaque: the picture replaces every pixel it covers.
+  SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
+  if (f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
+  return true;
 }
 
 bool upload_picture(VideoOutput& video) {
