@@ -117,12 +117,4 @@ TEST(Pacing, ScheduleRestartsAfterSeekPauseOrSpeedChange) {
   EXPECT_NEAR(p.now - from, 1000.0, 1000.0 * 0.005 + 4.2);
 }
 
-TEST(Pacing, IntervalForRateAndSpeed) {
-  EXPECT_NEAR(pacing_interval_ms(30, 1), 33.3333, 1e-3);
-  EXPECT_NEAR(pacing_interval_ms(30, 8), 4.1667, 1e-3);
-  EXPECT_NEAR(pacing_interval_ms(30, 0.25), 133.3333, 1e-3);
-  EXPECT_NEAR(pacing_interval_ms(12.5, 1), 80.0, 1e-9);
-  EXPECT_EQ(pacing_interval_ms(0, 1), 0.0);
-}
-
 }  // namespace

@@ -63,14 +63,6 @@ TEST(SeekFrame, ParameterSetsAreTheNearestBeforeTheKeyFrame) {
   }
 }
 
-TEST(SeekFrame, FiveSecondJumpIsTruncated) {
-  const struct {
-    double fps;
-    int frames;
-  } cases[] = {{25, 125}, {12.5, 62}, {15, 75}, {29.97, 149}, {30, 150}, {1, 5}};
-  for (const auto& c : cases) EXPECT_EQ(five_second_jump(c.fps), c.frames) << c.fps;
-}
-
 class Seeking : public ::testing::Test {
  protected:
   void SetUp() override {
