@@ -2,10 +2,15 @@
 // into SDL's queue between steps of a real playback.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "draw/overlay.h"
+#include "draw/sdl_handles.h"
 #include "draw/toast.h"
 #include "headless_sdl.h"
 #include "player/controls.h"
@@ -202,6 +207,56 @@ TEST_F(Controls, MuteButtonAndKeyWithSound) {
   push_key(SDLK_m);
   step();
   EXPECT_FALSE(st.audio.muted);
+}
+
+// Screenshots written into the working folder, which the test points at a
+// fresh folder of its own.
+struct ScreenshotFolder {
+  std::string dir = test_temp_dir() + "/shots";
+  std::filesystem::path saved = std::filesystem::current_path();
+  ScreenshotFolder() {
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+  }
+  ~ScreenshotFolder() { std::filesystem::current_path(saved); }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path());
+    return names;
+  }
+};
+
+TEST_F(Controls, ScreenshotByKeyAndButtonOnlyOnceThereIsAPicture) {
+  open(false);
+  ScreenshotFolder folder;
+  show_toast("", 0);
+  handle_player_key(st, window, renderer, SDLK_s);
+  EXPECT_TRUE(folder.files().empty()) << "no picture yet: nothing at all";
+  EXPECT_FALSE(toast_showing(SDL_GetTicks()));
+
+  show_pictures(1);
+  testing::internal::CaptureStdout();
+  click(centre(overlay_rects().screenshot_button_rect));
+  step();
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::vector<std::string> files = folder.files();
+  ASSERT_EQ(files.size(), 1u) << out;
+  EXPECT_NE(out.find("Screenshot: screenshot_"), std::string::npos) << out;
+  EXPECT_STREQ(toast_text(), "  OK  ");
+  SurfacePtr image(SDL_LoadBMP(files.front().c_str()));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->w, 960);
+  EXPECT_EQ(image->h, 600);
+  std::filesystem::remove(files.front());
+
+  // With the overlay hidden the button is not there: the click seeks instead.
+  st.last_mouse_motion = SDL_GetTicks() - 3500;
+  step();
+  ASSERT_FALSE(st.overlay_visible);
+  click(centre(overlay_rects().screenshot_button_rect));
+  step();
+  EXPECT_TRUE(folder.files().empty());
+  EXPECT_EQ(st.stats.seeks, 1);
 }
 
 TEST_F(Controls, SeekDragWhilePausedShowsPicturesAndStaysPaused) {
