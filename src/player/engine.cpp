@@ -143,7 +143,9 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
   st.duration = st.frame_count / st.fps;
-  if (!setup_video_decoder(st.video, kDecoderThreads)) return false;
+  if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
+    return false;
+  }
   const Recording& rec = st.recording;
   std::vector<AudioBlock> blocks = index_audio_blocks(rec.payload(), rec.length);
   const uint32_t origin = find_time_origin(rec.payload(), rec.length, blocks);

@@ -66,7 +66,7 @@ bool ensure_converter(VideoOutput& video, int format) {
 
 }  // namespace
 
-bool setup_video_decoder(VideoOutput& video, int thread_count) {
+bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
   const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (!decoder) {
     std::printf("Error: H.264 decoder not found\n");
@@ -78,6 +78,7 @@ bool setup_video_decoder(VideoOutput& video, int thread_count) {
     return false;
   }
   video.codec->thread_count = thread_count;
+  if (split_pictures) video.codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
   if (avcodec_open2(video.codec.get(), decoder, nullptr) < 0) {
     std::printf("Error: Cannot open decoder\n");
     video.codec.reset();

@@ -41,9 +41,12 @@ struct OverlayView {
 };
 
 // Opens the H.264 decoder with `thread_count` threads and allocates the frame.
+// With `split_pictures` (pictures cut into several slices, each sent as its own
+// packet) the decoder is told that packets may hold parts of a picture;
+// otherwise frame threading would take every slice for a whole picture.
 // Prints "Error: H.264 decoder not found" / "Error: Cannot open decoder" and
 // returns false on failure.
-bool setup_video_decoder(VideoOutput& video, int thread_count);
+bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures = false);
 
 // Types that go to the decoder: slices (1, 5) and parameter sets (7, 8).
 bool is_decoded_unit_type(int type);

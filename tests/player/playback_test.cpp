@@ -273,4 +273,25 @@ TEST_F(Playback, RecordingsThatCannotPlayReturnAtOnceWithoutAWindow) {
   }
 }
 
+TEST_F(Playback, PicturesCutIntoSeveralSlicesDecodeWhole) {
+  RecordingSpec spec = small_recording(1);
+  spec.slices = 3;
+  const std::string path = made_recording(spec, "three_slices.264");
+  ASSERT_FALSE(path.empty());
+  DecoderErrorCount decoder;
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+  };
+  testing::internal::CaptureStdout();
+  play(path, options);
+  testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(stats.slices_sent, 75) << "every slice counts as a frame";
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25) << "one picture per three slices";
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+  EXPECT_EQ(decoder.errors(), 0) << decoder.messages().front();
+}
+
 }  // namespace
