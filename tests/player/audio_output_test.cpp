@@ -368,19 +368,22 @@ TEST_F(AudioOutputTest, LatePictureHoldsTheSoundBackWithSilence) {
   open(blocks, 1000);
   ASSERT_NE(audio.device, 0u);
 
-  // The picture follows the clock, except that it stands still for 0.25 s
-  // at 1.2 s, while the device plays on.
+  // The picture follows the clock, except that it stands still for 0.4 s at
+  // 1.2 s, longer than the queue lasts, while the device plays on.
   const uint32_t start = SDL_GetTicks();
   double position = 0;
   while (position < 4.2) {
     const double now = (SDL_GetTicks() - start) / 1000.0;
-    position = now < 1.2 ? now : now < 1.45 ? 1.2 : now - 0.25;
+    position = now < 1.2 ? now : now < 1.6 ? 1.2 : now - 0.4;
     feed_audio(audio, position, false, 1.0);
     SDL_Delay(10);
   }
-  EXPECT_GT(audio.silence_s, 0.15);
-  EXPECT_LT(audio.silence_s, 0.35);
-  EXPECT_EQ(audio.skipped_blocks, 0u);
+  // Back at the lag the sound settled at. How much silence that took depends
+  // on how far the busy device itself fell behind meanwhile.
+  ASSERT_TRUE(audio.drift.settled);
+  EXPECT_NEAR(audio.drift.lag_s, audio.drift.baseline_s, 0.05);
+  EXPECT_GT(audio.silence_s, 0.1) << "skipped " << audio.skipped_blocks;
+  EXPECT_LT(audio.silence_s, 0.5);
 }
 
 TEST_F(AudioOutputTest, FeedObserverSeesWhatWasQueued) {
