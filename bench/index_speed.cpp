@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   std::printf("memchr pass: %.3f s, %.2f GB/s (%zu bytes 0x01)\n", memchr_s,
               big.size() / memchr_s / 1e9, ones);
   std::printf("index:       %.3f s, %.2f GB/s (%zu units, %zu frames, %zu audio blocks, origin %u, "
-              "fps %.1f)\n",
+              "fps %.1f, 0 = default)\n",
               index_s, big.size() / index_s / 1e9, f.units, f.frames, f.blocks, f.origin, f.fps);
   std::printf("ratio index/memchr: %.2f (target <= 4)\n", index_s / memchr_s);
 

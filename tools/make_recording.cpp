@@ -1,2 +1,540 @@
-// Placeholder until the test-recording maker is built.
-int main() { return 1; }
+// Test-recording maker: encodes moving pictures with libx264 and writes them
+// in the camera's .264 layout ("HXVF" video headers, "HXAF" A-law sound
+// blocks interleaved by time), with options for the awkward cases a player
+// meets: odd frame rates, full-range video, files that start inside a group,
+// size changes, missing headers and malformed sound blocks.
+//
+// Every picture carries its frame number as a row of 16 black/white cells
+// across the top (most significant bit on the left), so decoders and seeks
+// can be checked by reading the picture back.
+extern "C" {
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "player/av_handles.h"
+#include "recording/recording.h"
+#include "recording/recording_writer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kMaxFrames = 100000;
+constexpr int kSampleRate = 8000;
+constexpr double kToneHz = 440.0;
+// Below 4096 the A-law codes never reach 0x00 or 0x01, so sound bytes can
+// never form a start code.
+constexpr double kToneAmplitude = 3000.0;
+
+struct MakerOptions {
+  std::string out;
+  int width = 320, height = 240;
+  double fps = 25;
+  double duration_s = 4;
+  int frames = 0;  // > 0: given explicitly
+  int gop = 0;     // 0: round(fps)
+  long long first_ts = 1000;
+  bool audio = false;
+  int audio_offset_ms = 0;
+  int block_samples = 160;
+  bool full_range = false;
+  int mid_gop = 0;
+  double size_change_at_s = -1;
+  int width2 = 0, height2 = 0;
+  bool no_hxvf = false;
+  int bad_hxaf = 0;
+  int slices = 1;
+  int seed = 0;
+  bool help = false;
+};
+
+void print_usage() {
+  std::printf(
+      "usage: make_recording --out PATH [options]\n"
+      "  --out PATH             recording to write (required)\n"
+      "  --width W --height H   picture size, even numbers (320x240)\n"
+      "  --fps F                frames per second, e.g. 12.5 or 29.97 (25)\n"
+      "  --duration S           seconds; frames = round(S * F) (4)\n"
+      "  --frames N             frame count, overrides --duration\n"
+      "  --gop N                key-frame interval in frames (round(F))\n"
+      "  --first-ts MS          timestamp of the first frame (1000)\n"
+      "  --audio                add a 440 Hz A-law tone in \"HXAF\" blocks\n"
+      "  --audio-offset-ms MS   sound starts this many ms before the first picture (0)\n"
+      "  --block-samples N      samples per sound block (160)\n"
+      "  --full-range           full-range (JPEG) YUV\n"
+      "  --mid-gop N            start N frames into a group (first frames are not key frames)\n"
+      "  --size-change-at S     from second S on, pictures are --width2 x --height2\n"
+      "  --width2 W --height2 H picture size after the change\n"
+      "  --no-hxvf              leave out the \"HXVF\" headers\n"
+      "  --bad-hxaf N           add N malformed \"HXAF\" headers between units\n"
+      "  --slices N             slices per picture (1)\n"
+      "  --seed N               varies the picture pattern (0)\n"
+      "Timestamps whose bytes would read as a start code move by a millisecond or two.\n");
+}
+
+bool parse_number(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && *end == '\0' && std::isfinite(value);
+}
+
+bool parse_integer(const std::string& text, long long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+// Reads "--name value" or "--name=value" at argv[i]; advances i past the value.
+struct ArgReader {
+  int argc = 0;
+  char** argv = nullptr;
+  int i = 1;
+  std::string name, value;
+  bool has_inline_value = false;
+
+  bool next() {
+    if (i >= argc) return false;
+    const std::string arg = argv[i++];
+    const size_t eq = arg.find('=');
+    has_inline_value = arg.rfind("--", 0) == 0 && eq != std::string::npos;
+    name = has_inline_value ? arg.substr(0, eq) : arg;
+    value = has_inline_value ? arg.substr(eq + 1) : "";
+    return true;
+  }
+  bool take_value(std::string& error) {
+    if (has_inline_value) return true;
+    if (i >= argc) {
+      error = name + " needs a value";
+      return false;
+    }
+    value = argv[i++];
+    return true;
+  }
+};
+
+bool read_int_option(ArgReader& args, long long low, long long high, long long& out,
+                     std::string& error) {
+  if (!args.take_value(error)) return false;
+  if (!parse_integer(args.value, out) || out < low || out > high) {
+    error = args.name + " needs a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high) + ", got '" + args.value + "'";
+    return false;
+  }
+  return true;
+}
+
+bool read_int_option(ArgReader& args, int low, int high, int& out, std::string& error) {
+  long long value = 0;
+  if (!read_int_option(args, static_cast<long long>(low), static_cast<long long>(high), value,
+                       error)) {
+    return false;
+  }
+  out = static_cast<int>(value);
+  return true;
+}
+
+bool read_real_option(ArgReader& args, double& out, std::string& error) {
+  if (!args.take_value(error)) return false;
+  if (!parse_number(args.value, out)) {
+    error = args.name + " needs a number, got '" + args.value + "'";
+    return false;
+  }
+  return true;
+}
+
+bool read_flag(ArgReader& args, bool& out, std::string& error) {
+  if (args.has_inline_value) {
+    error = args.name + " takes no value";
+    return false;
+  }
+  out = true;
+  return true;
+}
+
+bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
+  const std::string& n = args.name;
+  if (n == "--help" || n == "-h") return read_flag(args, o.help, error);
+  if (n == "--out") {
+    if (!args.take_value(error)) return false;
+    o.out = args.value;
+    return true;
+  }
+  if (n == "--width") return read_int_option(args, 16, 4096, o.width, error);
+  if (n == "--height") return read_int_option(args, 16, 4096, o.height, error);
+  if (n == "--width2") return read_int_option(args, 16, 4096, o.width2, error);
+  if (n == "--height2") return read_int_option(args, 16, 4096, o.height2, error);
+  if (n == "--fps") return read_real_option(args, o.fps, error);
+  if (n == "--duration") return read_real_option(args, o.duration_s, error);
+  if (n == "--size-change-at") return read_real_option(args, o.size_change_at_s, error);
+  if (n == "--frames") return read_int_option(args, 1, kMaxFrames, o.frames, error);
+  if (n == "--gop") return read_int_option(args, 1, kMaxFrames, o.gop, error);
+  if (n == "--first-ts") return read_int_option(args, 0LL, 4294967295LL, o.first_ts, error);
+  if (n == "--audio") return read_flag(args, o.audio, error);
+  if (n == "--audio-offset-ms") return read_int_option(args, 0, 3600000, o.audio_offset_ms, error);
+  if (n == "--block-samples") return read_int_option(args, 1, 65531, o.block_samples, error);
+  if (n == "--full-range") return read_flag(args, o.full_range, error);
+  if (n == "--mid-gop") return read_int_option(args, 0, kMaxFrames, o.mid_gop, error);
+  if (n == "--no-hxvf") return read_flag(args, o.no_hxvf, error);
+  if (n == "--bad-hxaf") return read_int_option(args, 0, 1000, o.bad_hxaf, error);
+  if (n == "--slices") return read_int_option(args, 1, 256, o.slices, error);
+  if (n == "--seed") return read_int_option(args, -1000000, 1000000, o.seed, error);
+  error = "unknown option '" + n + "' (--help lists them)";
+  return false;
+}
+
+// Frame number (within the file) at which the second picture size starts,
+// or -1 without a size change.
+int size_change_frame(const MakerOptions& o) {
+  if (o.size_change_at_s < 0) return -1;
+  return static_cast<int>(std::llround(o.size_change_at_s * o.fps));
+}
+
+bool check_options(MakerOptions& o, std::string& error) {
+  if (o.out.empty()) return error = "--out PATH is required", false;
+  if (!(o.fps > 0 && o.fps <= 240)) return error = "--fps must be above 0 and at most 240", false;
+  if (o.frames == 0) {
+    const double frames = o.duration_s * o.fps;
+    if (!(o.duration_s > 0) || !(frames >= 0.5 && frames <= kMaxFrames)) {
+      return error = "--duration must give 1 to " + std::to_string(kMaxFrames) + " frames", false;
+    }
+    o.frames = static_cast<int>(std::llround(frames));
+  }
+  if (o.gop == 0) o.gop = std::max(1, static_cast<int>(std::lround(o.fps)));
+  if (o.width % 2 || o.height % 2 || o.width2 % 2 || o.height2 % 2) {
+    return error = "picture sizes must be even", false;
+  }
+  if (o.mid_gop >= o.gop) return error = "--mid-gop must be below the key-frame interval", false;
+  if (o.audio_offset_ms > o.first_ts) {
+    return error = "--audio-offset-ms puts sound before timestamp 0 (raise --first-ts)", false;
+  }
+  if (o.slices > o.height / 16 || (o.height2 && o.slices > o.height2 / 16)) {
+    return error = "--slices must not exceed the picture height / 16", false;
+  }
+  const bool second_size = o.width2 > 0 || o.height2 > 0;
+  if (o.size_change_at_s >= 0 || second_size) {
+    if (o.size_change_at_s < 0 || o.width2 == 0 || o.height2 == 0) {
+      return error = "--size-change-at, --width2 and --height2 go together", false;
+    }
+    const int change = size_change_frame(o);
+    if (change < 1 || change >= o.frames) {
+      return error = "--size-change-at must fall after the first and before the last frame", false;
+    }
+  }
+  const double last_ms = o.first_ts + (o.frames - 1) * 1000.0 / o.fps;
+  if (last_ms > 4294967295.0 - 1000) return error = "timestamps would pass 2^32 ms", false;
+  return true;
+}
+
+bool parse_options(int argc, char** argv, MakerOptions& o, std::string& error) {
+  ArgReader args;
+  args.argc = argc;
+  args.argv = argv;
+  while (args.next()) {
+    if (!read_option(args, o, error)) return false;
+  }
+  return o.help || check_options(o, error);
+}
+
+// ---- pictures ----------------------------------------------------------
+
+// Paints picture `number`: a diagonal gradient drifting each frame, a box
+// crossing the picture, and the frame-number cells along the top.
+void draw_picture(AVFrame* frame, int number, int seed) {
+  const int w = frame->width, h = frame->height;
+  const int drift = number * 3 + seed * 17;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int x = 0; x < w; ++x) row[x] = static_cast<uint8_t>(40 + (x + y + drift) % 160);
+  }
+  const int box = std::max(4, std::min(w, h) / 5);
+  const int box_x = (number * 4 + seed * 13) % std::max(1, w - box);
+  const int box_y = h / 2 - box / 2;
+  for (int y = box_y; y < box_y + box && y < h; ++y) {
+    std::memset(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0] + box_x, 220,
+                static_cast<size_t>(std::min(box, w - box_x)));
+  }
+  for (int plane = 1; plane <= 2; ++plane) {
+    for (int y = 0; y < h / 2; ++y) {
+      uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+      for (int x = 0; x < w / 2; ++x) {
+        const bool in_box = x * 2 >= box_x && x * 2 < box_x + box && y * 2 >= box_y &&
+                            y * 2 < box_y + box;
+        row[x] = in_box ? (plane == 1 ? 80 : 200)
+                        : static_cast<uint8_t>(96 + (x * plane + drift) % 64);
+      }
+    }
+  }
+  // Frame number: 16 cells, most significant bit left, white for 1.
+  const int cell_w = w / 16, band_h = std::max(8, h / 10);
+  const auto bits = static_cast<uint16_t>(number);
+  for (int y = 0; y < band_h; ++y) {
+    uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int cell = 0; cell < 16; ++cell) {
+      const bool one = (bits >> (15 - cell)) & 1;
+      std::memset(row + cell * cell_w, one ? 235 : 16, static_cast<size_t>(cell_w));
+    }
+  }
+  for (int plane = 1; plane <= 2; ++plane) {
+    for (int y = 0; y < band_h / 2; ++y) {
+      std::memset(frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane], 128,
+                  static_cast<size_t>(w / 2));
+    }
+  }
+}
+
+// ---- encoding ----------------------------------------------------------
+
+struct EncodedPicture {
+  Bytes data;  // Annex-B units of one picture (parameter sets before key frames)
+  bool key = false;
+};
+
+struct Encoder {
+  CodecContextPtr context;
+  FramePtr frame;
+  PacketPtr packet;
+};
+
+bool open_encoder(const MakerOptions& o, int width, int height, Encoder& enc, std::string& error) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  if (!codec) return error = "the libx264 encoder is not available in this FFmpeg build", false;
+  enc.context.reset(avcodec_alloc_context3(codec));
+  enc.frame.reset(av_frame_alloc());
+  enc.packet.reset(av_packet_alloc());
+  if (!enc.context || !enc.frame || !enc.packet) return error = "out of memory", false;
+  AVCodecContext* c = enc.context.get();
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->color_range = o.full_range ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+  c->framerate = av_d2q(o.fps, 1 << 20);
+  c->time_base = av_inv_q(c->framerate);
+  c->gop_size = o.gop;
+  c->max_b_frames = 0;
+  c->thread_count = 1;  // one slice per picture unless asked: no sliced threads
+  av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+  av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+  av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
+  // Parameter sets before every key frame, as cameras send them; key frames
+  // exactly every `gop` pictures.
+  const std::string params = "keyint=" + std::to_string(o.gop) +
+                             ":min-keyint=" + std::to_string(o.gop) +
+                             ":scenecut=0:bframes=0:repeat-headers=1:annexb=1:sliced-threads=0"
+                             ":slices=" + std::to_string(o.slices);
+  av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
+  char reason[256];
+  const int rc = avcodec_open2(c, codec, nullptr);
+  if (rc < 0) {
+    av_strerror(rc, reason, sizeof reason);
+    return error = std::string("cannot open the libx264 encoder: ") + reason, false;
+  }
+  AVFrame* f = enc.frame.get();
+  f->format = c->pix_fmt;
+  f->width = width;
+  f->height = height;
+  f->color_range = c->color_range;
+  if (av_frame_get_buffer(f, 0) < 0) return error = "out of memory", false;
+  return true;
+}
+
+bool receive_packets(Encoder& enc, std::vector<EncodedPicture>& out, std::string& error) {
+  for (;;) {
+    const int rc = avcodec_receive_packet(enc.context.get(), enc.packet.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) return error = "the encoder failed", false;
+    const AVPacket* p = enc.packet.get();
+    out.push_back({Bytes(p->data, p->data + p->size), (p->flags & AV_PKT_FLAG_KEY) != 0});
+    av_packet_unref(enc.packet.get());
+  }
+}
+
+// Encodes pictures first..first+count-1 at one size, after `lead_in` pictures
+// that are encoded but dropped (so the kept ones can start inside a group).
+bool encode_run(const MakerOptions& o, int width, int height, int first, int count, int lead_in,
+                std::vector<EncodedPicture>& out, std::string& error) {
+  Encoder enc;
+  if (!open_encoder(o, width, height, enc, error)) return false;
+  std::vector<EncodedPicture> run;
+  AVFrame* f = enc.frame.get();
+  for (int i = 0; i < lead_in + count; ++i) {
+    if (av_frame_make_writable(f) < 0) return error = "out of memory", false;
+    draw_picture(f, first + i - lead_in, o.seed);
+    f->pts = i;
+    f->pict_type = i % o.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(enc.context.get(), f) < 0) return error = "the encoder failed", false;
+    if (!receive_packets(enc, run, error)) return false;
+  }
+  if (avcodec_send_frame(enc.context.get(), nullptr) < 0) return error = "the encoder failed", false;
+  if (!receive_packets(enc, run, error)) return false;
+  if (static_cast<int>(run.size()) != lead_in + count) {
+    return error = "the encoder returned " + std::to_string(run.size()) + " pictures for " +
+                   std::to_string(lead_in + count),
+           false;
+  }
+  out.insert(out.end(), std::make_move_iterator(run.begin() + lead_in),
+             std::make_move_iterator(run.end()));
+  return true;
+}
+
+bool encode_all(const MakerOptions& o, std::vector<EncodedPicture>& pictures, std::string& error) {
+  const int change = size_change_frame(o);
+  const int first_run = change > 0 ? change : o.frames;
+  if (!encode_run(o, o.width, o.height, 0, first_run, o.mid_gop, pictures, error)) return false;
+  if (change > 0 &&
+      !encode_run(o, o.width2, o.height2, change, o.frames - change, 0, pictures, error)) {
+    return false;
+  }
+  return true;
+}
+
+// ---- sound -------------------------------------------------------------
+
+// A continuous tone cut into blocks of A-law samples.
+struct Tone {
+  long long next_sample = 0;
+
+  Bytes next_block(int count) {
+    Bytes block(static_cast<size_t>(count));
+    for (auto& byte : block) {
+      const double t = static_cast<double>(next_sample++) / kSampleRate;
+      const double value = kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * t);
+      byte = encode_alaw(static_cast<int16_t>(std::lround(value)));
+    }
+    return block;
+  }
+};
+
+int audio_block_count(const MakerOptions& o) {
+  if (!o.audio) return 0;
+  const double total_ms = o.audio_offset_ms + o.frames * 1000.0 / o.fps;
+  return static_cast<int>(std::ceil(total_ms * kSampleRate / 1000.0 / o.block_samples));
+}
+
+uint32_t audio_block_time(const MakerOptions& o, int n) {
+  const double ms = static_cast<double>(n) * o.block_samples * 1000.0 / kSampleRate;
+  return static_cast<uint32_t>(o.first_ts - o.audio_offset_ms + std::llround(ms));
+}
+
+uint32_t frame_time(const MakerOptions& o, int k) {
+  return static_cast<uint32_t>(o.first_ts + std::llround(k * 1000.0 / o.fps));
+}
+
+// ---- layout ------------------------------------------------------------
+
+// Length fields of the malformed "HXAF" headers, in the order they are used:
+// one too short, one too long, then other impossible lengths. (The header
+// that runs past the end of the file is written separately, last.)
+uint32_t bad_length(int j) {
+  static const uint32_t kLengths[] = {4, 65536, 0, 0xFFFFFFFFu, 3, 70000, 1};
+  return kLengths[j % 7];
+}
+
+struct Layout {
+  Bytes file;
+  int audio_blocks = 0;
+};
+
+Layout assemble(const MakerOptions& o, const std::vector<EncodedPicture>& pictures) {
+  Layout out;
+  Bytes& b = out.file;
+  append_file_header(b);
+  const int blocks = audio_block_count(o);
+  const bool past_end_header = o.bad_hxaf >= 3;
+  const int bad_in_middle = o.bad_hxaf - (past_end_header ? 1 : 0);
+  Tone tone;
+  int next_block = 0, next_bad = 0;
+  auto write_blocks_until = [&](double until_ms) {
+    while (next_block < blocks && audio_block_time(o, next_block) <= until_ms) {
+      append_audio_block(b, audio_block_time(o, next_block++), tone.next_block(o.block_samples));
+      ++out.audio_blocks;
+    }
+  };
+  for (int k = 0; k < static_cast<int>(pictures.size()); ++k) {
+    write_blocks_until(frame_time(o, k));
+    const Bytes& video = pictures[static_cast<size_t>(k)].data;
+    if (!o.no_hxvf) append_video_header(b, static_cast<uint32_t>(video.size()), frame_time(o, k));
+    b.insert(b.end(), video.begin(), video.end());
+    // Malformed headers trail a picture's last slice, spread over the file.
+    while (next_bad < bad_in_middle &&
+           static_cast<long long>(next_bad + 1) * o.frames / (bad_in_middle + 1) <= k) {
+      append_audio_header(b, bad_length(next_bad), frame_time(o, k));
+      ++next_bad;
+    }
+  }
+  write_blocks_until(4294967295.0);
+  if (past_end_header) append_audio_header(b, 1000, frame_time(o, o.frames - 1));
+  return out;
+}
+
+// The file read back as the player reads it must hold exactly what was made.
+bool verify(const MakerOptions& o, const Layout& layout, std::string& error) {
+  const uint8_t* payload = layout.file.data() + kFileHeaderSize;
+  const size_t length = layout.file.size() - kFileHeaderSize;
+  const auto units = index_nal_units(payload, length);
+  const size_t slices = build_frame_list(units).size();
+  const size_t blocks = index_audio_blocks(payload, length).size();
+  const size_t want_slices = static_cast<size_t>(o.frames) * static_cast<size_t>(o.slices);
+  if (slices != want_slices || blocks != static_cast<size_t>(layout.audio_blocks)) {
+    error = "self-check failed: read back " + std::to_string(slices) + " slices and " +
+            std::to_string(blocks) + " sound blocks, made " + std::to_string(want_slices) +
+            " and " + std::to_string(layout.audio_blocks);
+    return false;
+  }
+  return true;
+}
+
+bool write_file(const std::string& path, const Bytes& bytes, std::string& error) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return error = "cannot write '" + path + "': " + std::strerror(errno), false;
+  const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
+  const bool closed = std::fclose(f) == 0;
+  if (written != bytes.size() || !closed) {
+    std::remove(path.c_str());
+    return error = "cannot write '" + path + "'", false;
+  }
+  return true;
+}
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "make_recording: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  av_log_set_level(AV_LOG_ERROR);
+  MakerOptions o;
+  std::string error;
+  if (!parse_options(argc, argv, o, error)) return fail(error);
+  if (o.help) {
+    print_usage();
+    return 0;
+  }
+  std::vector<EncodedPicture> pictures;
+  if (!encode_all(o, pictures, error)) return fail(error);
+  const Layout layout = assemble(o, pictures);
+  if (!verify(o, layout, error)) return fail(error);
+  if (!write_file(o.out, layout.file, error)) return fail(error);
+  int keys = 0;
+  for (const EncodedPicture& p : pictures) keys += p.key ? 1 : 0;
+  std::printf("%s: %d frames, %d key frames, %d audio blocks, %zu bytes\n", o.out.c_str(),
+              o.frames, keys, layout.audio_blocks, layout.file.size());
+  return 0;
+}

@@ -1,0 +1,291 @@
+// Recordings made by make_recording, read back the way the player reads them
+// and decoded with libavcodec.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "player/av_handles.h"
+#include "player/nal_packet.h"
+#include "recording/alaw.h"
+#include "recording/frame_rate.h"
+#include "recording/recording.h"
+#include "test_recordings.h"
+
+namespace {
+
+struct DecodedPicture {
+  int width = 0, height = 0;
+  AVPixelFormat format = AV_PIX_FMT_NONE;
+  int number = -1;  // the frame number painted into the picture
+};
+
+void receive_pictures(AVCodecContext* decoder, AVFrame* frame, std::vector<DecodedPicture>& out) {
+  while (avcodec_receive_frame(decoder, frame) == 0) {
+    const uint8_t* luma = frame->data[0];
+    const int stride = frame->linesize[0];
+    const int number = read_frame_number(
+        [&](int x, int y) { return static_cast<int>(luma[y * stride + x]); }, frame->width,
+        frame->height);
+    out.push_back({frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), number});
+    av_frame_unref(frame);
+  }
+}
+
+// Sends every unit as its own packet, as the player does, and drains.
+std::vector<DecodedPicture> decode_all(const Recording& recording) {
+  av_log_set_level(AV_LOG_QUIET);  // units before the first key frame are refused noisily
+  std::vector<DecodedPicture> pictures;
+  CodecContextPtr decoder(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264)));
+  FramePtr frame(av_frame_alloc());
+  if (!decoder || !frame || avcodec_open2(decoder.get(), nullptr, nullptr) < 0) {
+    ADD_FAILURE() << "cannot open the H.264 decoder";
+    return pictures;
+  }
+  for (const NalUnit& unit : recording.units) {
+    PacketPtr packet = make_nal_packet(unit.data, static_cast<size_t>(unit.size));
+    avcodec_send_packet(decoder.get(), packet.get());
+    receive_pictures(decoder.get(), frame.get(), pictures);
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  receive_pictures(decoder.get(), frame.get(), pictures);
+  return pictures;
+}
+
+std::string make_and_load(const RecordingSpec& spec, const std::string& name, Recording& out) {
+  const std::string path = make_recording_file(spec, test_temp_dir() + "/" + name);
+  if (path.empty() || !load_recording(path, out)) return "";
+  return path;
+}
+
+RecordingSpec small_spec() {
+  RecordingSpec spec;
+  spec.width = 160;
+  spec.height = 120;
+  return spec;
+}
+
+std::vector<int64_t> key_frames(const Recording& r) {
+  std::vector<int64_t> keys;
+  for (size_t k = 0; k < r.frames.size(); ++k) {
+    if (r.units[static_cast<size_t>(r.frames[k])].type == 5) keys.push_back(static_cast<int64_t>(k));
+  }
+  return keys;
+}
+
+std::vector<int64_t> every(int64_t step, int64_t from, int64_t count) {
+  std::vector<int64_t> positions;
+  for (int64_t k = from; k < count; k += step) positions.push_back(k);
+  return positions;
+}
+
+}  // namespace
+
+TEST(MakerRoundTrip, FrameCountKeyFramesAndDetectedRate) {
+  struct Case {
+    double fps, duration_s;
+    int frames, gop;
+    size_t want_frames;
+    int want_gop;
+    double want_fps;
+  };
+  const Case cases[] = {
+      {25, 2, 0, 0, 50, 25, 25.0},
+      // 50 frames over 3.92 s is 12.76 fps: 12 is nearest and within 10 %.
+      {12.5, 4, 0, 0, 50, 13, 12.0},
+      {29.97, 2, 0, 10, 60, 10, 30.0},
+      // 34 frames over 1.941 s (17.5 fps) is more than 10 % from 15 and 20.
+      {17, 2, 0, 0, 34, 17, 34 / 1.941},
+      {25, 0, 20, 7, 20, 7, 15.0},  // 0.76 s of timestamps: too short to measure
+  };
+  int made = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fps << " fps");
+    RecordingSpec spec = small_spec();
+    spec.fps = c.fps;
+    spec.duration_s = c.duration_s;
+    spec.frames = c.frames;
+    spec.gop = c.gop;
+    Recording r;
+    ASSERT_FALSE(make_and_load(spec, "rate" + std::to_string(made++) + ".264", r).empty());
+    EXPECT_EQ(r.frames.size(), c.want_frames);
+    EXPECT_EQ(key_frames(r), every(c.want_gop, 0, static_cast<int64_t>(c.want_frames)));
+    EXPECT_NEAR(r.fps, c.want_fps, 1e-9);
+    EXPECT_TRUE(index_audio_blocks(r.payload(), r.length).empty());
+  }
+}
+
+TEST(MakerRoundTrip, PicturesDecodeInOrderShowingTheirNumbers) {
+  RecordingSpec spec = small_spec();
+  spec.seed = 3;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "numbers.264", r).empty());
+  const auto pictures = decode_all(r);
+  ASSERT_EQ(pictures.size(), 50u);
+  for (size_t k = 0; k < pictures.size(); ++k) {
+    EXPECT_EQ(pictures[k].number, static_cast<int>(k));
+    EXPECT_EQ(pictures[k].format, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(pictures[k].width, 160);
+  }
+}
+
+TEST(MakerRoundTrip, SoundBlocksFollowTheOffsetAndCarryATone) {
+  RecordingSpec spec = small_spec();
+  spec.audio = true;
+  spec.audio_offset_ms = 300;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "tone.264", r).empty());
+  const auto blocks = index_audio_blocks(r.payload(), r.length);
+  // 2.3 s of sound in 20 ms blocks, starting 300 ms before the first picture.
+  ASSERT_EQ(blocks.size(), 115u);
+  std::vector<int16_t> samples;
+  for (size_t n = 0; n < blocks.size(); ++n) {
+    EXPECT_EQ(blocks[n].timestamp, 700 + 20 * n);
+    EXPECT_EQ(blocks[n].size, 160);
+    for (int i = 0; i < blocks[n].size; ++i) samples.push_back(decode_alaw(blocks[n].data[i]));
+  }
+  EXPECT_EQ(find_time_origin(r.payload(), r.length, blocks), 1000u);  // first picture, not sound
+  int crossings = 0, peak = 0;
+  for (size_t i = 1; i < samples.size(); ++i) {
+    crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    peak = std::max(peak, std::abs(static_cast<int>(samples[i])));
+  }
+  EXPECT_NEAR(crossings / 2.0 / 2.3, 440.0, 5.0);
+  EXPECT_NEAR(peak, 3000, 130);
+}
+
+TEST(MakerRoundTrip, WithoutVideoHeadersTheRateDefaultsAndSoundSetsTheOrigin) {
+  RecordingSpec spec = small_spec();
+  spec.no_hxvf = true;
+  spec.audio = true;
+  spec.audio_offset_ms = 250;
+  spec.block_samples = 320;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "nohxvf.264", r).empty());
+  EXPECT_EQ(r.frames.size(), 50u);
+  EXPECT_EQ(r.fps, 15.0);
+  EXPECT_EQ(find_first_hxvf(r.payload(), r.length), SIZE_MAX);
+  const auto blocks = index_audio_blocks(r.payload(), r.length);
+  ASSERT_EQ(blocks.size(), 57u);  // ceil(2.25 s / 40 ms)
+  EXPECT_EQ(blocks[1].timestamp - blocks[0].timestamp, 40u);
+  EXPECT_EQ(find_time_origin(r.payload(), r.length, blocks), 750u);
+  EXPECT_EQ(decode_all(r).size(), 50u);
+}
+
+TEST(MakerRoundTrip, MalformedSoundHeadersAreThereButNotCounted) {
+  RecordingSpec spec = small_spec();
+  spec.audio = true;
+  spec.bad_hxaf = 5;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "badhxaf.264", r).empty());
+  const auto blocks = index_audio_blocks(r.payload(), r.length);
+  EXPECT_EQ(blocks.size(), 100u);
+  size_t magics = 0;
+  for (size_t i = 0; i + 4 <= r.length; ++i) magics += std::memcmp(r.payload() + i, "HXAF", 4) == 0;
+  EXPECT_EQ(magics, 105u);
+  EXPECT_EQ(read_le32(r.payload() + r.length - 12), 1000u);  // the last one runs past the end
+  EXPECT_EQ(r.frames.size(), 50u);
+  EXPECT_EQ(decode_all(r).size(), 50u);
+}
+
+TEST(MakerRoundTrip, MidGroupStartHasNoKeyFrameUntilTheNextGroup) {
+  RecordingSpec spec = small_spec();
+  spec.gop = 10;
+  spec.mid_gop = 4;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "midgop.264", r).empty());
+  ASSERT_EQ(r.frames.size(), 50u);
+  EXPECT_EQ(r.units[static_cast<size_t>(r.frames[0])].type, 1);
+  for (int64_t u = 0; u < r.frames[0]; ++u) EXPECT_NE(r.units[static_cast<size_t>(u)].type, 7);
+  EXPECT_EQ(key_frames(r), every(10, 6, 50));
+  // The decoder can only start at the first key frame; from there on all decode.
+  const auto pictures = decode_all(r);
+  ASSERT_EQ(pictures.size(), 44u);
+  for (size_t i = 0; i < pictures.size(); ++i) EXPECT_EQ(pictures[i].number, static_cast<int>(i) + 6);
+}
+
+TEST(MakerRoundTrip, FullRangeDecodesAsJpegRangeYuv) {
+  RecordingSpec spec = small_spec();
+  spec.full_range = true;
+  spec.frames = 3;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "fullrange.264", r).empty());
+  const auto pictures = decode_all(r);
+  ASSERT_EQ(pictures.size(), 3u);
+  EXPECT_EQ(pictures[0].format, AV_PIX_FMT_YUVJ420P);
+  EXPECT_EQ(pictures[2].number, 2);
+}
+
+TEST(MakerRoundTrip, SizeChangeStartsNewParameterSetsAndGroups) {
+  RecordingSpec spec = small_spec();
+  spec.size_change_at_s = 0.8;  // frame 20
+  spec.width2 = 96;
+  spec.height2 = 64;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "sizechange.264", r).empty());
+  EXPECT_EQ(key_frames(r), (std::vector<int64_t>{0, 20, 45}));
+  const auto pictures = decode_all(r);
+  ASSERT_EQ(pictures.size(), 50u);
+  for (size_t k = 0; k < pictures.size(); ++k) {
+    EXPECT_EQ(pictures[k].width, k < 20 ? 160 : 96) << k;
+    EXPECT_EQ(pictures[k].height, k < 20 ? 120 : 64) << k;
+    EXPECT_EQ(pictures[k].number, static_cast<int>(k));
+  }
+}
+
+TEST(MakerRoundTrip, EverySliceCountsAsAFrame) {
+  RecordingSpec spec = small_spec();
+  spec.slices = 3;
+  spec.frames = 12;
+  spec.gop = 5;
+  Recording r;
+  ASSERT_FALSE(make_and_load(spec, "slices.264", r).empty());
+  EXPECT_EQ(r.frames.size(), 36u);
+  EXPECT_EQ(key_frames(r), (std::vector<int64_t>{0, 1, 2, 15, 16, 17, 30, 31, 32}));
+}
+
+TEST(MakerRoundTrip, SameSpecAndPathIsMadeOnce) {
+  RecordingSpec spec = small_spec();
+  spec.frames = 2;
+  const std::string path = test_temp_dir() + "/once.264";
+  ASSERT_EQ(make_recording_file(spec, path), path);
+  ASSERT_TRUE(write_file_bytes(path, {1, 2, 3}));
+  EXPECT_EQ(make_recording_file(spec, path), path);
+  EXPECT_EQ(read_file_bytes(path).size(), 3u);  // not remade
+  spec.frames = 3;
+  EXPECT_EQ(make_recording_file(spec, path), path);
+  EXPECT_GT(read_file_bytes(path).size(), 3u);  // other settings: remade
+}
+
+TEST(MakerOptions, BadOptionsFailWithAMessageAndWriteNothing) {
+  const std::string tool = std::string(H264_TOOLS_DIR) + "/make_recording";
+  const std::string out = test_temp_dir() + "/refused.264";
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{}, "--out PATH is required"},
+      {{"--out", out, "--fps", "0"}, "--fps"},
+      {{"--out", out, "--fps", "abc"}, "--fps needs a number"},
+      {{"--out", out, "--width", "161"}, "even"},
+      {{"--out", out, "--frames"}, "--frames needs a value"},
+      {{"--out", out, "--gop", "10", "--mid-gop", "10"}, "--mid-gop"},
+      {{"--out", out, "--size-change-at", "1"}, "go together"},
+      {{"--out", out, "--size-change-at", "9", "--width2", "96", "--height2", "64"}, "before the last"},
+      {{"--out", out, "--first-ts", "100", "--audio", "--audio-offset-ms", "200"}, "before timestamp 0"},
+      {{"--out", out, "--block-samples", "65532"}, "--block-samples"},
+      {{"--out", out, "--slices", "16"}, "--slices"},
+      {{"--out", out, "--colour"}, "unknown option '--colour'"},
+      {{"--out", test_temp_dir() + "/missing/x.264", "--frames", "1"}, "cannot write"},
+  };
+  for (const Case& c : cases) {
+    std::string output;
+    EXPECT_EQ(run_program(tool, c.args, &output), 1) << output;
+    EXPECT_NE(output.find(c.message), std::string::npos) << output;
+  }
+  EXPECT_TRUE(read_file_bytes(out).empty());
+  std::string help;
+  EXPECT_EQ(run_program(tool, {"--help"}, &help), 0);
+  EXPECT_NE(help.find("--bad-hxaf N"), std::string::npos);
+}

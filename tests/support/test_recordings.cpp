@@ -1,0 +1,157 @@
+#include "test_recordings.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+
+extern char** environ;
+
+namespace {
+
+std::string format_number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+// Removes the folder when the test process ends.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/h264test-XXXXXX";
+    if (mkdtemp(pattern.data())) path = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+std::string join(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& a : args) text += (text.empty() ? "" : " ") + a;
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> recording_arguments(const RecordingSpec& s, const std::string& path) {
+  std::vector<std::string> a = {"--out", path,
+                                "--width", std::to_string(s.width),
+                                "--height", std::to_string(s.height),
+                                "--fps", format_number(s.fps),
+                                "--first-ts", std::to_string(s.first_ts),
+                                "--block-samples", std::to_string(s.block_samples),
+                                "--slices", std::to_string(s.slices),
+                                "--seed", std::to_string(s.seed)};
+  auto add = [&](const char* name, const std::string& value) {
+    a.push_back(name);
+    if (!value.empty()) a.push_back(value);
+  };
+  if (s.frames > 0) add("--frames", std::to_string(s.frames));
+  else add("--duration", format_number(s.duration_s));
+  if (s.gop > 0) add("--gop", std::to_string(s.gop));
+  if (s.audio) add("--audio", "");
+  if (s.audio_offset_ms) add("--audio-offset-ms", std::to_string(s.audio_offset_ms));
+  if (s.full_range) add("--full-range", "");
+  if (s.mid_gop) add("--mid-gop", std::to_string(s.mid_gop));
+  if (s.size_change_at_s >= 0) {
+    add("--size-change-at", format_number(s.size_change_at_s));
+    add("--width2", std::to_string(s.width2));
+    add("--height2", std::to_string(s.height2));
+  }
+  if (s.no_hxvf) add("--no-hxvf", "");
+  if (s.bad_hxaf) add("--bad-hxaf", std::to_string(s.bad_hxaf));
+  return a;
+}
+
+int run_program(const std::string& program, const std::vector<std::string>& args,
+                std::string* output) {
+  static std::atomic<int> runs{0};
+  const std::string log = test_temp_dir() + "/run-" + std::to_string(++runs) + ".log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<std::string> words = args;
+  words.insert(words.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  const bool waited = spawned == 0 && waitpid(pid, &status, 0) == pid;
+  if (output) {
+    const std::vector<uint8_t> bytes = read_file_bytes(log);
+    output->assign(bytes.begin(), bytes.end());
+    if (spawned != 0) *output += "cannot start " + program + ": " + std::strerror(spawned) + "\n";
+  }
+  std::remove(log.c_str());
+  if (!waited || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::string make_recording_file(const RecordingSpec& spec, const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> made;  // path -> arguments it was made with
+  const std::vector<std::string> args = recording_arguments(spec, path);
+  const std::string key = join(args);
+  std::lock_guard<std::mutex> lock(mutex);
+  const auto found = made.find(path);
+  if (found != made.end() && found->second == key && std::filesystem::exists(path)) return path;
+  made.erase(path);
+  const std::string tool = std::string(H264_TOOLS_DIR) + "/make_recording";
+  std::string output;
+  const int status = run_program(tool, args, &output);
+  if (status != 0) {
+    ADD_FAILURE() << "make_recording " << key << " failed (status " << status << "):\n" << output;
+    return "";
+  }
+  made[path] = key;
+  return path;
+}
+
+std::string test_temp_dir() {
+  static TempDir dir;
+  if (dir.path.empty()) ADD_FAILURE() << "cannot create a temporary folder";
+  return dir.path;
+}
+
+std::vector<uint8_t> read_file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool write_file_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+int read_frame_number(const std::function<int(int x, int y)>& gray, int width, int height) {
+  const int cell_w = width / 16, band_h = std::max(8, height / 10);
+  int number = 0;
+  for (int cell = 0; cell < 16; ++cell) {
+    const int bit = gray(cell * cell_w + cell_w / 2, band_h / 2) >= 128 ? 1 : 0;
+    number = number * 2 + bit;
+  }
+  return number;
+}
