@@ -1,7 +1,138 @@
-// Placeholder until the choosers are built; keeps the program linkable.
 #include "app/choosers.h"
 
-void* owner_window_handle(SDL_Window*) { return nullptr; }
-std::string choose_recording(void*) { return ""; }
-std::vector<std::string> choose_recordings(void*) { return {}; }
-std::vector<std::string> split_multiselect_result(const char*, size_t) { return {}; }
+#include <SDL_syswm.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <commdlg.h>
+#else
+#include "app/chooser_program.h"
+#endif
+
+std::vector<std::string> split_multiselect_result(const char* buffer, size_t size) {
+  std::vector<std::string> paths;
+  if (!buffer || size == 0) return paths;
+  // Every item must end inside the buffer; a buffer without its closing NULs
+  // yields what is complete.
+  const char* end = buffer + size;
+  const char* first_end = static_cast<const char*>(std::memchr(buffer, '\0', size));
+  if (!first_end || first_end == buffer) return paths;
+  std::string first(buffer, first_end);
+  const char* name = first_end + 1;
+  if (name >= end || *name == '\0') {
+    paths.push_back(first);
+    return paths;
+  }
+  // A directory, then names: the separator is added even after a drive root,
+  // which the file functions accept as it is.
+  while (name < end && *name != '\0') {
+    const char* name_end = static_cast<const char*>(std::memchr(name, '\0', end - name));
+    if (!name_end) break;
+    paths.push_back(first + "\\" + std::string(name, name_end));
+    name = name_end + 1;
+  }
+  return paths;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// Code page 932 (Shift-JIS) bytes, which the narrow dialog shows as they are:
+// "H.264 ファイル (*.264)", "全てのファイル (*.*)" and ".264 ファイルを開く".
+const char kSingleFilter[] =
+    "H.264 \x83t\x83@\x83" "C\x83\x8B (*.264)\0*.264\0"
+    "\x91S\x82\xC4\x82\xCC\x83t\x83@\x83" "C\x83\x8B (*.*)\0*.*\0";
+const char kSingleTitle[] = ".264 \x83t\x83@\x83" "C\x83\x8B\x82\xF0\x8A" "J\x82\xAD";
+const char kMultipleFilter[] = "H.264 Files (*.264)\0*.264\0All Files (*.*)\0*.*\0";
+const char kMultipleTitle[] = "Select .264 files to convert";
+
+constexpr DWORD kSingleFlags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+constexpr DWORD kMultipleFlags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST |
+                                 OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+
+bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD flags,
+                     std::vector<char>& buffer) {
+  OPENFILENAMEA ofn;
+  std::memset(&ofn, 0, sizeof ofn);
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = static_cast<HWND>(owner);
+  ofn.lpstrFilter = filter;
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.lpstrTitle = title;
+  ofn.Flags = flags;
+  return GetOpenFileNameA(&ofn) != 0;
+}
+
+}  // namespace
+
+void* owner_window_handle(SDL_Window* window) {
+  if (!window) return nullptr;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info)) return nullptr;
+  return info.info.win.window;
+}
+
+std::string choose_recording(void* owner) {
+  std::vector<char> buffer(260, '\0');
+  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, buffer)) return "";
+  return std::string(buffer.data());
+}
+
+std::vector<std::string> choose_recordings(void* owner) {
+  std::vector<char> buffer(32768, '\0');
+  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, buffer)) return {};
+  return split_multiselect_result(buffer.data(), buffer.size());
+}
+
+#else  // desktops with an external chooser program
+
+namespace {
+
+unsigned long owner_window_id(void* owner) {
+  return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(owner));
+}
+
+// The chooser's output, or empty when there is no chooser, the user cancelled,
+// the program failed or it printed more than any allowed result.
+std::string run_chooser(bool multiple, void* owner) {
+  ChooserProgram program = find_chooser_program();
+  if (program == ChooserProgram::none) {
+    std::fputs(no_chooser_message(), stdout);
+    return "";
+  }
+  ProgramRun run = run_program_for_output(
+      chooser_arguments(program, multiple, owner_window_id(owner)), kChooserOutputCap);
+  if (!run.started || run.exit_status != 0 || run.overflowed) return "";
+  return run.output;
+}
+
+}  // namespace
+
+void* owner_window_handle(SDL_Window* window) {
+  if (!window) return nullptr;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info)) return nullptr;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  // Only an X11 window id can be handed to a chooser program (--attach).
+  if (info.subsystem == SDL_SYSWM_X11)
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(info.info.x11.window));
+#endif
+  return nullptr;
+}
+
+std::string choose_recording(void* owner) {
+  return single_choice_from_output(run_chooser(false, owner));
+}
+
+std::vector<std::string> choose_recordings(void* owner) {
+  return multiple_choices_from_output(run_chooser(true, owner));
+}
+
+#endif
