@@ -1,0 +1,119 @@
+#include "rtsp/address.h"
+
+#include <climits>
+
+namespace {
+
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int base64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string lower_ascii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace
+
+int32_t parse_decimal_prefix(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && is_space(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{INT_MAX} + 1) value = int64_t{INT_MAX} + 1;  // saturate, keep reading digits
+  }
+  if (negative) return static_cast<int32_t>(-value);
+  return static_cast<int32_t>(value > INT_MAX ? INT_MAX : value);
+}
+
+bool port_is_usable(int32_t port) { return port >= 1 && port <= 65535; }
+
+bool parse_rtsp_address(const std::string& text, RtspAddress& address) {
+  if (text.size() < 7 || lower_ascii(text.substr(0, 7)) != "rtsp://") return false;
+  std::string rest = text.substr(7);
+  // The first "@" anywhere ends the credentials, even one inside the path.
+  address.credentials.clear();
+  size_t at = rest.find('@');
+  if (at != std::string::npos) {
+    address.credentials = rest.substr(0, at);
+    rest = rest.substr(at + 1);
+  }
+  size_t slash = rest.find('/');
+  std::string host_port = rest.substr(0, slash);
+  address.path = slash == std::string::npos ? "/" : rest.substr(slash);
+  size_t colon = host_port.rfind(':');
+  if (colon != std::string::npos) {
+    address.host = host_port.substr(0, colon);
+    address.port = parse_decimal_prefix(std::string_view(host_port).substr(colon + 1));
+  } else {
+    address.host = host_port;
+    address.port = 554;
+  }
+  address.request_url = "rtsp://" + address.host + ":" + std::to_string(address.port) + address.path;
+  return !address.host.empty();
+}
+
+std::string base64_encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
+                 uint8_t(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) out += kBase64Alphabet[(v >> shift) & 63];
+  }
+  size_t left = bytes.size() - i;
+  if (left > 0) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (left == 2) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    out += kBase64Alphabet[(v >> 18) & 63];
+    out += kBase64Alphabet[(v >> 12) & 63];
+    out += left == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  size_t end = text.size();
+  int padding = 0;
+  while (end > 0 && text[end - 1] == '=' && padding < 2) {
+    --end;
+    ++padding;
+  }
+  if (padding > 0 && text.size() % 4 != 0) return false;
+  if (end % 4 == 1) return false;  // one leftover character cannot hold a byte
+  uint32_t bits = 0;
+  int bit_count = 0;
+  for (size_t i = 0; i < end; ++i) {
+    int v = base64_value(text[i]);
+    if (v < 0) return false;
+    bits = (bits << 6) | uint32_t(v);
+    bit_count += 6;
+    if (bit_count >= 8) {
+      bit_count -= 8;
+      bytes.push_back(static_cast<uint8_t>((bits >> bit_count) & 0xFF));
+    }
+  }
+  return true;
+}
+
+std::string authorization_line(const std::string& credentials) {
+  if (credentials.empty()) return "";
+  return "Authorization: Basic " + base64_encode(credentials) + "\r\n";
+}

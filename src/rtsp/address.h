@@ -1,0 +1,37 @@
+// The typed rtsp:// address, the Base64 codec and the Basic credentials line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct RtspAddress {
+  std::string host;         // as typed, case kept
+  int32_t port = 554;       // 554 when the address names none
+  std::string path = "/";   // always begins with "/"
+  std::string credentials;  // text between "rtsp://" and the first "@", verbatim; may be empty
+  std::string request_url;  // "rtsp://" + host + ":" + port + path
+};
+
+// Fills `address` from the typed text; true when it starts with "rtsp://" (any
+// letter case) and names a non-empty host. No percent-decoding, no resolution.
+bool parse_rtsp_address(const std::string& text, RtspAddress& address);
+
+// Reads a decimal integer the way C's atoi does (leading white space, optional
+// sign, digits up to the first non-digit; 0 without digits), saturating at the
+// 32-bit limits instead of overflowing.
+int32_t parse_decimal_prefix(std::string_view text);
+
+// True when the port can name a TCP port (1 to 65535).
+bool port_is_usable(int32_t port);
+
+// Standard Base64 with "=" padding (RFC 4648 section 4); empty in, empty out.
+std::string base64_encode(std::string_view bytes);
+
+// Decodes standard Base64; padding may be left out. False on any other
+// character or an impossible length (`bytes` is then unspecified).
+bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes);
+
+// "Authorization: Basic " + Base64(credentials) + "\r\n", or empty without credentials.
+std::string authorization_line(const std::string& credentials);

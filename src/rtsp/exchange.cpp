@@ -1,0 +1,258 @@
+#include "rtsp/exchange.h"
+
+#include <vector>
+
+namespace {
+
+RtspOutcome success() { return {true, "", ""}; }
+
+RtspOutcome failure(const std::string& message, const std::string& reason) {
+  return {false, message, reason};
+}
+
+// Failure branches close the connection and send nothing more.
+RtspOutcome fail_and_close(RtspSession& session, const std::string& message,
+                           const std::string& reason) {
+  net_close(session.socket);
+  return failure(message, reason);
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+size_t find_ignoring_case(const std::string& text, const std::string& word, size_t from = 0) {
+  for (size_t i = from; i + word.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < word.size() && lower(text[i + k]) == lower(word[k])) ++k;
+    if (k == word.size()) return i;
+  }
+  return std::string::npos;
+}
+
+// The rest of the line that starts at `from` (without CR or LF).
+std::string line_from(const std::string& text, size_t from) {
+  size_t end = text.find_first_of("\r\n", from);
+  return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+bool send_request(RtspSession& session, const std::string& method, const std::string& url,
+                  const std::string& extra_headers) {
+  return send_all(session.socket, build_request(session, method, url, extra_headers));
+}
+
+// Some servers give OPTIONS, SETUP or PLAY answers a body; reading it keeps the
+// next head (or the first "$" frame) in step.
+void discard_body(NetSocket& socket, const std::string& head) {
+  int32_t length = find_content_length(head);
+  if (length <= 0 || length > kMaxDescribeBodyBytes) return;
+  std::vector<uint8_t> body(static_cast<size_t>(length));
+  recv_exact(socket, body.data(), body.size());
+}
+
+bool read_describe_body(RtspSession& session, const std::string& head, std::string& reason) {
+  session.sdp.clear();
+  int32_t length = find_content_length(head);
+  if (length <= 0) return true;
+  if (length > kMaxDescribeBodyBytes) {
+    reason = "the DESCRIBE answer announces " + std::to_string(length) +
+             " bytes of SDP, more than 1 MiB";
+    return false;
+  }
+  // Bytes that never arrive stay zero; the SDP is searched for text only.
+  std::vector<uint8_t> body(static_cast<size_t>(length), 0);
+  recv_exact(session.socket, body.data(), body.size());
+  session.sdp.assign(body.begin(), body.end());
+  return true;
+}
+
+RtspOutcome head_too_long(RtspSession& session, const char* method) {
+  return fail_and_close(session, "ERR",
+                        std::string("the ") + method + " answer's head passes 64 KiB");
+}
+
+}  // namespace
+
+std::string build_request(RtspSession& session, const std::string& method, const std::string& url,
+                          const std::string& extra_headers) {
+  std::string request = method + " " + url + " RTSP/1.0\r\n";
+  request += "CSeq: " + std::to_string(session.cseq++) + "\r\n";
+  request += session.authorization_line;
+  request += extra_headers;
+  request += "\r\n";
+  return request;
+}
+
+bool send_all(NetSocket& socket, const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    long n = net_send(socket, text.data() + sent, text.size() - sent);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
+  size_t got = 0;
+  while (got < count) {
+    long n = net_recv(socket, buffer + got, count - got);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool read_response_head(NetSocket& socket, std::string& head) {
+  head.clear();
+  char byte;
+  while (net_recv(socket, &byte, 1) > 0) {
+    if (head.size() >= kMaxResponseHeadBytes) return false;
+    head += byte;
+    if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+  }
+  return true;
+}
+
+std::string find_session_id(const std::string& head) {
+  size_t at = head.find("Session:");
+  if (at == std::string::npos) return "";
+  size_t start = at + 8;
+  while (start < head.size() && head[start] == ' ') ++start;
+  size_t end = head.find_first_of("\r;", start);
+  return head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int32_t find_session_timeout(const std::string& head) {
+  size_t at = head.find("Session:");
+  if (at == std::string::npos) return 0;
+  std::string line = line_from(head, at);
+  size_t semicolon = line.find(';');
+  if (semicolon == std::string::npos) return 0;
+  size_t timeout = find_ignoring_case(line, "timeout=", semicolon);
+  if (timeout == std::string::npos) return 0;
+  return parse_decimal_prefix(std::string_view(line).substr(timeout + 8));
+}
+
+int32_t find_content_length(const std::string& head) {
+  size_t at = head.find("Content-Length:");
+  if (at == std::string::npos) return 0;
+  return parse_decimal_prefix(std::string_view(head).substr(at + 15));
+}
+
+int32_t find_content_length_any_case(const std::string& head) {
+  size_t at = find_ignoring_case(head, "content-length:");
+  if (at == std::string::npos) return 0;
+  return parse_decimal_prefix(std::string_view(head).substr(at + 15));
+}
+
+bool server_offers_get_parameter(const std::string& options_head) {
+  for (size_t at = find_ignoring_case(options_head, "public:"); at != std::string::npos;
+       at = find_ignoring_case(options_head, "public:", at + 1)) {
+    bool at_line_start = at == 0 || options_head[at - 1] == '\n';
+    if (at_line_start && line_from(options_head, at).find("GET_PARAMETER") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+std::string choose_control_url(const std::string& sdp, const std::string& request_url) {
+  size_t from = sdp.find("m=video");
+  if (from == std::string::npos) from = 0;
+  size_t at = sdp.find("a=control:", from);
+  if (at == std::string::npos) return request_url + "/trackID=0";
+  size_t start = at + 10;
+  size_t end = sdp.find('\n', start);
+  std::string value = sdp.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (!value.empty() && value.back() == '\r') value.pop_back();
+  if (value.size() >= 7 && value.compare(0, 7, "rtsp://") == 0) return value;
+  if (value == "*") return request_url;
+  return request_url + "/" + value;
+}
+
+RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
+  if (!port_is_usable(address.port))
+    return failure("ERR", "port " + std::to_string(address.port) + " is outside 1 to 65535");
+  net_startup();
+  std::string reason;
+  if (!net_connect(address.host, address.port, session.socket, reason)) return failure("ERR", reason);
+  net_set_receive_timeout(session.socket, session.exchange_timeout_ms);
+  session.cseq = 1;
+  session.authorization_line = authorization_line(address.credentials);
+  session.request_url = address.request_url;
+  return success();
+}
+
+RtspOutcome negotiate_rtsp(RtspSession& session) {
+  const bool has_credentials = !session.authorization_line.empty();
+  std::string head;
+
+  send_request(session, "OPTIONS", session.request_url, "");
+  if (!read_response_head(session.socket, head)) return head_too_long(session, "OPTIONS");
+  // A camera may refuse OPTIONS yet accept the credentials on DESCRIBE.
+  if (head.find("401") != std::string::npos && !has_credentials)
+    return fail_and_close(session, "401", "the server asks for credentials and none were given");
+  discard_body(session.socket, head);
+  session.keep_alive_method = server_offers_get_parameter(head) ? "GET_PARAMETER" : "OPTIONS";
+
+  send_request(session, "DESCRIBE", session.request_url, "Accept: application/sdp\r\n");
+  if (!read_response_head(session.socket, head)) return head_too_long(session, "DESCRIBE");
+  if (head.find("401") != std::string::npos)
+    return fail_and_close(session, "401",
+                          has_credentials ? "the server refused the credentials"
+                                          : "the server asks for credentials and none were given");
+  std::string reason;
+  if (!read_describe_body(session, head, reason)) return fail_and_close(session, "ERR", reason);
+  session.control_url = choose_control_url(session.sdp, session.request_url);
+
+  send_request(session, "SETUP", session.control_url,
+               "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+  if (!read_response_head(session.socket, head)) return head_too_long(session, "SETUP");
+  session.session_id = find_session_id(head);
+  if (session.session_id.empty())
+    return fail_and_close(session, "ERR",
+                          head.empty() ? "no answer to SETUP"
+                                       : "the SETUP answer carries no session identifier");
+  int32_t timeout = find_session_timeout(head);
+  session.session_timeout_s = timeout > 0 ? timeout : 60;
+  discard_body(session.socket, head);
+
+  send_request(session, "PLAY", session.request_url,
+               "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n");
+  if (!read_response_head(session.socket, head)) return head_too_long(session, "PLAY");
+  discard_body(session.socket, head);
+  return success();
+}
+
+RtspOutcome open_rtsp_session(const std::string& address_text, RtspSession& session) {
+  RtspAddress address;
+  if (!parse_rtsp_address(address_text, address))
+    return failure("ERR", "not an rtsp:// address with a host");
+  RtspOutcome outcome = connect_rtsp(address, session);
+  if (!outcome.ok) return outcome;
+  return negotiate_rtsp(session);
+}
+
+void begin_streaming(RtspSession& session, uint32_t now_ms) {
+  net_set_receive_timeout(session.socket, session.stream_timeout_ms);
+  session.last_request_ms = now_ms;
+}
+
+uint32_t keep_alive_interval_ms(const RtspSession& session) {
+  int32_t seconds = session.session_timeout_s > 0 ? session.session_timeout_s : 60;
+  if (seconds > 86400) seconds = 86400;  // keeps the product inside 32 bits
+  return static_cast<uint32_t>(seconds) * 500u;
+}
+
+bool keep_session_alive(RtspSession& session, uint32_t now_ms) {
+  // Unsigned difference: correct across a wrap of the 32-bit clock.
+  if (now_ms - session.last_request_ms < keep_alive_interval_ms(session)) return false;
+  session.last_request_ms = now_ms;
+  send_request(session, session.keep_alive_method, session.request_url,
+               "Session: " + session.session_id + "\r\n");
+  return true;
+}
+
+void teardown_rtsp(RtspSession& session) {
+  if (!net_is_open(session.socket)) return;
+  send_request(session, "TEARDOWN", session.request_url, "Session: " + session.session_id + "\r\n");
+  net_close(session.socket);
+}

@@ -1,0 +1,121 @@
+// The RTSP/1.0 control exchange: OPTIONS, DESCRIBE, SETUP (RTP interleaved on
+// channels 0-1 of the same TCP connection), PLAY, keep-alive while streaming,
+// and TEARDOWN. Requests are built from fixed texts; responses are read up to
+// their blank line and searched for a few substrings.
+//
+// Typical use by a viewer (the socket calls block; at most 5 s per read while
+// negotiating, 500 ms while streaming):
+//   RtspSession session;
+//   RtspOutcome outcome = open_rtsp_session(typed_text, session);
+//   if (!outcome.ok) { show outcome.message ("ERR" or "401") and return; }
+//   decoder = open_unit_decoder(2);                        // unit_decoder.h
+//   feed_sdp_parameter_sets(session.sdp, sinks);           // depacketizer.h
+//   begin_streaming(session, SDL_GetTicks());
+//   each turn: handle events; keep_session_alive(session, SDL_GetTicks());
+//              if (read_interleaved_frame(session.socket, frame))
+//                handle_interleaved_frame(frame, state, sinks);
+//   teardown_rtsp(session);
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "rtsp/address.h"
+#include "rtsp/net_socket.h"
+
+// Limits that keep a broken or hostile server from making the client grow without bound.
+constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
+constexpr int32_t kMaxDescribeBodyBytes = 1024 * 1024;
+
+struct RtspSession {
+  NetSocket socket;                 // the one TCP connection of the run
+  int32_t cseq = 1;                 // next CSeq; every built request takes one
+  std::string authorization_line;   // Basic credentials line, or empty
+  std::string request_url;          // from the address; OPTIONS, DESCRIBE, PLAY, TEARDOWN go here
+  std::string sdp;                  // body of the DESCRIBE answer, or empty
+  std::string control_url;          // where SETUP went
+  std::string session_id;           // value of the SETUP answer's "Session:" header
+  // Time-outs of one receive, in ms; tests shorten them before connecting.
+  int exchange_timeout_ms = 5000;
+  int stream_timeout_ms = 500;
+  // Keep-alive while streaming: servers drop a session that stays silent for
+  // its time-out, so a request goes out at half of it.
+  std::string keep_alive_method = "OPTIONS";  // "GET_PARAMETER" when the server offers it
+  int32_t session_timeout_s = 60;             // the Session header's "timeout=", else 60
+  uint32_t last_request_ms = 0;               // caller's clock when the last request went out
+};
+
+// The end of a step: ok, or the message the user is to see ("ERR" or "401")
+// with a short reason in plain words for a console or a log.
+struct RtspOutcome {
+  bool ok = false;
+  std::string message;
+  std::string reason;
+};
+
+// The request text: request line, CSeq (then incremented), the authorization
+// line, the extra header lines (each ending in CR LF), and the blank line.
+std::string build_request(RtspSession& session, const std::string& method, const std::string& url,
+                          const std::string& extra_headers);
+
+// Sends every byte, calling send until done; false as soon as one send fails.
+bool send_all(NetSocket& socket, const std::string& text);
+
+// Receives exactly `count` bytes into `buffer`; false as soon as one receive
+// fails (error, time-out, closed connection).
+bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count);
+
+// Reads a response head one byte at a time up to and including the blank line.
+// A time-out or a closed connection ends it early (possibly empty), still true.
+// False when the head grows past kMaxResponseHeadBytes.
+bool read_response_head(NetSocket& socket, std::string& head);
+
+// The identifier of the first "Session:" header (exact case): after the
+// spaces, up to CR, ";" or the end. Empty when there is none.
+std::string find_session_id(const std::string& head);
+
+// The seconds of a ";timeout=" parameter on the first "Session:" header; 0 when absent.
+int32_t find_session_timeout(const std::string& head);
+
+// The value of the first "Content-Length:" (exact case), read like atoi; 0 when absent.
+int32_t find_content_length(const std::string& head);
+
+// The same for a "Content-Length:" header name in any letter case.
+int32_t find_content_length_any_case(const std::string& head);
+
+// True when the OPTIONS answer's "Public:" header lists GET_PARAMETER.
+bool server_offers_get_parameter(const std::string& options_head);
+
+// The SETUP URL from the SDP's first "a=control:" at or after "m=video":
+// absolute "rtsp://" values as they are, "*" for the request URL, others
+// appended to the request URL with "/"; request URL + "/trackID=0" without one.
+std::string choose_control_url(const std::string& sdp, const std::string& request_url);
+
+// Resolves and connects, sets the exchange time-out, resets CSeq to 1 and
+// builds the authorization line. A port outside 1-65535 is refused unsent.
+RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session);
+
+// Runs OPTIONS, DESCRIBE, SETUP and PLAY on a connected session. On failure the
+// socket is closed and the outcome says "401" (credentials missing or refused)
+// or "ERR" (no session, or a head or SDP over its limit).
+RtspOutcome negotiate_rtsp(RtspSession& session);
+
+// Parses the typed address, connects and negotiates; "ERR" when the address
+// does not parse. On success the session is ready for begin_streaming.
+RtspOutcome open_rtsp_session(const std::string& address_text, RtspSession& session);
+
+// Lowers the receive time-out to the streaming one and starts the keep-alive
+// clock at `now_ms` (any millisecond clock the caller keeps using).
+void begin_streaming(RtspSession& session, uint32_t now_ms);
+
+// Half the session time-out, in ms (30 s when the server announced none).
+uint32_t keep_alive_interval_ms(const RtspSession& session);
+
+// Sends the keep-alive request (with the Session header) when half the session
+// time-out has passed since the last request; never waits for the answer,
+// which arrives in the stream and is skipped there. True when one was sent.
+bool keep_session_alive(RtspSession& session, uint32_t now_ms);
+
+// Sends TEARDOWN without reading an answer, and closes the connection.
+void teardown_rtsp(RtspSession& session);

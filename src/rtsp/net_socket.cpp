@@ -1,0 +1,133 @@
+#include "rtsp/net_socket.h"
+
+#include <climits>
+#include <utility>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <cerrno>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0
+#endif
+
+namespace {
+
+// Both socket interfaces take the length as an int.
+int clamp_length(size_t size) { return static_cast<int>(size > INT_MAX ? INT_MAX : size); }
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+const NativeSocket kNoSocket = INVALID_SOCKET;
+void close_native(NativeSocket s) { closesocket(s); }
+bool timed_out() { return WSAGetLastError() == WSAETIMEDOUT; }
+bool interrupted() { return WSAGetLastError() == WSAEINTR; }
+#else
+using NativeSocket = int;
+const NativeSocket kNoSocket = -1;
+void close_native(NativeSocket s) { close(s); }
+bool timed_out() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+bool interrupted() { return errno == EINTR; }
+#endif
+
+NativeSocket native(const NetSocket& socket) { return static_cast<NativeSocket>(socket.handle); }
+
+}  // namespace
+
+NetSocket::NetSocket(NetSocket&& other) noexcept
+    : handle(std::exchange(other.handle, -1)), peer_closed(other.peer_closed) {}
+
+NetSocket& NetSocket::operator=(NetSocket&& other) noexcept {
+  if (this != &other) {
+    net_close(*this);
+    handle = std::exchange(other.handle, -1);
+    peer_closed = other.peer_closed;
+  }
+  return *this;
+}
+
+NetSocket::~NetSocket() { net_close(*this); }
+
+void net_startup() {
+#ifdef _WIN32
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+}
+
+bool net_is_open(const NetSocket& socket) { return socket.handle != -1; }
+
+bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error) {
+  net_close(socket);
+  socket.peer_closed = false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+    error = "cannot resolve host \"" + host + "\"";
+    return false;
+  }
+  NativeSocket s = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  if (s == kNoSocket) {
+    freeaddrinfo(found);
+    error = "cannot create a socket";
+    return false;
+  }
+  bool connected = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
+  freeaddrinfo(found);
+  if (!connected) {
+    close_native(s);
+    error = "cannot connect to " + host + ":" + std::to_string(port);
+    return false;
+  }
+  socket.handle = static_cast<intptr_t>(s);
+  return true;
+}
+
+void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
+  if (!net_is_open(socket)) return;
+#ifdef _WIN32
+  DWORD value = static_cast<DWORD>(milliseconds);
+  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+             sizeof value);
+#else
+  timeval value{};
+  value.tv_sec = milliseconds / 1000;
+  value.tv_usec = (milliseconds % 1000) * 1000;
+  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+#endif
+}
+
+long net_send(NetSocket& socket, const void* data, size_t size) {
+  if (!net_is_open(socket)) return -1;
+  for (;;) {
+    long n = ::send(native(socket), static_cast<const char*>(data), clamp_length(size), MSG_NOSIGNAL);
+    if (n < 0 && interrupted()) continue;
+    return n;
+  }
+}
+
+long net_recv(NetSocket& socket, void* data, size_t size) {
+  if (!net_is_open(socket)) return -1;
+  for (;;) {
+    long n = ::recv(native(socket), static_cast<char*>(data), clamp_length(size), 0);
+    if (n < 0 && interrupted()) continue;
+    if (n == 0 || (n < 0 && !timed_out())) socket.peer_closed = true;
+    return n;
+  }
+}
+
+void net_close(NetSocket& socket) {
+  if (!net_is_open(socket)) return;
+  close_native(native(socket));
+  socket.handle = -1;
+}

@@ -1,0 +1,42 @@
+// Blocking IPv4 TCP client sockets: POSIX sockets, or Windows sockets under
+// _WIN32, behind the same few functions. Results follow recv/send: a count
+// above 0 is data, 0 or less is a failure, a time-out or a closed connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct NetSocket {
+  intptr_t handle = -1;     // file descriptor, or the SOCKET value on Windows
+  bool peer_closed = false; // set once a receive saw the connection end (not a time-out)
+  NetSocket() = default;
+  NetSocket(NetSocket&& other) noexcept;
+  NetSocket& operator=(NetSocket&& other) noexcept;
+  NetSocket(const NetSocket&) = delete;
+  NetSocket& operator=(const NetSocket&) = delete;
+  ~NetSocket();  // closes the connection
+};
+
+// Starts the socket library (Windows only; nothing elsewhere). Safe to call again.
+void net_startup();
+
+// Resolves `host` for IPv4 only, and connects to the first address found; no
+// other address is tried. False with `error` (a short human reason) on failure.
+bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error);
+
+// True while the socket holds an open connection.
+bool net_is_open(const NetSocket& socket);
+
+// Sets how long one receive may wait, in milliseconds (SO_RCVTIMEO).
+void net_set_receive_timeout(NetSocket& socket, int milliseconds);
+
+// One send; never raises SIGPIPE when the peer has gone.
+long net_send(NetSocket& socket, const void* data, size_t size);
+
+// One receive of at most `size` bytes. Retries a call interrupted by a signal;
+// marks `peer_closed` when the connection ended or broke.
+long net_recv(NetSocket& socket, void* data, size_t size);
+
+// Closes the connection (nothing when already closed).
+void net_close(NetSocket& socket);

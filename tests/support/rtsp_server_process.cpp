@@ -1,0 +1,152 @@
+#include "rtsp_server_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// python3-gi is a Debian package of the system interpreter; a python3 found
+// first on PATH (pyenv, venv) usually cannot import it.
+std::string python_program() {
+  if (access("/usr/bin/python3", X_OK) == 0) return "/usr/bin/python3";
+  return "python3";
+}
+
+std::vector<std::string> server_arguments(const RtspTestServerOptions& options) {
+  std::vector<std::string> args = {python_program(),
+                                   std::string(H264_SOURCE_DIR) + "/tests/support/rtsp_test_server.py",
+                                   "--port", "0", "--mount", options.mount};
+  if (!options.user.empty()) {
+    args.insert(args.end(), {"--user", options.user, "--password", options.password});
+    if (options.digest) args.push_back("--digest");
+  }
+  if (options.params_in_sdp_only) args.push_back("--params-in-sdp-only");
+  return args;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int port_from_log(const std::string& log) {
+  size_t at = log.find("PORT ");
+  if (at == std::string::npos || log.find('\n', at) == std::string::npos) return 0;
+  return std::atoi(log.c_str() + at + 5);
+}
+
+bool accepts_connections(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+bool spawn_server(const std::vector<std::string>& args, const std::string& log_path, pid_t& pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log_path.c_str(), O_WRONLY | O_TRUNC, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0;
+}
+
+}  // namespace
+
+RtspServerProcess::~RtspServerProcess() {
+  if (pid > 0) {
+    kill(pid, SIGTERM);
+    int status = 0;
+    bool gone = false;
+    for (int i = 0; i < 300 && !gone; ++i) {
+      gone = waitpid(pid, &status, WNOHANG) == pid;
+      if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!gone) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+  }
+  if (!log_path.empty()) unlink(log_path.c_str());
+}
+
+std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOptions& options,
+                                                          std::string& error) {
+  auto server = std::make_unique<RtspServerProcess>();
+  server->mount = options.mount;
+  char log_template[] = "/tmp/rtsp_test_server_XXXXXX";
+  int log_fd = mkstemp(log_template);
+  if (log_fd < 0) {
+    error = "cannot create the server's log file";
+    return nullptr;
+  }
+  close(log_fd);
+  server->log_path = log_template;
+  std::vector<std::string> args = server_arguments(options);
+  if (!spawn_server(args, server->log_path, server->pid)) {
+    error = "cannot start " + args[0] + " for the RTSP test server";
+    return nullptr;
+  }
+  for (int waited_ms = 0; waited_ms < 10000; waited_ms += 20) {
+    int status = 0;
+    if (waitpid(server->pid, &status, WNOHANG) == server->pid) {
+      server->pid = -1;
+      error = "the RTSP test server exited at start:\n" + read_file(server->log_path);
+      return nullptr;
+    }
+    int port = port_from_log(read_file(server->log_path));
+    if (port > 0 && accepts_connections(port)) {
+      server->port = port;
+      return server;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  error = "the RTSP test server did not accept connections within 10 s:\n" +
+          read_file(server->log_path);
+  return nullptr;
+}
+
+std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials) {
+  std::string url = "rtsp://";
+  if (!credentials.empty()) url += credentials + "@";
+  return url + "127.0.0.1:" + std::to_string(server.port) + server.mount;
+}
+
+std::string rtsp_test_server_log(const RtspServerProcess& server) {
+  return read_file(server.log_path);
+}
+
+bool wait_for_rtsp_test_server_log(const RtspServerProcess& server, const std::string& text,
+                                   int max_ms) {
+  for (int waited_ms = 0;; waited_ms += 20) {
+    if (rtsp_test_server_log(server).find(text) != std::string::npos) return true;
+    if (waited_ms >= max_ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}

@@ -1,0 +1,42 @@
+// Runs tests/support/rtsp_test_server.py (GStreamer's RTSP server) as a child
+// process on a free loopback port, for tests that need a real camera-like server.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+struct RtspTestServerOptions {
+  std::string mount = "/test";
+  std::string user;            // empty: no authentication
+  std::string password;
+  bool digest = false;         // Digest instead of Basic authentication
+  bool params_in_sdp_only = false;  // SPS/PPS only in the SDP, never in the stream
+};
+
+// A running server; destroying it kills the process and removes its log.
+struct RtspServerProcess {
+  pid_t pid = -1;
+  int port = 0;
+  std::string mount;
+  std::string log_path;
+  RtspServerProcess() = default;
+  RtspServerProcess(const RtspServerProcess&) = delete;
+  RtspServerProcess& operator=(const RtspServerProcess&) = delete;
+  ~RtspServerProcess();
+};
+
+// Starts the server and waits until it accepts connections (at most ~10 s).
+// Null on failure, with `error` holding why and the server's own output.
+std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOptions& options,
+                                                          std::string& error);
+
+// "rtsp://" + credentials (if not empty) + "@127.0.0.1:<port>" + mount.
+std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials = "");
+
+// Everything the server printed so far ("PORT n", "REQUEST <METHOD>" lines, errors).
+std::string rtsp_test_server_log(const RtspServerProcess& server);
+
+// Waits (at most `max_ms`) until the server's log holds `text`; true when it does.
+bool wait_for_rtsp_test_server_log(const RtspServerProcess& server, const std::string& text,
+                                   int max_ms = 5000);

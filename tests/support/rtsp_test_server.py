@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""A real RTSP server for the tests: GStreamer's RTSP server streaming a live
+test picture encoded by x264 (320x240, 25 pictures per second, a key picture
+every 25).
+
+Prints "PORT <n>" once it listens on 127.0.0.1, then one "REQUEST <METHOD>"
+line for every request a client makes, so a test can check what was sent.
+
+Options:
+  --port N               port to listen on; 0 (default) lets the system choose
+  --mount PATH           mount path of the stream (default /test)
+  --user U --password P  demand these credentials (Basic, or Digest with --digest)
+  --digest               use Digest instead of Basic authentication
+  --params-in-sdp-only   the encoder writes no SPS/PPS into the stream, so the
+                         parameter sets reach a client only through the SDP's
+                         sprop-parameter-sets
+"""
+import argparse
+import sys
+
+import gi
+
+gi.require_version("Gst", "1.0")
+gi.require_version("GstRtsp", "1.0")
+gi.require_version("GstRtspServer", "1.0")
+from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+
+
+def say(line):
+    print(line, flush=True)
+
+
+def pipeline_text(params_in_sdp_only):
+    encoder = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
+    if params_in_sdp_only:
+        encoder += " option-string=repeat-headers=0 ! video/x-h264,stream-format=avc"
+    return ("( videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+            + encoder + " ! rtph264pay name=pay0 pt=96 )")
+
+
+def add_authentication(server, factory, user, password, digest):
+    auth = GstRtspServer.RTSPAuth()
+    token = GstRtspServer.RTSPToken()
+    token.set_string("media.factory.role", "viewer")
+    if digest:
+        auth.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
+        auth.add_digest(user, password, token)
+    else:
+        auth.add_basic(GstRtspServer.RTSPAuth.make_basic(user, password), token)
+    server.set_auth(auth)
+    permissions = GstRtspServer.RTSPPermissions()
+    permissions.add_permission_for_role("viewer", "media.factory.access", True)
+    permissions.add_permission_for_role("viewer", "media.factory.construct", True)
+    factory.set_permissions(permissions)
+
+
+def report_requests(_server, client):
+    for signal, method in (("options-request", "OPTIONS"), ("describe-request", "DESCRIBE"),
+                           ("setup-request", "SETUP"), ("play-request", "PLAY"),
+                           ("get-parameter-request", "GET_PARAMETER"),
+                           ("teardown-request", "TEARDOWN")):
+        client.connect(signal, lambda _c, _ctx, m=method: say("REQUEST " + m))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--mount", default="/test")
+    parser.add_argument("--user")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--digest", action="store_true")
+    parser.add_argument("--params-in-sdp-only", action="store_true")
+    args = parser.parse_args()
+
+    Gst.init(None)
+    for element in ("videotestsrc", "x264enc", "rtph264pay"):
+        if Gst.ElementFactory.find(element) is None:
+            sys.exit("GStreamer element %s is missing" % element)
+
+    server = GstRtspServer.RTSPServer()
+    server.set_address("127.0.0.1")
+    server.set_service(str(args.port))
+    factory = GstRtspServer.RTSPMediaFactory()
+    factory.set_launch(pipeline_text(args.params_in_sdp_only))
+    if args.user is not None:
+        add_authentication(server, factory, args.user, args.password, args.digest)
+    server.get_mount_points().add_factory(args.mount, factory)
+    server.connect("client-connected", report_requests)
+    if server.attach(None) == 0:
+        sys.exit("cannot listen on port %d" % args.port)
+    say("PORT %d" % server.get_bound_port())
+    GLib.MainLoop().run()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,151 @@
+// rtsp_probe URL [seconds]: connects to a camera the way the live view does,
+// receives for a few seconds (5 by default), decodes, and prints what came:
+// the SDP, the control URL, the session, the NAL units by type, the decoded
+// pictures and their size. Exit status 1 on "ERR" or "401", 2 on bad usage.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "player/av_handles.h"
+#include "player/nal_packet.h"
+#include "rtsp/depacketizer.h"
+#include "rtsp/exchange.h"
+#include "rtsp/unit_decoder.h"
+
+namespace {
+
+struct ProbeDecoder {
+  CodecContextPtr context;
+  FramePtr frame;
+  int pictures = 0;
+  int width = 0;
+  int height = 0;
+};
+
+struct ProbeCounts {
+  std::map<int, int> units_by_type;
+  int sdp_parameter_sets = 0;
+  int frames = 0;
+  int other_channel_frames = 0;
+  int skipped_messages = 0;
+  int keep_alives = 0;
+};
+
+uint32_t now_ms() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool open_decoder(ProbeDecoder& decoder) {
+  decoder.context = open_unit_decoder(2);
+  decoder.frame.reset(av_frame_alloc());
+  return decoder.context && decoder.frame;
+}
+
+void send_unit(ProbeDecoder& decoder, const uint8_t* data, size_t size) {
+  if (!decoder.context || size == 0) return;
+  PacketPtr packet = make_nal_packet(data, size);
+  if (packet) avcodec_send_packet(decoder.context.get(), packet.get());
+}
+
+void collect_pictures(ProbeDecoder& decoder) {
+  if (!decoder.context || !decoder.frame) return;
+  while (avcodec_receive_frame(decoder.context.get(), decoder.frame.get()) == 0) {
+    if (decoder.pictures++ == 0) {
+      decoder.width = decoder.frame->width;
+      decoder.height = decoder.frame->height;
+    }
+  }
+}
+
+const char* unit_name(int type) {
+  switch (type) {
+    case 1: return "slice";
+    case 5: return "IDR slice";
+    case 6: return "SEI";
+    case 7: return "SPS";
+    case 8: return "PPS";
+    case 9: return "access unit delimiter";
+    default: return "other";
+  }
+}
+
+void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCounts& counts) {
+  NalSinks sinks;
+  sinks.feed_nal = [&](const uint8_t* data, size_t size) {
+    ++counts.units_by_type[data[0] & 0x1F];
+    send_unit(decoder, data, size);
+  };
+  sinks.decode_and_show = [&](const uint8_t* data, size_t size) {
+    ++counts.units_by_type[data[0] & 0x1F];
+    send_unit(decoder, data, size);
+    collect_pictures(decoder);
+  };
+  NalSinks sdp_sinks;
+  sdp_sinks.feed_nal = [&](const uint8_t* data, size_t size) { send_unit(decoder, data, size); };
+  counts.sdp_parameter_sets = feed_sdp_parameter_sets(session.sdp, sdp_sinks);
+
+  DepacketizerState state;
+  InterleavedFrame frame;
+  const uint32_t start = now_ms();
+  begin_streaming(session, start);
+  while (now_ms() - start < static_cast<uint32_t>(seconds) * 1000u && !session.socket.peer_closed) {
+    if (keep_session_alive(session, now_ms())) ++counts.keep_alives;
+    if (!read_interleaved_frame(session.socket, frame)) {
+      if (!frame.skipped_message.empty()) ++counts.skipped_messages;
+      continue;
+    }
+    ++counts.frames;
+    if (frame.channel != 0) ++counts.other_channel_frames;
+    handle_interleaved_frame(frame, state, sinks);
+  }
+}
+
+void print_report(const RtspSession& session, const ProbeCounts& counts,
+                  const ProbeDecoder& decoder) {
+  std::printf("Frames received: %d (%d on other channels)\n", counts.frames,
+              counts.other_channel_frames);
+  std::printf("Parameter sets from the SDP: %d\n", counts.sdp_parameter_sets);
+  std::printf("NAL units by type:\n");
+  for (const auto& [type, count] : counts.units_by_type)
+    std::printf("  type %d (%s): %d\n", type, unit_name(type), count);
+  std::printf("Keep-alive requests: %d (%s), answers skipped in the stream: %d\n",
+              counts.keep_alives, session.keep_alive_method.c_str(), counts.skipped_messages);
+  std::printf("Connection closed by the server: %s\n", session.socket.peer_closed ? "yes" : "no");
+  std::printf("Pictures decoded: %d\n", decoder.pictures);
+  std::printf("Picture size: %dx%d\n", decoder.width, decoder.height);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc < 2 || argc > 3) {
+    std::printf("Usage: rtsp_probe rtsp://[user:password@]host[:port]/path [seconds]\n");
+    return 2;
+  }
+  int seconds = argc == 3 ? std::atoi(argv[2]) : 5;
+  if (seconds < 0) seconds = 0;
+
+  RtspSession session;
+  RtspOutcome outcome = open_rtsp_session(argv[1], session);
+  if (!outcome.ok) {
+    std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
+    return 1;
+  }
+  std::printf("SDP:\n%s\n", session.sdp.c_str());
+  std::printf("Control URL: %s\n", session.control_url.c_str());
+  std::printf("Session: %s (time-out %d s)\n", session.session_id.c_str(),
+              session.session_timeout_s);
+
+  ProbeDecoder decoder;
+  if (!open_decoder(decoder)) std::printf("No H.264 decoder: pictures are not decoded\n");
+  ProbeCounts counts;
+  stream(session, seconds, decoder, counts);
+  teardown_rtsp(session);
+  print_report(session, counts, decoder);
+  return 0;
+}
