@@ -1,5 +1,6 @@
 #include "rtsp/net_socket.h"
 
+#include <chrono>
 #include <climits>
 #include <utility>
 
@@ -43,13 +44,16 @@ NativeSocket native(const NetSocket& socket) { return static_cast<NativeSocket>(
 }  // namespace
 
 NetSocket::NetSocket(NetSocket&& other) noexcept
-    : handle(std::exchange(other.handle, -1)), peer_closed(other.peer_closed) {}
+    : handle(std::exchange(other.handle, -1)),
+      peer_closed(other.peer_closed),
+      receive_timeout_ms(other.receive_timeout_ms) {}
 
 NetSocket& NetSocket::operator=(NetSocket&& other) noexcept {
   if (this != &other) {
     net_close(*this);
     handle = std::exchange(other.handle, -1);
     peer_closed = other.peer_closed;
+    receive_timeout_ms = other.receive_timeout_ms;
   }
   return *this;
 }
@@ -95,6 +99,7 @@ bool net_connect(const std::string& host, int port, NetSocket& socket, std::stri
 
 void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
   if (!net_is_open(socket)) return;
+  socket.receive_timeout_ms = milliseconds;
 #ifdef _WIN32
   DWORD value = static_cast<DWORD>(milliseconds);
   setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
@@ -106,6 +111,18 @@ void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
   setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
 #endif
 }
+
+static uint64_t steady_now_ms() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint64_t net_message_deadline(const NetSocket& socket) {
+  if (socket.receive_timeout_ms <= 0) return UINT64_MAX;
+  return steady_now_ms() + 2 * static_cast<uint64_t>(socket.receive_timeout_ms);
+}
+
+bool net_deadline_passed(uint64_t deadline) { return steady_now_ms() > deadline; }
 
 long net_send(NetSocket& socket, const void* data, size_t size) {
   if (!net_is_open(socket)) return -1;
