@@ -2,6 +2,12 @@
 #pragma once
 
 #include <SDL.h>
+#include <ctime>
+#include <string>
+
+// "screenshot_YYYYMMDD_HHMMSS.bmp" for a broken-down local time (tm_year counts
+// from 1900, tm_mon from 0). At most 255 bytes whatever the field values.
+std::string screenshot_file_name(const std::tm& local_time);
 
 // Reads the renderer's current target at the window's size and writes
 // "screenshot_YYYYMMDD_HHMMSS.bmp" in the working folder; prints

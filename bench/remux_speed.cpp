@@ -1,0 +1,189 @@
+// Conversion speed: builds a recording of at least 512 MiB by repeating a made
+// recording's payload (its "HXVF" timestamps shifted so the frame rate stays
+// right) and the same video as a plain Annex-B stream, then times our
+// conversion against `ffmpeg -f h264 -framerate F -i raw.h264 -c copy out.mp4`,
+// each in its own process, best of two runs. Prints both times, the ratio
+// (target: at most 1.0) and both peak memories (ours: at most the file size +
+// 64 MiB). Every file it writes is removed at the end.
+//
+//   remux_speed [--recording FILE.264] [--mib N]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "convert/remux.h"
+#include "recording/frame_rate.h"
+#include "recording/recording.h"
+
+namespace {
+
+std::string tools_dir() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return (self.parent_path() / ".." / "tools").string();
+}
+
+bool make_source(const std::string& path) {
+  const std::string cmd = tools_dir() + "/make_recording --out " + path +
+                          " --width 1280 --height 720 --fps 25 --duration 20 --gop 50 > /dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+std::vector<size_t> hxvf_positions(const Recording& r) {
+  std::vector<size_t> positions;
+  for (size_t i = find_first_hxvf(r.payload(), r.length); i != SIZE_MAX;) {
+    positions.push_back(i);
+    const size_t next = find_first_hxvf(r.payload() + i + 1, r.length - i - 1);
+    i = next == SIZE_MAX ? SIZE_MAX : i + 1 + next;
+  }
+  return positions;
+}
+
+void write_le32(uint8_t* p, uint32_t v) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+// Writes `copies` repetitions as a camera recording and as a plain stream
+// without block headers. False on a write error.
+bool write_big_files(const Recording& one, int copies, const std::string& recording_path,
+                     const std::string& raw_path) {
+  const std::vector<size_t> headers = hxvf_positions(one);
+  if (headers.size() < 2) return false;
+  const uint32_t first = read_le32(one.payload() + headers.front() + 8);
+  const uint32_t last = read_le32(one.payload() + headers.back() + 8);
+  const uint32_t period = (last - first) / static_cast<uint32_t>(headers.size() - 1) *
+                          static_cast<uint32_t>(headers.size());
+  FILE* rec = std::fopen(recording_path.c_str(), "wb");
+  FILE* raw = std::fopen(raw_path.c_str(), "wb");
+  bool ok = rec && raw;
+  const std::vector<uint8_t> file_header(kFileHeaderSize, 0);
+  if (ok) ok = std::fwrite(file_header.data(), 1, file_header.size(), rec) == file_header.size();
+  std::vector<uint8_t> copy(one.payload(), one.payload() + one.length);
+  for (int c = 0; ok && c < copies; ++c) {
+    for (size_t h : headers) {
+      write_le32(copy.data() + h + 8, read_le32(one.payload() + h + 8) + period * static_cast<uint32_t>(c));
+    }
+    ok = std::fwrite(copy.data(), 1, copy.size(), rec) == copy.size();
+    size_t from = 0;
+    for (size_t h : headers) {
+      ok = ok && std::fwrite(copy.data() + from, 1, h - from, raw) == h - from;
+      from = h + kBlockHeaderSize;
+    }
+    ok = ok && std::fwrite(copy.data() + from, 1, copy.size() - from, raw) == copy.size() - from;
+  }
+  if (rec && std::fclose(rec) != 0) ok = false;
+  if (raw && std::fclose(raw) != 0) ok = false;
+  return ok;
+}
+
+struct Run {
+  double seconds = 0;
+  long peak_kib = 0;
+  bool ok = false;
+};
+
+Run run_process(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  Run run;
+  if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    run.peak_kib = usage.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  return run;
+}
+
+Run best_of(const Run& a, const Run& b) {
+  Run best = a.seconds <= b.seconds ? a : b;
+  best.ok = a.ok && b.ok;
+  best.peak_kib = std::max(a.peak_kib, b.peak_kib);
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc == 4 && !std::strcmp(argv[1], "--convert")) {
+    return remux_to_mp4(argv[2], argv[3], {}, false) ? 0 : 1;
+  }
+  std::string source;
+  size_t target_mib = 512;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--recording")) source = argv[i + 1];
+    if (!std::strcmp(argv[i], "--mib")) target_mib = std::strtoul(argv[i + 1], nullptr, 10);
+  }
+  const std::string tmp = "/tmp/remux_speed_" + std::to_string(getpid());
+  std::vector<std::string> made;
+  if (source.empty()) {
+    source = tmp + "_source.264";
+    made.push_back(source);
+    if (!make_source(source)) {
+      std::fprintf(stderr, "cannot make the source recording\n");
+      return 1;
+    }
+  }
+  Recording one;
+  if (read_recording_payload(source, one) != LoadStatus::ok) return 1;
+  one.units = index_nal_units(one.payload(), one.length);
+  const auto frames_per_copy = build_frame_list(one.units).size();
+  const int copies = static_cast<int>(((target_mib << 20) + one.length - 1) / one.length);
+  const std::string recording = tmp + ".264", raw = tmp + "_raw.h264";
+  const std::string ours_out = tmp + "_ours.mp4", ffmpeg_out = tmp + "_ffmpeg.mp4";
+  made.insert(made.end(), {recording, raw, ours_out, ffmpeg_out});
+  const bool written = write_big_files(one, copies, recording, raw);
+  const auto file_size = written ? std::filesystem::file_size(recording) : 0;
+  int rate = 0;
+  if (written) {
+    Recording big;
+    read_recording_payload(recording, big);
+    big.units = index_nal_units(big.payload(), big.length);
+    rate = static_cast<int>(
+        estimate_frame_rate(big.payload(), big.length,
+                            static_cast<int64_t>(build_frame_list(big.units).size()), nullptr) + 0.5);
+  }
+  if (!written || rate <= 0) {
+    std::fprintf(stderr, "cannot write the benchmark recording\n");
+    for (const auto& f : made) std::remove(f.c_str());
+    return 1;
+  }
+  std::printf("recording: %.1f MiB, %zu frames at %d fps (%d copies of %zu bytes)\n",
+              file_size / 1048576.0, frames_per_copy * copies, rate, copies, one.length);
+
+  const std::vector<std::string> ffmpeg = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f",
+                                           "h264", "-framerate", std::to_string(rate), "-i",
+                                           raw, "-c", "copy", ffmpeg_out};
+  std::error_code error;
+  const std::vector<std::string> self = {
+      std::filesystem::read_symlink("/proc/self/exe", error).string(), "--convert", recording,
+      ours_out};
+  const Run ours1 = run_process(self), ffmpeg1 = run_process(ffmpeg);
+  const Run ours2 = run_process(self), ffmpeg2 = run_process(ffmpeg);
+  const Run o = best_of(ours1, ours2), f = best_of(ffmpeg1, ffmpeg2);
+  const double file_mib = file_size / 1048576.0;
+  std::printf("ours:   %.3f s%s, peak %.1f MiB (limit file + 64 MiB = %.1f MiB)\n", o.seconds,
+              o.ok ? "" : " FAILED", o.peak_kib / 1024.0, file_mib + 64);
+  std::printf("ffmpeg: %.3f s%s, peak %.1f MiB\n", f.seconds, f.ok ? "" : " FAILED",
+              f.peak_kib / 1024.0);
+  std::printf("ratio ours/ffmpeg: %.2f (target <= 1.0)\n", o.seconds / f.seconds);
+  for (const auto& file : made) std::remove(file.c_str());
+  return o.ok && f.ok ? 0 : 1;
+}

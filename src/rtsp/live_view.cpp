@@ -1,0 +1,214 @@
+#include "rtsp/live_view.h"
+
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include "draw/toast.h"
+#include "draw/widgets.h"
+#include "player/nal_packet.h"
+#include "player/screenshot.h"
+#include "rtsp/depacketizer.h"
+#include "rtsp/exchange.h"
+#include "rtsp/unit_decoder.h"
+
+void open_live_decoder(LivePlayer& player) {
+  // Units arrive one per packet, and a picture may span several of them.
+  player.decoder = open_unit_decoder(2);
+  if (player.decoder) player.frame.reset(av_frame_alloc());
+}
+
+// Shows the decoded picture in the frame, if the texture can take it.
+static void show_picture(LivePlayer& player) {
+  if (upload_live_picture(player, *player.frame)) {
+    draw_live_frame(player);
+    SDL_RenderPresent(player.renderer);
+    ++player.pictures_shown;
+  }
+  av_frame_unref(player.frame.get());
+}
+
+// Wraps the unit in a packet of its own and sends it. A decoder that holds a
+// finished picture refuses new input until the picture is taken (units fed
+// back to back without a fetch, as from an aggregation packet that carries a
+// whole picture, get it there); the picture is then taken and shown and the
+// unit sent again, so no unit is lost. Other send errors only mean that the
+// unit yields no picture.
+static void send_unit(LivePlayer& player, const uint8_t* unit, size_t size) {
+  if (!player.decoder || !player.frame) return;
+  PacketPtr packet = make_nal_packet(unit, size);
+  if (!packet) return;
+  AVCodecContext* decoder = player.decoder.get();
+  int sent = avcodec_send_packet(decoder, packet.get());
+  for (int tries = 0; sent == AVERROR(EAGAIN) && tries < 8; ++tries) {
+    int received = avcodec_receive_frame(decoder, player.frame.get());
+    if (received == 0) show_picture(player);
+    if (received == AVERROR_EOF) return;
+    sent = avcodec_send_packet(decoder, packet.get());
+  }
+}
+
+void feed_nal(LivePlayer& player, const uint8_t* unit, size_t size) {
+  send_unit(player, unit, size);
+}
+
+void decode_and_show(LivePlayer& player, const uint8_t* unit, size_t size) {
+  if (size == 0 || !player.decoder || !player.frame) return;
+  send_unit(player, unit, size);
+  // One packet yields at most one picture; held pictures come out later.
+  if (avcodec_receive_frame(player.decoder.get(), player.frame.get()) == 0) show_picture(player);
+}
+
+// (Re)makes the texture at the picture's size; the converter goes with it.
+static bool ensure_texture(LivePlayer& player, int width, int height) {
+  if (player.live_texture && width == player.picture_width && height == player.picture_height)
+    return true;
+  player.live_scaler.reset();
+  player.scaler_format = -1;
+  player.live_texture.reset(SDL_CreateTexture(player.renderer, SDL_PIXELFORMAT_IYUV,
+                                              SDL_TEXTUREACCESS_STREAMING, width, height));
+  if (!player.live_texture) return false;
+  player.picture_width = width;
+  player.picture_height = height;
+  return true;
+}
+
+// Converts a picture that is not planar YUV 4:2:0 and uploads the result.
+// Without a converter the texture keeps its previous content.
+static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
+  const int w = player.picture_width, h = player.picture_height;
+  if (!player.live_scaler || player.scaler_format != picture.format) {
+    player.live_scaler.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(picture.format), w,
+                                            h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                            nullptr, nullptr));
+    player.scaler_format = player.live_scaler ? picture.format : -1;
+  }
+  if (!player.live_scaler) return;
+  uint8_t* planes[4] = {};
+  int lines[4] = {};
+  if (av_image_alloc(planes, lines, w, h, AV_PIX_FMT_YUV420P, 1) < 0) return;
+  sws_scale(player.live_scaler.get(), picture.data, picture.linesize, 0, h, planes, lines);
+  SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, planes[0], lines[0], planes[1],
+                       lines[1], planes[2], lines[2]);
+  av_freep(&planes[0]);
+}
+
+bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return false;
+  if (!ensure_texture(player, picture.width, picture.height)) return false;
+  if (picture.format == AV_PIX_FMT_YUV420P) {
+    SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, picture.data[0], picture.linesize[0],
+                         picture.data[1], picture.linesize[1], picture.data[2],
+                         picture.linesize[2]);
+  } else {
+    convert_and_upload(player, picture);
+  }
+  return true;
+}
+
+SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 10, 26, 26}; }
+
+void draw_live_frame(LivePlayer& player) {
+  SDL_Renderer* r = player.renderer;
+  SDL_RenderClear(r);
+  // Stretched over the whole window; the aspect ratio is not kept.
+  SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(player.window, &w, &h);
+  player.camera_button = live_camera_button_rect(w);
+  SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
+  draw_control_button(r, player.camera_button, 180);
+  draw_camera_icon(r, player.camera_button);
+  draw_toast(r, player.window, 3);
+}
+
+bool capture_live_screenshot(LivePlayer& player) {
+  return capture_screenshot(player.renderer, player.window, player.live_texture.get());
+}
+
+bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      return false;
+    case SDL_KEYDOWN:
+      if (event.key.keysym.sym == SDLK_ESCAPE) return false;
+      if (event.key.keysym.sym == SDLK_s) capture_live_screenshot(player);
+      return true;
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button == SDL_BUTTON_LEFT &&
+          rect_contains(player.camera_button, event.button.x, event.button.y))
+        capture_live_screenshot(player);
+      return true;
+    default:
+      return true;
+  }
+}
+
+// The start menu that follows does not draw transient messages, so a failure
+// is also printed, with its reason.
+static void report_failure(const RtspOutcome& outcome) {
+  show_toast(outcome.message.c_str(), 2000);
+  std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
+}
+
+static NalSinks live_sinks(LivePlayer& player) {
+  NalSinks sinks;
+  sinks.feed_nal = [&player](const uint8_t* unit, size_t size) { feed_nal(player, unit, size); };
+  sinks.decode_and_show = [&player](const uint8_t* unit, size_t size) {
+    decode_and_show(player, unit, size);
+  };
+  return sinks;
+}
+
+// Handles every pending event; false when the user ended the session.
+static bool handle_pending_events(LivePlayer& player) {
+  SDL_Event event;
+  while (SDL_PollEvent(&event))
+    if (!handle_live_event(player, event)) return false;
+  return true;
+}
+
+// One turn after the camera closed the connection: nothing more can arrive,
+// so wait for the user's events instead of turning without pause.
+static bool wait_for_leave(LivePlayer& player) {
+  SDL_Event event;
+  if (SDL_WaitEventTimeout(&event, 500) && !handle_live_event(player, event)) return false;
+  return handle_pending_events(player);
+}
+
+// Reads, depacketises and shows until Escape or window close.
+static void stream_live(LivePlayer& player, RtspSession& session) {
+  const NalSinks sinks = live_sinks(player);
+  // Cameras that carry SPS and PPS only in the SDP still decode.
+  feed_sdp_parameter_sets(session.sdp, sinks);
+  begin_streaming(session, SDL_GetTicks());
+  DepacketizerState state;
+  InterleavedFrame frame;
+  while (true) {
+    if (!handle_pending_events(player)) return;
+    if (session.socket.peer_closed || !net_is_open(session.socket)) {
+      if (!wait_for_leave(player)) return;
+      continue;
+    }
+    keep_session_alive(session, SDL_GetTicks());
+    if (read_interleaved_frame(session.socket, frame)) handle_interleaved_frame(frame, state, sinks);
+  }
+}
+
+void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
+  RtspSession session;
+  RtspOutcome outcome = open_rtsp_session(address, session);
+  if (!outcome.ok) {
+    report_failure(outcome);
+    return;
+  }
+  LivePlayer player;
+  player.window = window;
+  player.renderer = renderer;
+  open_live_decoder(player);
+  stream_live(player, session);
+  teardown_rtsp(session);
+  // The player releases the converter, the texture, the frame and the decoder, in that order.
+}

@@ -1,0 +1,60 @@
+// The live view: one camera's RTSP stream shown in the shared window.
+#pragma once
+
+#include <SDL.h>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "draw/sdl_handles.h"
+#include "player/av_handles.h"
+
+// What the live view holds for one session besides the connection.
+struct LivePlayer {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  CodecContextPtr decoder;
+  FramePtr frame;
+  TexturePtr live_texture;
+  SwsContextPtr live_scaler;
+  int picture_width = 0;  // size of the texture (and of the scaler's pictures)
+  int picture_height = 0;
+  int scaler_format = -1;  // pixel format the scaler converts from
+  SDL_Rect camera_button{0, 0, 0, 0};  // all zero until a picture was shown
+  int64_t pictures_shown = 0;
+};
+
+// Opens the H.264 decoder with two threads and allocates the picture frame.
+// Without a usable decoder no picture is ever shown; the session still runs.
+void open_live_decoder(LivePlayer& player);
+
+// Sends one NAL unit to the decoder without asking for a picture (unless the
+// decoder refuses the unit until its finished picture is taken).
+void feed_nal(LivePlayer& player, const uint8_t* unit, size_t size);
+
+// Sends one NAL unit, asks once for a picture and shows it if one came.
+void decode_and_show(LivePlayer& player, const uint8_t* unit, size_t size);
+
+// Uploads a decoded picture to the live texture, making (or re-making, after a
+// change of size or pixel format) the texture and the converter it needs.
+// False when the texture could not be made; nothing is uploaded then.
+bool upload_live_picture(LivePlayer& player, const AVFrame& picture);
+
+// The camera button's place for a window `window_width` pixels wide.
+SDL_Rect live_camera_button_rect(int window_width);
+
+// Draws the picture over the whole window, the camera button and the
+// transient message, and records the button's rectangle. Does not present.
+void draw_live_frame(LivePlayer& player);
+
+// The screenshot action: nothing without a texture; otherwise the bare
+// picture is saved and "  OK  " shown. True when a file was written.
+bool capture_live_screenshot(LivePlayer& player);
+
+// Handles one window event; false when the session is to end (Escape, close).
+bool handle_live_event(LivePlayer& player, const SDL_Event& event);
+
+// Parses the address, negotiates the stream and shows its pictures until
+// Escape or window close, then sends TEARDOWN. Failures show "ERR" or "401"
+// for 2000 ms and print the same word with a short reason.
+void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer);

@@ -1,0 +1,325 @@
+// Made recordings converted to MP4 and checked with ffprobe and ffmpeg.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "convert/avc_config.h"
+#include "convert/remux.h"
+#include "convert_fixtures.h"
+#include "media_probe.h"
+
+namespace {
+
+bool contains(const NalUnit& unit, const char* text) {
+  const auto* end = unit.data + unit.size;
+  return std::search(unit.data, end, text, text + std::strlen(text)) != end;
+}
+
+struct Kind {
+  const char* name;
+  RecordingSpec spec;
+  int frame_rate;  // what the converter must settle on
+};
+
+RecordingSpec spec_with(void (*change)(RecordingSpec&)) {
+  RecordingSpec spec;
+  spec.width = 176;
+  spec.height = 144;
+  change(spec);
+  return spec;
+}
+
+const Kind kKinds[] = {
+    {"plain", spec_with([](RecordingSpec& s) { s.gop = 20; }), 25},
+    {"mid_group", spec_with([](RecordingSpec& s) { s.mid_gop = 7; s.gop = 20; }), 25},
+    {"full_range", spec_with([](RecordingSpec& s) { s.full_range = true; }), 25},
+    // 25 frames 80 ms apart: 25 / 1.92 s = 13.0 fps, snapped to 12.
+    {"fps_12_5", spec_with([](RecordingSpec& s) { s.fps = 12.5; s.width = 320; s.height = 240; }), 12},
+    {"sound_in_slices", spec_with([](RecordingSpec& s) { s.audio = true; }), 25},
+    {"no_block_headers", spec_with([](RecordingSpec& s) { s.no_hxvf = true; }), 15},
+};
+
+// Test names and failure messages show the row's name, not its bytes.
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
+
+class Converted : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
+  const Kind& kind = GetParam();
+  const std::string folder = fresh_folder(kind.name);
+  const std::string input = make_recording_file(kind.spec, folder + "/rec.264");
+  ASSERT_FALSE(input.empty());
+  const Recording recording = load_quietly(input);
+  ASSERT_FALSE(recording.frames.empty());
+  const std::string output = folder + "/rec.mp4";
+  ASSERT_TRUE(remux_to_mp4(input, output, {}));
+
+  const int64_t frames = static_cast<int64_t>(recording.frames.size());
+  const StreamFacts facts = probe_streams(output);
+  EXPECT_EQ(facts.stream_count, 1);
+  EXPECT_EQ(facts.codec_type, "video");
+  EXPECT_EQ(facts.codec_name, "h264");
+  EXPECT_EQ(facts.width, kind.spec.width);
+  EXPECT_EQ(facts.height, kind.spec.height);
+  // Slices ahead of the first key picture are carried but cannot be decoded.
+  int64_t first_key = 0;
+  while (first_key < frames &&
+         recording.units[static_cast<size_t>(recording.frames[first_key])].type != 5) {
+    ++first_key;
+  }
+  EXPECT_EQ(facts.frames_decoded, frames - first_key);
+  ASSERT_GT(facts.time_base_num, 0);
+  // One frame lasts `tick` units of the stream's time base: exactly 1/F seconds.
+  const int64_t tick = facts.time_base_den / (static_cast<int64_t>(facts.time_base_num) * kind.frame_rate);
+  ASSERT_EQ(tick * kind.frame_rate * facts.time_base_num, facts.time_base_den);
+  EXPECT_EQ(facts.duration_ts, frames * tick);
+
+  const std::vector<PacketFacts> packets = probe_packets(output);
+  ASSERT_EQ(static_cast<int64_t>(packets.size()), frames);
+  for (int64_t i = 0; i < frames; ++i) {
+    const NalUnit& unit = recording.units[static_cast<size_t>(recording.frames[i])];
+    const PacketFacts& packet = packets[static_cast<size_t>(i)];
+    SCOPED_TRACE("frame " + std::to_string(i));
+    EXPECT_EQ(packet.pts, i * tick);
+    EXPECT_EQ(packet.dts, i * tick);
+    EXPECT_EQ(packet.duration, tick);
+    EXPECT_EQ(packet.key, unit.type == 5);
+    EXPECT_EQ(packet.size, unit.size + 4);
+  }
+
+  const ParameterSets sets = find_parameter_sets(recording.units);
+  ASSERT_TRUE(sets.sps && sets.pps);
+  EXPECT_EQ(avcc_box_payload(output), build_avc_config(*sets.sps, *sets.pps));
+  EXPECT_EQ(decode_errors(output), "");
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
+TEST(ConvertedKinds, TheMadeRecordingsHaveWhatTheRowsClaim) {
+  // Guards the rows above: a maker change must not quietly drop what they test.
+  const Recording mid = load_quietly(make_recording_file(kKinds[1].spec, fresh_folder("mid") + "/r.264"));
+  ASSERT_FALSE(mid.frames.empty());
+  EXPECT_EQ(mid.units[static_cast<size_t>(mid.frames[0])].type, 1);
+  const Recording sound = load_quietly(make_recording_file(kKinds[4].spec, fresh_folder("snd") + "/r.264"));
+  int slices_with_sound = 0;
+  for (int64_t k : sound.frames) slices_with_sound += contains(sound.units[static_cast<size_t>(k)], "HXAF");
+  EXPECT_GT(slices_with_sound, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Converted, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RemuxProgress, EveryThirtiethFrameTheLastAndTheEnd) {
+  struct Row {
+    int frames;
+    std::vector<float> expected;
+  };
+  const Row rows[] = {
+      {31, {1.0f / 31.0f, 31.0f / 31.0f, 1.0f}},
+      {62, {1.0f / 62.0f, 31.0f / 62.0f, 61.0f / 62.0f, 62.0f / 62.0f, 1.0f}},
+      {1, {1.0f, 1.0f}},
+  };
+  for (const Row& row : rows) {
+    RecordingSpec spec;
+    spec.width = 128;
+    spec.height = 96;
+    spec.frames = row.frames;
+    const std::string folder = fresh_folder("progress");
+    const std::string input = make_recording_file(spec, folder + "/rec.264");
+    ASSERT_FALSE(input.empty());
+    ProgressLog log;
+    ASSERT_TRUE(remux_to_mp4(input, folder + "/rec.mp4", log.callback()));
+    EXPECT_EQ(log.calls, row.expected) << row.frames << " frames";
+  }
+}
+
+// A converted recording, as the "earlier good MP4" the failure rows must keep.
+const std::vector<uint8_t>& earlier_mp4() {
+  static const std::vector<uint8_t> bytes = [] {
+    RecordingSpec spec;
+    spec.width = 128;
+    spec.height = 96;
+    spec.frames = 10;
+    const std::string folder = fresh_folder("earlier");
+    const std::string input = make_recording_file(spec, folder + "/rec.264");
+    remux_to_mp4(input, folder + "/rec.mp4", {});
+    return read_file_bytes(folder + "/rec.mp4");
+  }();
+  return bytes;
+}
+
+const Recording& source_recording() {
+  static const Recording recording = [] {
+    RecordingSpec spec;
+    spec.width = 176;
+    spec.height = 144;
+    spec.gop = 10;
+    return load_quietly(make_recording_file(spec, fresh_folder("source") + "/rec.264"));
+  }();
+  return recording;
+}
+
+TEST(RemuxFailure, EveryFailureKeepsTheEarlierMp4AndLeavesNoTemporary) {
+  struct Row {
+    const char* name;
+    std::function<bool(const std::string& input)> make;  // false: could not set up
+  };
+  const auto filtered = [](std::function<bool(int)> keep) {
+    return [keep](const std::string& input) {
+      return write_filtered_recording(source_recording(), keep, input);
+    };
+  };
+  const Row rows[] = {
+      {"missing input", [](const std::string&) { return true; }},
+      {"32-byte file", [](const std::string& in) { return write_bytes(in, std::vector<uint8_t>(32, 0)); }},
+      {"33-byte file", [](const std::string& in) { return write_bytes(in, std::vector<uint8_t>(33, 0)); }},
+      {"no start code", [](const std::string& in) { return write_bytes(in, std::vector<uint8_t>(5000, 0xFF)); }},
+      {"no SPS", filtered([](int type) { return type != 7; })},
+      {"no PPS", filtered([](int type) { return type != 8; })},
+      {"no IDR slice", filtered([](int type) { return type != 5; })},
+      {"no slices", filtered([](int type) { return type != 1 && type != 5; })},
+      {"SPS too short for profile and level", [](const std::string& in) {
+         const uint8_t stream[] = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE, 0, 0, 0, 1, 0x65, 0x88};
+         std::vector<uint8_t> bytes(kFileHeaderSize + sizeof stream, 0);
+         std::memcpy(bytes.data() + kFileHeaderSize, stream, sizeof stream);
+         return write_bytes(in, bytes);
+       }},
+  };
+  ASSERT_FALSE(source_recording().frames.empty());
+  ASSERT_FALSE(earlier_mp4().empty());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string folder = fresh_folder("failure");
+    const std::string input = folder + "/rec.264";
+    const std::string output = folder + "/rec.mp4";
+    ASSERT_TRUE(row.make(input));
+    ASSERT_TRUE(write_bytes(output, earlier_mp4()));
+    ProgressLog log;
+    EXPECT_FALSE(remux_to_mp4(input, output, log.callback()));
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
+    EXPECT_TRUE(temporaries_in(folder).empty());
+  }
+}
+
+TEST(RemuxFailure, OutputThatCannotBeCreatedOrNamesTheInput) {
+  const std::string folder = fresh_folder("bad-output");
+  const std::string input = folder + "/rec.264";
+  ASSERT_TRUE(write_filtered_recording(source_recording(), [](int) { return true; }, input));
+  // Sanity: this recording converts.
+  ASSERT_TRUE(remux_to_mp4(input, folder + "/ok.mp4", {}));
+
+  EXPECT_FALSE(remux_to_mp4(input, folder + "/no/such/folder/rec.mp4", {}));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/no"));
+
+  // A folder where the MP4 should go stays a folder.
+  std::filesystem::create_directory(folder + "/taken.mp4");
+  ASSERT_TRUE(write_bytes(folder + "/taken.mp4/inside", {1, 2, 3}));
+  EXPECT_FALSE(remux_to_mp4(input, folder + "/taken.mp4", {}));
+  EXPECT_EQ(read_file_bytes(folder + "/taken.mp4/inside"), (std::vector<uint8_t>{1, 2, 3}));
+
+  // A recording named like its own output is not replaced by its conversion.
+  const std::string named_mp4 = folder + "/camera.mp4";
+  std::filesystem::copy_file(input, named_mp4);
+  const std::vector<uint8_t> before = read_file_bytes(named_mp4);
+  EXPECT_EQ(mp4_output_path(named_mp4), named_mp4);
+  EXPECT_FALSE(remux_to_mp4(named_mp4, mp4_output_path(named_mp4), {}));
+  EXPECT_TRUE(read_file_bytes(named_mp4) == before) << "the recording changed";
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
+TEST(RemuxOutput, ReplacesAnExistingFileAndIsMp4WhateverTheName) {
+  const std::string folder = fresh_folder("replace");
+  const std::string input = folder + "/rec.264";
+  ASSERT_TRUE(write_filtered_recording(source_recording(), [](int) { return true; }, input));
+  const std::string output = folder + "/old.dat";
+  ASSERT_TRUE(write_bytes(output, std::vector<uint8_t>(100000, 0x55)));
+  ASSERT_TRUE(remux_to_mp4(input, output, {}));
+  const StreamFacts facts = probe_streams(output);
+  EXPECT_NE(facts.format_name.find("mp4"), std::string::npos);
+  EXPECT_EQ(facts.major_brand, "isom");
+  EXPECT_EQ(facts.frames_decoded, static_cast<int64_t>(source_recording().frames.size()));
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
+// Runs a conversion in a child process set up by `prepare` (which returns false
+// when it cannot); the child's conversion result, or -1 if it did not finish.
+int convert_in_child(const std::string& input, const std::string& output,
+                     const std::function<bool()>& prepare) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!prepare()) _exit(2);
+    _exit(remux_to_mp4(input, output, {}, false) ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(RemuxFailure, FullDiskKeepsTheEarlierMp4) {
+  RecordingSpec spec;
+  spec.width = 320;
+  spec.height = 240;
+  spec.duration_s = 3;
+  const std::string folder = fresh_folder("full-disk");
+  const std::string input = make_recording_file(spec, folder + "/rec.264");
+  ASSERT_FALSE(input.empty());
+  const auto input_size = static_cast<rlim_t>(std::filesystem::file_size(input));
+  ASSERT_GT(input_size, 100000u) << "the recording must outgrow the muxer's write buffer";
+  const std::string output = folder + "/rec.mp4";
+  // Room for nothing, for the header only, and for half of the samples.
+  for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, input_size / 2}) {
+    SCOPED_TRACE(limit);
+    ASSERT_TRUE(write_bytes(output, earlier_mp4()));
+    const int result = convert_in_child(input, output, [limit] {
+      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+      const rlimit fsize = {limit, limit};
+      return setrlimit(RLIMIT_FSIZE, &fsize) == 0;
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
+    EXPECT_TRUE(temporaries_in(folder).empty());
+  }
+  // Without a limit the same conversion succeeds.
+  EXPECT_EQ(convert_in_child(input, output, [] { return true; }), 0);
+  EXPECT_FALSE(read_file_bytes(output) == earlier_mp4());
+}
+
+TEST(RemuxFailure, UnwritableFolderKeepsTheEarlierMp4) {
+  // Root writes anywhere, so the child gives up root first; the folder tree is
+  // made readable for it.
+  char pattern[] = "/tmp/convert-unwritable-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string top = pattern;
+  const std::string locked = top + "/locked";
+  ASSERT_EQ(chmod(top.c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(locked));
+  const std::string input = locked + "/rec.264";
+  const std::string output = locked + "/rec.mp4";
+  ASSERT_TRUE(write_filtered_recording(source_recording(), [](int) { return true; }, input));
+  ASSERT_TRUE(write_bytes(output, earlier_mp4()));
+  // The earlier MP4 itself stays writable: the conversion must not write over it in place.
+  ASSERT_EQ(chmod(output.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(input.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+
+  const int result = convert_in_child(input, output, [] {
+    if (geteuid() != 0) return true;
+    return setgid(65534) == 0 && setuid(65534) == 0;
+  });
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(read_file_bytes(output) == earlier_mp4()) << "the earlier MP4 changed";
+  EXPECT_TRUE(temporaries_in(locked).empty());
+
+  chmod(locked.c_str(), 0755);
+  std::error_code ignored;
+  std::filesystem::remove_all(top, ignored);
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+// The live view's pictures: NAL units from a real x264 stream go through
+// feed_nal and decode_and_show, and the window is read back pixel by pixel.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "draw/toast.h"
+#include "encoded_stream.h"
+#include "headless_sdl.h"
+#include "recording/recording.h"
+#include "rtsp/live_view.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Stream = EncodedStream;
+
+Stream encode_stream(int w, int h, const char* pix_fmt, unsigned left, unsigned right, int frames,
+                     int key_interval = 250) {
+  Stream s = encode_h264_stream(w, h, pix_fmt, left, right, frames, key_interval);
+  EXPECT_FALSE(s.units.empty()) << s.error;
+  return s;
+}
+
+// As a camera sends them: parameter sets in an aggregation packet (fed without
+// a fetch), everything else as single units.
+void play(LivePlayer& player, const Stream& s) {
+  for (const NalUnit& u : s.units) {
+    if (u.type == 7 || u.type == 8)
+      feed_nal(player, u.data, u.size);
+    else
+      decode_and_show(player, u.data, u.size);
+  }
+}
+
+bool near(Rgba got, int r, int g, int b, int tolerance = 14) {
+  return std::abs(got.r - r) <= tolerance && std::abs(got.g - g) <= tolerance &&
+         std::abs(got.b - b) <= tolerance;
+}
+
+// c over the background at alpha a, as SDL blends.
+int blend(int c, int background, int a) { return (c * a + background * (255 - a)) / 255; }
+
+class LivePictureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    canvas = make_headless_canvas(320, 240);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    player.window = canvas.window.get();
+    player.renderer = canvas.renderer.get();
+    open_live_decoder(player);
+    ASSERT_TRUE(player.decoder);
+    ASSERT_TRUE(player.frame);
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+  }
+  void TearDown() override {
+    player.live_texture.reset();  // before the renderer that made it
+  }
+
+  Pixels window_pixels() { return read_pixels(player.renderer, 320, 240); }
+
+  HeadlessCanvas canvas;
+  LivePlayer player;
+};
+
+SDL_Point texture_size(SDL_Texture* t) {
+  SDL_Point size{0, 0};
+  if (t) SDL_QueryTexture(t, nullptr, nullptr, &size.x, &size.y);
+  return size;
+}
+
+}  // namespace
+
+TEST_F(LivePictureTest, PicturesAreStretchedOverTheWindowUnderTheCameraButton) {
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 8);
+  ASSERT_GT(s.units.size(), 3u) << "ffmpeg with libx264 made no stream";
+  play(player, s);
+  ASSERT_TRUE(player.live_texture);
+  EXPECT_EQ(texture_size(player.live_texture.get()).x, 160);
+  EXPECT_EQ(texture_size(player.live_texture.get()).y, 120);
+  EXPECT_FALSE(player.live_scaler);
+
+  Pixels p = window_pixels();
+  // The picture's halves meet at the window's middle: stretched, not centred.
+  EXPECT_TRUE(near(p.pixel_at(4, 230), 0x20, 0x60, 0xC0));
+  EXPECT_TRUE(near(p.pixel_at(150, 120), 0x20, 0x60, 0xC0));
+  EXPECT_TRUE(near(p.pixel_at(170, 120), 0xC0, 0x30, 0x20));
+  EXPECT_TRUE(near(p.pixel_at(315, 235), 0xC0, 0x30, 0x20));
+
+  // The camera button at the top right: translucent fill, outline, light icon.
+  const SDL_Rect button{284, 10, 26, 26};
+  EXPECT_EQ(player.camera_button.x, button.x);
+  EXPECT_EQ(player.camera_button.y, button.y);
+  EXPECT_EQ(player.camera_button.w, button.w);
+  EXPECT_EQ(player.camera_button.h, button.h);
+  EXPECT_TRUE(near(p.pixel_at(284, 20), blend(120, blend(40, 0xC0, 180), 200),
+                   blend(150, blend(40, 0x30, 180), 200), blend(200, blend(60, 0x20, 180), 200), 6));
+  EXPECT_TRUE(near(p.pixel_at(286, 34), blend(40, 0xC0, 180), blend(40, 0x30, 180),
+                   blend(60, 0x20, 180), 6));
+  EXPECT_GT(p.pixel_at(284 + 12, 10 + 13).g, 180);  // inside the lens
+  EXPECT_TRUE(near(p.pixel_at(283, 20), 0xC0, 0x30, 0x20));
+  EXPECT_TRUE(near(p.pixel_at(310, 20), 0xC0, 0x30, 0x20));
+}
+
+TEST_F(LivePictureTest, ChangesOfSizeAndFormatRemakeTextureAndConverter) {
+  Stream small = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 4);
+  Stream large = encode_stream(352, 288, "yuv420p", 0x20A040, 0x202020, 4);
+  Stream full_chroma = encode_stream(176, 144, "yuv444p", 0xE0E020, 0x6020A0, 4);
+  ASSERT_FALSE(small.units.empty());
+  ASSERT_FALSE(large.units.empty());
+  ASSERT_FALSE(full_chroma.units.empty());
+
+  play(player, small);
+  play(player, large);
+  EXPECT_EQ(texture_size(player.live_texture.get()).x, 352);
+  EXPECT_EQ(texture_size(player.live_texture.get()).y, 288);
+  EXPECT_EQ(player.picture_width, 352);
+  Pixels p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(40, 120), 0x20, 0xA0, 0x40));
+  EXPECT_TRUE(near(p.pixel_at(250, 200), 0x20, 0x20, 0x20));
+
+  // Full-chroma pictures need the converter; the texture stays planar 4:2:0.
+  play(player, full_chroma);
+  EXPECT_EQ(texture_size(player.live_texture.get()).x, 176);
+  ASSERT_TRUE(player.live_scaler);
+  EXPECT_EQ(player.scaler_format, AV_PIX_FMT_YUV444P);
+  p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(40, 120), 0xE0, 0xE0, 0x20));
+  EXPECT_TRUE(near(p.pixel_at(250, 200), 0x60, 0x20, 0xA0));
+
+  play(player, small);
+  EXPECT_FALSE(player.live_scaler);
+  p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(40, 120), 0x20, 0x60, 0xC0));
+}
+
+TEST_F(LivePictureTest, NoPictureIsLostWhenUnitsAreFedBackToBack) {
+  // Parameter sets before every key frame; then the same stream with every
+  // unit aggregated (fed without a fetch). A decoder holding a finished picture
+  // refuses the next unit until the picture is taken: no unit may be lost
+  // there, or the pictures after it stay broken.
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 16, 5);
+  int key_frames = 0;
+  for (const NalUnit& u : s.units) key_frames += u.type == 5;
+  ASSERT_EQ(key_frames, 4);
+  play(player, s);
+  EXPECT_GE(player.pictures_shown, 15);
+
+  const int64_t before = player.pictures_shown;
+  for (const NalUnit& u : s.units) feed_nal(player, u.data, u.size);
+  EXPECT_GE(player.pictures_shown - before, 15);
+}
+
+TEST_F(LivePictureTest, ParameterSetsBrokenUnitsAndAMissingDecoderShowNothing) {
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 2);
+  for (const NalUnit& u : s.units)
+    if (u.type == 7 || u.type == 8) feed_nal(player, u.data, u.size);
+  const uint8_t garbage[] = {0x65, 0xFF, 0x00, 0x00, 0x03, 0x12, 0x34, 0x88, 0x84, 0x00};
+  decode_and_show(player, garbage, 0);
+  decode_and_show(player, garbage, sizeof garbage);
+  feed_nal(player, garbage, sizeof garbage);
+  feed_nal(player, garbage, 0);
+  EXPECT_FALSE(player.live_texture);
+
+  EXPECT_EQ(player.camera_button.w, 0);
+
+  LivePlayer without_decoder;
+  without_decoder.window = player.window;
+  without_decoder.renderer = player.renderer;
+  play(without_decoder, s);
+  EXPECT_FALSE(without_decoder.live_texture);
+}
+
+namespace {
+
+// Screenshots land in a fresh working folder.
+class LiveScreenshotTest : public LivePictureTest {
+ protected:
+  void SetUp() override {
+    LivePictureTest::SetUp();
+    folder = fs::temp_directory_path() / ("live_shot_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    previous = fs::current_path();
+    fs::current_path(folder);
+  }
+  void TearDown() override {
+    fs::current_path(previous);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    LivePictureTest::TearDown();
+  }
+  int bmp_count() {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) n += entry.path().extension() == ".bmp";
+    return n;
+  }
+  // Handles the event with standard output captured; returns what was printed.
+  std::string handle(const SDL_Event& e) {
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(handle_live_event(player, e));
+    return testing::internal::GetCapturedStdout();
+  }
+  fs::path folder, previous;
+};
+
+SDL_Event key_press(SDL_Keycode k) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = k;
+  return e;
+}
+
+SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+  SDL_Event e{};
+  e.type = SDL_MOUSEBUTTONDOWN;
+  e.button.button = button;
+  e.button.x = x;
+  e.button.y = y;
+  return e;
+}
+
+}  // namespace
+
+TEST_F(LiveScreenshotTest, KeyAndButtonSaveTheBarePictureOnceThereIsOne) {
+  // Before the first picture the key does nothing, and the button is nowhere.
+  EXPECT_EQ(handle(key_press(SDLK_s)), "");
+  EXPECT_EQ(handle(click(300, 20)), "");
+  EXPECT_EQ(bmp_count(), 0);
+
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
+  play(player, s);
+  ASSERT_TRUE(player.live_texture);
+  show_toast("MUTE", 2000);
+
+  // Clicks beside the button or with another mouse button take nothing.
+  EXPECT_EQ(handle(click(283, 20)), "");
+  EXPECT_EQ(handle(click(310, 20)), "");
+  EXPECT_EQ(handle(click(300, 36)), "");
+  EXPECT_EQ(handle(click(300, 20, SDL_BUTTON_RIGHT)), "");
+  EXPECT_EQ(bmp_count(), 0);
+
+  for (const SDL_Event& e : {key_press(SDLK_s), click(284, 10), click(309, 35)}) {
+    std::string printed = handle(e);
+    ASSERT_EQ(printed.rfind("Screenshot: screenshot_", 0), 0u) << printed;
+    EXPECT_STREQ(toast_text(), "  OK  ");
+    std::string name = printed.substr(12, printed.size() - 13);
+    SurfacePtr loaded(SDL_LoadBMP(name.c_str()));
+    ASSERT_TRUE(loaded) << name;
+    SurfacePtr image(SDL_ConvertSurfaceFormat(loaded.get(), SDL_PIXELFORMAT_ABGR8888, 0));
+    ASSERT_EQ(image->w, 320);
+    ASSERT_EQ(image->h, 240);
+    // Where the button and the message are on screen, the image has the picture.
+    for (SDL_Point at : {SDL_Point{296, 23}, SDL_Point{284, 10}, SDL_Point{170, 40},
+                         SDL_Point{150, 40}}) {
+      const uint8_t* px = static_cast<uint8_t*>(image->pixels) + at.y * image->pitch + at.x * 4;
+      Rgba got{px[0], px[1], px[2], px[3]};
+      bool right_half = at.x >= 160;
+      EXPECT_TRUE(right_half ? near(got, 0xC0, 0x30, 0x20) : near(got, 0x20, 0x60, 0xC0))
+          << at.x << "," << at.y;
+    }
+  }
+}
+
+TEST_F(LivePictureTest, TheButtonFollowsTheRightEdge) {
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
+  SDL_SetWindowSize(player.window, 400, 240);
+  SDL_PumpEvents();
+  play(player, s);
+  EXPECT_EQ(player.camera_button.x, 364);
+  EXPECT_EQ(live_camera_button_rect(960).x, 924);
+}

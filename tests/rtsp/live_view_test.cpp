@@ -1,0 +1,370 @@
+// Whole live-view sessions: against GStreamer's RTSP server, against a
+// scripted camera, and against nothing at all. The session runs until the
+// user leaves, so a helper thread plays the user by pushing events.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "draw/sdl_handles.h"
+#include "draw/toast.h"
+#include "encoded_stream.h"
+#include "headless_sdl.h"
+#include "rtsp/live_view.h"
+#include "rtsp_server_process.h"
+#include "scripted_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 400;
+constexpr int kHeight = 300;
+
+SDL_Event key_press(SDL_Keycode k) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = k;
+  return e;
+}
+
+SDL_Event left_click(int x, int y) {
+  SDL_Event e{};
+  e.type = SDL_MOUSEBUTTONDOWN;
+  e.button.button = SDL_BUTTON_LEFT;
+  e.button.x = x;
+  e.button.y = y;
+  return e;
+}
+
+// An event the live view ignores.
+SDL_Event nothing() {
+  SDL_Event e{};
+  e.type = SDL_USEREVENT;
+  return e;
+}
+
+SDL_Event window_closed() {
+  SDL_Event e{};
+  e.type = SDL_QUIT;
+  return e;
+}
+
+// Plays the user from another thread: pushes `repeat` every 50 ms until
+// `done` holds (at most 30 s), then pushes `last` to end the session.
+class User {
+ public:
+  User(SDL_Event repeat, std::function<bool()> done, SDL_Event last)
+      : thread_([=, this] {
+          auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+          while (!done() && std::chrono::steady_clock::now() < give_up) {
+            SDL_Event e = repeat;
+            SDL_PushEvent(&e);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          }
+          succeeded_ = done();
+          SDL_Event e = last;
+          SDL_PushEvent(&e);
+        }) {}
+  ~User() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // Waits for the thread; true when `done` held before it gave up.
+  bool finish() {
+    if (thread_.joinable()) thread_.join();
+    return succeeded_;
+  }
+
+ private:
+  std::atomic<bool> succeeded_{false};
+  std::thread thread_;
+};
+
+// A window of its own and a fresh working folder for screenshots.
+class LiveViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    canvas = make_headless_canvas(kWidth, kHeight);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    show_toast("", 0);
+    folder = fs::temp_directory_path() / ("live_view_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    previous = fs::current_path();
+    fs::current_path(folder);
+  }
+  void TearDown() override {
+    fs::current_path(previous);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+
+  // Runs the live view with standard output captured; returns what it printed.
+  std::string run(const std::string& address) {
+    testing::internal::CaptureStdout();
+    run_live_view(address, canvas.window.get(), canvas.renderer.get());
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::vector<fs::path> screenshots() const {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().extension() == ".bmp") found.push_back(entry.path());
+    return found;
+  }
+  std::function<bool()> screenshot_taken() const {
+    return [dir = folder] {
+      for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == ".bmp") return true;
+      return false;
+    };
+  }
+
+  HeadlessCanvas canvas;
+  fs::path folder, previous;
+};
+
+bool near(const uint8_t* rgba, int r, int g, int b, int tolerance) {
+  return std::abs(rgba[0] - r) <= tolerance && std::abs(rgba[1] - g) <= tolerance &&
+         std::abs(rgba[2] - b) <= tolerance;
+}
+
+// The first screenshot, loaded as R, G, B, A bytes.
+SurfacePtr load_screenshot(const fs::path& file) {
+  SurfacePtr loaded(SDL_LoadBMP(file.c_str()));
+  if (!loaded) return nullptr;
+  return SurfacePtr(SDL_ConvertSurfaceFormat(loaded.get(), SDL_PIXELFORMAT_ABGR8888, 0));
+}
+
+const uint8_t* pixel(const SDL_Surface* s, int x, int y) {
+  return static_cast<const uint8_t*>(s->pixels) + y * s->pitch + x * 4;
+}
+
+// The test server shows GStreamer's colour bars: white at the left edge, then
+// yellow, ..., blue at the right edge of the upper part. The screenshot holds
+// them stretched to the window, and no camera button over the blue bar.
+void expect_colour_bars_without_button(const fs::path& file) {
+  SurfacePtr image = load_screenshot(file);
+  ASSERT_TRUE(image) << file;
+  EXPECT_EQ(image->w, kWidth);
+  EXPECT_EQ(image->h, kHeight);
+  EXPECT_TRUE(near(pixel(image.get(), 10, 60), 255, 255, 255, 30));
+  EXPECT_TRUE(near(pixel(image.get(), 85, 60), 255, 255, 0, 30));
+  const SDL_Rect button = live_camera_button_rect(kWidth);
+  for (SDL_Point at : {SDL_Point{button.x, button.y}, SDL_Point{button.x + 13, button.y + 13},
+                       SDL_Point{button.x + 25, button.y + 25}})
+    EXPECT_TRUE(near(pixel(image.get(), at.x, at.y), 0, 0, 255, 30)) << at.x << "," << at.y;
+}
+
+std::unique_ptr<RtspServerProcess> start_server(const RtspTestServerOptions& options) {
+  std::string error;
+  auto server = start_rtsp_test_server(options, error);
+  EXPECT_TRUE(server) << "the GStreamer RTSP test server did not start: " << error;
+  return server;
+}
+
+}  // namespace
+
+TEST_F(LiveViewTest, KeyScreenshotOfTheLivePictureThenEscapeTearsDown) {
+  auto server = start_server({});
+  ASSERT_TRUE(server);
+  User user(key_press(SDLK_s), screenshot_taken(), key_press(SDLK_ESCAPE));
+  std::string printed = run(rtsp_test_server_url(*server));
+  ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
+
+  EXPECT_EQ(printed.rfind("Screenshot: screenshot_", 0), 0u) << printed;
+  EXPECT_STREQ(toast_text(), "  OK  ");
+  std::vector<fs::path> files = screenshots();
+  ASSERT_FALSE(files.empty());
+  expect_colour_bars_without_button(files[0]);
+  EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN"))
+      << rtsp_test_server_log(*server);
+}
+
+TEST_F(LiveViewTest, CameraButtonScreenshotWithCredentialsThenWindowCloseTearsDown) {
+  RtspTestServerOptions options;
+  options.user = "admin";
+  options.password = "s3cret";
+  auto server = start_server(options);
+  ASSERT_TRUE(server);
+  const SDL_Rect button = live_camera_button_rect(kWidth);
+  // Clicks land before the first picture too; they must do nothing then.
+  User user(left_click(button.x + 13, button.y + 13), screenshot_taken(), window_closed());
+  std::string printed = run(rtsp_test_server_url(*server, "admin:s3cret"));
+  ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
+
+  std::vector<fs::path> files = screenshots();
+  ASSERT_FALSE(files.empty());
+  expect_colour_bars_without_button(files[0]);
+  EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN"))
+      << rtsp_test_server_log(*server);
+}
+
+TEST_F(LiveViewTest, WrongPasswordGives401) {
+  RtspTestServerOptions options;
+  options.user = "admin";
+  options.password = "s3cret";
+  auto server = start_server(options);
+  ASSERT_TRUE(server);
+  for (const char* credentials : {"admin:wrong", ""}) {
+    std::string printed = run(rtsp_test_server_url(*server, credentials));
+    EXPECT_EQ(printed.rfind("401: ", 0), 0u) << printed;
+    EXPECT_STREQ(toast_text(), "401");
+    EXPECT_TRUE(toast_showing(SDL_GetTicks()));
+  }
+  EXPECT_EQ(rtsp_test_server_log(*server).find("REQUEST SETUP"), std::string::npos);
+}
+
+TEST_F(LiveViewTest, AddressesThatGoNowhereGiveErr) {
+  // A port that was free a moment ago: nothing listens there.
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const int closed_port = ntohs(addr.sin_port);
+  close(probe);
+
+  for (std::string address : {"rtsp://127.0.0.1:" + std::to_string(closed_port) + "/live",
+                              std::string("rtsp://"), std::string("http://127.0.0.1/live"),
+                              std::string("rtsp://admin:pw@/live"),
+                              std::string("rtsp://127.0.0.1:99999/live")}) {
+    std::string printed = run(address);
+    EXPECT_EQ(printed.rfind("ERR: ", 0), 0u) << address << " -> " << printed;
+    EXPECT_GT(printed.size(), 6u) << "no reason given for " << address;
+    EXPECT_STREQ(toast_text(), "ERR") << address;
+  }
+}
+
+namespace {
+
+const char kSdp[] =
+    "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=cam\r\nt=0 0\r\n"
+    "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:track1\r\n";
+
+std::vector<std::string> negotiation_answers() {
+  const std::string sdp = kSdp;
+  return {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nPublic: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN\r\n\r\n",
+          "RTSP/1.0 200 OK\r\nCSeq: 2\r\nContent-Type: application/sdp\r\nContent-Length: " +
+              std::to_string(sdp.size()) + "\r\n\r\n" + sdp,
+          "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 4711;timeout=60\r\n\r\n",
+          "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 4711\r\n\r\n"};
+}
+
+// One RTP packet (version 2, payload type 96) around an H.264 payload.
+std::string rtp(uint16_t sequence, const std::string& payload) {
+  std::string p = {char(0x80), char(96), char(sequence >> 8), char(sequence & 0xFF),
+                   0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78};
+  return p + payload;
+}
+
+// The stream as a camera packs it: parameter sets in one STAP-A, slices cut
+// into FU-A fragments of at most 400 bytes, each in its own interleaved frame.
+std::string packetise(const EncodedStream& s) {
+  std::string out;
+  uint16_t sequence = 0;
+  std::string stap = {char(24)};
+  for (const NalUnit& u : s.units) {
+    if (u.type != 7 && u.type != 8) continue;
+    stap += char(u.size >> 8);
+    stap += char(u.size & 0xFF);
+    stap.append(reinterpret_cast<const char*>(u.data), u.size);
+  }
+  out += interleaved(0, rtp(sequence++, stap));
+  for (const NalUnit& u : s.units) {
+    if (u.type != 1 && u.type != 5) continue;
+    const char indicator = char((u.data[0] & 0xE0) | 28);
+    for (int32_t at = 1; at < u.size; at += 400) {
+      const int32_t n = std::min<int32_t>(400, u.size - at);
+      char header = char(u.data[0] & 0x1F);
+      if (at == 1) header |= char(0x80);
+      if (at + n == u.size) header |= 0x40;
+      std::string fragment = {indicator, header};
+      fragment.append(reinterpret_cast<const char*>(u.data + at), n);
+      out += interleaved(0, rtp(sequence++, fragment));
+    }
+    out += interleaved(1, std::string(28, '\x81'));  // a receiver report to skip
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(LiveViewTest, EscapeSendsTeardownWithTheNextSequenceNumber) {
+  std::string error;
+  auto server = start_scripted_server(reply_in_turn(negotiation_answers()), error);
+  ASSERT_TRUE(server) << error;
+  SDL_Event escape = key_press(SDLK_ESCAPE);
+  SDL_PushEvent(&escape);  // handled at the first turn, right after PLAY
+  std::string printed = run(scripted_server_url(*server, "/cam"));
+  finish_scripted_server(*server);
+  EXPECT_EQ(printed, "");
+  ASSERT_EQ(server->requests.size(), 4u) << server->received;
+  const std::string url = "rtsp://127.0.0.1:" + std::to_string(server->port) + "/cam";
+  EXPECT_EQ(server->requests[2].rfind("SETUP " + url + "/track1 RTSP/1.0\r\nCSeq: 3\r\n", 0), 0u);
+  EXPECT_EQ(server->requests[3].rfind("PLAY " + url + " RTSP/1.0\r\nCSeq: 4\r\n", 0), 0u);
+  const std::string teardown =
+      "TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: 4711\r\n\r\n";
+  EXPECT_NE(server->received.find(teardown), std::string::npos) << server->received;
+}
+
+TEST_F(LiveViewTest, AggregatedParameterSetsAndFragmentedSlicesAreShown) {
+  EncodedStream stream = encode_h264_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 10);
+  ASSERT_FALSE(stream.units.empty()) << stream.error;
+  const std::string media = packetise(stream);
+  std::vector<std::string> answers = negotiation_answers();
+  answers.back() += media;
+  std::string error;
+  auto server = start_scripted_server(reply_in_turn(answers), error);
+  ASSERT_TRUE(server) << error;
+
+  User user(key_press(SDLK_s), screenshot_taken(), key_press(SDLK_ESCAPE));
+  std::string printed = run(scripted_server_url(*server, "/cam"));
+  ASSERT_TRUE(user.finish()) << "no picture was shown\n" << printed;
+  finish_scripted_server(*server);
+
+  SurfacePtr image = load_screenshot(screenshots()[0]);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(near(pixel(image.get(), 20, 150), 0x20, 0x60, 0xC0, 14));
+  EXPECT_TRUE(near(pixel(image.get(), 380, 150), 0xC0, 0x30, 0x20, 14));
+  EXPECT_TRUE(near(pixel(image.get(), 377, 23), 0xC0, 0x30, 0x20, 14));
+  EXPECT_NE(server->received.find("TEARDOWN "), std::string::npos);
+}
+
+TEST_F(LiveViewTest, ACameraThatHangsUpLeavesTheUserInCharge) {
+  std::string error;
+  using Clock = std::chrono::steady_clock;
+  std::atomic<Clock::rep> hung_up_at{0};
+  auto server = start_scripted_server(
+      [&hung_up_at](ScriptedConnection& c) {
+        for (const std::string& answer : negotiation_answers())
+          if (scripted_read_request(c).empty() || !scripted_send(c, answer)) break;
+        // The connection closes when the script returns.
+        hung_up_at = Clock::now().time_since_epoch().count();
+      },
+      error);
+  ASSERT_TRUE(server) << error;
+  // The user leaves a while after the hang-up, once the view has seen it.
+  auto seen_hang_up = [&hung_up_at] {
+    Clock::rep at = hung_up_at.load();
+    return at != 0 && Clock::now().time_since_epoch().count() - at >
+                          Clock::duration(std::chrono::milliseconds(700)).count();
+  };
+  User user(nothing(), seen_hang_up, key_press(SDLK_ESCAPE));
+  std::string printed = run(scripted_server_url(*server, "/cam"));
+  EXPECT_TRUE(user.finish());
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(server->requests.size(), 4u);
+}

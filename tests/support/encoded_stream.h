@@ -1,0 +1,21 @@
+// H.264 elementary streams made by ffmpeg's libx264, for tests that feed a
+// decoder NAL unit by NAL unit as a camera would send them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recording/recording.h"
+
+struct EncodedStream {
+  std::vector<uint8_t> bytes;  // Annex-B stream
+  std::vector<NalUnit> units;  // point into `bytes`; empty when encoding failed
+  std::string error;           // why there are no units
+};
+
+// `frames` pictures of w x h in pixel format `pix_fmt` ("yuv420p", "yuv444p"),
+// the left half in colour `left`, the right half in `right` (0xRRGGBB), no
+// B-frames, a key frame every `key_interval` pictures with its parameter sets.
+EncodedStream encode_h264_stream(int w, int h, const char* pix_fmt, unsigned left, unsigned right,
+                                 int frames, int key_interval = 250);
