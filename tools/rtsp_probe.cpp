@@ -119,6 +119,12 @@ void print_report(const RtspSession& session, const ProbeCounts& counts,
   std::printf("Picture size: %dx%d\n", decoder.width, decoder.height);
 }
 
+const char* authentication_name(const RtspSession& session) {
+  if (session.digest.active)
+    return session.digest.challenge.algorithm == DigestAlgorithm::sha256 ? "Digest (SHA-256)" : "Digest (MD5)";
+  return session.authorization_line.empty() ? "none" : "Basic";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,6 +146,7 @@ int main(int argc, char** argv) {
   std::printf("Control URL: %s\n", session.control_url.c_str());
   std::printf("Session: %s (time-out %d s)\n", session.session_id.c_str(),
               session.session_timeout_s);
+  std::printf("Authentication: %s\n", authentication_name(session));
 
   ProbeDecoder decoder;
   if (!open_decoder(decoder)) std::printf("No H.264 decoder: pictures are not decoded\n");

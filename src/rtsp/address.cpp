@@ -16,6 +16,13 @@ int base64_value(char c) {
   return -1;
 }
 
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string lower_ascii(std::string text) {
@@ -113,7 +120,43 @@ bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes) {
   return true;
 }
 
+std::string percent_decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    int high = i + 2 < text.size() && text[i] == '%' ? hex_value(text[i + 1]) : -1;
+    int low = high >= 0 ? hex_value(text[i + 2]) : -1;
+    if (low >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void split_credentials(const std::string& credentials, std::string& user, std::string& password) {
+  // Split before decoding: an escaped ":" belongs to the user name.
+  size_t colon = credentials.find(':');
+  user = percent_decode(std::string_view(credentials).substr(0, colon));
+  password = colon == std::string::npos ? ""
+                                        : percent_decode(std::string_view(credentials).substr(colon + 1));
+}
+
+std::string address_without_password(const std::string& text) {
+  if (text.size() < 7 || lower_ascii(text.substr(0, 7)) != "rtsp://") return text;
+  size_t at = text.find('@', 7);
+  if (at == std::string::npos) return text;
+  size_t colon = text.find(':', 7);
+  if (colon == std::string::npos || colon > at) return text;
+  return text.substr(0, colon) + text.substr(at);
+}
+
 std::string authorization_line(const std::string& credentials) {
   if (credentials.empty()) return "";
-  return "Authorization: Basic " + base64_encode(credentials) + "\r\n";
+  std::string user, password;
+  split_credentials(credentials, user, password);
+  bool has_password = credentials.find(':') != std::string::npos;
+  return "Authorization: Basic " + base64_encode(has_password ? user + ":" + password : user) + "\r\n";
 }

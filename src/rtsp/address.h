@@ -33,5 +33,18 @@ std::string base64_encode(std::string_view bytes);
 // character or an impossible length (`bytes` is then unspecified).
 bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes);
 
-// "Authorization: Basic " + Base64(credentials) + "\r\n", or empty without credentials.
+// Replaces every "%" followed by two hex digits with the byte they name, so a
+// user name or password may hold "@", ":" or "/"; other "%" signs stay as typed.
+std::string percent_decode(std::string_view text);
+
+// Splits typed credentials at their first ":" into user name and password (an
+// empty password without one), each percent-decoded.
+void split_credentials(const std::string& credentials, std::string& user, std::string& password);
+
+// The address with any password left out ("rtsp://user@host..."), for showing
+// or printing; text that is not an address with credentials comes back as it is.
+std::string address_without_password(const std::string& text);
+
+// "Authorization: Basic " + Base64(user ":" password) + "\r\n" with both parts
+// percent-decoded (a user name alone stays alone), or empty without credentials.
 std::string authorization_line(const std::string& credentials);

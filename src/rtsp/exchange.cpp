@@ -39,6 +39,20 @@ bool send_request(RtspSession& session, const std::string& method, const std::st
   return send_all(session.socket, build_request(session, method, url, extra_headers));
 }
 
+void discard_body(NetSocket& socket, const std::string& head);
+
+// Sends a request and reads its answer's head; false when the head is over its
+// limit. A 401 that Digest can answer is followed by the same request once more.
+bool ask(RtspSession& session, const std::string& method, const std::string& url,
+         const std::string& extra_headers, std::string& head) {
+  send_request(session, method, url, extra_headers);
+  if (!read_response_head(session.socket, head)) return false;
+  if (!take_up_digest_challenge(session, head)) return true;
+  discard_body(session.socket, head);
+  send_request(session, method, url, extra_headers);
+  return read_response_head(session.socket, head);
+}
+
 // Some servers give OPTIONS, SETUP or PLAY answers a body; reading it keeps the
 // next head (or the first "$" frame) in step.
 void discard_body(NetSocket& socket, const std::string& head) {
@@ -75,7 +89,10 @@ std::string build_request(RtspSession& session, const std::string& method, const
                           const std::string& extra_headers) {
   std::string request = method + " " + url + " RTSP/1.0\r\n";
   request += "CSeq: " + std::to_string(session.cseq++) + "\r\n";
-  request += session.authorization_line;
+  if (session.digest.active)
+    request += digest_authorization_line(session.digest, session.user, session.password, method, url);
+  else
+    request += session.authorization_line;
   request += extra_headers;
   request += "\r\n";
   return request;
@@ -172,15 +189,39 @@ std::string choose_control_url(const std::string& sdp, const std::string& reques
   return request_url + "/" + value;
 }
 
+int response_status(const std::string& head) {
+  if (head.compare(0, 5, "RTSP/") != 0) return 0;
+  size_t space = head.find(' ');
+  if (space == std::string::npos || space > head.find('\n')) return 0;
+  int32_t code = parse_decimal_prefix(std::string_view(head).substr(space + 1, 4));
+  return code >= 100 && code <= 999 ? code : 0;
+}
+
+bool take_up_digest_challenge(RtspSession& session, const std::string& head) {
+  if (session.authorization_line.empty() || response_status(head) != 401) return false;
+  DigestChallenge challenge;
+  if (!choose_digest_challenge(parse_digest_challenges(head), challenge)) return false;
+  adopt_digest_challenge(session.digest, challenge);
+  return true;
+}
+
 RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
   if (!port_is_usable(address.port))
     return failure("ERR", "port " + std::to_string(address.port) + " is outside 1 to 65535");
+  // Host names never hold "@": this one is the rest of a password typed with
+  // a bare "@", so it is not echoed in the reason.
+  if (address.host.find('@') != std::string::npos)
+    return failure("ERR", "the host part holds an \"@\"; type an \"@\" in a user name or password as %40");
   net_startup();
   std::string reason;
-  if (!net_connect(address.host, address.port, session.socket, reason)) return failure("ERR", reason);
+  if (!net_connect_within(address.host, address.port, session.socket, reason,
+                          session.connect_timeout_ms))
+    return failure("ERR", reason);
   net_set_receive_timeout(session.socket, session.exchange_timeout_ms);
   session.cseq = 1;
   session.authorization_line = authorization_line(address.credentials);
+  split_credentials(address.credentials, session.user, session.password);
+  session.digest = DigestAuth{};
   session.request_url = address.request_url;
   return success();
 }
@@ -189,16 +230,15 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   const bool has_credentials = !session.authorization_line.empty();
   std::string head;
 
-  send_request(session, "OPTIONS", session.request_url, "");
-  if (!read_response_head(session.socket, head)) return head_too_long(session, "OPTIONS");
+  if (!ask(session, "OPTIONS", session.request_url, "", head)) return head_too_long(session, "OPTIONS");
   // A camera may refuse OPTIONS yet accept the credentials on DESCRIBE.
   if (head.find("401") != std::string::npos && !has_credentials)
     return fail_and_close(session, "401", "the server asks for credentials and none were given");
   discard_body(session.socket, head);
   session.keep_alive_method = server_offers_get_parameter(head) ? "GET_PARAMETER" : "OPTIONS";
 
-  send_request(session, "DESCRIBE", session.request_url, "Accept: application/sdp\r\n");
-  if (!read_response_head(session.socket, head)) return head_too_long(session, "DESCRIBE");
+  if (!ask(session, "DESCRIBE", session.request_url, "Accept: application/sdp\r\n", head))
+    return head_too_long(session, "DESCRIBE");
   if (head.find("401") != std::string::npos)
     return fail_and_close(session, "401",
                           has_credentials ? "the server refused the credentials"
@@ -207,9 +247,9 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   if (!read_describe_body(session, head, reason)) return fail_and_close(session, "ERR", reason);
   session.control_url = choose_control_url(session.sdp, session.request_url);
 
-  send_request(session, "SETUP", session.control_url,
-               "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
-  if (!read_response_head(session.socket, head)) return head_too_long(session, "SETUP");
+  if (!ask(session, "SETUP", session.control_url,
+           "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n", head))
+    return head_too_long(session, "SETUP");
   session.session_id = find_session_id(head);
   if (session.session_id.empty())
     return fail_and_close(session, "ERR",
@@ -219,9 +259,9 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   session.session_timeout_s = timeout > 0 ? timeout : 60;
   discard_body(session.socket, head);
 
-  send_request(session, "PLAY", session.request_url,
-               "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n");
-  if (!read_response_head(session.socket, head)) return head_too_long(session, "PLAY");
+  if (!ask(session, "PLAY", session.request_url,
+           "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n", head))
+    return head_too_long(session, "PLAY");
   discard_body(session.socket, head);
   return success();
 }

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "rtsp/address.h"
+#include "rtsp/digest.h"
 #include "rtsp/net_socket.h"
 
 // Limits that keep a broken or hostile server from making the client grow without bound.
@@ -32,6 +33,9 @@ struct RtspSession {
   NetSocket socket;                 // the one TCP connection of the run
   int32_t cseq = 1;                 // next CSeq; every built request takes one
   std::string authorization_line;   // Basic credentials line, or empty
+  std::string user;                 // percent-decoded credentials, for Digest answers
+  std::string password;
+  DigestAuth digest;                // once active, every request carries Digest instead of Basic
   std::string request_url;          // from the address; OPTIONS, DESCRIBE, PLAY, TEARDOWN go here
   std::string sdp;                  // body of the DESCRIBE answer, or empty
   std::string control_url;          // where SETUP went
@@ -39,6 +43,7 @@ struct RtspSession {
   // Time-outs of one receive, in ms; tests shorten them before connecting.
   int exchange_timeout_ms = 5000;
   int stream_timeout_ms = 500;
+  int connect_timeout_ms = 0;        // 0: connecting waits as long as the system lets it
   // Keep-alive while streaming: servers drop a session that stays silent for
   // its time-out, so a request goes out at half of it.
   std::string keep_alive_method = "OPTIONS";  // "GET_PARAMETER" when the server offers it
@@ -55,7 +60,8 @@ struct RtspOutcome {
 };
 
 // The request text: request line, CSeq (then incremented), the authorization
-// line, the extra header lines (each ending in CR LF), and the blank line.
+// line (Digest once a challenge was taken up, else Basic or none), the extra
+// header lines (each ending in CR LF), and the blank line.
 std::string build_request(RtspSession& session, const std::string& method, const std::string& url,
                           const std::string& extra_headers);
 
@@ -94,13 +100,23 @@ bool server_offers_get_parameter(const std::string& options_head);
 // appended to the request URL with "/"; request URL + "/trackID=0" without one.
 std::string choose_control_url(const std::string& sdp, const std::string& request_url);
 
+// The status code of a response head ("RTSP/1.0 401 ..." gives 401); 0 when
+// the first line is not a status line.
+int response_status(const std::string& head);
+
+// After a 401 answer: when credentials were given and the answer carries a
+// usable Digest challenge, takes it up (new nonce, count from 1) and returns
+// true: the request is to be sent once more.
+bool take_up_digest_challenge(RtspSession& session, const std::string& head);
+
 // Resolves and connects, sets the exchange time-out, resets CSeq to 1 and
-// builds the authorization line. A port outside 1-65535 is refused unsent.
+// builds the authorization line; Digest starts off. A port outside 1-65535 is refused unsent.
 RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session);
 
-// Runs OPTIONS, DESCRIBE, SETUP and PLAY on a connected session. On failure the
-// socket is closed and the outcome says "401" (credentials missing or refused)
-// or "ERR" (no session, or a head or SDP over its limit).
+// Runs OPTIONS, DESCRIBE, SETUP and PLAY on a connected session. A request
+// answered with 401 and a Digest challenge is sent once more with Digest. On
+// failure the socket is closed and the outcome says "401" (credentials missing
+// or refused) or "ERR" (no session, or a head or SDP over its limit).
 RtspOutcome negotiate_rtsp(RtspSession& session);
 
 // Parses the typed address, connects and negotiates; "ERR" when the address

@@ -170,35 +170,101 @@ static bool handle_pending_events(LivePlayer& player) {
   return true;
 }
 
-// One turn after the camera closed the connection: nothing more can arrive,
-// so wait for the user's events instead of turning without pause.
-static bool wait_for_leave(LivePlayer& player) {
-  SDL_Event event;
-  if (SDL_WaitEventTimeout(&event, 500) && !handle_live_event(player, event)) return false;
-  return handle_pending_events(player);
+uint32_t next_retry_wait_ms(uint32_t current_ms, const LiveViewSettings& settings) {
+  uint32_t doubled = current_ms > settings.longest_retry_ms / 2 ? settings.longest_retry_ms : current_ms * 2;
+  return doubled < settings.longest_retry_ms ? doubled : settings.longest_retry_ms;
 }
 
-// Reads, depacketises and shows until Escape or window close.
-static void stream_live(LivePlayer& player, RtspSession& session) {
+bool live_connection_lost(const NetSocket& socket, uint32_t now_ms, uint32_t last_data_ms,
+                          const LiveViewSettings& settings) {
+  return socket.peer_closed || !net_is_open(socket) || now_ms - last_data_ms >= settings.silence_limit_ms;
+}
+
+bool wait_while_showing(LivePlayer& player, uint32_t ms) {
+  constexpr uint32_t kSliceMs = 50;
+  const uint32_t start = SDL_GetTicks();
+  for (uint32_t waited = 0; waited < ms; waited = SDL_GetTicks() - start) {
+    draw_live_frame(player);
+    SDL_RenderPresent(player.renderer);
+    uint32_t slice = ms - waited < kSliceMs ? ms - waited : kSliceMs;
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, static_cast<int>(slice)) && !handle_live_event(player, event))
+      return false;
+    if (!handle_pending_events(player)) return false;
+  }
+  return true;
+}
+
+// A session with the waits of `settings`, not yet connected.
+static RtspSession new_session(const LiveViewSettings& settings) {
+  RtspSession session;
+  session.exchange_timeout_ms = settings.exchange_timeout_ms;
+  session.stream_timeout_ms = settings.stream_timeout_ms;
+  return session;
+}
+
+// Negotiates again until it works (true) or the user leaves (false), waiting
+// between attempts with the last picture and the message on screen. Silent
+// on standard output: the message says it all.
+static bool reconnect(LivePlayer& player, const std::string& address, RtspSession& session,
+                      const LiveViewSettings& settings) {
+  teardown_rtsp(session);  // a camera that merely went silent may still hear it
+  uint32_t wait_ms = settings.first_retry_ms;
+  while (true) {
+    show_toast(kReconnectingMessage, wait_ms + 1500);
+    if (!wait_while_showing(player, wait_ms)) return false;
+    RtspSession fresh = new_session(settings);
+    // An unreachable camera must not hold the window for minutes.
+    fresh.connect_timeout_ms = settings.exchange_timeout_ms;
+    if (open_rtsp_session(address, fresh).ok) {
+      session = std::move(fresh);
+      return true;
+    }
+    if (!handle_pending_events(player)) return false;
+    wait_ms = next_retry_wait_ms(wait_ms, settings);
+  }
+}
+
+// Reads, depacketises and shows until Escape or window close, making the
+// connection again whenever it is lost.
+static void stream_live(LivePlayer& player, const std::string& address, RtspSession& session,
+                        const LiveViewSettings& settings) {
   const NalSinks sinks = live_sinks(player);
-  // Cameras that carry SPS and PPS only in the SDP still decode.
-  feed_sdp_parameter_sets(session.sdp, sinks);
-  begin_streaming(session, SDL_GetTicks());
   DepacketizerState state;
   InterleavedFrame frame;
+  uint32_t last_data_ms = 0;
+  bool starting = true;
   while (true) {
+    if (starting) {
+      // Cameras that carry SPS and PPS only in the SDP still decode.
+      feed_sdp_parameter_sets(session.sdp, sinks);
+      begin_streaming(session, SDL_GetTicks());
+      last_data_ms = SDL_GetTicks();
+      starting = false;
+    }
     if (!handle_pending_events(player)) return;
-    if (session.socket.peer_closed || !net_is_open(session.socket)) {
-      if (!wait_for_leave(player)) return;
+    if (live_connection_lost(session.socket, SDL_GetTicks(), last_data_ms, settings)) {
+      if (!reconnect(player, address, session, settings)) return;
+      // The half-made unit and the decoder's references belong to the old stream.
+      state = DepacketizerState{};
+      if (player.decoder) avcodec_flush_buffers(player.decoder.get());
+      starting = true;
       continue;
     }
     keep_session_alive(session, SDL_GetTicks());
-    if (read_interleaved_frame(session.socket, frame)) handle_interleaved_frame(frame, state, sinks);
+    bool got = read_interleaved_frame(session.socket, frame);
+    if (got || !frame.skipped_message.empty()) last_data_ms = SDL_GetTicks();
+    if (got) handle_interleaved_frame(frame, state, sinks);
   }
 }
 
 void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
-  RtspSession session;
+  run_live_view_with(address, window, renderer, LiveViewSettings{});
+}
+
+void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
+                        const LiveViewSettings& settings) {
+  RtspSession session = new_session(settings);
   RtspOutcome outcome = open_rtsp_session(address, session);
   if (!outcome.ok) {
     report_failure(outcome);
@@ -208,7 +274,7 @@ void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer*
   player.window = window;
   player.renderer = renderer;
   open_live_decoder(player);
-  stream_live(player, session);
+  stream_live(player, address, session, settings);
   teardown_rtsp(session);
   // The player releases the converter, the texture, the frame and the decoder, in that order.
 }

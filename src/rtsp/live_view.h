@@ -8,6 +8,7 @@
 
 #include "draw/sdl_handles.h"
 #include "player/av_handles.h"
+#include "rtsp/net_socket.h"
 
 // What the live view holds for one session besides the connection.
 struct LivePlayer {
@@ -54,7 +55,36 @@ bool capture_live_screenshot(LivePlayer& player);
 // Handles one window event; false when the session is to end (Escape, close).
 bool handle_live_event(LivePlayer& player, const SDL_Event& event);
 
+// How the live view rides out a lost connection. Tests shorten the waits.
+struct LiveViewSettings {
+  uint32_t silence_limit_ms = 10000;  // nothing received this long while streaming: lost
+  uint32_t first_retry_ms = 1000;     // wait before the first new attempt; doubles after each failure
+  uint32_t longest_retry_ms = 30000;  // the doubling stops here
+  int exchange_timeout_ms = 5000;     // one receive while negotiating
+  int stream_timeout_ms = 500;        // one receive while streaming
+};
+
+// The text shown while the connection is being made again.
+inline constexpr const char* kReconnectingMessage = "RECONNECTING";
+
+// The wait after a failed attempt that waited `current_ms`: twice as long, at most the longest.
+uint32_t next_retry_wait_ms(uint32_t current_ms, const LiveViewSettings& settings);
+
+// True when the streaming connection is gone: closed by the camera, or silent
+// for the silence limit since `last_data_ms` (unsigned ticks, wrap-safe).
+bool live_connection_lost(const NetSocket& socket, uint32_t now_ms, uint32_t last_data_ms,
+                          const LiveViewSettings& settings);
+
+// Waits `ms` in short slices, handling events and redrawing the last picture
+// with the transient message; false when the user left meanwhile.
+bool wait_while_showing(LivePlayer& player, uint32_t ms);
+
 // Parses the address, negotiates the stream and shows its pictures until
 // Escape or window close, then sends TEARDOWN. Failures show "ERR" or "401"
-// for 2000 ms and print the same word with a short reason.
+// for 2000 ms and print the same word with a short reason. A connection lost
+// while streaming is made again, the last picture staying on screen.
 void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer);
+
+// run_live_view with its waits and limits given.
+void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
+                        const LiveViewSettings& settings);

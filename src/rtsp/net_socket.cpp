@@ -9,7 +9,9 @@
 #include <ws2tcpip.h>
 #else
 #include <cerrno>
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -41,6 +43,48 @@ bool interrupted() { return errno == EINTR; }
 
 NativeSocket native(const NetSocket& socket) { return static_cast<NativeSocket>(socket.handle); }
 
+
+// Connects without blocking, waits for the outcome at most `timeout_ms`, and
+// puts the socket back into blocking mode.
+#ifdef _WIN32
+bool connect_within(NativeSocket s, const sockaddr* address, int length, int timeout_ms) {
+  u_long on = 1, off = 0;
+  if (ioctlsocket(s, FIONBIO, &on) != 0) return false;
+  bool connected = ::connect(s, address, length) == 0;
+  if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    int error = 0;
+    int size = sizeof error;
+    connected = select(0, nullptr, &writable, &failed, &limit) == 1 && FD_ISSET(s, &writable) &&
+                getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+                error == 0;
+  }
+  return ioctlsocket(s, FIONBIO, &off) == 0 && connected;
+}
+#else
+bool connect_within(NativeSocket s, const sockaddr* address, int length, int timeout_ms) {
+  int flags = fcntl(s, F_GETFL, 0);
+  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  bool connected = ::connect(s, address, static_cast<socklen_t>(length)) == 0;
+  if (!connected && errno == EINPROGRESS) {
+    pollfd wait_for{s, POLLOUT, 0};
+    int ready;
+    do {
+      ready = poll(&wait_for, 1, timeout_ms);  // an interrupted wait starts over: bounded anyway
+    } while (ready < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t size = sizeof error;
+    connected = ready == 1 && getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+  }
+  return fcntl(s, F_SETFL, flags) == 0 && connected;
+}
+#endif
+
 }  // namespace
 
 NetSocket::NetSocket(NetSocket&& other) noexcept
@@ -70,6 +114,11 @@ void net_startup() {
 bool net_is_open(const NetSocket& socket) { return socket.handle != -1; }
 
 bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error) {
+  return net_connect_within(host, port, socket, error, 0);
+}
+
+bool net_connect_within(const std::string& host, int port, NetSocket& socket, std::string& error,
+                        int timeout_ms) {
   net_close(socket);
   socket.peer_closed = false;
   addrinfo hints{};
@@ -86,7 +135,9 @@ bool net_connect(const std::string& host, int port, NetSocket& socket, std::stri
     error = "cannot create a socket";
     return false;
   }
-  bool connected = ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
+  bool connected = timeout_ms > 0
+                       ? connect_within(s, found->ai_addr, static_cast<int>(found->ai_addrlen), timeout_ms)
+                       : ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
   freeaddrinfo(found);
   if (!connected) {
     close_native(s);

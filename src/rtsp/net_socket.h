@@ -26,6 +26,11 @@ void net_startup();
 // other address is tried. False with `error` (a short human reason) on failure.
 bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error);
 
+// The same, giving up on a connection not made within `timeout_ms` (0: no
+// limit of its own, the system's one applies).
+bool net_connect_within(const std::string& host, int port, NetSocket& socket, std::string& error,
+                        int timeout_ms);
+
 // True while the socket holds an open connection.
 bool net_is_open(const NetSocket& socket);
 

@@ -30,7 +30,8 @@ std::string python_program() {
 std::vector<std::string> server_arguments(const RtspTestServerOptions& options) {
   std::vector<std::string> args = {python_program(),
                                    std::string(H264_SOURCE_DIR) + "/tests/support/rtsp_test_server.py",
-                                   "--port", "0", "--mount", options.mount};
+                                   "--port", std::to_string(options.port), "--mount", options.mount,
+                                   "--pattern", options.pattern};
   if (!options.user.empty()) {
     args.insert(args.end(), {"--user", options.user, "--password", options.password});
     if (options.digest) args.push_back("--digest");
@@ -130,6 +131,10 @@ std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOp
   error = "the RTSP test server did not accept connections within 10 s:\n" +
           read_file(server->log_path);
   return nullptr;
+}
+
+void silence_rtsp_test_server(const RtspServerProcess& server) {
+  if (server.pid > 0) kill(server.pid, SIGUSR1);
 }
 
 std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials) {

@@ -12,6 +12,8 @@ struct RtspTestServerOptions {
   std::string password;
   bool digest = false;         // Digest instead of Basic authentication
   bool params_in_sdp_only = false;  // SPS/PPS only in the SDP, never in the stream
+  int port = 0;                     // 0: a free port the system chooses
+  std::string pattern = "smpte";    // videotestsrc pattern: "smpte" bars, "blue", ...
 };
 
 // A running server; destroying it kills the process and removes its log.
@@ -30,6 +32,10 @@ struct RtspServerProcess {
 // Null on failure, with `error` holding why and the server's own output.
 std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOptions& options,
                                                           std::string& error);
+
+// Makes the streams already playing stop sending media while requests are
+// still answered (the server prints "SILENCED").
+void silence_rtsp_test_server(const RtspServerProcess& server);
 
 // "rtsp://" + credentials (if not empty) + "@127.0.0.1:<port>" + mount.
 std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials = "");

@@ -14,8 +14,14 @@ Options:
   --params-in-sdp-only   the encoder writes no SPS/PPS into the stream, so the
                          parameter sets reach a client only through the SDP's
                          sprop-parameter-sets
+  --pattern NAME         videotestsrc pattern (default smpte: colour bars)
+
+On SIGUSR1 the streams already playing stop sending media while the server
+keeps answering requests, as a camera whose encoder hung would; streams set up
+later send as usual.
 """
 import argparse
+import signal
 import sys
 
 import gi
@@ -30,12 +36,22 @@ def say(line):
     print(line, flush=True)
 
 
-def pipeline_text(params_in_sdp_only):
+def pipeline_text(params_in_sdp_only, pattern):
     encoder = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
     if params_in_sdp_only:
         encoder += " option-string=repeat-headers=0 ! video/x-h264,stream-format=avc"
-    return ("( videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+    return ("( videotestsrc is-live=true pattern=" + pattern
+            + " ! video/x-raw,width=320,height=240,framerate=25/1 ! valve name=gate ! "
             + encoder + " ! rtph264pay name=pay0 pt=96 )")
+
+
+def silence_playing_streams(medias):
+    for media in medias:
+        gate = media.get_element().get_by_name("gate")
+        if gate is not None:
+            gate.set_property("drop", True)
+    say("SILENCED")
+    return GLib.SOURCE_CONTINUE
 
 
 def add_authentication(server, factory, user, password, digest):
@@ -70,6 +86,7 @@ def main():
     parser.add_argument("--password", default="")
     parser.add_argument("--digest", action="store_true")
     parser.add_argument("--params-in-sdp-only", action="store_true")
+    parser.add_argument("--pattern", default="smpte")
     args = parser.parse_args()
 
     Gst.init(None)
@@ -81,7 +98,10 @@ def main():
     server.set_address("127.0.0.1")
     server.set_service(str(args.port))
     factory = GstRtspServer.RTSPMediaFactory()
-    factory.set_launch(pipeline_text(args.params_in_sdp_only))
+    factory.set_launch(pipeline_text(args.params_in_sdp_only, args.pattern))
+    medias = []
+    factory.connect("media-configure", lambda _f, media: medias.append(media))
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, silence_playing_streams, medias)
     if args.user is not None:
         add_authentication(server, factory, args.user, args.password, args.digest)
     server.get_mount_points().add_factory(args.mount, factory)

@@ -1,0 +1,273 @@
+// Making the live connection again: the back-off and loss rules, the wait that
+// keeps the last picture and the message on screen while handling events, and
+// whole headless sessions against GStreamer's server that is stopped and
+// started again, or whose media stops while it still answers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "draw/toast.h"
+#include "headless_sdl.h"
+#include "rtsp/live_view.h"
+#include "rtsp_server_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(LiveReconnect, RetryWaitsDoubleUpToTheLongest) {
+  const LiveViewSettings defaults;
+  uint32_t wait = defaults.first_retry_ms;
+  std::vector<uint32_t> waits;
+  for (int i = 0; i < 8; ++i, wait = next_retry_wait_ms(wait, defaults)) waits.push_back(wait);
+  EXPECT_EQ(waits, (std::vector<uint32_t>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
+
+  LiveViewSettings odd;
+  odd.longest_retry_ms = 0xFFFFFFF0u;  // doubling must not wrap around
+  EXPECT_EQ(next_retry_wait_ms(0x90000000u, odd), 0xFFFFFFF0u);
+}
+
+TEST(LiveReconnect, LostWhenClosedOrSilentForTheLimit) {
+  const LiveViewSettings settings;  // 10 s
+  NetSocket never_connected;
+  EXPECT_TRUE(live_connection_lost(never_connected, 5, 5, settings));
+  NetSocket open;
+  open.handle = dup(0);  // any open descriptor stands for a connection here
+  ASSERT_GE(open.handle, 0);
+  struct Case {
+    uint32_t now, last_data;
+    bool lost;
+  };
+  const Case cases[] = {
+      {10000, 1, false}, {10001, 1, true}, {20, 20, false},
+      {5000, 0xFFFFF000u, false},  // the tick counter wrapped: 9096 ms of silence
+      {9000, 0xFFFFF000u, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(live_connection_lost(open, c.now, c.last_data, settings), c.lost) << c.now;
+  open.peer_closed = true;
+  EXPECT_TRUE(live_connection_lost(open, 20, 20, settings));
+}
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+// A player whose last picture is one flat colour (Y, U, V), as the texture keeps it.
+void give_flat_picture(LivePlayer& player, uint8_t y, uint8_t u, uint8_t v) {
+  player.live_texture.reset(SDL_CreateTexture(player.renderer, SDL_PIXELFORMAT_IYUV,
+                                              SDL_TEXTUREACCESS_STREAMING, 64, 48));
+  ASSERT_TRUE(player.live_texture);
+  std::vector<uint8_t> luma(64 * 48, y), cb(32 * 24, u), cr(32 * 24, v);
+  SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, luma.data(), 64, cb.data(), 32, cr.data(), 32);
+}
+
+TEST(LiveReconnect, WaitKeepsThePictureShowsTheMessageAndHandlesEvents) {
+  HeadlessCanvas canvas = make_headless_canvas(kWidth, kHeight);
+  ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+  SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+  LivePlayer player;
+  player.window = canvas.window.get();
+  player.renderer = canvas.renderer.get();
+  give_flat_picture(player, 41, 240, 110);  // blue
+  show_toast(kReconnectingMessage, 5000);
+
+  // Events that do not end the session are handled and the wait runs out.
+  SDL_Event ignored{};
+  ignored.type = SDL_USEREVENT;
+  SDL_PushEvent(&ignored);
+  ASSERT_TRUE(wait_while_showing(player, 120));
+  EXPECT_EQ(SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
+  Pixels shown = read_pixels(canvas.renderer.get(), kWidth, kHeight);
+  ASSERT_FALSE(shown.rgba.empty());
+  Rgba below = shown.pixel_at(20, kHeight - 20);
+  EXPECT_LT(below.r, 40);
+  EXPECT_GT(below.b, 200);
+  const SDL_Rect box = toast_box(kWidth, kReconnectingMessage, 3);
+  // The message's box darkens the picture; its letters are light.
+  Rgba box_edge = shown.pixel_at(box.x + 1, box.y + 1);
+  EXPECT_LT(box_edge.b, below.b - 100);
+  EXPECT_GT(shown.count_not(box, box_edge.r, box_edge.g, box_edge.b), 50);
+  // The camera button is still there for screenshots.
+  EXPECT_EQ(player.camera_button.w, 26);
+
+  // Escape, or closing the window, ends the wait at once (well before a minute).
+  for (SDL_Keycode key : {SDLK_ESCAPE, SDLK_UNKNOWN}) {
+    SDL_Event leave{};
+    if (key == SDLK_ESCAPE) {
+      leave.type = SDL_KEYDOWN;
+      leave.key.keysym.sym = key;
+    } else {
+      leave.type = SDL_QUIT;
+    }
+    SDL_PushEvent(&leave);
+    EXPECT_FALSE(wait_while_showing(player, 60000));
+  }
+}
+
+// Short waits so that a whole loss and return fits in a test.
+LiveViewSettings quick_settings() {
+  LiveViewSettings s;
+  s.silence_limit_ms = 1500;
+  s.first_retry_ms = 100;
+  s.longest_retry_ms = 400;
+  s.exchange_timeout_ms = 1000;
+  return s;
+}
+
+std::unique_ptr<RtspServerProcess> start_server(const RtspTestServerOptions& options) {
+  std::string error;
+  auto server = start_rtsp_test_server(options, error);
+  EXPECT_TRUE(server) << "the GStreamer RTSP test server did not start: " << error;
+  return server;
+}
+
+int occurrences(const std::string& text, const std::string& word) {
+  int n = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
+void push_key(SDL_Keycode key) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = key;
+  SDL_PushEvent(&e);
+}
+
+// Plays the user on another thread: presses `key` every 50 ms until `done`
+// holds (at most 30 s); true when it did.
+bool press_until(SDL_Keycode key, const std::function<bool()>& done) {
+  for (int round = 0; round < 600; ++round) {
+    if (done()) return true;
+    push_key(key);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+class LiveReconnectSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    canvas = make_headless_canvas(kWidth, kHeight);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    show_toast("", 0);
+    folder = fs::temp_directory_path() / ("reconnect_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    previous = fs::current_path();
+    fs::current_path(folder);
+  }
+  void TearDown() override {
+    fs::current_path(previous);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  std::string run(const std::string& address) {
+    testing::internal::CaptureStdout();
+    run_live_view_with(address, canvas.window.get(), canvas.renderer.get(), quick_settings());
+    return testing::internal::GetCapturedStdout();
+  }
+  // True when a screenshot whose middle is blue exists; other ones are removed.
+  // Read without SDL: SDL keeps per-thread error text it never frees for
+  // threads it did not make, and this runs on the user's thread.
+  bool blue_screenshot_saved() const {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().extension() != ".bmp") continue;
+      if (middle_is_blue(entry.path())) return true;
+      std::error_code ignored;
+      fs::remove(entry.path(), ignored);
+    }
+    return false;
+  }
+  static bool middle_is_blue(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto number = [&b](size_t at) { return int32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24); };
+    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return false;
+    const int32_t offset = number(10), w = number(18), h = number(22), bytes = (b[28] | b[29] << 8) / 8;
+    if (w <= 0 || h == 0 || (bytes != 3 && bytes != 4)) return false;
+    const size_t stride = (size_t(w) * bytes + 3) / 4 * 4;
+    const size_t at = size_t(offset) + size_t(h < 0 ? -h : h) / 2 * stride + size_t(w / 2) * bytes;
+    if (at + 3 > b.size()) return false;
+    return b[at] > 200 && b[at + 1] < 40 && b[at + 2] < 40;  // blue, green, red
+  }
+  bool any_screenshot() const {
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().extension() == ".bmp") return true;
+    return false;
+  }
+
+  HeadlessCanvas canvas;
+  fs::path folder, previous;
+};
+
+TEST_F(LiveReconnectSession, PicturesComeBackWhenTheStoppedServerStartsAgain) {
+  auto first = start_server({});
+  ASSERT_TRUE(first);
+  const int port = first->port;
+  const std::string address = rtsp_test_server_url(*first, "viewer:p%40ss");
+  std::unique_ptr<RtspServerProcess> second;
+  std::string second_error;
+  std::atomic<bool> shown_before{false}, shown_after{false};
+  std::thread user([&] {
+    shown_before = press_until(SDLK_s, [this] { return any_screenshot(); });
+    first.reset();  // stops the server: the camera is gone
+    // The same port, now sending a blue picture; and Digest, which the view
+    // answers again with the typed credentials.
+    RtspTestServerOptions options;
+    options.port = port;
+    options.pattern = "blue";
+    options.user = "viewer";
+    options.password = "p@ss";
+    options.digest = true;
+    second = start_rtsp_test_server(options, second_error);
+    if (second) shown_after = press_until(SDLK_s, [this] { return blue_screenshot_saved(); });
+    push_key(SDLK_ESCAPE);
+  });
+  std::string printed = run(address);
+  user.join();
+  ASSERT_TRUE(shown_before) << "no picture before the server stopped\n" << printed;
+  ASSERT_TRUE(second) << "the server did not start again on port " << port << ": " << second_error;
+  EXPECT_TRUE(shown_after) << "no picture from the restarted server\n" << rtsp_test_server_log(*second);
+  EXPECT_EQ(printed.find("p@ss"), std::string::npos) << printed;
+  EXPECT_TRUE(wait_for_rtsp_test_server_log(*second, "REQUEST TEARDOWN")) << rtsp_test_server_log(*second);
+}
+
+TEST_F(LiveReconnectSession, ACameraThatStopsSendingIsAskedAgain) {
+  auto server = start_server({});
+  ASSERT_TRUE(server);
+  std::atomic<bool> asked_again{false};
+  std::thread user([&] {
+    const RtspServerProcess& s = *server;
+    // Once pictures are shown, the media stops while requests are still answered.
+    if (press_until(SDLK_s, [this] { return any_screenshot(); })) {
+      silence_rtsp_test_server(s);
+      asked_again = press_until(SDLK_UNKNOWN, [&s] {
+        const std::string log = rtsp_test_server_log(s);
+        size_t silenced = log.find("SILENCED");
+        return silenced != std::string::npos && log.find("REQUEST PLAY", silenced) != std::string::npos;
+      });
+    }
+    push_key(SDLK_ESCAPE);
+  });
+  std::string printed = run(rtsp_test_server_url(*server));
+  user.join();
+  const std::string log = rtsp_test_server_log(*server);
+  ASSERT_TRUE(asked_again) << "the silent stream was not negotiated again\n" << log;
+  // The silent session was ended before the new one began.
+  const size_t silenced = log.find("SILENCED");
+  const size_t teardown = log.find("REQUEST TEARDOWN", silenced);
+  EXPECT_LT(teardown, log.find("REQUEST OPTIONS", silenced)) << log;
+  EXPECT_STREQ(toast_text(), kReconnectingMessage);
+  EXPECT_EQ(printed.find("ERR"), std::string::npos) << printed;
+  EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN\n", 5000));
+  EXPECT_GE(occurrences(rtsp_test_server_log(*server), "REQUEST TEARDOWN"), 2) << log;
+}
+
+}  // namespace
