@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "draw/sdl_handles.h"
 #include "rtsp/live_view.h"
 #include "soak_memory.h"
 
@@ -67,22 +66,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   int status = 1;
-  {
-    WindowPtr window(SDL_CreateWindow("soak", 0, 0, 640, 480, 0));
-    RendererPtr renderer(window ? SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE) : nullptr);
-    if (renderer) {
-      clock.started = SDL_GetTicks();
-      const SDL_TimerID timer = SDL_AddTimer(1000, tick, &clock);
-      run_live_view(argv[1], window.get(), renderer.get());
-      SDL_RemoveTimer(timer);
-      const uint32_t ran = (SDL_GetTicks() - clock.started) / 1000;
-      print_memory_summary("live view", ran, clock.samples_kb);
-      status = clock.stage == 2 ? 0 : 1;
-      if (status != 0) std::printf("the live view ended before its time\n");
-    } else {
-      std::fprintf(stderr, "no window or renderer: %s\n", SDL_GetError());
-    }
+  SDL_Window* window = SDL_CreateWindow("soak", 0, 0, 640, 480, 0);
+  SDL_Renderer* renderer = window ? SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE) : nullptr;
+  if (renderer) {
+    clock.started = SDL_GetTicks();
+    const SDL_TimerID timer = SDL_AddTimer(1000, tick, &clock);
+    run_live_view(argv[1], window, renderer);
+    SDL_RemoveTimer(timer);
+    const uint32_t ran = (SDL_GetTicks() - clock.started) / 1000;
+    print_memory_summary("live view", ran, clock.samples_kb);
+    status = clock.stage == 2 ? 0 : 1;
+    if (status != 0) std::printf("the live view ended before its time\n");
+  } else {
+    std::fprintf(stderr, "no window or renderer: %s\n", SDL_GetError());
   }
+  if (renderer) SDL_DestroyRenderer(renderer);
+  if (window) SDL_DestroyWindow(window);
   SDL_Quit();
   return status;
 }
