@@ -39,7 +39,10 @@ else
 fi
 
 echo "== live view for ${live_seconds}s against the GStreamer RTSP test server"
-python3 "$root/tests/support/rtsp_test_server.py" --port 0 >"$work/server.log" 2>&1 &
+# python3-gi belongs to the system interpreter, which a python3 first on PATH may not be.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
+"$python" "$root/tests/support/rtsp_test_server.py" --port 0 >"$work/server.log" 2>&1 &
 server_pid=$!
 port=
 for _ in $(seq 100); do
