@@ -1,8 +1,6 @@
-// Placeholder entry point until the action loop is built.
+// The program: SDL's main wrapper hands over UTF-8 arguments.
 #include <SDL.h>
-#include <cstdio>
 
-int main(int, char**) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  return 0;
-}
+#include "app/action_loop.h"
+
+int main(int argc, char** argv) { return run_application(argc, argv, program_screens()); }

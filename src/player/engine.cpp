@@ -1,4 +1,268 @@
-// Placeholder until the player is built; keeps the program linkable.
 #include "player/engine.h"
 
-std::string play_recording(const std::string&, SDL_Window*&, SDL_Renderer*&) { return ""; }
+#include <cmath>
+#include <cstdio>
+
+#include "app/choosers.h"
+#include "draw/toast.h"
+#include "player/controls.h"
+
+namespace {
+
+constexpr int kDecoderThreads = 4;
+constexpr uint32_t kPausedFrameMs = 30;
+constexpr uint32_t kFinishedPollMs = 50;
+constexpr const char* kFinishedTitle = "H.264 Player  [Finished]";
+
+double now_ms() {
+  return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
+         static_cast<double>(SDL_GetPerformanceFrequency());
+}
+
+OverlayView overlay_view(const PlayerState& st) {
+  OverlayView view;
+  if (st.seek_drag) {
+    view.progress = st.seek_fraction;
+    view.position_s = st.frame_count * static_cast<double>(st.seek_fraction) / st.fps;
+  } else {
+    view.progress = static_cast<float>(st.frame_counter) / static_cast<float>(st.frame_count);
+    view.position_s = video_position(st);
+  }
+  view.duration_s = st.duration;
+  view.paused = st.paused;
+  view.speed = st.speed;
+  view.audio_available = st.audio.has_audio;
+  view.volume = st.audio.volume;
+  view.muted = st.audio.muted;
+  return view;
+}
+
+void handle_pending_events(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) handle_player_event(st, window, renderer, event);
+}
+
+// Paused without a seek drag: the last picture with the overlay, nothing decoded.
+void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
+  st.overlay_visible = true;
+  if (renderer && st.video.texture) {
+    const OverlayView view = overlay_view(st);
+    draw_video_frame(st.video, window, renderer, &view, true);
+  }
+  SDL_Delay(kPausedFrameMs);
+}
+
+void sleep_out_slot(PlayerState& st, const PlaybackOptions& options) {
+  if (!options.pacing) return;
+  const uint32_t wait = pacing_wait_ms(st.pacer, now_ms());
+  if (wait > 0) SDL_Delay(wait);
+}
+
+// A picture is in the decoder's frame: sound up to the lead-ahead, then the picture.
+void show_decoded_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                          const PlaybackOptions& options) {
+  feed_audio(st.audio, video_position(st), st.paused, st.speed);
+  const OverlayView view = overlay_view(st);
+  present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr);
+  ++st.stats.pictures_shown;
+  if (options.on_picture) options.on_picture(st);
+  sleep_out_slot(st, options);
+}
+
+void decode_next_unit(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                      const PlaybackOptions& options) {
+  const NalUnit& unit = st.recording.units[st.nal_cursor];
+  ++st.nal_cursor;
+  if (is_slice_type(unit.type)) {
+    ++st.frame_counter;
+    ++st.stats.slices_sent;
+  }
+  decode_nal_unit(st.video, unit, [&] { show_decoded_picture(st, window, renderer, options); });
+}
+
+// The pictures still inside the decoder, shown bare (no overlay, no message),
+// converted like any other picture.
+void drain_and_show_last_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                                  const PlaybackOptions& options) {
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  drain_decoder(st.video, [&] {
+    const AVFrame* f = st.video.frame.get();
+    if (!ensure_player_window(window, renderer, f->width, f->height)) return;
+    if (fit_texture_to_picture(st.video, renderer)) upload_picture(st.video);
+    draw_video_frame(st.video, window, renderer, nullptr, false);
+    ++st.stats.pictures_drained;
+    sleep_out_slot(st, options);
+  });
+}
+
+// Handles one event after the end; true when it ends the finished state.
+bool handle_finished_event(PlayerState& st, SDL_Window* window, const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      return true;
+    case SDL_KEYDOWN:
+      if (event.key.keysym.sym == SDLK_o) {
+        std::string chosen = choose_recording(owner_window_handle(window));
+        if (!chosen.empty()) st.next_action = chosen;
+      }
+      return true;
+    case SDL_DROPFILE:
+      if (event.drop.file) {
+        st.next_action = event.drop.file;
+        SDL_free(event.drop.file);
+      }
+      return true;
+    case SDL_DROPTEXT:
+      SDL_free(event.drop.file);
+      return false;
+    default:
+      return false;
+  }
+}
+
+// Waits, without redrawing, for a key, a drop or the window's close.
+void run_finished_state(PlayerState& st, SDL_Window* window, const PlaybackOptions& options) {
+  // Without a window no key can ever arrive: waiting would never end.
+  if (!window) return;
+  SDL_SetWindowTitle(window, kFinishedTitle);
+  if (options.on_finished) options.on_finished(st);
+  bool done = false;
+  while (!done) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+      if (handle_finished_event(st, window, event)) done = true;
+    }
+    if (!done) SDL_Delay(kFinishedPollMs);
+  }
+}
+
+}  // namespace
+
+bool open_playback(PlayerState& st, const std::string& path) {
+  if (!load_recording(path, st.recording)) return false;
+  st.frame_count = static_cast<int>(st.recording.frames.size());
+  st.fps = st.recording.fps;
+  st.duration = st.frame_count / st.fps;
+  if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
+    return false;
+  }
+  const Recording& rec = st.recording;
+  std::vector<AudioBlock> blocks = index_audio_blocks(rec.payload(), rec.length);
+  const uint32_t origin = find_time_origin(rec.payload(), rec.length, blocks);
+  open_audio_output(st.audio, std::move(blocks), origin);
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  st.last_mouse_motion = SDL_GetTicks();
+  return true;
+}
+
+void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                       const PlaybackOptions& options) {
+  handle_pending_events(st, window, renderer);
+  if (st.leave) return;
+  update_overlay_visibility(st, SDL_GetTicks());
+  if (st.paused && !st.seek_drag) {
+    show_paused_frame(st, window, renderer);
+    return;
+  }
+  if (st.nal_cursor < st.recording.units.size()) decode_next_unit(st, window, renderer, options);
+}
+
+bool playback_running(const PlayerState& st) {
+  return !st.leave && st.nal_cursor < st.recording.units.size();
+}
+
+void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const PlaybackOptions& options) {
+  drain_and_show_last_pictures(st, window, renderer, options);
+  run_finished_state(st, window, options);
+}
+
+void close_playback(PlayerState& st) {
+  close_audio_output(st.audio);
+  teardown_video_output(st.video);
+  st.recording = Recording{};
+}
+
+double video_position(const PlayerState& st) { return st.frame_counter / st.fps; }
+
+std::string speed_message(double speed) {
+  char text[32];
+  if (speed == std::floor(speed)) {
+    std::snprintf(text, sizeof text, "%dx", static_cast<int>(speed));
+  } else {
+    std::snprintf(text, sizeof text, "%.2fx", speed);
+  }
+  return text;
+}
+
+void set_speed(PlayerState& st, int index) {
+  if (index < 0 || index >= kSpeedStepCount || index == st.speed_index) return;
+  st.speed_index = index;
+  st.speed = kSpeedSteps[index];
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  show_toast(speed_message(st.speed).c_str(), 1500);
+  if (!st.audio.device) return;
+  if (st.speed > 0.99 && st.speed < 1.01) {
+    resync_audio(st.audio, video_position(st));
+  } else {
+    clear_audio_queue(st.audio);
+  }
+}
+
+int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
+                    int target) {
+  const int count = static_cast<int>(frames.size());
+  if (count == 0) return 0;
+  int k = target < 0 ? 0 : (target >= count ? count - 1 : target);
+  for (; k >= 0; --k) {
+    if (units[static_cast<size_t>(frames[static_cast<size_t>(k)])].type == 5) return k;
+  }
+  return 0;
+}
+
+ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int64_t u) {
+  ParameterSets found;
+  for (int64_t i = u - 1; i >= 0; --i) {
+    const int type = units[static_cast<size_t>(i)].type;
+    if (type == 7 && found.sps < 0) found.sps = i;
+    if (type == 8 && found.pps < 0) found.pps = i;
+    if (found.sps >= 0 && found.pps >= 0) return found;
+  }
+  return ParameterSets{};
+}
+
+void seek_to_frame(PlayerState& st, int target) {
+  const Recording& rec = st.recording;
+  const int k = find_seek_frame(rec.units, rec.frames, target);
+  if (rec.frames.empty()) return;
+  const int64_t u = rec.frames[static_cast<size_t>(k)];
+  flush_decoder(st.video);
+  const ParameterSets sets = find_parameter_sets_before(rec.units, u);
+  if (sets.sps >= 0 && sets.pps >= 0) {
+    decode_nal_unit(st.video, rec.units[static_cast<size_t>(sets.sps)], nullptr);
+    decode_nal_unit(st.video, rec.units[static_cast<size_t>(sets.pps)], nullptr);
+  }
+  st.nal_cursor = static_cast<uint64_t>(u);
+  st.frame_counter = k;
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  ++st.stats.seeks;
+  resync_audio(st.audio, k / st.fps);
+}
+
+std::string play_recording_with(const std::string& path, SDL_Window*& window,
+                                SDL_Renderer*& renderer, const PlaybackOptions& options) {
+  PlayerState st;
+  if (!open_playback(st, path)) {
+    close_playback(st);
+    return "";
+  }
+  while (playback_running(st)) run_playback_step(st, window, renderer, options);
+  if (!st.leave) finish_playback(st, window, renderer, options);
+  close_playback(st);
+  if (options.stats_out) *options.stats_out = st.stats;
+  return st.next_action;
+}
+
+std::string play_recording(const std::string& path, SDL_Window*& window, SDL_Renderer*& renderer) {
+  return play_recording_with(path, window, renderer, PlaybackOptions{});
+}

@@ -2,9 +2,117 @@
 #pragma once
 
 #include <SDL.h>
+
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "player/audio_output.h"
+#include "player/pacing.h"
+#include "player/video_output.h"
+#include "recording/recording.h"
+
+// Speed factors by index; index 2 is normal speed.
+constexpr double kSpeedSteps[] = {0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0};
+constexpr int kSpeedStepCount = 7;
+constexpr int kNormalSpeedIndex = 2;
+
+// What a playback did, for tests and benchmarks.
+struct PlaybackStats {
+  int64_t pictures_shown = 0;    // presented by the main loop
+  int64_t pictures_drained = 0;  // presented after the last unit
+  int64_t slices_sent = 0;       // slice units given to the decoder
+  int64_t seeks = 0;
+};
+
+struct PlayerState {
+  Recording recording;  // payload, unit list, frame list, fps
+  int frame_count = 0;
+  double fps = 15.0;
+  double duration = 0;  // seconds
+  VideoOutput video;
+  AudioOutput audio;
+
+  uint64_t nal_cursor = 0;  // next unit to decode
+  int frame_counter = 0;    // slices sent since the last seek plus the seek's frame
+  bool paused = false;
+  int speed_index = kNormalSpeedIndex;
+  double speed = 1.0;
+  FramePacer pacer;
+
+  bool fullscreen = false;  // what the last toggle asked for
+  bool overlay_visible = true;
+  uint32_t last_mouse_motion = 0;
+  bool seek_drag = false;
+  float seek_fraction = 0;
+  bool volume_drag = false;
+
+  std::string next_action;
+  bool leave = false;  // end the playback at once, without the finished state
+  PlaybackStats stats;
+};
+
+// Hooks and switches for tests and benchmarks; the defaults are the player.
+struct PlaybackOptions {
+  bool pacing = true;  // off: pictures follow one another as fast as they decode
+  // Called after each picture of the main loop is presented (before pacing).
+  std::function<void(PlayerState&)> on_picture;
+  // Called once when the finished state begins, before its first event.
+  std::function<void(PlayerState&)> on_finished;
+  // Receives the statistics when the playback ends (may be null).
+  PlaybackStats* stats_out = nullptr;
+};
 
 // Plays `path`, creating the window and renderer from the first picture when
 // they are null. Returns the next action: empty (back to the menu), a path,
 // "__CONVERT__" or "__RTSP__".
 std::string play_recording(const std::string& path, SDL_Window*& window, SDL_Renderer*& renderer);
+
+// The same with hooks and pacing switch.
+std::string play_recording_with(const std::string& path, SDL_Window*& window,
+                                SDL_Renderer*& renderer, const PlaybackOptions& options);
+
+// The playback in steps, as play_recording_with runs them (tests drive them
+// one by one with events pushed in between).
+// Loads and indexes the recording, opens the decoder and the sound; false
+// (with the message printed) when it cannot be played.
+bool open_playback(PlayerState& st, const std::string& path);
+// One pass of the main loop: pending events, the overlay rule, then a paused
+// frame or the next unit with its pictures presented and paced.
+void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                       const PlaybackOptions& options);
+// True while units remain and nothing asked to leave.
+bool playback_running(const PlayerState& st);
+// After the last unit: the decoder's remaining pictures, the finished title,
+// then waiting for a key, a drop or the window's close.
+void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const PlaybackOptions& options);
+// Closes the sound and the video output and releases the recording.
+void close_playback(PlayerState& st);
+
+// Transient message for a speed factor: "%dx" for whole numbers, else "%.2fx".
+std::string speed_message(double speed);
+
+// Changes to speed step `index` (nothing outside 0..6 or when unchanged): new
+// pacing, the speed message, and sound resynchronised at 1x or dropped otherwise.
+void set_speed(PlayerState& st, int index);
+
+// The key frame a seek to `target` lands on: target clamped to the frames,
+// then the nearest IDR frame at or before it; 0 when there is none.
+int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
+                    int target);
+
+// Positions of the nearest SPS and PPS before unit u, walking back until both
+// are known; both -1 when the start is reached first.
+struct ParameterSets {
+  int64_t sps = -1, pps = -1;
+};
+ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int64_t u);
+
+// Seeks to the key frame at or before `target`: flushes the decoder, sends the
+// SPS and PPS found before it, moves the cursor and resynchronises the sound.
+void seek_to_frame(PlayerState& st, int target);
+
+// Position of the playback in seconds (frame_counter / fps).
+double video_position(const PlayerState& st);

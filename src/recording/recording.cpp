@@ -106,6 +106,15 @@ std::vector<int64_t> build_frame_list(const std::vector<NalUnit>& units) {
   return frames;
 }
 
+bool has_split_pictures(const std::vector<NalUnit>& units) {
+  for (const NalUnit& unit : units) {
+    if ((unit.type == 1 || unit.type == 5) && unit.size >= 2 && (unit.data[1] & 0x80) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 size_t find_first_hxvf(const uint8_t* payload, size_t length) {
   return find_magic(payload, length, 0, kHxvf);
 }

@@ -40,6 +40,11 @@ std::vector<AudioBlock> index_audio_blocks(const uint8_t* payload, size_t length
 // Positions in the unit list of the slice units (types 1 and 5), in order.
 std::vector<int64_t> build_frame_list(const std::vector<NalUnit>& units);
 
+// True when some slice does not start its picture (first_mb_in_slice != 0),
+// i.e. pictures are cut into several slices. A slice header begins with
+// first_mb_in_slice as an Exp-Golomb number, whose value 0 is the single bit 1.
+bool has_split_pictures(const std::vector<NalUnit>& units);
+
 // Timestamp of the first "HXVF" header; else the first audio block's; else 0.
 uint32_t find_time_origin(const uint8_t* payload, size_t length,
                           const std::vector<AudioBlock>& audio_blocks);

@@ -99,6 +99,23 @@ TEST(IndexNalUnits, BlockHeadersTravelWithTheUnitBeforeThem) {
   EXPECT_EQ(frames, (std::vector<int64_t>{0, 1}));
 }
 
+TEST(HasSplitPictures, FirstMacroblockOfEachSlice) {
+  const struct {
+    const char* name;
+    Bytes payload;
+    bool split;
+  } cases[] = {
+      {"whole pictures", {0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x65, 0x88, 0, 0, 1, 0x41, 0x9A}, false},
+      {"a slice starting past macroblock 0", {0, 0, 1, 0x65, 0x88, 0, 0, 1, 0x41, 0x5A}, true},
+      {"parameter sets do not count", {0, 0, 1, 0x67, 0x00, 0, 0, 1, 0x65, 0x88}, false},
+      {"a one-byte slice says nothing", {0, 0, 1, 0x41, 0, 0, 1, 0x65, 0x80}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(has_split_pictures(index_nal_units(c.payload.data(), c.payload.size())), c.split);
+  }
+}
+
 TEST(IndexAudioBlocks, LengthFieldLimits) {
   struct Case {
     const char* name;

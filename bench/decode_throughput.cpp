@@ -1,0 +1,194 @@
+// Decode throughput of the file player with pacing off: made 720p and 1080p
+// recordings are decoded, uploaded and drawn (software renderer, headless) as
+// fast as they go, and compared with `ffmpeg -threads 4` decoding the same
+// units to nowhere, measured in the same run (target ratio: at least 0.7).
+// Then a long playback samples the resident memory, which must not grow.
+//
+//   decode_throughput [--seconds S] [--long-seconds S]
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "player/engine.h"
+#include "recording/recording.h"
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+std::string tools_dir(const char* argv0) {
+  std::string self = argv0;
+  const size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/../tools";
+}
+
+bool make_recording(const std::string& tools, const std::string& path, int w, int h,
+                    double seconds) {
+  const std::string cmd = tools + "/make_recording --out " + path + " --width " +
+                          std::to_string(w) + " --height " + std::to_string(h) +
+                          " --fps 25 --gop 50 --audio --duration " + std::to_string(seconds) +
+                          " > /dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// The units the player sends to the decoder, as one Annex-B stream.
+bool write_decoder_units(const std::string& recording, const std::string& out) {
+  Recording rec;
+  if (read_recording_payload(recording, rec) != LoadStatus::ok) return false;
+  FILE* f = std::fopen(out.c_str(), "wb");
+  if (!f) return false;
+  static const uint8_t start[4] = {0, 0, 0, 1};
+  for (const NalUnit& u : index_nal_units(rec.payload(), rec.length)) {
+    if (u.type != 1 && u.type != 5 && u.type != 7 && u.type != 8) continue;
+    std::fwrite(start, 1, 4, f);
+    std::fwrite(u.data, 1, static_cast<size_t>(u.size), f);
+  }
+  return std::fclose(f) == 0;
+}
+
+double time_ffmpeg(const std::string& raw) {
+  const std::string cmd =
+      "ffmpeg -hide_banner -v error -threads 4 -f h264 -i " + raw + " -f null - < /dev/null";
+  const auto t0 = std::chrono::steady_clock::now();
+  if (std::system(cmd.c_str()) != 0) return -1;
+  return seconds_since(t0);
+}
+
+struct PlayerRun {
+  double seconds = 0;
+  int64_t pictures = 0;
+};
+
+PlayerRun time_player(const std::string& path, PlaybackOptions options = {}) {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackStats stats;
+  options.pacing = false;
+  options.stats_out = &stats;
+  options.on_finished = [](PlayerState&) {
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.keysym.sym = SDLK_SPACE;
+    SDL_PushEvent(&key);
+  };
+  const auto t0 = std::chrono::steady_clock::now();
+  play_recording_with(path, window, renderer, options);
+  PlayerRun run{seconds_since(t0), stats.pictures_shown + stats.pictures_drained};
+  if (renderer) SDL_DestroyRenderer(renderer);
+  if (window) SDL_DestroyWindow(window);
+  return run;
+}
+
+// The player's decoder alone, one packet per unit, nothing drawn: shows how
+// much of a picture's time goes to uploading and drawing.
+double decode_only_rate(const std::string& path) {
+  Recording rec;
+  if (read_recording_payload(path, rec) != LoadStatus::ok) return 0;
+  rec.units = index_nal_units(rec.payload(), rec.length);
+  VideoOutput video;
+  if (!setup_video_decoder(video, 4)) return 0;
+  int64_t pictures = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  for (const NalUnit& unit : rec.units) decode_nal_unit(video, unit, [&] { ++pictures; });
+  drain_decoder(video, [&] { ++pictures; });
+  const double rate = pictures / seconds_since(t0);
+  teardown_video_output(video);
+  return rate;
+}
+
+long resident_kib() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  long pages = 0, resident = 0;
+  const int n = std::fscanf(f, "%ld %ld", &pages, &resident);
+  std::fclose(f);
+  return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+bool compare_with_ffmpeg(const std::string& tools, const std::string& dir, int w, int h,
+                         double seconds) {
+  const std::string name = dir + "/bench_" + std::to_string(h) + "p";
+  if (!make_recording(tools, name + ".264", w, h, seconds)) return false;
+  if (!write_decoder_units(name + ".264", name + ".h264")) return false;
+  double best_ffmpeg = 1e9, best_player = 1e9, best_decode_only = 0;
+  int64_t pictures = 0;
+  for (int i = 0; i < 3; ++i) {
+    best_decode_only = std::max(best_decode_only, decode_only_rate(name + ".264"));
+    const double f = time_ffmpeg(name + ".h264");
+    if (f < 0) {
+      std::printf("ffmpeg could not decode %s.h264\n", name.c_str());
+      return false;
+    }
+    best_ffmpeg = std::min(best_ffmpeg, f);
+    const PlayerRun run = time_player(name + ".264");
+    best_player = std::min(best_player, run.seconds);
+    pictures = run.pictures;
+  }
+  const double player_rate = pictures / best_player;
+  const double ffmpeg_rate = pictures / best_ffmpeg;
+  std::printf("%dx%d: %lld pictures; player %.1f pictures/s, ffmpeg -threads 4 %.1f pictures/s, "
+              "ratio %.2f (target >= 0.7)\n",
+              w, h, static_cast<long long>(pictures), player_rate, ffmpeg_rate,
+              player_rate / ffmpeg_rate);
+  std::printf("%dx%d: the player's decoder alone, nothing drawn: %.1f pictures/s (ratio %.2f)\n",
+              w, h, best_decode_only, best_decode_only / ffmpeg_rate);
+  return true;
+}
+
+void check_memory(const std::string& tools, const std::string& dir, double seconds) {
+  const std::string path = dir + "/bench_long.264";
+  if (!make_recording(tools, path, 640, 360, seconds)) return;
+  std::vector<long> samples;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    if (st.stats.pictures_shown % 100 == 0) samples.push_back(resident_kib());
+  };
+  const PlayerRun run = time_player(path, options);
+  if (samples.size() < 4) return;
+  const size_t quarter = samples.size() / 4;
+  const long early = *std::max_element(samples.begin(), samples.begin() + quarter);
+  const long late = *std::max_element(samples.end() - quarter, samples.end());
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("long playback 640x360, %lld pictures: resident %ld KiB in the first quarter, "
+              "%ld KiB in the last (growth %+ld KiB); max RSS of the run %ld KiB\n",
+              static_cast<long long>(run.pictures), early, late, late - early, usage.ru_maxrss);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 20, long_seconds = 240;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--long-seconds")) long_seconds = std::atof(argv[i + 1]);
+  }
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  setenv("SDL_RENDER_DRIVER", "software", 0);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER | SDL_INIT_AUDIO) < 0) {
+    std::printf("SDL cannot start: %s\n", SDL_GetError());
+    return 1;
+  }
+  char pattern[] = "/tmp/decode-bench-XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const std::string dir = pattern;
+  const std::string tools = tools_dir(argv[0]);
+  bool ok = compare_with_ffmpeg(tools, dir, 1280, 720, seconds) &&
+            compare_with_ffmpeg(tools, dir, 1920, 1080, seconds);
+  if (ok) check_memory(tools, dir, long_seconds);
+  std::filesystem::remove_all(dir);
+  SDL_Quit();
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,183 @@
+#include "player/controls.h"
+
+#include "app/choosers.h"
+#include "draw/overlay.h"
+#include "draw/toast.h"
+#include "draw/widgets.h"
+#include "player/screenshot.h"
+
+namespace {
+
+constexpr uint32_t kPauseMessageMs = 1500;
+
+void leave_with(PlayerState& st, std::string next_action) {
+  st.next_action = std::move(next_action);
+  st.leave = true;
+}
+
+void toggle_fullscreen(PlayerState& st, SDL_Window* window) {
+  const bool was_on = st.fullscreen;
+  st.fullscreen = !st.fullscreen;
+  if (window) SDL_SetWindowFullscreen(window, was_on ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
+
+// The bare picture over the whole window, saved as a screenshot.
+void capture_action(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
+  if (!renderer || !window || !st.video.texture) return;
+  capture_screenshot(renderer, window, st.video.texture.get());
+}
+
+void open_another_recording(PlayerState& st, SDL_Window* window) {
+  std::string chosen = choose_recording(owner_window_handle(window));
+  if (!chosen.empty()) leave_with(st, std::move(chosen));
+}
+
+void seek_by(PlayerState& st, int frames) { seek_to_frame(st, st.frame_counter + frames); }
+
+void start_seek_drag(PlayerState& st, int x, int window_width) {
+  st.seek_drag = true;
+  st.seek_fraction = progress_fraction_at(x, window_width);
+}
+
+void handle_mouse_motion(PlayerState& st, SDL_Window* window, int x) {
+  st.last_mouse_motion = SDL_GetTicks();
+  st.overlay_visible = true;
+  if (st.volume_drag) set_volume_from_x(st, x);
+  if (st.seek_drag && window) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    st.seek_fraction = progress_fraction_at(x, w);
+  }
+}
+
+// The first control under the point, when the overlay shows; true when one took it.
+bool press_overlay_control(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int x,
+                           int y) {
+  const OverlayRects& rects = overlay_rects();
+  if (rect_contains(rects.slower_button_rect, x, y)) {
+    set_speed(st, st.speed_index - 1);
+  } else if (rect_contains(rects.faster_button_rect, x, y)) {
+    set_speed(st, st.speed_index + 1);
+  } else if (rect_contains(rects.screenshot_button_rect, x, y)) {
+    capture_action(st, window, renderer);
+  } else if (rect_contains(rects.mute_button_rect, x, y)) {
+    toggle_mute(st.audio, video_position(st));
+  } else if (rect_contains(rects.volume_slider_rect, x, y)) {
+    st.volume_drag = true;
+    set_volume_from_x(st, x);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void handle_left_press(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int x, int y) {
+  if (!window) return;
+  if (st.overlay_visible && press_overlay_control(st, window, renderer, x, y)) return;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  if (on_progress_strip(y, h)) start_seek_drag(st, x, w);
+}
+
+void handle_left_release(PlayerState& st) {
+  st.volume_drag = false;
+  if (!st.seek_drag) return;
+  st.seek_drag = false;
+  seek_to_frame(st, static_cast<int>(static_cast<float>(st.frame_count) * st.seek_fraction));
+}
+
+void handle_drop(PlayerState& st, char* file) {
+  if (!file) return;
+  leave_with(st, file);
+  SDL_free(file);
+}
+
+}  // namespace
+
+int five_second_jump(double fps) { return static_cast<int>(fps * 5.0); }
+
+float progress_fraction_at(int x, int window_width) {
+  const int track = window_width - 2 * kProgressTrackMargin;
+  if (track <= 0) return 0.0f;
+  const float f = static_cast<float>(x - kProgressTrackMargin) / static_cast<float>(track);
+  return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : f);
+}
+
+bool on_progress_strip(int y, int window_height) {
+  return y >= window_height - kProgressStripHeight;
+}
+
+int volume_at(int x, const SDL_Rect& slider) {
+  if (slider.w <= 0) return -1;
+  const int v = (x - slider.x) * 100 / slider.w;
+  return v < 0 ? 0 : (v > 100 ? 100 : v);
+}
+
+void set_volume_from_x(PlayerState& st, int x) {
+  const int volume = volume_at(x, overlay_rects().volume_slider_rect);
+  if (volume < 0) return;
+  st.audio.volume = volume;
+  if (volume > 0 && st.audio.muted) {
+    st.audio.muted = false;
+    if (st.audio.device) resync_audio(st.audio, video_position(st));
+  }
+}
+
+void toggle_pause(PlayerState& st) {
+  st.paused = !st.paused;
+  if (st.paused) show_toast("  ||  ", kPauseMessageMs);
+  // Pausing keeps the queued sound; resuming resynchronises before unpausing.
+  pause_audio(st.audio, st.paused, video_position(st));
+  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+}
+
+void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                       SDL_Keycode key) {
+  switch (key) {
+    case SDLK_ESCAPE:
+    case SDLK_q: leave_with(st, ""); break;
+    case SDLK_SPACE: toggle_pause(st); break;
+    case SDLK_c: leave_with(st, "__CONVERT__"); break;
+    case SDLK_r: leave_with(st, "__RTSP__"); break;
+    case SDLK_o: open_another_recording(st, window); break;
+    case SDLK_f: toggle_fullscreen(st, window); break;
+    case SDLK_m: toggle_mute(st.audio, video_position(st)); break;
+    case SDLK_s: capture_action(st, window, renderer); break;
+    case SDLK_LEFT: seek_by(st, -five_second_jump(st.fps)); break;
+    // Computed as (int)(fps x -5.0) and subtracted: the same magnitude.
+    case SDLK_RIGHT: seek_by(st, -static_cast<int>(st.fps * -5.0)); break;
+    case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
+    case SDLK_UP: set_speed(st, st.speed_index + 1); break;
+    default: break;
+  }
+}
+
+void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                         const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT: leave_with(st, ""); break;
+    case SDL_KEYDOWN: handle_player_key(st, window, renderer, event.key.keysym.sym); break;
+    case SDL_MOUSEMOTION: handle_mouse_motion(st, window, event.motion.x); break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button == SDL_BUTTON_LEFT) {
+        handle_left_press(st, window, renderer, event.button.x, event.button.y);
+      }
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (event.button.button == SDL_BUTTON_LEFT) handle_left_release(st);
+      break;
+    case SDL_DROPFILE: handle_drop(st, event.drop.file); break;
+    case SDL_DROPTEXT: SDL_free(event.drop.file); break;
+    default: break;
+  }
+}
+
+void update_overlay_visibility(PlayerState& st, uint32_t now) {
+  if (st.paused) {
+    st.overlay_visible = true;
+    return;
+  }
+  if (!st.seek_drag && now - st.last_mouse_motion > kOverlayHideAfterMs) {
+    st.overlay_visible = false;
+  }
+}

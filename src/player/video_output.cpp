@@ -1,0 +1,215 @@
+#include "player/video_output.h"
+
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include "draw/overlay.h"
+#include "draw/toast.h"
+#include "player/nal_packet.h"
+
+namespace {
+
+// Takes one picture out of the decoder into video.frame; true when there was one.
+bool receive_picture(VideoOutput& video) {
+  return avcodec_receive_frame(video.codec.get(), video.frame.get()) == 0;
+}
+
+// Sends a packet; when the decoder refuses it because a picture is waiting, the
+// waiting picture is taken out (and handed on) and the packet sent again.
+int send_packet_taking_waiting_pictures(VideoOutput& video, const AVPacket* packet,
+                                        const std::function<void()>& on_picture) {
+  int pictures = 0;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    if (avcodec_send_packet(video.codec.get(), packet) != AVERROR(EAGAIN)) break;
+    const int got = avcodec_receive_frame(video.codec.get(), video.frame.get());
+    if (got == 0) {
+      ++pictures;
+      if (on_picture) on_picture();
+    } else if (got != AVERROR(EAGAIN)) {
+      break;
+    }
+  }
+  return pictures;
+}
+
+void release_converter(VideoOutput& video) {
+  video.converter.reset();
+  video.converter_format = -1;
+  video.converted.reset();
+  for (int i = 0; i < 4; ++i) {
+    video.converted_planes[i] = nullptr;
+    video.converted_pitches[i] = 0;
+  }
+}
+
+// Converter and YUV420P buffer for the picture's format at the texture's size.
+bool ensure_converter(VideoOutput& video, int format) {
+  if (video.converter && video.converter_format == format) return true;
+  release_converter(video);
+  SwsContext* sws = sws_getContext(video.width, video.height, static_cast<AVPixelFormat>(format),
+                                   video.width, video.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+  if (!sws) return false;
+  video.converter.reset(sws);
+  if (av_image_alloc(video.converted_planes, video.converted_pitches, video.width, video.height,
+                     AV_PIX_FMT_YUV420P, 32) < 0) {
+    release_converter(video);
+    return false;
+  }
+  video.converted.reset(video.converted_planes[0]);
+  video.converter_format = format;
+  return true;
+}
+
+}  // namespace
+
+bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
+  const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+  if (!decoder) {
+    std::printf("Error: H.264 decoder not found\n");
+    return false;
+  }
+  video.codec.reset(avcodec_alloc_context3(decoder));
+  if (!video.codec) {
+    std::printf("Error: Cannot open decoder\n");
+    return false;
+  }
+  video.codec->thread_count = thread_count;
+  if (split_pictures) video.codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+  if (avcodec_open2(video.codec.get(), decoder, nullptr) < 0) {
+    std::printf("Error: Cannot open decoder\n");
+    video.codec.reset();
+    return false;
+  }
+  video.frame.reset(av_frame_alloc());
+  if (!video.frame) {
+    std::printf("Error: Cannot open decoder\n");
+    video.codec.reset();
+    return false;
+  }
+  return true;
+}
+
+bool is_slice_type(int type) { return type == 1 || type == 5; }
+
+bool is_decoded_unit_type(int type) { return is_slice_type(type) || type == 7 || type == 8; }
+
+int decode_nal_unit(VideoOutput& video, const NalUnit& unit,
+                    const std::function<void()>& on_picture) {
+  if (!is_decoded_unit_type(unit.type) || unit.size <= 0) return 0;
+  int pictures = 0;
+  PacketPtr packet = make_nal_packet(unit.data, static_cast<size_t>(unit.size));
+  if (packet) pictures += send_packet_taking_waiting_pictures(video, packet.get(), on_picture);
+  if (!is_slice_type(unit.type)) return pictures;
+  if (receive_picture(video)) {
+    ++pictures;
+    if (on_picture) on_picture();
+  }
+  return pictures;
+}
+
+int drain_decoder(VideoOutput& video, const std::function<void()>& on_picture) {
+  int pictures = send_packet_taking_waiting_pictures(video, nullptr, on_picture);
+  while (receive_picture(video)) {
+    ++pictures;
+    if (on_picture) on_picture();
+  }
+  return pictures;
+}
+
+void flush_decoder(VideoOutput& video) {
+  if (video.codec) avcodec_flush_buffers(video.codec.get());
+}
+
+SDL_Point window_size_for_picture(int width, int height) {
+  if (width > 800) return {width, height};
+  return {width * 2, height * 2};
+}
+
+bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int width, int height) {
+  if (window) return true;
+  const SDL_Point size = window_size_for_picture(width, height);
+  window = SDL_CreateWindow("H.264 Player", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.x,
+                            size.y, SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_MAXIMIZED);
+  if (!window) {
+    std::printf("Error: Cannot create window: %s\n", SDL_GetError());
+    return false;
+  }
+  renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+  if (!renderer) renderer = SDL_CreateRenderer(window, -1, 0);
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+  return true;
+}
+
+bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
+  const AVFrame* f = video.frame.get();
+  if (!renderer || f->width <= 0 || f->height <= 0) return false;
+  if (video.texture && f->width == video.width && f->height == video.height) return true;
+  // First picture, a new picture size, or a texture that could not be made
+  // last time: texture and converter are made afresh for this picture.
+  release_converter(video);
+  video.texture.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_IYUV,
+                                        SDL_TEXTUREACCESS_STREAMING, f->width, f->height));
+  video.width = f->width;
+  video.height = f->height;
+  std::printf("Resolution: %dx%d\n", f->width, f->height);
+  if (!video.texture) return false;
+  // Opaque: the picture replaces every pixel it covers.
+  SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
+  if (f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
+  return true;
+}
+
+bool upload_picture(VideoOutput& video) {
+  const AVFrame* f = video.frame.get();
+  if (!video.texture || f->width != video.width || f->height != video.height) return false;
+  if (f->format == AV_PIX_FMT_YUV420P) {
+    return SDL_UpdateYUVTexture(video.texture.get(), nullptr, f->data[0], f->linesize[0],
+                                f->data[1], f->linesize[1], f->data[2], f->linesize[2]) == 0;
+  }
+  if (!ensure_converter(video, f->format)) return false;
+  sws_scale(video.converter.get(), f->data, f->linesize, 0, video.height, video.converted_planes,
+            video.converted_pitches);
+  return SDL_UpdateYUVTexture(video.texture.get(), nullptr, video.converted_planes[0],
+                              video.converted_pitches[0], video.converted_planes[1],
+                              video.converted_pitches[1], video.converted_planes[2],
+                              video.converted_pitches[2]) == 0;
+}
+
+void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
+                      const OverlayView* overlay, bool toast) {
+  if (!renderer) return;
+  // The opaque picture is stretched over every pixel of the window, so clearing
+  // first would only cost a pass over the whole frame.
+  if (video.texture) {
+    SDL_RenderCopy(renderer, video.texture.get(), nullptr, nullptr);
+  } else {
+    SDL_RenderClear(renderer);
+  }
+  if (overlay && window) {
+    draw_playback_overlay(renderer, window, overlay->progress, overlay->position_s,
+                          overlay->duration_s, 2, overlay->paused, overlay->speed,
+                          overlay->audio_available, overlay->volume, overlay->muted);
+  }
+  if (toast && window) draw_toast(renderer, window, 3);
+  SDL_RenderPresent(renderer);
+}
+
+void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const OverlayView* overlay) {
+  const AVFrame* f = video.frame.get();
+  if (!ensure_player_window(window, renderer, f->width, f->height)) return;
+  if (fit_texture_to_picture(video, renderer)) upload_picture(video);
+  draw_video_frame(video, window, renderer, overlay, true);
+}
+
+void teardown_video_output(VideoOutput& video) {
+  release_converter(video);
+  video.texture.reset();
+  video.frame.reset();
+  video.codec.reset();
+  video.width = video.height = 0;
+}

@@ -1,0 +1,97 @@
+// H.264 decoding of single NAL units and presentation of the pictures in the
+// shared window: window made from the first picture when there is none yet,
+// an IYUV streaming texture, and a converter for pictures that are not YUV420P.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <functional>
+
+#include "draw/sdl_handles.h"
+#include "player/av_handles.h"
+#include "recording/recording.h"
+
+struct AvImageDeleter {
+  void operator()(uint8_t* p) const { av_free(p); }
+};
+using AvImagePtr = std::unique_ptr<uint8_t, AvImageDeleter>;
+
+struct VideoOutput {
+  CodecContextPtr codec;
+  FramePtr frame;      // receives every decoded picture
+  TexturePtr texture;  // IYUV, streaming, width x height
+  SwsContextPtr converter;  // only for pictures that are not YUV420P
+  int converter_format = -1;  // source pixel format the converter was made for
+  AvImagePtr converted;       // YUV420P buffer the converter writes into
+  uint8_t* converted_planes[4] = {};
+  int converted_pitches[4] = {};
+  int width = 0, height = 0;  // size of the texture
+};
+
+// What the overlay is told when a picture is presented.
+struct OverlayView {
+  float progress = 0;
+  double position_s = 0, duration_s = 0;
+  bool paused = false;
+  double speed = 1.0;
+  bool audio_available = false;
+  int volume = 100;
+  bool muted = false;
+};
+
+// Opens the H.264 decoder with `thread_count` threads and allocates the frame.
+// With `split_pictures` (pictures cut into several slices, each sent as its own
+// packet) the decoder is told that packets may hold parts of a picture;
+// otherwise frame threading would take every slice for a whole picture.
+// Prints "Error: H.264 decoder not found" / "Error: Cannot open decoder" and
+// returns false on failure.
+bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures = false);
+
+// Types that go to the decoder: slices (1, 5) and parameter sets (7, 8).
+bool is_decoded_unit_type(int type);
+bool is_slice_type(int type);
+
+// Sends one unit (skipping other types) and, for a slice, asks for one picture.
+// Every picture that comes out is handed to `on_picture` while it is in
+// video.frame; a picture the decoder holds back when it refuses a packet is
+// taken out first, so no unit is lost. Returns the number of pictures.
+int decode_nal_unit(VideoOutput& video, const NalUnit& unit,
+                    const std::function<void()>& on_picture);
+
+// Sends the end of the stream and hands every remaining picture to `on_picture`.
+int drain_decoder(VideoOutput& video, const std::function<void()>& on_picture);
+
+// Forgets every picture and packet in flight (before a seek).
+void flush_decoder(VideoOutput& video);
+
+// Size of the window made for a picture: its own size above 800 pixels wide,
+// twice its size otherwise.
+SDL_Point window_size_for_picture(int width, int height);
+
+// Creates the "H.264 Player" window (centred, shown, resizable, maximized) and
+// its renderer (accelerated with vsync, else any), with file drops enabled.
+// Does nothing when the window exists. False when SDL cannot make them.
+bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int width, int height);
+
+// Makes the texture (and converter when needed) fit the picture in video.frame:
+// created at the first picture and again whenever the size changes, printing
+// "Resolution: %dx%d". False when the texture cannot be created.
+bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer);
+
+// Uploads the picture in video.frame into the texture, converting it when it
+// is not YUV420P. False when nothing was uploaded.
+bool upload_picture(VideoOutput& video);
+
+// Clears, copies the texture over the whole window, draws the overlay when
+// `overlay` is given and the transient message when `toast` is set, presents.
+void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
+                      const OverlayView* overlay, bool toast);
+
+// The whole presentation of a freshly decoded picture: window on demand,
+// texture, upload, drawing.
+void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const OverlayView* overlay);
+
+// Releases converter, texture, frame and decoder, in that order.
+void teardown_video_output(VideoOutput& video);

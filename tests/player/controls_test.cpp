@@ -1,0 +1,367 @@
+// Playback controls: the pure rules, speed steps, and keys and clicks pushed
+// into SDL's queue between steps of a real playback.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "draw/overlay.h"
+#include "draw/sdl_handles.h"
+#include "draw/toast.h"
+#include "headless_sdl.h"
+#include "player/controls.h"
+#include "player/engine.h"
+#include "player_test_support.h"
+
+namespace {
+
+TEST(ControlRules, ProgressStripMapsMouseXToAFraction) {
+  const struct {
+    int x, width;
+    float fraction;
+  } cases[] = {
+      {12, 960, 0.0f},  {480, 960, 0.5f}, {948, 960, 1.0f}, {0, 960, 0.0f},
+      {2000, 960, 1.0f}, {246, 960, 0.25f},
+      {10, 24, 0.0f},   // no track at all: never a division by zero
+      {10, 10, 0.0f},
+  };
+  for (const auto& c : cases) {
+    const float f = progress_fraction_at(c.x, c.width);
+    EXPECT_FALSE(std::isnan(f));
+    EXPECT_FLOAT_EQ(f, c.fraction) << c.x << " in " << c.width;
+  }
+  EXPECT_FALSE(on_progress_strip(563, 600));
+  EXPECT_TRUE(on_progress_strip(564, 600));
+  EXPECT_TRUE(on_progress_strip(599, 600));
+}
+
+TEST(ControlRules, VolumeFollowsTheSliderTruncatedAndClamped) {
+  const SDL_Rect slider{786, 573, 56, 18};
+  const struct {
+    int x, volume;
+  } cases[] = {{786, 0}, {814, 50}, {842, 100}, {700, 0}, {900, 100}, {787, 1}, {841, 98}};
+  for (const auto& c : cases) EXPECT_EQ(volume_at(c.x, slider), c.volume) << c.x;
+  EXPECT_EQ(volume_at(500, SDL_Rect{0, 0, 0, 0}), -1) << "no slider: no volume change";
+}
+
+TEST(ControlRules, OverlayHidesAfterThreeSecondsWithoutMotion) {
+  const struct {
+    bool paused, seek_drag;
+    uint32_t since_motion;
+    bool visible;
+  } cases[] = {
+      {false, false, 3000, true}, {false, false, 3001, false}, {false, true, 9000, true},
+      {true, false, 9000, true},  {false, false, 0, true},
+  };
+  for (const auto& c : cases) {
+    PlayerState st;
+    st.paused = c.paused;
+    st.seek_drag = c.seek_drag;
+    st.last_mouse_motion = 100000;
+    update_overlay_visibility(st, 100000 + c.since_motion);
+    EXPECT_EQ(st.overlay_visible, c.visible) << c.since_motion;
+  }
+  // Only motion brings it back; time alone does not.
+  PlayerState st;
+  st.overlay_visible = false;
+  st.last_mouse_motion = 0;
+  update_overlay_visibility(st, 10);
+  EXPECT_FALSE(st.overlay_visible);
+}
+
+TEST(SpeedSteps, StepsMessagesAndLimits) {
+  EXPECT_EQ(speed_message(1.0), "1x");
+  EXPECT_EQ(speed_message(8.0), "8x");
+  EXPECT_EQ(speed_message(0.25), "0.25x");
+  EXPECT_EQ(speed_message(0.5), "0.50x");
+  EXPECT_EQ(speed_message(1.5), "1.50x");
+
+  const struct {
+    SDL_Keycode key;
+    int presses;
+    double speed;
+    const char* message;
+  } cases[] = {
+      {SDLK_UP, 1, 1.5, "1.50x"}, {SDLK_UP, 2, 2.0, "2x"},    {SDLK_UP, 3, 4.0, "4x"},
+      {SDLK_UP, 4, 8.0, "8x"},    {SDLK_DOWN, 1, 0.5, "0.50x"}, {SDLK_DOWN, 2, 0.25, "0.25x"},
+  };
+  for (const auto& c : cases) {
+    PlayerState st;
+    st.fps = 30;
+    for (int i = 0; i < c.presses; ++i) handle_player_key(st, nullptr, nullptr, c.key);
+    EXPECT_DOUBLE_EQ(st.speed, c.speed);
+    EXPECT_STREQ(toast_text(), c.message);
+    EXPECT_NEAR(st.pacer.interval_ms, 1000.0 / (30 * c.speed), 1e-9);
+    // One more press past the last step changes nothing and says nothing.
+    if (c.speed == 8.0 || c.speed == 0.25) {
+      show_toast("unchanged", 1500);
+      handle_player_key(st, nullptr, nullptr, c.key);
+      EXPECT_DOUBLE_EQ(st.speed, c.speed);
+      EXPECT_STREQ(toast_text(), "unchanged");
+    }
+  }
+}
+
+// A real playback driven step by step in a 960x600 window, events pushed in
+// between steps.
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    drop_pending_events();
+    canvas = make_headless_canvas(960, 600);
+    ASSERT_TRUE(canvas.window && canvas.renderer);
+    window = canvas.window.get();
+    renderer = canvas.renderer.get();
+    options.pacing = false;
+  }
+  void TearDown() override {
+    close_playback(st);
+    drop_pending_events();
+  }
+  void open(bool audio) {
+    RecordingSpec spec;
+    spec.fps = 25;
+    spec.duration_s = 3;
+    spec.gop = 10;
+    spec.audio = audio;
+    const std::string path = made_recording(spec, audio ? "controls_audio.264" : "controls.264");
+    ASSERT_FALSE(path.empty());
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(open_playback(st, path));
+    testing::internal::GetCapturedStdout();
+  }
+  // Runs steps until `n` more pictures were shown (or the units run out).
+  void show_pictures(int n) {
+    const int64_t until = st.stats.pictures_shown + n;
+    while (playback_running(st) && st.stats.pictures_shown < until) step();
+  }
+  void step() { run_playback_step(st, window, renderer, options); }
+  static SDL_Point centre(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
+  void click(SDL_Point p) {
+    push_mouse_button(true, p.x, p.y);
+    push_mouse_button(false, p.x, p.y);
+  }
+
+  HeadlessCanvas canvas;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackOptions options;
+  PlayerState st;
+};
+
+TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShows) {
+  open(false);
+  show_pictures(1);
+  const OverlayRects rects = overlay_rects();
+  EXPECT_EQ(rects.faster_button_rect.x, 960 - 18 - 12);
+  EXPECT_EQ(rects.mute_button_rect.w, 0) << "no sound: no mute button";
+
+  click(centre(rects.faster_button_rect));
+  step();
+  EXPECT_EQ(st.speed_index, 3);
+  EXPECT_STREQ(toast_text(), "1.50x");
+  click(centre(overlay_rects().slower_button_rect));
+  step();
+  EXPECT_EQ(st.speed_index, 2);
+  // Where the mute button and slider would be, nothing is hit; the click lies
+  // in the bar, so it starts a seek drag instead.
+  click({786 + 28, 582});
+  step();
+  EXPECT_EQ(st.audio.volume, 100);
+  EXPECT_EQ(st.stats.seeks, 1);
+
+  // Hidden overlay (no motion for more than 3 s): the same click is a seek.
+  st.last_mouse_motion = SDL_GetTicks() - 3500;
+  step();
+  ASSERT_FALSE(st.overlay_visible);
+  const int seeks = static_cast<int>(st.stats.seeks);
+  click(centre(overlay_rects().faster_button_rect));
+  step();
+  EXPECT_EQ(st.speed_index, 2) << "a hidden button is not pressed";
+  EXPECT_EQ(st.stats.seeks, seeks + 1);
+  // Clicks above the bar do nothing, not even pause.
+  click({480, 300});
+  step();
+  EXPECT_FALSE(st.paused);
+  EXPECT_EQ(st.stats.seeks, seeks + 1);
+  // Motion shows the overlay again.
+  push_mouse_motion(100, 100);
+  step();
+  EXPECT_TRUE(st.overlay_visible);
+}
+
+TEST_F(Controls, MuteButtonAndKeyWithSound) {
+  open(true);
+  ASSERT_TRUE(st.audio.has_audio);
+  show_pictures(1);
+  const OverlayRects rects = overlay_rects();
+  ASSERT_GT(rects.mute_button_rect.w, 0);
+  click(centre(rects.mute_button_rect));
+  step();
+  EXPECT_NE(st.audio.muted, false) << toast_text();
+  push_key(SDLK_m);
+  step();
+  EXPECT_FALSE(st.audio.muted);
+}
+
+// Screenshots written into the working folder, which the test points at a
+// fresh folder of its own.
+struct ScreenshotFolder {
+  std::string dir = test_temp_dir() + "/shots";
+  std::filesystem::path saved = std::filesystem::current_path();
+  ScreenshotFolder() {
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+  }
+  ~ScreenshotFolder() { std::filesystem::current_path(saved); }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path());
+    return names;
+  }
+};
+
+TEST_F(Controls, ScreenshotByKeyAndButtonOnlyOnceThereIsAPicture) {
+  open(false);
+  ScreenshotFolder folder;
+  show_toast("", 0);
+  handle_player_key(st, window, renderer, SDLK_s);
+  EXPECT_TRUE(folder.files().empty()) << "no picture yet: nothing at all";
+  EXPECT_FALSE(toast_showing(SDL_GetTicks()));
+
+  show_pictures(1);
+  testing::internal::CaptureStdout();
+  click(centre(overlay_rects().screenshot_button_rect));
+  step();
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::vector<std::string> files = folder.files();
+  ASSERT_EQ(files.size(), 1u) << out;
+  EXPECT_NE(out.find("Screenshot: screenshot_"), std::string::npos) << out;
+  EXPECT_STREQ(toast_text(), "  OK  ");
+  SurfacePtr image(SDL_LoadBMP(files.front().c_str()));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->w, 960);
+  EXPECT_EQ(image->h, 600);
+  std::filesystem::remove(files.front());
+
+  // With the overlay hidden the button is not there: the click seeks instead.
+  st.last_mouse_motion = SDL_GetTicks() - 3500;
+  step();
+  ASSERT_FALSE(st.overlay_visible);
+  click(centre(overlay_rects().screenshot_button_rect));
+  step();
+  EXPECT_TRUE(folder.files().empty());
+  EXPECT_EQ(st.stats.seeks, 1);
+}
+
+TEST_F(Controls, SeekDragWhilePausedShowsPicturesAndStaysPaused) {
+  open(false);
+  show_pictures(3);
+  push_key(SDLK_SPACE);
+  step();
+  ASSERT_TRUE(st.paused);
+  EXPECT_STREQ(toast_text(), "  ||  ");
+  const int64_t shown = st.stats.pictures_shown;
+  step();
+  EXPECT_EQ(st.stats.pictures_shown, shown) << "nothing is decoded while paused";
+
+  push_mouse_button(true, 12 + 936 / 4, 590);  // a quarter of the track
+  step();
+  ASSERT_TRUE(st.seek_drag);
+  EXPECT_FLOAT_EQ(st.seek_fraction, 0.25f);
+  show_pictures(2);
+  EXPECT_GE(st.stats.pictures_shown, shown + 2) << "pictures come while dragging";
+  EXPECT_TRUE(st.overlay_visible);
+  push_mouse_motion(12 + 936 * 3 / 4, 10);  // off the strip: the drag goes on
+  push_mouse_button(false, 12 + 936 * 3 / 4, 10);
+  step();
+  EXPECT_FALSE(st.seek_drag);
+  EXPECT_TRUE(st.paused);
+  // (int)(75 x 0.75) = 56, whose key frame is 50.
+  EXPECT_EQ(st.frame_counter, 50);
+  const int64_t after = st.stats.pictures_shown;
+  step();
+  EXPECT_EQ(st.stats.pictures_shown, after);
+  push_key(SDLK_SPACE);
+  show_pictures(1);
+  EXPECT_FALSE(st.paused);
+}
+
+TEST_F(Controls, VolumeDragReachesBothEndsAndUnmutes) {
+  open(true);
+  show_pictures(1);
+  const SDL_Rect slider = overlay_rects().volume_slider_rect;
+  ASSERT_EQ(slider.w, 56);
+  push_mouse_button(true, slider.x + 28, slider.y + 5);
+  step();
+  EXPECT_TRUE(st.volume_drag);
+  EXPECT_EQ(st.audio.volume, 50);
+  push_mouse_motion(slider.x - 300, 0);
+  step();
+  EXPECT_EQ(st.audio.volume, 0);
+  EXPECT_FALSE(st.audio.muted) << "volume 0 does not mute";
+  push_mouse_motion(slider.x + 500, 599);
+  step();
+  EXPECT_EQ(st.audio.volume, 100);
+  push_mouse_button(false, slider.x + 500, 599);
+  push_mouse_motion(slider.x, 0);
+  step();
+  EXPECT_FALSE(st.volume_drag);
+  EXPECT_EQ(st.audio.volume, 100) << "motion after the release changes nothing";
+
+  // Muted, then dragged from 0 upwards: unmuted at the first positive volume.
+  st.audio.muted = true;
+  push_mouse_button(true, slider.x, slider.y + 5);
+  step();
+  EXPECT_EQ(st.audio.volume, 0);
+  EXPECT_TRUE(st.audio.muted);
+  push_mouse_motion(slider.x + 14, 0);
+  push_mouse_button(false, slider.x + 14, 0);
+  step();
+  EXPECT_EQ(st.audio.volume, 25);
+  EXPECT_FALSE(st.audio.muted);
+}
+
+TEST_F(Controls, FullScreenFlagStartsOffInEveryPlayback) {
+  open(false);
+  show_pictures(1);
+  push_key(SDLK_f);
+  step();
+  EXPECT_TRUE(st.fullscreen);
+  EXPECT_TRUE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP);
+  close_playback(st);
+
+  // A second playback in the same window, still full screen.
+  st = PlayerState{};
+  open(false);
+  show_pictures(1);
+  EXPECT_FALSE(st.fullscreen);
+  push_key(SDLK_f);
+  step();
+  EXPECT_TRUE(st.fullscreen);
+  EXPECT_TRUE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP);
+  push_key(SDLK_f);
+  step();
+  EXPECT_FALSE(st.fullscreen);
+  EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN);
+}
+
+TEST_F(Controls, SpeedKeysDuringPlayback) {
+  open(false);
+  show_pictures(1);
+  for (int i = 0; i < 6; ++i) push_key(SDLK_UP);
+  step();
+  EXPECT_DOUBLE_EQ(st.speed, 8.0);
+  EXPECT_STREQ(toast_text(), "8x");
+  for (int i = 0; i < 3; ++i) push_key(SDLK_DOWN);
+  step();
+  EXPECT_DOUBLE_EQ(st.speed, 1.5);
+  EXPECT_STREQ(toast_text(), "1.50x");
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+// Whole playbacks of made recordings through play_recording_with, headless,
+// with events pushed into SDL's queue from the player's own hooks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "headless_sdl.h"
+#include "player/engine.h"
+#include "player_test_support.h"
+
+namespace {
+
+class Playback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    drop_pending_events();
+  }
+  void TearDown() override {
+    drop_pending_events();
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+  }
+  // Plays with pacing off; `at_end` runs when the finished state begins
+  // (by default a key press ends it).
+  std::string play(const std::string& path, PlaybackOptions options = {}) {
+    options.pacing = false;
+    if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_SPACE); };
+    options.stats_out = &stats;
+    return play_recording_with(path, window, renderer, options);
+  }
+  // Frame number shown in the window right now.
+  int frame_number_on_screen() {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    const Pixels px = read_pixels(renderer, w, h);
+    return read_frame_number([&](int x, int y) { return static_cast<int>(px.pixel_at(x, y).g); },
+                             w, h);
+  }
+
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackStats stats;
+};
+
+RecordingSpec small_recording(double seconds) {
+  RecordingSpec spec;
+  spec.fps = 25;
+  spec.duration_s = seconds;
+  return spec;
+}
+
+TEST_F(Playback, EveryPictureIsShownAndTheLastStaysAfterTheDrain) {
+  const std::string path = made_recording(small_recording(2), "plain.264");
+  ASSERT_FALSE(path.empty());
+  DecoderErrorCount decoder;
+  std::vector<int> numbers;
+  std::string title;
+  int on_screen_at_end = -1;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+  };
+  options.on_finished = [&](PlayerState&) {
+    title = SDL_GetWindowTitle(window);
+    on_screen_at_end = frame_number_on_screen();
+    push_key(SDLK_x);
+  };
+  testing::internal::CaptureStdout();
+  const std::string next = play(path, options);
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(next, "");
+  EXPECT_EQ(stats.slices_sent, 50);
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 50);
+  EXPECT_GT(stats.pictures_drained, 0) << "the decoder holds pictures back until the drain";
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+  EXPECT_EQ(on_screen_at_end, 49);
+  EXPECT_EQ(title, "H.264 Player  [Finished]");
+  EXPECT_NE(out.find("Loaded: "), std::string::npos) << out;
+  EXPECT_NE(out.find("Resolution: 320x240\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Resolution:"), out.rfind("Resolution:")) << "printed once";
+  EXPECT_EQ(decoder.errors(), 0) << decoder.messages().front();
+
+  // Started without a window: one twice the picture's size was made for it.
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(renderer, nullptr);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+}
+
+TEST_F(Playback, WindowOfTheMenuIsUsedAsItIs) {
+  const std::string path = made_recording(small_recording(1), "short.264");
+  ASSERT_FALSE(path.empty());
+  window = SDL_CreateWindow("menu", 0, 0, 960, 600, SDL_WINDOW_HIDDEN);
+  renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  SDL_Window* const menu_window = window;
+  play(path);
+  EXPECT_EQ(window, menu_window);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  EXPECT_EQ(w, 960);
+  EXPECT_EQ(h, 600);
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25);
+}
+
+struct LeaveCase {
+  const char* name;
+  void (*push)();
+  const char* expected;
+};
+
+const char* const kDroppedPath = "/recordings/dropped one.264";
+
+TEST_F(Playback, EachWayOfLeavingDuringPlaybackReturnsItsAction) {
+  const std::string path = made_recording(small_recording(2), "plain.264");
+  ASSERT_FALSE(path.empty());
+  const LeaveCase cases[] = {
+      {"Escape", [] { push_key(SDLK_ESCAPE); }, ""},
+      {"q", [] { push_key(SDLK_q); }, ""},
+      {"window close", [] { push_quit(); }, ""},
+      {"c", [] { push_key(SDLK_c); }, "__CONVERT__"},
+      {"r", [] { push_key(SDLK_r); }, "__RTSP__"},
+      {"drop", [] { push_drop(kDroppedPath); }, kDroppedPath},
+  };
+  for (const LeaveCase& c : cases) {
+    bool finished = false;
+    PlaybackOptions options;
+    options.on_picture = [&](PlayerState& st) {
+      if (st.stats.pictures_shown == 5) c.push();
+    };
+    options.on_finished = [&](PlayerState&) {
+      finished = true;
+      push_key(SDLK_SPACE);
+    };
+    EXPECT_EQ(play(path, options), c.expected) << c.name;
+    EXPECT_FALSE(finished) << c.name << ": no finished state after leaving";
+    EXPECT_EQ(stats.pictures_drained, 0) << c.name << ": no drain after leaving";
+    EXPECT_LT(stats.slices_sent, 50) << c.name;
+  }
+}
+
+TEST_F(Playback, EachWayOfEndingTheFinishedStateReturnsItsAction) {
+  const std::string path = made_recording(small_recording(1), "short.264");
+  ASSERT_FALSE(path.empty());
+  // No chooser program can be found, so the open dialog ends as cancelled.
+  const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", test_temp_dir().c_str(), 1);
+  const LeaveCase cases[] = {
+      {"any key", [] { push_key(SDLK_RIGHT); }, ""},
+      {"window close", [] { push_quit(); }, ""},
+      {"drop", [] { push_drop(kDroppedPath); }, kDroppedPath},
+      {"o, dialog cancelled", [] { push_key(SDLK_o); }, ""},
+  };
+  for (const LeaveCase& c : cases) {
+    PlaybackOptions options;
+    options.on_finished = [&](PlayerState&) { c.push(); };
+    EXPECT_EQ(play(path, options), c.expected) << c.name;
+    EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25) << c.name;
+  }
+  setenv("PATH", saved_path.c_str(), 1);
+}
+
+TEST_F(Playback, CancelledOpenDialogDuringPlaybackChangesNothing) {
+  const std::string path = made_recording(small_recording(1), "short.264");
+  ASSERT_FALSE(path.empty());
+  const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", test_temp_dir().c_str(), 1);
+  bool finished = false;
+  PlaybackOptions options;
+  options.on_picture = [](PlayerState& st) {
+    if (st.stats.pictures_shown == 3) push_key(SDLK_o);
+  };
+  options.on_finished = [&](PlayerState&) {
+    finished = true;
+    push_key(SDLK_q);
+  };
+  EXPECT_EQ(play(path, options), "");
+  setenv("PATH", saved_path.c_str(), 1);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25);
+}
+
+TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
+  RecordingSpec spec = small_recording(1);
+  spec.full_range = true;
+  const std::string path = made_recording(spec, "full_range.264");
+  ASSERT_FALSE(path.empty());
+  bool converted = true;
+  int on_screen_at_end = -1;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    converted = converted && st.video.frame->format != AV_PIX_FMT_YUV420P &&
+                st.video.converter != nullptr;
+  };
+  options.on_finished = [&](PlayerState&) {
+    on_screen_at_end = frame_number_on_screen();
+    push_key(SDLK_SPACE);
+  };
+  play(path, options);
+  EXPECT_TRUE(converted);
+  EXPECT_GT(stats.pictures_shown, 0);
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25);
+  EXPECT_EQ(on_screen_at_end, 24) << "the drained pictures are converted and shown";
+}
+
+TEST_F(Playback, PictureSizeChangeRemakesTheTexture) {
+  RecordingSpec spec = small_recording(2);
+  spec.size_change_at_s = 1;
+  spec.width2 = 176;
+  spec.height2 = 144;
+  const std::string path = made_recording(spec, "size_change.264");
+  ASSERT_FALSE(path.empty());
+  DecoderErrorCount decoder;
+  bool texture_fits = true;
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    int w = 0, h = 0;
+    SDL_QueryTexture(st.video.texture.get(), nullptr, nullptr, &w, &h);
+    texture_fits = texture_fits && w == st.video.frame->width && h == st.video.frame->height;
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+  };
+  int on_screen_at_end = -1;
+  options.on_finished = [&](PlayerState&) {
+    on_screen_at_end = frame_number_on_screen();
+    push_key(SDLK_SPACE);
+  };
+  testing::internal::CaptureStdout();
+  play(path, options);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(texture_fits);
+  EXPECT_NE(out.find("Resolution: 320x240\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Resolution: 176x144\n"), std::string::npos) << out;
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 50);
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+  EXPECT_EQ(on_screen_at_end, 49);
+  EXPECT_EQ(decoder.errors(), 0);
+}
+
+TEST_F(Playback, RecordingsThatCannotPlayReturnAtOnceWithoutAWindow) {
+  const std::string dir = test_temp_dir();
+  // Slices the decoder cannot make a picture of: nothing is ever shown, so
+  // there is no window to wait on after the end.
+  std::vector<uint8_t> garbage(32, 0);
+  const uint8_t units[] = {0, 0, 0, 1, 0x65, 0xFF, 0x13, 0x77, 0, 0, 0, 1, 0x41, 0x9A, 0x01, 0x02};
+  garbage.insert(garbage.end(), std::begin(units), std::end(units));
+  ASSERT_TRUE(write_file_bytes(dir + "/garbage.264", garbage));
+  std::vector<uint8_t> no_frames(32, 0);
+  const uint8_t sps_only[] = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E};
+  no_frames.insert(no_frames.end(), std::begin(sps_only), std::end(sps_only));
+  ASSERT_TRUE(write_file_bytes(dir + "/no_frames.264", no_frames));
+
+  struct Case {
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {dir + "/missing.264", "Error: Cannot open '" + dir + "/missing.264'\n"},
+      {dir + "/no_frames.264", "Error: No video frames\n"},
+      {dir + "/garbage.264", "Loaded: "},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(play(c.path), "") << c.path;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(window, nullptr) << c.path;
+  }
+}
+
+TEST_F(Playback, PicturesCutIntoSeveralSlicesDecodeWhole) {
+  RecordingSpec spec = small_recording(1);
+  spec.slices = 3;
+  const std::string path = made_recording(spec, "three_slices.264");
+  ASSERT_FALSE(path.empty());
+  DecoderErrorCount decoder;
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+  };
+  testing::internal::CaptureStdout();
+  play(path, options);
+  testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(stats.slices_sent, 75) << "every slice counts as a frame";
+  EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25) << "one picture per three slices";
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+  EXPECT_EQ(decoder.errors(), 0) << decoder.messages().front();
+}
+
+}  // namespace

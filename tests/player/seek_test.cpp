@@ -1,0 +1,202 @@
+// Seeking: the key frame a target lands on, the parameter sets sent before it,
+// the five-second jumps, and pictures after a seek decoding cleanly.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "headless_sdl.h"
+#include "player/controls.h"
+#include "player/engine.h"
+#include "player_test_support.h"
+
+namespace {
+
+std::vector<NalUnit> units_of_types(const std::vector<int>& types) {
+  static const uint8_t byte = 0;
+  std::vector<NalUnit> units;
+  for (int t : types) units.push_back({&byte, 1, t});
+  return units;
+}
+
+TEST(SeekFrame, LandsOnTheKeyFrameAtOrBeforeTheClampedTarget) {
+  // Units: SPS PPS IDR P P SEI SPS PPS IDR P P -> frames 0..5, key frames 0 and 3.
+  const std::vector<NalUnit> gop = units_of_types({7, 8, 5, 1, 1, 6, 7, 8, 5, 1, 1});
+  // A file that starts inside a group: P P SPS PPS IDR P -> key frame 2 only.
+  const std::vector<NalUnit> mid = units_of_types({1, 1, 7, 8, 5, 1});
+  const std::vector<NalUnit> no_key = units_of_types({1, 1, 1});
+  struct Case {
+    const std::vector<NalUnit>* units;
+    int target;
+    int expected;
+  } cases[] = {
+      {&gop, -5, 0}, {&gop, 0, 0}, {&gop, 2, 0}, {&gop, 3, 3}, {&gop, 5, 3},
+      {&gop, 6, 3},  {&gop, 999, 3},
+      {&mid, 0, 0},  {&mid, 1, 0}, {&mid, 2, 2}, {&mid, 3, 2},
+      {&no_key, 2, 0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<int64_t> frames = build_frame_list(*c.units);
+    EXPECT_EQ(find_seek_frame(*c.units, frames, c.target), c.expected) << "target " << c.target;
+  }
+  EXPECT_EQ(find_seek_frame({}, {}, 5), 0);
+}
+
+TEST(SeekFrame, ParameterSetsAreTheNearestBeforeTheKeyFrame) {
+  struct Case {
+    std::vector<int> types;
+    int64_t unit;
+    int64_t sps, pps;
+  } cases[] = {
+      {{7, 8, 5, 1, 1, 6, 7, 8, 5}, 8, 6, 7},
+      {{7, 8, 5, 1, 1, 6, 7, 8, 5}, 2, 0, 1},
+      {{7, 8, 5}, 0, -1, -1},             // nothing before the first unit
+      {{8, 7, 5}, 2, 1, 0},               // order in the file does not matter
+      {{8, 1, 1, 7, 5}, 4, 3, 0},         // the walk goes on until both are known
+      {{7, 1, 1, 5}, 3, -1, -1},          // no PPS anywhere before: nothing is sent
+      {{7, 8, 7, 8, 1, 5}, 5, 2, 3},      // the nearest ones win
+  };
+  for (const Case& c : cases) {
+    const ParameterSets found = find_parameter_sets_before(units_of_types(c.types), c.unit);
+    EXPECT_EQ(found.sps, c.sps) << "unit " << c.unit;
+    EXPECT_EQ(found.pps, c.pps) << "unit " << c.unit;
+  }
+}
+
+class Seeking : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    drop_pending_events();
+  }
+  void TearDown() override { drop_pending_events(); }
+};
+
+// Opens a playback and puts it at `frame` as if it had played there.
+void place_at(PlayerState& st, int frame) {
+  st.frame_counter = frame;
+  st.nal_cursor = static_cast<uint64_t>(st.recording.frames[static_cast<size_t>(frame)]);
+}
+
+TEST_F(Seeking, ArrowKeysJumpFiveSecondsToTheKeyFrameAtOrBefore) {
+  RecordingSpec spec;
+  spec.width = 160;
+  spec.height = 120;
+  spec.fps = 25;
+  spec.frames = 550;
+  spec.gop = 10;
+  const std::string path = made_recording(spec, "long25.264");
+  ASSERT_FALSE(path.empty());
+  PlayerState st;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(open_playback(st, path));
+  testing::internal::GetCapturedStdout();
+  ASSERT_DOUBLE_EQ(st.fps, 25.0);
+
+  struct Case {
+    double fps;
+    int from;
+    SDL_Keycode key;
+    int lands_on;  // key frame at or before the target
+  } cases[] = {
+      {25, 400, SDLK_LEFT, 270},   // target 275
+      {25, 400, SDLK_RIGHT, 520},  // target 525
+      {12.5, 400, SDLK_LEFT, 330}, // 62 frames back: 338
+      {12.5, 400, SDLK_RIGHT, 460},// 462
+      {25, 540, SDLK_RIGHT, 540},  // past the end: the last frame, then its key frame
+      {25, 100, SDLK_LEFT, 0},     // before the start
+      {25, 409, SDLK_RIGHT, 530},  // 534
+  };
+  for (const Case& c : cases) {
+    st.fps = c.fps;
+    place_at(st, c.from);
+    handle_player_key(st, nullptr, nullptr, c.key);
+    EXPECT_EQ(st.frame_counter, c.lands_on) << c.fps << " fps from " << c.from;
+    ASSERT_GE(st.frame_counter, 0);
+    const int64_t unit = st.recording.frames[static_cast<size_t>(st.frame_counter)];
+    EXPECT_EQ(st.nal_cursor, static_cast<uint64_t>(unit));
+    EXPECT_EQ(st.recording.units[static_cast<size_t>(unit)].type, 5) << "lands on an IDR frame";
+  }
+  close_playback(st);
+}
+
+TEST_F(Seeking, PicturesAfterASeekComeFromTheKeyFrameOnWithoutDecoderErrors) {
+  RecordingSpec spec;
+  spec.fps = 25;
+  spec.duration_s = 6;  // 150 frames
+  spec.gop = 10;
+  const std::string path = made_recording(spec, "seek25.264");
+  ASSERT_FALSE(path.empty());
+  DecoderErrorCount decoder;
+  std::vector<int> numbers;
+  std::vector<int> counters;
+  bool pushed_left = false, pushed_right = false;
+  PlaybackOptions options;
+  options.pacing = false;
+  options.on_picture = [&](PlayerState& st) {
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+    counters.push_back(st.frame_counter);
+    if (!pushed_left && st.frame_counter == 140) {
+      push_key(SDLK_LEFT);  // target 15: key frame 10
+      pushed_left = true;
+    } else if (pushed_left && !pushed_right && st.frame_counter == 60) {
+      push_key(SDLK_RIGHT);  // target 185: the last frame 149, key frame 140
+      pushed_right = true;
+    }
+  };
+  options.on_finished = [](PlayerState&) { push_key(SDLK_SPACE); };
+  PlaybackStats stats;
+  options.stats_out = &stats;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  testing::internal::CaptureStdout();
+  play_recording_with(path, window, renderer, options);
+  testing::internal::GetCapturedStdout();
+  SDL_DestroyRenderer(renderer);
+  SDL_DestroyWindow(window);
+
+  EXPECT_EQ(stats.seeks, 2);
+  EXPECT_EQ(decoder.errors(), 0) << (decoder.errors() ? decoder.messages().front() : "");
+  // Numbers run on by one, except where a seek restarts them at its key frame.
+  std::vector<int> restarts;
+  for (size_t i = 1; i < numbers.size(); ++i) {
+    if (numbers[i] != numbers[i - 1] + 1) restarts.push_back(numbers[i]);
+  }
+  EXPECT_EQ(restarts, (std::vector<int>{10, 140}));
+  EXPECT_EQ(numbers.front(), 0);
+  // From the last key frame on, every picture comes: 140..149.
+  EXPECT_EQ(numbers.back() + stats.pictures_drained, 149);
+}
+
+TEST_F(Seeking, BeforeTheFirstKeyFrameGoesToFrameZeroWithoutParameterSets) {
+  RecordingSpec spec;
+  spec.fps = 25;
+  spec.duration_s = 2;
+  spec.gop = 10;
+  spec.mid_gop = 4;  // frames 0..5 come before the first key frame
+  const std::string path = made_recording(spec, "mid_gop.264");
+  ASSERT_FALSE(path.empty());
+  HeadlessCanvas canvas = make_headless_canvas(320, 240);
+  ASSERT_TRUE(canvas.window && canvas.renderer);
+  SDL_Window* window = canvas.window.get();
+  SDL_Renderer* renderer = canvas.renderer.get();
+  PlayerState st;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(open_playback(st, path));
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(st.recording.units[static_cast<size_t>(st.recording.frames[0])].type, 5);
+
+  PlaybackOptions options;
+  options.pacing = false;
+  while (st.frame_counter < 30) run_playback_step(st, window, renderer, options);
+  push_key(SDLK_LEFT);
+  run_playback_step(st, window, renderer, options);  // the seek, then unit frames[0]
+  EXPECT_EQ(st.stats.seeks, 1);
+  EXPECT_EQ(st.frame_counter, 1) << "frame 0 again, and its slice already sent";
+  EXPECT_EQ(st.nal_cursor, static_cast<uint64_t>(st.recording.frames[0]) + 1);
+  while (playback_running(st)) run_playback_step(st, window, renderer, options);
+  EXPECT_EQ(st.frame_counter, st.frame_count);
+  close_playback(st);
+}
+
+}  // namespace

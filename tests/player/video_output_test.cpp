@@ -1,0 +1,94 @@
+// Video output pieces: the window size rule and uploads that never read planes smaller than the texture.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include "headless_sdl.h"
+#include "player/video_output.h"
+#include "player_test_support.h"
+
+namespace {
+
+TEST(VideoOutputRules, WindowSizeFollowsThePicture) {
+  const struct {
+    int w, h, window_w, window_h;
+  } cases[] = {{640, 480, 1280, 960}, {1920, 1080, 1920, 1080}, {800, 600, 1600, 1200},
+               {802, 600, 802, 600},  {320, 240, 640, 480}};
+  for (const auto& c : cases) {
+    const SDL_Point size = window_size_for_picture(c.w, c.h);
+    EXPECT_EQ(size.x, c.window_w) << c.w;
+    EXPECT_EQ(size.y, c.window_h) << c.w;
+  }
+}
+
+// A grey picture of the given size and format, filled with `luma`.
+FramePtr grey_picture(int w, int h, AVPixelFormat format, uint8_t luma) {
+  FramePtr f(av_frame_alloc());
+  f->width = w;
+  f->height = h;
+  f->format = format;
+  if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+  for (int y = 0; y < h; ++y) std::memset(f->data[0] + y * f->linesize[0], luma, w);
+  for (int p = 1; p < 3; ++p) {
+    for (int y = 0; y < h / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, w / 2);
+  }
+  return f;
+}
+
+class VideoUpload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    canvas = make_headless_canvas(320, 240);
+    ASSERT_TRUE(canvas.renderer);
+  }
+  // Puts `picture` where the decoder would and presents it like the player.
+  bool show(FramePtr picture) {
+    video.frame = std::move(picture);
+    testing::internal::CaptureStdout();
+    const bool fitted = fit_texture_to_picture(video, canvas.renderer.get());
+    printed += testing::internal::GetCapturedStdout();
+    const bool uploaded = fitted && upload_picture(video);
+    draw_video_frame(video, canvas.window.get(), canvas.renderer.get(), nullptr, false);
+    return uploaded;
+  }
+  Uint8 centre_grey() {
+    return read_pixels(canvas.renderer.get(), 320, 240).pixel_at(160, 120).g;
+  }
+
+  HeadlessCanvas canvas;
+  VideoOutput video;
+  std::string printed;
+};
+
+TEST_F(VideoUpload, SizeAndFormatChangesRemakeTextureAndConverter) {
+  ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200)));
+  EXPECT_EQ(video.converter, nullptr);
+  EXPECT_NEAR(centre_grey(), 200, 24);
+  // Same size, full-range format: converted rather than left unshown.
+  ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUVJ420P, 60)));
+  EXPECT_NE(video.converter, nullptr);
+  EXPECT_NEAR(centre_grey(), 60, 24);
+  // Smaller pictures get a texture of their own size.
+  ASSERT_TRUE(show(grey_picture(176, 144, AV_PIX_FMT_YUV420P, 120)));
+  int w = 0, h = 0;
+  SDL_QueryTexture(video.texture.get(), nullptr, nullptr, &w, &h);
+  EXPECT_EQ(w, 176);
+  EXPECT_EQ(h, 144);
+  EXPECT_EQ(video.converter, nullptr);
+  EXPECT_NEAR(centre_grey(), 120, 24);
+  EXPECT_EQ(printed, "Resolution: 320x240\nResolution: 176x144\n");
+}
+
+TEST_F(VideoUpload, PlanesSmallerThanTheTextureAreNeverRead) {
+  ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200)));
+  video.frame = grey_picture(160, 120, AV_PIX_FMT_YUV420P, 30);
+  EXPECT_FALSE(upload_picture(video)) << "a smaller picture is not uploaded into the old texture";
+  EXPECT_NEAR(centre_grey(), 200, 24);
+}
+
+}  // namespace
