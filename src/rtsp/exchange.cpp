@@ -218,6 +218,7 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
                           session.connect_timeout_ms))
     return failure("ERR", reason);
   net_set_receive_timeout(session.socket, session.exchange_timeout_ms);
+  net_set_send_timeout(session.socket, session.exchange_timeout_ms);
   session.cseq = 1;
   session.authorization_line = authorization_line(address.credentials);
   split_credentials(address.credentials, session.user, session.password);
@@ -277,6 +278,7 @@ RtspOutcome open_rtsp_session(const std::string& address_text, RtspSession& sess
 
 void begin_streaming(RtspSession& session, uint32_t now_ms) {
   net_set_receive_timeout(session.socket, session.stream_timeout_ms);
+  net_set_send_timeout(session.socket, session.stream_timeout_ms);
   session.last_request_ms = now_ms;
 }
 

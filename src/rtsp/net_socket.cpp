@@ -148,19 +148,28 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
   return true;
 }
 
-void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
-  if (!net_is_open(socket)) return;
-  socket.receive_timeout_ms = milliseconds;
+static void set_timeout_option(NetSocket& socket, int option, int milliseconds) {
 #ifdef _WIN32
   DWORD value = static_cast<DWORD>(milliseconds);
-  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+  setsockopt(native(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
              sizeof value);
 #else
   timeval value{};
   value.tv_sec = milliseconds / 1000;
   value.tv_usec = (milliseconds % 1000) * 1000;
-  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+  setsockopt(native(socket), SOL_SOCKET, option, &value, sizeof value);
 #endif
+}
+
+void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
+  if (!net_is_open(socket)) return;
+  socket.receive_timeout_ms = milliseconds;
+  set_timeout_option(socket, SO_RCVTIMEO, milliseconds);
+}
+
+void net_set_send_timeout(NetSocket& socket, int milliseconds) {
+  if (!net_is_open(socket)) return;
+  set_timeout_option(socket, SO_SNDTIMEO, milliseconds);
 }
 
 static uint64_t steady_now_ms() {

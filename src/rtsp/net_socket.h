@@ -37,6 +37,11 @@ bool net_is_open(const NetSocket& socket);
 // Sets how long one receive may wait, in milliseconds (SO_RCVTIMEO).
 void net_set_receive_timeout(NetSocket& socket, int milliseconds);
 
+// Sets how long one send may wait, in milliseconds (SO_SNDTIMEO). A server
+// that stops reading fills the connection's buffers; without a limit the
+// next request would block the caller (and the window) for ever.
+void net_set_send_timeout(NetSocket& socket, int milliseconds);
+
 // When a message of several receives (a response head, a body, a frame) must
 // have arrived: twice the receive time-out from now. A server that trickles
 // its bytes keeps every single receive under the time-out, and without this

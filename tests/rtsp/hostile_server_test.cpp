@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -264,6 +265,29 @@ TEST(HostileServer, TrickledFrameIsDroppedSoTheViewerKeepsTurning) {
   EXPECT_FALSE(read_interleaved_frame(session.socket, got));
   EXPECT_FALSE(session.socket.peer_closed);
   teardown_rtsp(session);
+}
+
+TEST(HostileServer, ServerThatStopsReadingCannotBlockTheClient) {
+  // The server negotiates, then never reads again: the connection's buffers
+  // fill, and every further send must give up after the time-out instead of
+  // blocking the viewer for ever.
+  std::atomic<bool> client_done{false};
+  auto server = start_server(answer_then({kOptions, kDescribe, kSetup, kPlay}, [&](ScriptedConnection&) {
+    while (!client_done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }));
+  ASSERT_TRUE(server);
+  RtspSession session;
+  session.stream_timeout_ms = 100;
+  ASSERT_TRUE(open_rtsp_session(scripted_server_url(*server), session).ok);
+  begin_streaming(session, 0);
+  const std::string chunk(64 * 1024, 'k');
+  int sent = 0;
+  while (sent < 2000 && send_all(session.socket, chunk)) ++sent;  // 125 MB at most
+  EXPECT_LT(sent, 2000) << "the buffers never filled";
+  // TEARDOWN then goes nowhere, but returns.
+  teardown_rtsp(session);
+  EXPECT_FALSE(net_is_open(session.socket));
+  client_done = true;
 }
 
 }  // namespace
