@@ -183,7 +183,9 @@ TEST(HostileServer, ConnectionClosedInEveryState) {
     ASSERT_TRUE(closing);
     const StreamResult result = run_session(*closing, 1000);
     EXPECT_EQ(result.outcome.ok, c.negotiated) << result.outcome.reason;
-    if (!c.negotiated) EXPECT_EQ(result.outcome.message, "ERR");
+    if (!c.negotiated) {
+      EXPECT_EQ(result.outcome.message, "ERR");
+    }
     EXPECT_LT(result.turns, 1000) << "the closed connection is noticed";
     EXPECT_EQ(result.units.size(), c.units);
   }
