@@ -11,6 +11,33 @@
 
 constexpr double kAudioLeadAhead = 0.3;
 
+// Sound of one second in the device format (8000 Hz, 16-bit, mono).
+constexpr uint32_t kAudioBytesPerSecond = 16000;
+
+// A device may take its queue slower than the picture advances (a busy audio
+// thread, its own clock): the queue then grows and the sound falls steadily
+// behind. A late picture does the opposite: the sound runs on ahead. Each run
+// of sound (from the opening or a drop of the queue to the next drop) is
+// measured from the lag it settled at (the mean over its first second); while
+// the smoothed lag is further behind than that, due blocks are skipped, and
+// while it is further ahead, silence is queued. SDL
+// reports the queue in device buffers (128 ms here), so single readings jump;
+// sampled once per picture they beat slowly against the frame rate, hence the
+// long smoothing.
+constexpr double kDriftSettleSeconds = 1.0;
+constexpr double kDriftSmoothingSeconds = 1.0;  // time constant of the smoothed lag
+constexpr double kDriftTolerance = 0.02;        // seconds off the run's start before correcting
+
+struct AudioDrift {
+  bool running = false;    // a run is being measured
+  double run_start_s = 0;  // video position of the run's first measurement
+  double last_video_s = 0;
+  int settle_count = 0;  // measurements averaged while settling
+  double lag_s = 0;      // picture time minus heard time: the mean while settling, then smoothed
+  bool settled = false;
+  double baseline_s = 0;  // the mean lag over the run's first second
+};
+
 struct AudioOutput {
   SDL_AudioDeviceID device = 0;  // 0: no device
   bool has_audio = false;        // the recording has audio blocks
@@ -20,7 +47,19 @@ struct AudioOutput {
   int volume = 100;     // 0..100
   bool muted = false;
   std::vector<int16_t> samples;  // reused for every block
+  double sound_end_s = 0;        // recording time at the end of the last block queued or skipped
+  AudioDrift drift;
+  uint64_t skipped_blocks = 0;  // blocks skipped to keep step, over the playback
+  double silence_s = 0;         // silence queued to keep step, over the playback
 };
+
+// Forgets the current run: the next measurement starts a new one.
+void restart_audio_drift(AudioDrift& drift);
+
+// Takes one measurement of the sound heard (recording time) at a video
+// position; returns how far the sound has fallen behind the lag its run
+// settled at, negative when it is ahead (0 while the run settles).
+double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s);
 
 // Seconds of block i from the time origin (the difference read as signed 32-bit).
 double audio_block_time(const AudioOutput& audio, size_t i);
@@ -50,4 +89,19 @@ void pause_audio(AudioOutput& audio, bool paused, double video_position_s);
 // Drops the queue without moving the cursor (speeds other than 1x).
 void clear_audio_queue(AudioOutput& audio);
 
+// Closes the device if one is open; SDL's audio subsystem stays up for the next playback.
 void close_audio_output(AudioOutput& audio);
+
+// Measuring hook for the sync check (none by default: no cost). When set, every
+// feed_audio call with an open device reports, after queueing, what it saw;
+// `user` is passed through.
+struct AudioFeedReport {
+  double video_position_s;  // as given to feed_audio
+  double sound_end_s;       // recording time at the end of what was queued (or skipped)
+  uint32_t queued_bytes;    // still waiting in SDL's queue
+  uint64_t skipped_blocks;  // over the playback so far
+  double silence_s;         // over the playback so far
+};
+// The recording time being heard is then sound_end_s - queued_bytes / 16000.
+using AudioFeedObserver = void (*)(void* user, const AudioFeedReport& report);
+void set_audio_feed_observer(AudioFeedObserver observer, void* user);
