@@ -34,7 +34,8 @@ void skip_rtsp_message(NetSocket& socket, const uint8_t* first_four, std::string
   if (length <= 0 || length > kMaxDescribeBodyBytes) return;
   uint8_t scratch[4096];
   size_t left = static_cast<size_t>(length);
-  while (left > 0) {
+  const uint64_t deadline = net_message_deadline(socket);
+  while (left > 0 && !net_deadline_passed(deadline)) {
     long n = net_recv(socket, scratch, left < sizeof scratch ? left : sizeof scratch);
     if (n <= 0) return;
     left -= static_cast<size_t>(n);
@@ -92,10 +93,12 @@ bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame) {
   frame.skipped_message.clear();
   uint8_t header[4];
   size_t got = 0;
+  const uint64_t deadline = net_message_deadline(socket);
   while (got < 4) {
     long n = net_recv(socket, header + got, 4 - got);
     if (n <= 0) return false;
     got += static_cast<size_t>(n);
+    if (got < 4 && net_deadline_passed(deadline)) return false;  // trickled: dropped like a time-out
   }
   if (header[0] != '$') {
     if (starts_rtsp_message(header)) skip_rtsp_message(socket, header, frame.skipped_message);

@@ -109,22 +109,26 @@ bool send_all(NetSocket& socket, const std::string& text) {
 }
 
 bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
+  const uint64_t deadline = net_message_deadline(socket);
   size_t got = 0;
   while (got < count) {
     long n = net_recv(socket, buffer + got, count - got);
     if (n <= 0) return false;
     got += static_cast<size_t>(n);
+    if (got < count && net_deadline_passed(deadline)) return false;  // trickled: given up like a time-out
   }
   return true;
 }
 
 bool read_response_head(NetSocket& socket, std::string& head) {
   head.clear();
+  const uint64_t deadline = net_message_deadline(socket);
   char byte;
   while (net_recv(socket, &byte, 1) > 0) {
     if (head.size() >= kMaxResponseHeadBytes) return false;
     head += byte;
     if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+    if (net_deadline_passed(deadline)) break;  // trickled: ends early like a time-out
   }
   return true;
 }
@@ -214,6 +218,7 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
                           session.connect_timeout_ms))
     return failure("ERR", reason);
   net_set_receive_timeout(session.socket, session.exchange_timeout_ms);
+  net_set_send_timeout(session.socket, session.exchange_timeout_ms);
   session.cseq = 1;
   session.authorization_line = authorization_line(address.credentials);
   split_credentials(address.credentials, session.user, session.password);
@@ -273,6 +278,7 @@ RtspOutcome open_rtsp_session(const std::string& address_text, RtspSession& sess
 
 void begin_streaming(RtspSession& session, uint32_t now_ms) {
   net_set_receive_timeout(session.socket, session.stream_timeout_ms);
+  net_set_send_timeout(session.socket, session.stream_timeout_ms);
   session.last_request_ms = now_ms;
 }
 

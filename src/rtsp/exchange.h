@@ -69,11 +69,13 @@ std::string build_request(RtspSession& session, const std::string& method, const
 bool send_all(NetSocket& socket, const std::string& text);
 
 // Receives exactly `count` bytes into `buffer`; false as soon as one receive
-// fails (error, time-out, closed connection).
+// fails (error, time-out, closed connection) or the bytes are still short at
+// net_message_deadline.
 bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count);
 
 // Reads a response head one byte at a time up to and including the blank line.
-// A time-out or a closed connection ends it early (possibly empty), still true.
+// A time-out, a closed connection or net_message_deadline ends it early
+// (possibly empty), still true.
 // False when the head grows past kMaxResponseHeadBytes.
 bool read_response_head(NetSocket& socket, std::string& head);
 

@@ -1,5 +1,6 @@
 #include "rtsp/net_socket.h"
 
+#include <chrono>
 #include <climits>
 #include <utility>
 
@@ -87,13 +88,16 @@ bool connect_within(NativeSocket s, const sockaddr* address, int length, int tim
 }  // namespace
 
 NetSocket::NetSocket(NetSocket&& other) noexcept
-    : handle(std::exchange(other.handle, -1)), peer_closed(other.peer_closed) {}
+    : handle(std::exchange(other.handle, -1)),
+      peer_closed(other.peer_closed),
+      receive_timeout_ms(other.receive_timeout_ms) {}
 
 NetSocket& NetSocket::operator=(NetSocket&& other) noexcept {
   if (this != &other) {
     net_close(*this);
     handle = std::exchange(other.handle, -1);
     peer_closed = other.peer_closed;
+    receive_timeout_ms = other.receive_timeout_ms;
   }
   return *this;
 }
@@ -144,19 +148,41 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
   return true;
 }
 
-void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
-  if (!net_is_open(socket)) return;
+static void set_timeout_option(NetSocket& socket, int option, int milliseconds) {
 #ifdef _WIN32
   DWORD value = static_cast<DWORD>(milliseconds);
-  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+  setsockopt(native(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
              sizeof value);
 #else
   timeval value{};
   value.tv_sec = milliseconds / 1000;
   value.tv_usec = (milliseconds % 1000) * 1000;
-  setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+  setsockopt(native(socket), SOL_SOCKET, option, &value, sizeof value);
 #endif
 }
+
+void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
+  if (!net_is_open(socket)) return;
+  socket.receive_timeout_ms = milliseconds;
+  set_timeout_option(socket, SO_RCVTIMEO, milliseconds);
+}
+
+void net_set_send_timeout(NetSocket& socket, int milliseconds) {
+  if (!net_is_open(socket)) return;
+  set_timeout_option(socket, SO_SNDTIMEO, milliseconds);
+}
+
+static uint64_t steady_now_ms() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint64_t net_message_deadline(const NetSocket& socket) {
+  if (socket.receive_timeout_ms <= 0) return UINT64_MAX;
+  return steady_now_ms() + 2 * static_cast<uint64_t>(socket.receive_timeout_ms);
+}
+
+bool net_deadline_passed(uint64_t deadline) { return steady_now_ms() > deadline; }
 
 long net_send(NetSocket& socket, const void* data, size_t size) {
   if (!net_is_open(socket)) return -1;

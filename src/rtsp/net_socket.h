@@ -10,6 +10,7 @@
 struct NetSocket {
   intptr_t handle = -1;     // file descriptor, or the SOCKET value on Windows
   bool peer_closed = false; // set once a receive saw the connection end (not a time-out)
+  int receive_timeout_ms = 0;  // as last set; 0 when never set (receives may wait for ever)
   NetSocket() = default;
   NetSocket(NetSocket&& other) noexcept;
   NetSocket& operator=(NetSocket&& other) noexcept;
@@ -35,6 +36,21 @@ bool net_is_open(const NetSocket& socket);
 
 // Sets how long one receive may wait, in milliseconds (SO_RCVTIMEO).
 void net_set_receive_timeout(NetSocket& socket, int milliseconds);
+
+// Sets how long one send may wait, in milliseconds (SO_SNDTIMEO). A server
+// that stops reading fills the connection's buffers; without a limit the
+// next request would block the caller (and the window) for ever.
+void net_set_send_timeout(NetSocket& socket, int milliseconds);
+
+// When a message of several receives (a response head, a body, a frame) must
+// have arrived: twice the receive time-out from now. A server that trickles
+// its bytes keeps every single receive under the time-out, and without this
+// would hold the caller (and the window) for hours. UINT64_MAX without a
+// time-out.
+uint64_t net_message_deadline(const NetSocket& socket);
+
+// True once the steady clock has passed `deadline`.
+bool net_deadline_passed(uint64_t deadline);
 
 // One send; never raises SIGPIPE when the peer has gone.
 long net_send(NetSocket& socket, const void* data, size_t size);

@@ -1,0 +1,122 @@
+// The file player's loader and every scan of a recording, on arbitrary file
+// contents. Besides the sanitizers' checks, the fast start-code and magic
+// scans are compared with plain byte-by-byte versions of the same rules, and
+// every record must point inside the payload.
+#include <cstring>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "recording/recording.h"
+
+namespace {
+
+// The start code at s: 3 or 4 bytes, recognised only while s + 3 < length.
+size_t start_code_size(const uint8_t* p, size_t length, size_t s) {
+  if (s + 3 >= length) return 0;
+  if (p[s] == 0 && p[s + 1] == 0 && p[s + 2] == 1) return 3;
+  if (p[s] == 0 && p[s + 1] == 0 && p[s + 2] == 0 && p[s + 3] == 1) return 4;
+  return 0;
+}
+
+struct PlainUnit {
+  size_t begin, size;
+};
+
+std::vector<PlainUnit> plain_unit_scan(const uint8_t* p, size_t length) {
+  std::vector<PlainUnit> units;
+  size_t s = 0, code = 0;
+  while (s < length && (code = start_code_size(p, length, s)) == 0) ++s;
+  while (code != 0) {
+    const size_t begin = s + code;
+    size_t next = begin, next_code = 0;
+    while (next < length && (next_code = start_code_size(p, length, next)) == 0) ++next;
+    const size_t end = next_code ? next : length;
+    if (end > begin) units.push_back({begin, end - begin});
+    s = next;
+    code = next_code;
+  }
+  return units;
+}
+
+size_t plain_find_magic(const uint8_t* p, size_t length, const char* magic, bool last) {
+  size_t found = SIZE_MAX;
+  for (size_t i = 0; i + 16 <= length; ++i) {
+    if (std::memcmp(p + i, magic, 4) != 0) continue;
+    found = i;
+    if (!last) break;
+  }
+  return found;
+}
+
+void check_units(const Recording& recording) {
+  const uint8_t* payload = recording.payload();
+  const auto plain = plain_unit_scan(payload, recording.length);
+  FUZZ_CHECK(plain.size() == recording.units.size());
+  for (size_t k = 0; k < plain.size(); ++k) {
+    const NalUnit& unit = recording.units[k];
+    FUZZ_CHECK(unit.data == payload + plain[k].begin);
+    FUZZ_CHECK(static_cast<size_t>(unit.size) == plain[k].size);
+    FUZZ_CHECK(unit.type == (unit.data[0] & 0x1F));
+  }
+  int64_t previous = -1;
+  for (int64_t position : recording.frames) {
+    FUZZ_CHECK(position > previous && position < static_cast<int64_t>(recording.units.size()));
+    const int type = recording.units[static_cast<size_t>(position)].type;
+    FUZZ_CHECK(type == 1 || type == 5);
+    previous = position;
+  }
+  FUZZ_CHECK(recording.fps >= 1.0 && recording.fps <= 120.0);
+}
+
+void check_audio(const uint8_t* payload, size_t length) {
+  const auto blocks = index_audio_blocks(payload, length);
+  const uint8_t* previous_end = payload;
+  for (const AudioBlock& block : blocks) {
+    FUZZ_CHECK(block.size >= 1 && block.size <= 65531);
+    FUZZ_CHECK(block.data >= previous_end + 20 && block.data + block.size <= payload + length);
+    FUZZ_CHECK(std::memcmp(block.data - 20, "HXAF", 4) == 0);
+    FUZZ_CHECK(read_le32(block.data - 16) == static_cast<uint32_t>(block.size) + 4);
+    previous_end = block.data + block.size;
+  }
+  const size_t first = plain_find_magic(payload, length, "HXVF", false);
+  FUZZ_CHECK(find_first_hxvf(payload, length) == first);
+  FUZZ_CHECK(find_last_hxvf(payload, length) == plain_find_magic(payload, length, "HXVF", true));
+  const uint32_t origin = find_time_origin(payload, length, blocks);
+  if (first != SIZE_MAX) {
+    FUZZ_CHECK(origin == read_le32(payload + first + 8));
+  } else {
+    FUZZ_CHECK(origin == (blocks.empty() ? 0 : blocks.front().timestamp));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  silence_stdout();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string path = fuzz_temp_dir() + "/input.264";
+  if (!write_whole_file(path, data, size)) std::abort();
+  Recording recording;
+  const bool loaded = load_recording(path, recording);
+  if (size <= 32) FUZZ_CHECK(!loaded);
+  if (!loaded) {
+    FUZZ_CHECK(recording.units.empty() && recording.frames.empty());
+    if (size > 32) {
+      // Refused only for want of units or slices.
+      const uint8_t* payload = data + 32;
+      const auto units = index_nal_units(payload, size - 32);
+      FUZZ_CHECK(units.size() == plain_unit_scan(payload, size - 32).size());
+      FUZZ_CHECK(build_frame_list(units).empty());
+      check_audio(payload, size - 32);
+    }
+    return 0;
+  }
+  FUZZ_CHECK(recording.length == size - 32);
+  FUZZ_CHECK(std::memcmp(recording.payload(), data + 32, recording.length) == 0);
+  check_units(recording);
+  check_audio(recording.payload(), recording.length);
+  return 0;
+}
