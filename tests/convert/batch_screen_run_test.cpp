@@ -19,15 +19,15 @@ struct Batch {
 Batch make_batch(const char* name) {
   Batch batch;
   batch.folder = fresh_folder(name);
-  RecordingSpec spec;
-  spec.width = 160;
-  spec.height = 120;
-  spec.frames = 40;
-  batch.paths.push_back(make_recording_file(spec, batch.folder + "/first.264"));
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.frames = 40;
+  batch.paths.push_back(make_recording_file(recipe, batch.folder + "/first.264"));
   batch.paths.push_back(batch.folder + "/broken.264");
   write_bytes(batch.paths.back(), std::vector<uint8_t>(32, 0));
-  spec.frames = 70;
-  batch.paths.push_back(make_recording_file(spec, batch.folder + "/third.264"));
+  recipe.frames = 70;
+  batch.paths.push_back(make_recording_file(recipe, batch.folder + "/third.264"));
   return batch;
 }
 

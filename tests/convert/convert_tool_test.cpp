@@ -17,11 +17,11 @@ namespace {
 const std::string kTool = std::string(H264_TOOLS_DIR) + "/convert_mp4";
 
 std::string made_recording(const std::string& folder, const std::string& name) {
-  RecordingSpec spec;
-  spec.width = 128;
-  spec.height = 96;
-  spec.frames = 45;
-  return make_recording_file(spec, folder + "/" + name);
+  RecordingSpec recipe;
+  recipe.width = 128;
+  recipe.height = 96;
+  recipe.frames = 45;
+  return make_recording_file(recipe, folder + "/" + name);
 }
 
 TEST(ConvertTool, OneResultLinePerFileAndFailureInTheExitStatus) {

@@ -24,16 +24,16 @@ bool contains(const NalUnit& unit, const char* text) {
 
 struct Kind {
   const char* name;
-  RecordingSpec spec;
+  RecordingSpec recipe;
   int frame_rate;  // what the converter must settle on
 };
 
 RecordingSpec spec_with(void (*change)(RecordingSpec&)) {
-  RecordingSpec spec;
-  spec.width = 176;
-  spec.height = 144;
-  change(spec);
-  return spec;
+  RecordingSpec recipe;
+  recipe.width = 176;
+  recipe.height = 144;
+  change(recipe);
+  return recipe;
 }
 
 const Kind kKinds[] = {
@@ -54,7 +54,7 @@ class Converted : public ::testing::TestWithParam<Kind> {};
 TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
   const Kind& kind = GetParam();
   const std::string folder = fresh_folder(kind.name);
-  const std::string input = make_recording_file(kind.spec, folder + "/rec.264");
+  const std::string input = make_recording_file(kind.recipe, folder + "/rec.264");
   ASSERT_FALSE(input.empty());
   const Recording recording = load_quietly(input);
   ASSERT_FALSE(recording.frames.empty());
@@ -66,8 +66,8 @@ TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
   EXPECT_EQ(facts.stream_count, 1);
   EXPECT_EQ(facts.codec_type, "video");
   EXPECT_EQ(facts.codec_name, "h264");
-  EXPECT_EQ(facts.width, kind.spec.width);
-  EXPECT_EQ(facts.height, kind.spec.height);
+  EXPECT_EQ(facts.width, kind.recipe.width);
+  EXPECT_EQ(facts.height, kind.recipe.height);
   // Slices ahead of the first key picture are carried but cannot be decoded.
   int64_t first_key = 0;
   while (first_key < frames &&
@@ -103,10 +103,10 @@ TEST_P(Converted, ToolsSeeEverySliceWithItsTimeAndTheParameterSets) {
 
 TEST(ConvertedKinds, TheMadeRecordingsHaveWhatTheRowsClaim) {
   // Guards the rows above: a maker change must not quietly drop what they test.
-  const Recording mid = load_quietly(make_recording_file(kKinds[1].spec, fresh_folder("mid") + "/r.264"));
+  const Recording mid = load_quietly(make_recording_file(kKinds[1].recipe, fresh_folder("mid") + "/r.264"));
   ASSERT_FALSE(mid.frames.empty());
   EXPECT_EQ(mid.units[static_cast<size_t>(mid.frames[0])].type, 1);
-  const Recording sound = load_quietly(make_recording_file(kKinds[4].spec, fresh_folder("snd") + "/r.264"));
+  const Recording sound = load_quietly(make_recording_file(kKinds[4].recipe, fresh_folder("snd") + "/r.264"));
   int slices_with_sound = 0;
   for (int64_t k : sound.frames) slices_with_sound += contains(sound.units[static_cast<size_t>(k)], "HXAF");
   EXPECT_GT(slices_with_sound, 0);
@@ -126,12 +126,12 @@ TEST(RemuxProgress, EveryThirtiethFrameTheLastAndTheEnd) {
       {1, {1.0f, 1.0f}},
   };
   for (const Row& row : rows) {
-    RecordingSpec spec;
-    spec.width = 128;
-    spec.height = 96;
-    spec.frames = row.frames;
+    RecordingSpec recipe;
+    recipe.width = 128;
+    recipe.height = 96;
+    recipe.frames = row.frames;
     const std::string folder = fresh_folder("progress");
-    const std::string input = make_recording_file(spec, folder + "/rec.264");
+    const std::string input = make_recording_file(recipe, folder + "/rec.264");
     ASSERT_FALSE(input.empty());
     ProgressLog log;
     ASSERT_TRUE(remux_to_mp4(input, folder + "/rec.mp4", log.callback()));
@@ -142,12 +142,12 @@ TEST(RemuxProgress, EveryThirtiethFrameTheLastAndTheEnd) {
 // A converted recording, as the "earlier good MP4" the failure rows must keep.
 const std::vector<uint8_t>& earlier_mp4() {
   static const std::vector<uint8_t> bytes = [] {
-    RecordingSpec spec;
-    spec.width = 128;
-    spec.height = 96;
-    spec.frames = 10;
+    RecordingSpec recipe;
+    recipe.width = 128;
+    recipe.height = 96;
+    recipe.frames = 10;
     const std::string folder = fresh_folder("earlier");
-    const std::string input = make_recording_file(spec, folder + "/rec.264");
+    const std::string input = make_recording_file(recipe, folder + "/rec.264");
     remux_to_mp4(input, folder + "/rec.mp4", {});
     return read_file_bytes(folder + "/rec.mp4");
   }();
@@ -156,11 +156,11 @@ const std::vector<uint8_t>& earlier_mp4() {
 
 const Recording& source_recording() {
   static const Recording recording = [] {
-    RecordingSpec spec;
-    spec.width = 176;
-    spec.height = 144;
-    spec.gop = 10;
-    return load_quietly(make_recording_file(spec, fresh_folder("source") + "/rec.264"));
+    RecordingSpec recipe;
+    recipe.width = 176;
+    recipe.height = 144;
+    recipe.gop = 10;
+    return load_quietly(make_recording_file(recipe, fresh_folder("source") + "/rec.264"));
   }();
   return recording;
 }
@@ -263,12 +263,12 @@ int convert_in_child(const std::string& input, const std::string& output,
 }
 
 TEST(RemuxFailure, FullDiskKeepsTheEarlierMp4) {
-  RecordingSpec spec;
-  spec.width = 320;
-  spec.height = 240;
-  spec.duration_s = 3;
+  RecordingSpec recipe;
+  recipe.width = 320;
+  recipe.height = 240;
+  recipe.duration_s = 3;
   const std::string folder = fresh_folder("full-disk");
-  const std::string input = make_recording_file(spec, folder + "/rec.264");
+  const std::string input = make_recording_file(recipe, folder + "/rec.264");
   ASSERT_FALSE(input.empty());
   const auto input_size = static_cast<rlim_t>(std::filesystem::file_size(input));
   ASSERT_GT(input_size, 100000u) << "the recording must outgrow the muxer's write buffer";

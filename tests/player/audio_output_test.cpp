@@ -51,9 +51,9 @@ class AudioOutputTest : public ::testing::Test {
 
 // Ten 160-sample blocks 100 ms apart from the origin at 5000 ms: times 0.0 .. 0.9 s.
 TestAudioBlocks ten_blocks() {
-  std::vector<TestBlockSpec> specs;
-  for (uint32_t i = 0; i < 10; ++i) specs.push_back({5000 + 100 * i, 160, 0xD5});
-  return make_test_audio_blocks(specs);
+  std::vector<TestBlockSpec> recipes;
+  for (uint32_t i = 0; i < 10; ++i) recipes.push_back({5000 + 100 * i, 160, 0xD5});
+  return make_test_audio_blocks(recipes);
 }
 
 constexpr uint32_t kBlockBytes = 160 * 2;
@@ -213,11 +213,11 @@ TEST_F(AudioOutputTest, BlocksBeforeOriginAreNotPlayedAtStart) {
 }
 
 TEST_F(AudioOutputTest, MadeRecordingWithSoundBeforeThePicture) {
-  RecordingSpec spec;
-  spec.duration_s = 1;
-  spec.audio = true;
-  spec.audio_offset_ms = 500;
-  const std::string path = make_recording_file(spec, test_temp_dir() + "/sound_first.264");
+  RecordingSpec recipe;
+  recipe.duration_s = 1;
+  recipe.audio = true;
+  recipe.audio_offset_ms = 500;
+  const std::string path = make_recording_file(recipe, test_temp_dir() + "/sound_first.264");
   ASSERT_FALSE(path.empty());
   Recording recording;
   testing::internal::CaptureStdout();
@@ -226,7 +226,7 @@ TEST_F(AudioOutputTest, MadeRecordingWithSoundBeforeThePicture) {
   ASSERT_TRUE(loaded);
   std::vector<AudioBlock> found = index_audio_blocks(recording.payload(), recording.length);
   const uint32_t origin = find_time_origin(recording.payload(), recording.length, found);
-  ASSERT_EQ(origin, spec.first_ts);
+  ASSERT_EQ(origin, recipe.first_ts);
 
   // 20 ms blocks from half a second before the first picture: 25 of them come first.
   testing::internal::CaptureStdout();
@@ -341,9 +341,9 @@ TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
 
 TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
   // Ten seconds of 20 ms blocks; the device takes nothing at all.
-  std::vector<TestBlockSpec> specs;
-  for (uint32_t i = 0; i < 500; ++i) specs.push_back({1000 + 20 * i, 160, 0xD5});
-  const TestAudioBlocks blocks = make_test_audio_blocks(specs);
+  std::vector<TestBlockSpec> recipes;
+  for (uint32_t i = 0; i < 500; ++i) recipes.push_back({1000 + 20 * i, 160, 0xD5});
+  const TestAudioBlocks blocks = make_test_audio_blocks(recipes);
   open(blocks, 1000);
   ASSERT_NE(audio.device, 0u);
   hold_device();
@@ -362,9 +362,9 @@ TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
 }
 
 TEST_F(AudioOutputTest, LatePictureHoldsTheSoundBackWithSilence) {
-  std::vector<TestBlockSpec> specs;
-  for (uint32_t i = 0; i < 250; ++i) specs.push_back({1000 + 20 * i, 160, 0xD5});
-  const TestAudioBlocks blocks = make_test_audio_blocks(specs);
+  std::vector<TestBlockSpec> recipes;
+  for (uint32_t i = 0; i < 250; ++i) recipes.push_back({1000 + 20 * i, 160, 0xD5});
+  const TestAudioBlocks blocks = make_test_audio_blocks(recipes);
   open(blocks, 1000);
   ASSERT_NE(audio.device, 0u);
 

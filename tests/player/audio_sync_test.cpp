@@ -115,11 +115,11 @@ Uint32 push_idle_key(Uint32 interval, void*) {
 // that takes its buffers about 2% slower than real time: uncorrected, the
 // sound would end a quarter of a second further behind.
 TEST(AudioSyncPlayback, SoundKeepsStepWithThePictureOnASlowDevice) {
-  RecordingSpec spec;
-  spec.fps = 30;
-  spec.duration_s = 10;
-  spec.audio = true;
-  const std::string path = make_recording_file(spec, test_temp_dir() + "/sync_30fps.264");
+  RecordingSpec recipe;
+  recipe.fps = 30;
+  recipe.duration_s = 10;
+  recipe.audio = true;
+  const std::string path = make_recording_file(recipe, test_temp_dir() + "/sync_30fps.264");
   ASSERT_FALSE(path.empty());
   ASSERT_TRUE(init_headless_video());
 

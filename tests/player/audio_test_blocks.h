@@ -24,16 +24,16 @@ inline void put_le32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-inline TestAudioBlocks make_test_audio_blocks(const std::vector<TestBlockSpec>& specs) {
+inline TestAudioBlocks make_test_audio_blocks(const std::vector<TestBlockSpec>& recipes) {
   auto payload = std::make_shared<std::vector<uint8_t>>();
-  for (const TestBlockSpec& spec : specs) {
+  for (const TestBlockSpec& recipe : recipes) {
     for (char c : {'H', 'X', 'A', 'F'}) payload->push_back(static_cast<uint8_t>(c));
-    put_le32(*payload, static_cast<uint32_t>(spec.samples) + 4);
-    put_le32(*payload, spec.timestamp_ms);
+    put_le32(*payload, static_cast<uint32_t>(recipe.samples) + 4);
+    put_le32(*payload, recipe.timestamp_ms);
     put_le32(*payload, 0);
     for (uint8_t b : {0x00, 0x01, 0x50, 0x00}) payload->push_back(b);  // not audio
-    for (int i = 0; i < spec.samples; ++i) {
-      payload->push_back(spec.pattern.empty() ? spec.fill : spec.pattern[i % spec.pattern.size()]);
+    for (int i = 0; i < recipe.samples; ++i) {
+      payload->push_back(recipe.pattern.empty() ? recipe.fill : recipe.pattern[i % recipe.pattern.size()]);
     }
   }
   TestAudioBlocks out;

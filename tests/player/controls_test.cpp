@@ -124,12 +124,12 @@ class Controls : public ::testing::Test {
     drop_pending_events();
   }
   void open(bool audio) {
-    RecordingSpec spec;
-    spec.fps = 25;
-    spec.duration_s = 3;
-    spec.gop = 10;
-    spec.audio = audio;
-    const std::string path = made_recording(spec, audio ? "controls_audio.264" : "controls.264");
+    RecordingSpec recipe;
+    recipe.fps = 25;
+    recipe.duration_s = 3;
+    recipe.gop = 10;
+    recipe.audio = audio;
+    const std::string path = made_recording(recipe, audio ? "controls_audio.264" : "controls.264");
     ASSERT_FALSE(path.empty());
     testing::internal::CaptureStdout();
     ASSERT_TRUE(open_playback(st, path));

@@ -67,14 +67,14 @@ class DamagedPlayback : public ::testing::Test {
 
 const FileBytes& source_recording() {
   static const FileBytes bytes = [] {
-    RecordingSpec spec;
-    spec.width = 96;
-    spec.height = 64;
-    spec.fps = 10;
-    spec.frames = 30;
-    spec.gop = 10;
-    spec.audio = true;
-    return read_file_bytes(make_recording_file(spec, test_temp_dir() + "/play-damage-source.264"));
+    RecordingSpec recipe;
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.fps = 10;
+    recipe.frames = 30;
+    recipe.gop = 10;
+    recipe.audio = true;
+    return read_file_bytes(make_recording_file(recipe, test_temp_dir() + "/play-damage-source.264"));
   }();
   return bytes;
 }

@@ -47,10 +47,10 @@ class Playback : public ::testing::Test {
 };
 
 RecordingSpec small_recording(double seconds) {
-  RecordingSpec spec;
-  spec.fps = 25;
-  spec.duration_s = seconds;
-  return spec;
+  RecordingSpec recipe;
+  recipe.fps = 25;
+  recipe.duration_s = seconds;
+  return recipe;
 }
 
 TEST_F(Playback, EveryPictureIsShownAndTheLastStaysAfterTheDrain) {
@@ -187,9 +187,9 @@ TEST_F(Playback, CancelledOpenDialogDuringPlaybackChangesNothing) {
 }
 
 TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
-  RecordingSpec spec = small_recording(1);
-  spec.full_range = true;
-  const std::string path = made_recording(spec, "full_range.264");
+  RecordingSpec recipe = small_recording(1);
+  recipe.full_range = true;
+  const std::string path = made_recording(recipe, "full_range.264");
   ASSERT_FALSE(path.empty());
   bool converted = true;
   int on_screen_at_end = -1;
@@ -210,11 +210,11 @@ TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
 }
 
 TEST_F(Playback, PictureSizeChangeRemakesTheTexture) {
-  RecordingSpec spec = small_recording(2);
-  spec.size_change_at_s = 1;
-  spec.width2 = 176;
-  spec.height2 = 144;
-  const std::string path = made_recording(spec, "size_change.264");
+  RecordingSpec recipe = small_recording(2);
+  recipe.size_change_at_s = 1;
+  recipe.width2 = 176;
+  recipe.height2 = 144;
+  const std::string path = made_recording(recipe, "size_change.264");
   ASSERT_FALSE(path.empty());
   DecoderErrorCount decoder;
   bool texture_fits = true;
@@ -274,9 +274,9 @@ TEST_F(Playback, RecordingsThatCannotPlayReturnAtOnceWithoutAWindow) {
 }
 
 TEST_F(Playback, PicturesCutIntoSeveralSlicesDecodeWhole) {
-  RecordingSpec spec = small_recording(1);
-  spec.slices = 3;
-  const std::string path = made_recording(spec, "three_slices.264");
+  RecordingSpec recipe = small_recording(1);
+  recipe.slices = 3;
+  const std::string path = made_recording(recipe, "three_slices.264");
   ASSERT_FALSE(path.empty());
   DecoderErrorCount decoder;
   std::vector<int> numbers;

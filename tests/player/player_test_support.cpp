@@ -28,8 +28,8 @@ bool start_player_sdl() {
   return true;
 }
 
-std::string made_recording(const RecordingSpec& spec, const std::string& name) {
-  return make_recording_file(spec, test_temp_dir() + "/" + name);
+std::string made_recording(const RecordingSpec& recipe, const std::string& name) {
+  return make_recording_file(recipe, test_temp_dir() + "/" + name);
 }
 
 namespace {

@@ -18,7 +18,7 @@ extern "C" {
 bool start_player_sdl();
 
 // A made recording in the per-process temporary folder; "" after a failure.
-std::string made_recording(const RecordingSpec& spec, const std::string& name);
+std::string made_recording(const RecordingSpec& recipe, const std::string& name);
 
 // Events as SDL would queue them.
 void push_key(SDL_Keycode key);

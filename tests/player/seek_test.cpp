@@ -79,13 +79,13 @@ void place_at(PlayerState& st, int frame) {
 }
 
 TEST_F(Seeking, ArrowKeysJumpFiveSecondsToTheKeyFrameAtOrBefore) {
-  RecordingSpec spec;
-  spec.width = 160;
-  spec.height = 120;
-  spec.fps = 25;
-  spec.frames = 550;
-  spec.gop = 10;
-  const std::string path = made_recording(spec, "long25.264");
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.fps = 25;
+  recipe.frames = 550;
+  recipe.gop = 10;
+  const std::string path = made_recording(recipe, "long25.264");
   ASSERT_FALSE(path.empty());
   PlayerState st;
   testing::internal::CaptureStdout();
@@ -121,11 +121,11 @@ TEST_F(Seeking, ArrowKeysJumpFiveSecondsToTheKeyFrameAtOrBefore) {
 }
 
 TEST_F(Seeking, PicturesAfterASeekComeFromTheKeyFrameOnWithoutDecoderErrors) {
-  RecordingSpec spec;
-  spec.fps = 25;
-  spec.duration_s = 6;  // 150 frames
-  spec.gop = 10;
-  const std::string path = made_recording(spec, "seek25.264");
+  RecordingSpec recipe;
+  recipe.fps = 25;
+  recipe.duration_s = 6;  // 150 frames
+  recipe.gop = 10;
+  const std::string path = made_recording(recipe, "seek25.264");
   ASSERT_FALSE(path.empty());
   DecoderErrorCount decoder;
   std::vector<int> numbers;
@@ -169,12 +169,12 @@ TEST_F(Seeking, PicturesAfterASeekComeFromTheKeyFrameOnWithoutDecoderErrors) {
 }
 
 TEST_F(Seeking, BeforeTheFirstKeyFrameGoesToFrameZeroWithoutParameterSets) {
-  RecordingSpec spec;
-  spec.fps = 25;
-  spec.duration_s = 2;
-  spec.gop = 10;
-  spec.mid_gop = 4;  // frames 0..5 come before the first key frame
-  const std::string path = made_recording(spec, "mid_gop.264");
+  RecordingSpec recipe;
+  recipe.fps = 25;
+  recipe.duration_s = 2;
+  recipe.gop = 10;
+  recipe.mid_gop = 4;  // frames 0..5 come before the first key frame
+  const std::string path = made_recording(recipe, "mid_gop.264");
   ASSERT_FALSE(path.empty());
   HeadlessCanvas canvas = make_headless_canvas(320, 240);
   ASSERT_TRUE(canvas.window && canvas.renderer);

@@ -52,17 +52,17 @@ std::vector<DecodedPicture> decode_all(const Recording& recording) {
   return pictures;
 }
 
-std::string make_and_load(const RecordingSpec& spec, const std::string& name, Recording& out) {
-  const std::string path = make_recording_file(spec, test_temp_dir() + "/" + name);
+std::string make_and_load(const RecordingSpec& recipe, const std::string& name, Recording& out) {
+  const std::string path = make_recording_file(recipe, test_temp_dir() + "/" + name);
   if (path.empty() || !load_recording(path, out)) return "";
   return path;
 }
 
 RecordingSpec small_spec() {
-  RecordingSpec spec;
-  spec.width = 160;
-  spec.height = 120;
-  return spec;
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  return recipe;
 }
 
 std::vector<int64_t> key_frames(const Recording& r) {
@@ -101,13 +101,13 @@ TEST(MakerRoundTrip, FrameCountKeyFramesAndDetectedRate) {
   int made = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fps << " fps");
-    RecordingSpec spec = small_spec();
-    spec.fps = c.fps;
-    spec.duration_s = c.duration_s;
-    spec.frames = c.frames;
-    spec.gop = c.gop;
+    RecordingSpec recipe = small_spec();
+    recipe.fps = c.fps;
+    recipe.duration_s = c.duration_s;
+    recipe.frames = c.frames;
+    recipe.gop = c.gop;
     Recording r;
-    ASSERT_FALSE(make_and_load(spec, "rate" + std::to_string(made++) + ".264", r).empty());
+    ASSERT_FALSE(make_and_load(recipe, "rate" + std::to_string(made++) + ".264", r).empty());
     EXPECT_EQ(r.frames.size(), c.want_frames);
     EXPECT_EQ(key_frames(r), every(c.want_gop, 0, static_cast<int64_t>(c.want_frames)));
     EXPECT_NEAR(r.fps, c.want_fps, 1e-9);
@@ -116,10 +116,10 @@ TEST(MakerRoundTrip, FrameCountKeyFramesAndDetectedRate) {
 }
 
 TEST(MakerRoundTrip, PicturesDecodeInOrderShowingTheirNumbers) {
-  RecordingSpec spec = small_spec();
-  spec.seed = 3;
+  RecordingSpec recipe = small_spec();
+  recipe.seed = 3;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "numbers.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "numbers.264", r).empty());
   const auto pictures = decode_all(r);
   ASSERT_EQ(pictures.size(), 50u);
   for (size_t k = 0; k < pictures.size(); ++k) {
@@ -130,11 +130,11 @@ TEST(MakerRoundTrip, PicturesDecodeInOrderShowingTheirNumbers) {
 }
 
 TEST(MakerRoundTrip, SoundBlocksFollowTheOffsetAndCarryATone) {
-  RecordingSpec spec = small_spec();
-  spec.audio = true;
-  spec.audio_offset_ms = 300;
+  RecordingSpec recipe = small_spec();
+  recipe.audio = true;
+  recipe.audio_offset_ms = 300;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "tone.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "tone.264", r).empty());
   const auto blocks = index_audio_blocks(r.payload(), r.length);
   // 2.3 s of sound in 20 ms blocks, starting 300 ms before the first picture.
   ASSERT_EQ(blocks.size(), 115u);
@@ -155,13 +155,13 @@ TEST(MakerRoundTrip, SoundBlocksFollowTheOffsetAndCarryATone) {
 }
 
 TEST(MakerRoundTrip, WithoutVideoHeadersTheRateDefaultsAndSoundSetsTheOrigin) {
-  RecordingSpec spec = small_spec();
-  spec.no_hxvf = true;
-  spec.audio = true;
-  spec.audio_offset_ms = 250;
-  spec.block_samples = 320;
+  RecordingSpec recipe = small_spec();
+  recipe.no_hxvf = true;
+  recipe.audio = true;
+  recipe.audio_offset_ms = 250;
+  recipe.block_samples = 320;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "nohxvf.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "nohxvf.264", r).empty());
   EXPECT_EQ(r.frames.size(), 50u);
   EXPECT_EQ(r.fps, 15.0);
   EXPECT_EQ(find_first_hxvf(r.payload(), r.length), SIZE_MAX);
@@ -173,11 +173,11 @@ TEST(MakerRoundTrip, WithoutVideoHeadersTheRateDefaultsAndSoundSetsTheOrigin) {
 }
 
 TEST(MakerRoundTrip, MalformedSoundHeadersAreThereButNotCounted) {
-  RecordingSpec spec = small_spec();
-  spec.audio = true;
-  spec.bad_hxaf = 5;
+  RecordingSpec recipe = small_spec();
+  recipe.audio = true;
+  recipe.bad_hxaf = 5;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "badhxaf.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "badhxaf.264", r).empty());
   const auto blocks = index_audio_blocks(r.payload(), r.length);
   EXPECT_EQ(blocks.size(), 100u);
   size_t magics = 0;
@@ -189,11 +189,11 @@ TEST(MakerRoundTrip, MalformedSoundHeadersAreThereButNotCounted) {
 }
 
 TEST(MakerRoundTrip, MidGroupStartHasNoKeyFrameUntilTheNextGroup) {
-  RecordingSpec spec = small_spec();
-  spec.gop = 10;
-  spec.mid_gop = 4;
+  RecordingSpec recipe = small_spec();
+  recipe.gop = 10;
+  recipe.mid_gop = 4;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "midgop.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "midgop.264", r).empty());
   ASSERT_EQ(r.frames.size(), 50u);
   EXPECT_EQ(r.units[static_cast<size_t>(r.frames[0])].type, 1);
   for (int64_t u = 0; u < r.frames[0]; ++u) EXPECT_NE(r.units[static_cast<size_t>(u)].type, 7);
@@ -205,11 +205,11 @@ TEST(MakerRoundTrip, MidGroupStartHasNoKeyFrameUntilTheNextGroup) {
 }
 
 TEST(MakerRoundTrip, FullRangeDecodesAsJpegRangeYuv) {
-  RecordingSpec spec = small_spec();
-  spec.full_range = true;
-  spec.frames = 3;
+  RecordingSpec recipe = small_spec();
+  recipe.full_range = true;
+  recipe.frames = 3;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "fullrange.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "fullrange.264", r).empty());
   const auto pictures = decode_all(r);
   ASSERT_EQ(pictures.size(), 3u);
   EXPECT_EQ(pictures[0].format, AV_PIX_FMT_YUVJ420P);
@@ -217,12 +217,12 @@ TEST(MakerRoundTrip, FullRangeDecodesAsJpegRangeYuv) {
 }
 
 TEST(MakerRoundTrip, SizeChangeStartsNewParameterSetsAndGroups) {
-  RecordingSpec spec = small_spec();
-  spec.size_change_at_s = 0.8;  // frame 20
-  spec.width2 = 96;
-  spec.height2 = 64;
+  RecordingSpec recipe = small_spec();
+  recipe.size_change_at_s = 0.8;  // frame 20
+  recipe.width2 = 96;
+  recipe.height2 = 64;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "sizechange.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "sizechange.264", r).empty());
   EXPECT_EQ(key_frames(r), (std::vector<int64_t>{0, 20, 45}));
   const auto pictures = decode_all(r);
   ASSERT_EQ(pictures.size(), 50u);
@@ -234,26 +234,26 @@ TEST(MakerRoundTrip, SizeChangeStartsNewParameterSetsAndGroups) {
 }
 
 TEST(MakerRoundTrip, EverySliceCountsAsAFrame) {
-  RecordingSpec spec = small_spec();
-  spec.slices = 3;
-  spec.frames = 12;
-  spec.gop = 5;
+  RecordingSpec recipe = small_spec();
+  recipe.slices = 3;
+  recipe.frames = 12;
+  recipe.gop = 5;
   Recording r;
-  ASSERT_FALSE(make_and_load(spec, "slices.264", r).empty());
+  ASSERT_FALSE(make_and_load(recipe, "slices.264", r).empty());
   EXPECT_EQ(r.frames.size(), 36u);
   EXPECT_EQ(key_frames(r), (std::vector<int64_t>{0, 1, 2, 15, 16, 17, 30, 31, 32}));
 }
 
 TEST(MakerRoundTrip, SameSpecAndPathIsMadeOnce) {
-  RecordingSpec spec = small_spec();
-  spec.frames = 2;
+  RecordingSpec recipe = small_spec();
+  recipe.frames = 2;
   const std::string path = test_temp_dir() + "/once.264";
-  ASSERT_EQ(make_recording_file(spec, path), path);
+  ASSERT_EQ(make_recording_file(recipe, path), path);
   ASSERT_TRUE(write_file_bytes(path, {1, 2, 3}));
-  EXPECT_EQ(make_recording_file(spec, path), path);
+  EXPECT_EQ(make_recording_file(recipe, path), path);
   EXPECT_EQ(read_file_bytes(path).size(), 3u);  // not remade
-  spec.frames = 3;
-  EXPECT_EQ(make_recording_file(spec, path), path);
+  recipe.frames = 3;
+  EXPECT_EQ(make_recording_file(recipe, path), path);
   EXPECT_GT(read_file_bytes(path).size(), 3u);  // other settings: remade
 }
 

@@ -108,10 +108,10 @@ int run_program(const std::string& program, const std::vector<std::string>& args
   return WEXITSTATUS(status);
 }
 
-std::string make_recording_file(const RecordingSpec& spec, const std::string& path) {
+std::string make_recording_file(const RecordingSpec& recipe, const std::string& path) {
   static std::mutex mutex;
   static std::map<std::string, std::string> made;  // path -> arguments it was made with
-  const std::vector<std::string> args = recording_arguments(spec, path);
+  const std::vector<std::string> args = recording_arguments(recipe, path);
   const std::string key = join(args);
   std::lock_guard<std::mutex> lock(mutex);
   const auto found = made.find(path);

@@ -21,13 +21,13 @@ struct RecordingSpec {
   int seed = 0;
 };
 
-// The make_recording arguments for `spec` (without the program name).
-std::vector<std::string> recording_arguments(const RecordingSpec& spec, const std::string& path);
+// The make_recording arguments for `recipe` (without the program name).
+std::vector<std::string> recording_arguments(const RecordingSpec& recipe, const std::string& path);
 
 // Runs build/tools/make_recording (H264_TOOLS_DIR) with posix_spawn; returns the path, or
-// "" after a gtest ADD_FAILURE with the tool's output. Caches: the same spec and path is not
+// "" after a gtest ADD_FAILURE with the tool's output. Caches: the same recipe and path is not
 // remade within one test process.
-std::string make_recording_file(const RecordingSpec& spec, const std::string& path);
+std::string make_recording_file(const RecordingSpec& recipe, const std::string& path);
 
 // A fresh per-process temporary folder (removed at exit), for fixtures and outputs.
 std::string test_temp_dir();
