@@ -17,6 +17,7 @@
 #include "draw/toast.h"
 #include "encoded_stream.h"
 #include "headless_sdl.h"
+#include "live_session_fixture.h"
 #include "rtsp/live_view.h"
 #include "scripted_server.h"
 
@@ -57,36 +58,15 @@ struct LiveRun {
   std::string printed;
 };
 
-class HostileLiveView : public ::testing::Test {
+class HostileLiveView : public LiveSessionTest {
  protected:
-  void SetUp() override {
-    canvas = make_headless_canvas(320, 240);
-    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
-    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    show_toast("", 0);
-    folder = fs::temp_directory_path() / ("hostile_live_" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    previous = fs::current_path();
-    fs::current_path(folder);
-  }
-  void TearDown() override {
-    fs::current_path(previous);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
+  HostileLiveView() : LiveSessionTest(320, 240, "hostile_live") {}
   std::string run(const std::string& address) {
     testing::internal::CaptureStdout();
     run_live_view(address, canvas.window.get(), canvas.renderer.get());
     return testing::internal::GetCapturedStdout();
   }
-  size_t screenshot_count() const {
-    size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) n += entry.path().extension() == ".bmp";
-    return n;
-  }
-
-  HeadlessCanvas canvas;
-  fs::path folder, previous;
+  size_t screenshot_count() const { return screenshots().size(); }
 };
 
 std::unique_ptr<ScriptedServer> start_server(Script script) {

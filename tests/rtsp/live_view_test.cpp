@@ -20,6 +20,7 @@
 #include "draw/toast.h"
 #include "encoded_stream.h"
 #include "headless_sdl.h"
+#include "live_session_fixture.h"
 #include "rtsp/live_view.h"
 #include "rtsp_server_process.h"
 #include "scripted_server.h"
@@ -90,24 +91,9 @@ class User {
   std::thread thread_;
 };
 
-// A window of its own and a fresh working folder for screenshots.
-class LiveViewTest : public ::testing::Test {
+class LiveViewTest : public LiveSessionTest {
  protected:
-  void SetUp() override {
-    canvas = make_headless_canvas(kWidth, kHeight);
-    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
-    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    show_toast("", 0);
-    folder = fs::temp_directory_path() / ("live_view_" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    previous = fs::current_path();
-    fs::current_path(folder);
-  }
-  void TearDown() override {
-    fs::current_path(previous);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
+  LiveViewTest() : LiveSessionTest(kWidth, kHeight, "live_view") {}
 
   // Runs the live view with standard output captured; returns what it printed.
   std::string run(const std::string& address) {
@@ -116,12 +102,6 @@ class LiveViewTest : public ::testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  std::vector<fs::path> screenshots() const {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().extension() == ".bmp") found.push_back(entry.path());
-    return found;
-  }
   std::function<bool()> screenshot_taken() const {
     return [dir = folder] {
       for (const auto& entry : fs::directory_iterator(dir))
@@ -129,9 +109,6 @@ class LiveViewTest : public ::testing::Test {
       return false;
     };
   }
-
-  HeadlessCanvas canvas;
-  fs::path folder, previous;
 };
 
 bool near(const uint8_t* rgba, int r, int g, int b, int tolerance) {

@@ -15,6 +15,7 @@
 
 #include "draw/toast.h"
 #include "headless_sdl.h"
+#include "live_session_fixture.h"
 #include "rtsp/live_view.h"
 #include "rtsp_server_process.h"
 
@@ -151,23 +152,9 @@ bool press_until(SDL_Keycode key, const std::function<bool()>& done) {
   return done();
 }
 
-class LiveReconnectSession : public ::testing::Test {
+class LiveReconnectSession : public LiveSessionTest {
  protected:
-  void SetUp() override {
-    canvas = make_headless_canvas(kWidth, kHeight);
-    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
-    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
-    show_toast("", 0);
-    folder = fs::temp_directory_path() / ("reconnect_" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    previous = fs::current_path();
-    fs::current_path(folder);
-  }
-  void TearDown() override {
-    fs::current_path(previous);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
+  LiveReconnectSession() : LiveSessionTest(kWidth, kHeight, "reconnect") {}
   std::string run(const std::string& address) {
     testing::internal::CaptureStdout();
     run_live_view_with(address, canvas.window.get(), canvas.renderer.get(), quick_settings());
@@ -197,14 +184,8 @@ class LiveReconnectSession : public ::testing::Test {
     if (at + 3 > b.size()) return false;
     return b[at] > 200 && b[at + 1] < 40 && b[at + 2] < 40;  // blue, green, red
   }
-  bool any_screenshot() const {
-    for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().extension() == ".bmp") return true;
-    return false;
-  }
+  bool any_screenshot() const { return !screenshots().empty(); }
 
-  HeadlessCanvas canvas;
-  fs::path folder, previous;
 };
 
 TEST_F(LiveReconnectSession, PicturesComeBackWhenTheStoppedServerStartsAgain) {

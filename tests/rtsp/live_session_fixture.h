@@ -1,0 +1,52 @@
+// A headless window of its own for a whole live-view session, run from a fresh
+// working folder so that the screenshots it saves are the test's to find.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "draw/toast.h"
+#include "headless_sdl.h"
+
+class LiveSessionTest : public ::testing::Test {
+ protected:
+  LiveSessionTest(int width, int height, std::string folder_name)
+      : width_(width), height_(height), folder_name_(std::move(folder_name)) {}
+
+  void SetUp() override {
+    canvas = make_headless_canvas(width_, height_);
+    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    show_toast("", 0);
+    folder = std::filesystem::temp_directory_path() /
+             (folder_name_ + "_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+
+  // The BMP files saved so far in the session's working folder.
+  std::vector<std::filesystem::path> screenshots() const {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().extension() == ".bmp") found.push_back(entry.path());
+    return found;
+  }
+
+  HeadlessCanvas canvas;
+  std::filesystem::path folder, previous;
+
+ private:
+  int width_, height_;
+  std::string folder_name_;
+};
