@@ -45,22 +45,8 @@ Conversion convert(const FileBytes& bytes, const std::string& name) {
   return result;
 }
 
-const FileBytes& source_recording() {
-  static const FileBytes bytes = [] {
-    RecordingSpec recipe;
-    recipe.width = 96;
-    recipe.height = 64;
-    recipe.fps = 10;
-    recipe.frames = 30;
-    recipe.gop = 10;
-    recipe.audio = true;
-    return read_file_bytes(make_recording_file(recipe, test_temp_dir() + "/convert-damage-source.264"));
-  }();
-  return bytes;
-}
-
 TEST(DamagedConversion, CutsConvertWhatLiesBeforeThemOrFailCleanly) {
-  const FileBytes& whole = source_recording();
+  const FileBytes& whole = damage_source_recording();
   ASSERT_GT(whole.size(), 1000u);
   const auto cuts = boundary_cuts(whole);
   ASSERT_GE(cuts.size(), 12u);
@@ -79,11 +65,11 @@ TEST(DamagedConversion, CutsConvertWhatLiesBeforeThemOrFailCleanly) {
 }
 
 TEST(DamagedConversion, FlippedSliceBitsKeepEverySampleAndItsSize) {
-  const Conversion original = convert(source_recording(), "original");
+  const Conversion original = convert(damage_source_recording(), "original");
   ASSERT_EQ(original.status, 0);
   for (uint32_t seed : {5u, 6u}) {
     SCOPED_TRACE(seed);
-    const Conversion flipped = convert(flip_slice_bits(source_recording(), 200, seed), "flipped");
+    const Conversion flipped = convert(flip_slice_bits(damage_source_recording(), 200, seed), "flipped");
     ASSERT_EQ(flipped.status, 0) << flipped.output;
     ASSERT_EQ(flipped.packets.size(), original.packets.size());
     for (size_t i = 0; i < flipped.packets.size(); ++i) {
@@ -99,7 +85,7 @@ TEST(DamagedConversion, RandomBytesAndZeroedStretches) {
     EXPECT_EQ(convert(random_recording(64 * 1024, seed, false), "random").status, 1);
     convert(random_recording(64 * 1024, seed, true), "random-units");  // either way, cleanly
   }
-  const FileBytes& whole = source_recording();
+  const FileBytes& whole = damage_source_recording();
   const Conversion original = convert(whole, "original");
   const Conversion zeroed = convert(zero_stretch(whole, whole.size() / 2, whole.size() / 4), "zeroed");
   ASSERT_EQ(zeroed.status, 0) << zeroed.output;
@@ -109,7 +95,7 @@ TEST(DamagedConversion, RandomBytesAndZeroedStretches) {
 }
 
 TEST(DamagedConversion, HxafFloodTravelsWithTheLastSample) {
-  const FileBytes& whole = source_recording();
+  const FileBytes& whole = damage_source_recording();
   const Conversion original = convert(whole, "original");
   ASSERT_EQ(original.status, 0);
   const size_t flood = 50000;

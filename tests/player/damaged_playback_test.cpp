@@ -65,20 +65,6 @@ class DamagedPlayback : public ::testing::Test {
   SDL_Renderer* renderer = nullptr;
 };
 
-const FileBytes& source_recording() {
-  static const FileBytes bytes = [] {
-    RecordingSpec recipe;
-    recipe.width = 96;
-    recipe.height = 64;
-    recipe.fps = 10;
-    recipe.frames = 30;
-    recipe.gop = 10;
-    recipe.audio = true;
-    return read_file_bytes(make_recording_file(recipe, test_temp_dir() + "/play-damage-source.264"));
-  }();
-  return bytes;
-}
-
 void expect_played_through(const std::string& what, const Played& played, int frames) {
   SCOPED_TRACE(what);
   EXPECT_EQ(played.action, "");
@@ -89,7 +75,7 @@ void expect_played_through(const std::string& what, const Played& played, int fr
 }
 
 TEST_F(DamagedPlayback, CutsPlayWhatLiesBeforeThemOrGiveTheLoaderError) {
-  const FileBytes& whole = source_recording();
+  const FileBytes& whole = damage_source_recording();
   ASSERT_GT(whole.size(), 1000u);
   const auto cuts = boundary_cuts(whole);
   ASSERT_GE(cuts.size(), 12u);
@@ -108,7 +94,7 @@ TEST_F(DamagedPlayback, CutsPlayWhatLiesBeforeThemOrGiveTheLoaderError) {
 }
 
 TEST_F(DamagedPlayback, FlippedBitsRandomUnitsZerosAndFloodsPlayToTheEnd) {
-  const FileBytes& whole = source_recording();
+  const FileBytes& whole = damage_source_recording();
   const Played original = play(whole, "original");
   const int frames = loaded_frames(original.printed);
   ASSERT_EQ(frames, 30);

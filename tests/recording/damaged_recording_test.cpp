@@ -25,23 +25,8 @@ Inspection inspect(const FileBytes& bytes, const std::string& name) {
   return result;
 }
 
-// A real recording with sound, large enough to hold every kind of boundary.
-const FileBytes& sound_recording() {
-  static const FileBytes bytes = [] {
-    RecordingSpec recipe;
-    recipe.width = 96;
-    recipe.height = 64;
-    recipe.fps = 10;
-    recipe.frames = 30;
-    recipe.gop = 10;
-    recipe.audio = true;
-    return read_file_bytes(make_recording_file(recipe, test_temp_dir() + "/damage-source.264"));
-  }();
-  return bytes;
-}
-
 TEST(DamagedRecording, CutAtEveryKindOfBoundaryKeepsWhatLiesBeforeTheCut) {
-  const FileBytes& whole = sound_recording();
+  const FileBytes& whole = damage_source_recording();
   ASSERT_GT(whole.size(), 1000u);
   const auto cuts = boundary_cuts(whole);
   ASSERT_GE(cuts.size(), 12u) << "the source recording lacks some boundary kinds";
@@ -65,24 +50,24 @@ TEST(DamagedRecording, CutAtEveryKindOfBoundaryKeepsWhatLiesBeforeTheCut) {
 }
 
 TEST(DamagedRecording, CutsBeforeAnySliceGiveTheirOwnError) {
-  const auto cuts = boundary_cuts(sound_recording());
+  const auto cuts = boundary_cuts(damage_source_recording());
   for (const RecordingCut& cut : cuts) {
     std::string expected;
     if (cut.kind == "one payload byte" || cut.kind == "inside the first start code") expected = "Error: No NAL units";
     if (cut.kind == "after the parameter sets") expected = "Error: No video frames";
     if (expected.empty()) continue;
     SCOPED_TRACE(cut.kind);
-    const FileBytes bytes(sound_recording().begin(), sound_recording().begin() + static_cast<long>(cut.file_size));
+    const FileBytes bytes(damage_source_recording().begin(), damage_source_recording().begin() + static_cast<long>(cut.file_size));
     EXPECT_EQ(loader_line(inspect(bytes, "early-cut").output), expected);
   }
 }
 
 TEST(DamagedRecording, FlippedSliceBitsLeaveUnitsFramesAndSoundAlone) {
-  const Inspection original = inspect(sound_recording(), "original");
+  const Inspection original = inspect(damage_source_recording(), "original");
   ASSERT_EQ(original.status, 0) << original.output;
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
-    const Inspection flipped = inspect(flip_slice_bits(sound_recording(), 200, seed), "flipped");
+    const Inspection flipped = inspect(flip_slice_bits(damage_source_recording(), 200, seed), "flipped");
     EXPECT_EQ(flipped.status, 0) << flipped.output;
     EXPECT_EQ(loaded_frames(flipped.output), loaded_frames(original.output));
     EXPECT_EQ(inspected_audio_blocks(flipped.output), inspected_audio_blocks(original.output));
@@ -105,7 +90,7 @@ TEST(DamagedRecording, RandomPayloads) {
 }
 
 TEST(DamagedRecording, ZeroFilledStretches) {
-  const FileBytes& whole = sound_recording();
+  const FileBytes& whole = damage_source_recording();
   const Inspection original = inspect(whole, "original");
   // A stretch of zeros in the middle: units and blocks inside it vanish, the
   // ones around it stay.
@@ -128,7 +113,7 @@ TEST(DamagedRecording, ZeroFilledStretches) {
 }
 
 TEST(DamagedRecording, HxafFloodIsCountedOrSkippedWithoutHarm) {
-  const FileBytes& whole = sound_recording();
+  const FileBytes& whole = damage_source_recording();
   const int original_blocks = inspected_audio_blocks(inspect(whole, "original").output);
   ASSERT_GT(original_blocks, 0);
   const size_t flood = 100000;  // 2.1 MB of back-to-back minimal blocks

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "recording/recording.h"
+#include "test_recordings.h"
 
 namespace {
 
@@ -158,4 +159,18 @@ int inspected_audio_blocks(const std::string& output) {
   int blocks = -1;
   if (at == std::string::npos || std::sscanf(output.c_str() + at, "Audio blocks: %d", &blocks) != 1) return -1;
   return blocks;
+}
+
+const FileBytes& damage_source_recording() {
+  static const FileBytes bytes = [] {
+    RecordingSpec recipe;
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.fps = 10;
+    recipe.frames = 30;
+    recipe.gop = 10;
+    recipe.audio = true;
+    return read_file_bytes(make_recording_file(recipe, test_temp_dir() + "/damage-source.264"));
+  }();
+  return bytes;
 }

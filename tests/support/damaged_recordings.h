@@ -27,6 +27,10 @@ struct RecordingCut {
 // after an audio block, inside a later start code, and one byte short.
 std::vector<RecordingCut> boundary_cuts(const FileBytes& file);
 
+// A small real recording with sound (96x64, 30 frames at 10 fps, a key frame
+// every 10), made once per process: long enough to hold every kind of boundary.
+const FileBytes& damage_source_recording();
+
 // Flips `count` bits inside slice data, only in bytes whose value stays at
 // least 2 on both sides of the flip, so no start code is made or broken and
 // the unit and frame counts stay as they were.
