@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need; does
-# nothing when they are all present. Uses sudo when not run as root.
+# Installs the Debian packages that building, running and testing need, plus
+# any package names given as arguments; does nothing when they are all present.
+# Uses sudo when not run as root.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
+  "$@"
 )
 
 missing=()

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and plays a bundled sample recording.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
+# zenity shows the file choosers of the menu and the player.
+"$root/scripts/install-deps.sh" zenity
 "$root/scripts/build.sh" "$root/build"
 sample_dir="$root/build/sample"
 mkdir -p "$sample_dir"
