@@ -134,6 +134,18 @@ int occurrences(const std::string& text, const std::string& word) {
   return n;
 }
 
+// The server logs a request a moment after the view has sent it, so a count
+// read straight after the view returns can still miss the last one.
+int wait_for_occurrences(const RtspServerProcess& server, const std::string& word, int wanted) {
+  int seen = 0;
+  for (int waited_ms = 0; waited_ms <= 5000; waited_ms += 20) {
+    seen = occurrences(rtsp_test_server_log(server), word);
+    if (seen >= wanted) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return seen;
+}
+
 void push_key(SDL_Keycode key) {
   SDL_Event e{};
   e.type = SDL_KEYDOWN;
@@ -247,8 +259,8 @@ TEST_F(LiveReconnectSession, ACameraThatStopsSendingIsAskedAgain) {
   EXPECT_LT(teardown, log.find("REQUEST OPTIONS", silenced)) << log;
   EXPECT_STREQ(toast_text(), kReconnectingMessage);
   EXPECT_EQ(printed.find("ERR"), std::string::npos) << printed;
-  EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN\n", 5000));
-  EXPECT_GE(occurrences(rtsp_test_server_log(*server), "REQUEST TEARDOWN"), 2) << log;
+  // The new session is ended too when the user leaves.
+  EXPECT_GE(wait_for_occurrences(*server, "REQUEST TEARDOWN", 2), 2) << rtsp_test_server_log(*server);
 }
 
 }  // namespace
