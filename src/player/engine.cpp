@@ -252,6 +252,7 @@ void seek_to_frame(PlayerState& st, int target) {
 std::string play_recording_with(const std::string& path, SDL_Window*& window,
                                 SDL_Renderer*& renderer, const PlaybackOptions& options) {
   PlayerState st;
+  st.video.allow_direct_rgb = options.allow_direct_rgb;
   if (!open_playback(st, path)) {
     close_playback(st);
     return "";

@@ -62,6 +62,8 @@ struct PlaybackOptions {
   std::function<void(PlayerState&)> on_finished;
   // Receives the statistics when the playback ends (may be null).
   PlaybackStats* stats_out = nullptr;
+  // Off: the IYUV texture even on a software renderer, as accelerated ones get it.
+  bool allow_direct_rgb = true;
 };
 
 // Plays `path`, creating the window and renderer from the first picture when

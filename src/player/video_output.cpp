@@ -64,6 +64,66 @@ bool ensure_converter(VideoOutput& video, int format) {
   return true;
 }
 
+void release_rgb_converter(VideoOutput& video) {
+  video.rgb_converter.reset();
+  video.rgb_converter_format = -1;
+}
+
+// The FFmpeg layout to write for an SDL pixel format a software renderer blits
+// without converting; AV_PIX_FMT_NONE for the ones this path does not handle.
+// The unused byte of RGB888 and BGR888 is written as an opaque alpha: same
+// bytes, and it lets swscale take its SIMD converter, which has no "0" layouts.
+AVPixelFormat packed_format_for(Uint32 sdl_format) {
+  const bool little = SDL_BYTEORDER == SDL_LIL_ENDIAN;
+  switch (sdl_format) {
+    case SDL_PIXELFORMAT_RGB888:
+    case SDL_PIXELFORMAT_ARGB8888: return little ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
+    case SDL_PIXELFORMAT_BGR888:
+    case SDL_PIXELFORMAT_ABGR8888: return little ? AV_PIX_FMT_RGBA : AV_PIX_FMT_ABGR;
+    default: return AV_PIX_FMT_NONE;
+  }
+}
+
+// A software renderer keeps an IYUV texture as planes, converts them to RGB on
+// every upload and converts again when blitting to a window surface of another
+// format: three passes over the picture on the thread that also feeds the
+// decoder. Converting once, straight into a texture in the window's format,
+// leaves a plain copy for the blit. Accelerated renderers keep IYUV, which the
+// GPU converts.
+Uint32 direct_texture_format(const VideoOutput& video, SDL_Renderer* renderer) {
+  if (!video.allow_direct_rgb) return 0;
+  SDL_RendererInfo info{};
+  if (SDL_GetRendererInfo(renderer, &info) != 0 || !(info.flags & SDL_RENDERER_SOFTWARE)) return 0;
+  SDL_Window* window = SDL_RenderGetWindow(renderer);
+  const Uint32 format = window ? SDL_GetWindowPixelFormat(window) : Uint32{SDL_PIXELFORMAT_UNKNOWN};
+  return packed_format_for(format) == AV_PIX_FMT_NONE ? 0 : format;
+}
+
+bool ensure_rgb_converter(VideoOutput& video, int format) {
+  if (video.rgb_converter && video.rgb_converter_format == format) return true;
+  release_rgb_converter(video);
+  video.rgb_converter.reset(sws_getContext(video.width, video.height,
+                                           static_cast<AVPixelFormat>(format), video.width,
+                                           video.height, static_cast<AVPixelFormat>(video.rgb_format),
+                                           SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!video.rgb_converter) return false;
+  video.rgb_converter_format = format;
+  return true;
+}
+
+bool upload_picture_as_rgb(VideoOutput& video) {
+  const AVFrame* f = video.frame.get();
+  if (!ensure_rgb_converter(video, f->format)) return false;
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (SDL_LockTexture(video.texture.get(), nullptr, &pixels, &pitch) != 0) return false;
+  uint8_t* planes[4] = {static_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
+  int pitches[4] = {pitch, 0, 0, 0};
+  sws_scale(video.rgb_converter.get(), f->data, f->linesize, 0, video.height, planes, pitches);
+  SDL_UnlockTexture(video.texture.get());
+  return true;
+}
+
 }  // namespace
 
 bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
@@ -151,21 +211,26 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   // First picture, a new picture size, or a texture that could not be made
   // last time: texture and converter are made afresh for this picture.
   release_converter(video);
-  video.texture.reset(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_IYUV,
-                                        SDL_TEXTUREACCESS_STREAMING, f->width, f->height));
+  release_rgb_converter(video);
+  const Uint32 direct = direct_texture_format(video, renderer);
+  video.rgb_format = direct ? static_cast<int>(packed_format_for(direct)) : -1;
+  const Uint32 texture_format = direct ? direct : Uint32{SDL_PIXELFORMAT_IYUV};
+  video.texture.reset(SDL_CreateTexture(renderer, texture_format, SDL_TEXTUREACCESS_STREAMING,
+                                        f->width, f->height));
   video.width = f->width;
   video.height = f->height;
   std::printf("Resolution: %dx%d\n", f->width, f->height);
   if (!video.texture) return false;
   // Opaque: the picture replaces every pixel it covers.
   SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
-  if (f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
+  if (video.rgb_format < 0 && f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
   return true;
 }
 
 bool upload_picture(VideoOutput& video) {
   const AVFrame* f = video.frame.get();
   if (!video.texture || f->width != video.width || f->height != video.height) return false;
+  if (video.rgb_format >= 0) return upload_picture_as_rgb(video);
   if (f->format == AV_PIX_FMT_YUV420P) {
     return SDL_UpdateYUVTexture(video.texture.get(), nullptr, f->data[0], f->linesize[0],
                                 f->data[1], f->linesize[1], f->data[2], f->linesize[2]) == 0;
@@ -208,6 +273,7 @@ void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& ren
 
 void teardown_video_output(VideoOutput& video) {
   release_converter(video);
+  release_rgb_converter(video);
   video.texture.reset();
   video.frame.reset();
   video.codec.reset();

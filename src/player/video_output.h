@@ -27,6 +27,12 @@ struct VideoOutput {
   uint8_t* converted_planes[4] = {};
   int converted_pitches[4] = {};
   int width = 0, height = 0;  // size of the texture
+  // Software renderers only, when allowed: the texture is in the window's own
+  // pixel format and pictures are converted straight into it.
+  bool allow_direct_rgb = true;
+  SwsContextPtr rgb_converter;
+  int rgb_converter_format = -1;  // source pixel format rgb_converter was made for
+  int rgb_format = -1;            // AVPixelFormat of the texture; -1 when it is IYUV
 };
 
 // What the overlay is told when a picture is presented.
@@ -76,11 +82,15 @@ bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int widt
 
 // Makes the texture (and converter when needed) fit the picture in video.frame:
 // created at the first picture and again whenever the size changes, printing
-// "Resolution: %dx%d". False when the texture cannot be created.
+// "Resolution: %dx%d". False when the texture cannot be created. The texture
+// is IYUV, except on a software renderer when video.allow_direct_rgb is set:
+// then it has the window's pixel format and every picture is converted
+// straight into it.
 bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer);
 
 // Uploads the picture in video.frame into the texture, converting it when it
-// is not YUV420P. False when nothing was uploaded.
+// is not YUV420P (IYUV texture) or always (window-format texture). False when
+// nothing was uploaded.
 bool upload_picture(VideoOutput& video);
 
 // Clears, copies the texture over the whole window, draws the overlay when

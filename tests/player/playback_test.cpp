@@ -194,6 +194,7 @@ TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
   bool converted = true;
   int on_screen_at_end = -1;
   PlaybackOptions options;
+  options.allow_direct_rgb = false;  // the IYUV texture, whose converter is watched here
   options.on_picture = [&](PlayerState& st) {
     converted = converted && st.video.frame->format != AV_PIX_FMT_YUV420P &&
                 st.video.converter != nullptr;

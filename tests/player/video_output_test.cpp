@@ -25,18 +25,23 @@ TEST(VideoOutputRules, WindowSizeFollowsThePicture) {
   }
 }
 
-// A grey picture of the given size and format, filled with `luma`.
-FramePtr grey_picture(int w, int h, AVPixelFormat format, uint8_t luma) {
+// A flat picture of the given size and format: `luma` with chroma `u`, `v`.
+FramePtr flat_picture(int w, int h, AVPixelFormat format, uint8_t luma, uint8_t u, uint8_t v) {
   FramePtr f(av_frame_alloc());
   f->width = w;
   f->height = h;
   f->format = format;
   if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
   for (int y = 0; y < h; ++y) std::memset(f->data[0] + y * f->linesize[0], luma, w);
-  for (int p = 1; p < 3; ++p) {
-    for (int y = 0; y < h / 2; ++y) std::memset(f->data[p] + y * f->linesize[p], 128, w / 2);
+  for (int y = 0; y < h / 2; ++y) {
+    std::memset(f->data[1] + y * f->linesize[1], u, w / 2);
+    std::memset(f->data[2] + y * f->linesize[2], v, w / 2);
   }
   return f;
+}
+
+FramePtr grey_picture(int w, int h, AVPixelFormat format, uint8_t luma) {
+  return flat_picture(w, h, format, luma, 128, 128);
 }
 
 class VideoUpload : public ::testing::Test {
@@ -56,8 +61,12 @@ class VideoUpload : public ::testing::Test {
     draw_video_frame(video, canvas.window.get(), canvas.renderer.get(), nullptr, false);
     return uploaded;
   }
-  Uint8 centre_grey() {
-    return read_pixels(canvas.renderer.get(), 320, 240).pixel_at(160, 120).g;
+  Uint8 centre_grey() { return centre().g; }
+  Rgba centre() { return read_pixels(canvas.renderer.get(), 320, 240).pixel_at(160, 120); }
+  Uint32 texture_format() {
+    Uint32 format = 0;
+    SDL_QueryTexture(video.texture.get(), &format, nullptr, nullptr, nullptr);
+    return format;
   }
 
   HeadlessCanvas canvas;
@@ -66,7 +75,9 @@ class VideoUpload : public ::testing::Test {
 };
 
 TEST_F(VideoUpload, SizeAndFormatChangesRemakeTextureAndConverter) {
+  video.allow_direct_rgb = false;  // the IYUV texture accelerated renderers get
   ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200)));
+  EXPECT_EQ(texture_format(), Uint32{SDL_PIXELFORMAT_IYUV});
   EXPECT_EQ(video.converter, nullptr);
   EXPECT_NEAR(centre_grey(), 200, 24);
   // Same size, full-range format: converted rather than left unshown.
@@ -84,11 +95,39 @@ TEST_F(VideoUpload, SizeAndFormatChangesRemakeTextureAndConverter) {
   EXPECT_EQ(printed, "Resolution: 320x240\nResolution: 176x144\n");
 }
 
-TEST_F(VideoUpload, PlanesSmallerThanTheTextureAreNeverRead) {
+// A software renderer gets a texture in the window's own format, with the
+// colours of the IYUV path: limited and full range, and red kept red.
+TEST_F(VideoUpload, SoftwareRendererTextureTakesTheWindowsFormat) {
   ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200)));
-  video.frame = grey_picture(160, 120, AV_PIX_FMT_YUV420P, 30);
-  EXPECT_FALSE(upload_picture(video)) << "a smaller picture is not uploaded into the old texture";
+  EXPECT_EQ(texture_format(), SDL_GetWindowPixelFormat(canvas.window.get()));
+  EXPECT_EQ(video.converter, nullptr) << "no YUV420P copy is made on this path";
   EXPECT_NEAR(centre_grey(), 200, 24);
+  ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUVJ420P, 60)));
+  EXPECT_NEAR(centre_grey(), 60, 24);
+  // Y 81, U 90, V 240 is pure red in limited range.
+  ASSERT_TRUE(show(flat_picture(320, 240, AV_PIX_FMT_YUV420P, 81, 90, 240)));
+  const Rgba red = centre();
+  EXPECT_GT(red.r, 220);
+  EXPECT_LT(red.g, 30);
+  EXPECT_LT(red.b, 30);
+  ASSERT_TRUE(show(grey_picture(176, 144, AV_PIX_FMT_YUV420P, 120)));
+  int w = 0, h = 0;
+  SDL_QueryTexture(video.texture.get(), nullptr, nullptr, &w, &h);
+  EXPECT_EQ(w, 176);
+  EXPECT_EQ(h, 144);
+  EXPECT_NEAR(centre_grey(), 120, 24);
+  EXPECT_EQ(printed, "Resolution: 320x240\nResolution: 176x144\n");
+}
+
+TEST_F(VideoUpload, PlanesSmallerThanTheTextureAreNeverRead) {
+  for (const bool direct : {false, true}) {
+    video = VideoOutput{};
+    video.allow_direct_rgb = direct;
+    ASSERT_TRUE(show(grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200)));
+    video.frame = grey_picture(160, 120, AV_PIX_FMT_YUV420P, 30);
+    EXPECT_FALSE(upload_picture(video)) << "a smaller picture is not uploaded into the old texture";
+    EXPECT_NEAR(centre_grey(), 200, 24) << direct;
+  }
 }
 
 }  // namespace
