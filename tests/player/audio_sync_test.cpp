@@ -12,6 +12,7 @@
 #include "headless_sdl.h"
 #include "player/audio_output.h"
 #include "player/audio_sync.h"
+#include "sdl_events.h"
 #include "player/engine.h"
 #include "test_recordings.h"
 
@@ -104,10 +105,7 @@ TEST(AudioDriftMeasure, SlowDeviceFallsBehindFromWhereItSettled) {
 // The finished state waits for a key; one the player ignores while playing
 // ends it as soon as it begins.
 Uint32 push_idle_key(Uint32 interval, void*) {
-  SDL_Event event{};
-  event.type = SDL_KEYDOWN;
-  event.key.keysym.sym = SDLK_F12;
-  SDL_PushEvent(&event);
+  push_key(SDLK_F12);
   return interval;
 }
 

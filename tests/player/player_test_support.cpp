@@ -32,62 +32,6 @@ std::string made_recording(const RecordingSpec& recipe, const std::string& name)
   return make_recording_file(recipe, test_temp_dir() + "/" + name);
 }
 
-namespace {
-
-void push(SDL_Event& event) {
-  if (SDL_PushEvent(&event) < 0) ADD_FAILURE() << "SDL_PushEvent: " << SDL_GetError();
-}
-
-}  // namespace
-
-void push_key(SDL_Keycode key) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = key;
-  e.key.keysym.scancode = SDL_GetScancodeFromKey(key);
-  push(e);
-}
-
-void push_quit() {
-  SDL_Event e{};
-  e.type = SDL_QUIT;
-  push(e);
-}
-
-void push_drop(const std::string& path) {
-  SDL_Event e{};
-  e.type = SDL_DROPFILE;
-  e.drop.file = SDL_strdup(path.c_str());
-  push(e);
-}
-
-void push_mouse_button(bool down, int x, int y, Uint8 button) {
-  SDL_Event e{};
-  e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-  e.button.button = button;
-  e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-  e.button.clicks = 1;
-  e.button.x = x;
-  e.button.y = y;
-  push(e);
-}
-
-void push_mouse_motion(int x, int y) {
-  SDL_Event e{};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.x = x;
-  e.motion.y = y;
-  push(e);
-}
-
-void drop_pending_events() {
-  SDL_Event e;
-  while (SDL_PollEvent(&e)) {
-    if (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT) SDL_free(e.drop.file);
-  }
-}
-
 int frame_number_of(const AVFrame* frame) {
   return read_frame_number(
       [frame](int x, int y) { return static_cast<int>(frame->data[0][y * frame->linesize[0] + x]); },

@@ -19,6 +19,7 @@
 #include "headless_sdl.h"
 #include "live_session_fixture.h"
 #include "rtsp/live_view.h"
+#include "sdl_events.h"
 #include "scripted_server.h"
 
 namespace fs = std::filesystem;
@@ -74,13 +75,6 @@ std::unique_ptr<ScriptedServer> start_server(Script script) {
   auto server = start_scripted_server(std::move(script), error);
   EXPECT_TRUE(server) << "the scripted server did not start: " << error;
   return server;
-}
-
-void push_key(SDL_Keycode key) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = key;
-  SDL_PushEvent(&e);
 }
 
 TEST_F(HostileLiveView, ExchangesThatBreakEndWithErr) {

@@ -13,6 +13,7 @@
 #include "headless_sdl.h"
 #include "recording/recording.h"
 #include "rtsp/live_view.h"
+#include "sdl_events.h"
 
 namespace fs = std::filesystem;
 
@@ -208,13 +209,6 @@ class LiveScreenshotTest : public LivePictureTest {
   fs::path folder, previous;
 };
 
-SDL_Event key_press(SDL_Keycode k) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = k;
-  return e;
-}
-
 SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
   SDL_Event e{};
   e.type = SDL_MOUSEBUTTONDOWN;
@@ -228,7 +222,7 @@ SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
 
 TEST_F(LiveScreenshotTest, KeyAndButtonSaveTheBarePictureOnceThereIsOne) {
   // Before the first picture the key does nothing, and the button is nowhere.
-  EXPECT_EQ(handle(key_press(SDLK_s)), "");
+  EXPECT_EQ(handle(key_event(SDLK_s)), "");
   EXPECT_EQ(handle(click(300, 20)), "");
   EXPECT_EQ(bmp_count(), 0);
 
@@ -244,7 +238,7 @@ TEST_F(LiveScreenshotTest, KeyAndButtonSaveTheBarePictureOnceThereIsOne) {
   EXPECT_EQ(handle(click(300, 20, SDL_BUTTON_RIGHT)), "");
   EXPECT_EQ(bmp_count(), 0);
 
-  for (const SDL_Event& e : {key_press(SDLK_s), click(284, 10), click(309, 35)}) {
+  for (const SDL_Event& e : {key_event(SDLK_s), click(284, 10), click(309, 35)}) {
     std::string printed = handle(e);
     ASSERT_EQ(printed.rfind("Screenshot: screenshot_", 0), 0u) << printed;
     EXPECT_STREQ(toast_text(), "  OK  ");

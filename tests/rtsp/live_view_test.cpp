@@ -22,6 +22,7 @@
 #include "headless_sdl.h"
 #include "live_session_fixture.h"
 #include "rtsp/live_view.h"
+#include "sdl_events.h"
 #include "rtsp_server_process.h"
 #include "scripted_server.h"
 
@@ -31,13 +32,6 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
-
-SDL_Event key_press(SDL_Keycode k) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = k;
-  return e;
-}
 
 SDL_Event left_click(int x, int y) {
   SDL_Event e{};
@@ -155,7 +149,7 @@ std::unique_ptr<RtspServerProcess> start_server(const RtspTestServerOptions& opt
 TEST_F(LiveViewTest, KeyScreenshotOfTheLivePictureThenEscapeTearsDown) {
   auto server = start_server({});
   ASSERT_TRUE(server);
-  User user(key_press(SDLK_s), screenshot_taken(), key_press(SDLK_ESCAPE));
+  User user(key_event(SDLK_s), screenshot_taken(), key_event(SDLK_ESCAPE));
   std::string printed = run(rtsp_test_server_url(*server));
   ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
 
@@ -283,7 +277,7 @@ TEST_F(LiveViewTest, EscapeSendsTeardownWithTheNextSequenceNumber) {
   std::string error;
   auto server = start_scripted_server(reply_in_turn(negotiation_answers()), error);
   ASSERT_TRUE(server) << error;
-  SDL_Event escape = key_press(SDLK_ESCAPE);
+  SDL_Event escape = key_event(SDLK_ESCAPE);
   SDL_PushEvent(&escape);  // handled at the first turn, right after PLAY
   std::string printed = run(scripted_server_url(*server, "/cam"));
   finish_scripted_server(*server);
@@ -307,7 +301,7 @@ TEST_F(LiveViewTest, AggregatedParameterSetsAndFragmentedSlicesAreShown) {
   auto server = start_scripted_server(reply_in_turn(answers), error);
   ASSERT_TRUE(server) << error;
 
-  User user(key_press(SDLK_s), screenshot_taken(), key_press(SDLK_ESCAPE));
+  User user(key_event(SDLK_s), screenshot_taken(), key_event(SDLK_ESCAPE));
   std::string printed = run(scripted_server_url(*server, "/cam"));
   ASSERT_TRUE(user.finish()) << "no picture was shown\n" << printed;
   finish_scripted_server(*server);
@@ -339,7 +333,7 @@ TEST_F(LiveViewTest, ACameraThatHangsUpLeavesTheUserInCharge) {
     return at != 0 && Clock::now().time_since_epoch().count() - at >
                           Clock::duration(std::chrono::milliseconds(700)).count();
   };
-  User user(nothing(), seen_hang_up, key_press(SDLK_ESCAPE));
+  User user(nothing(), seen_hang_up, key_event(SDLK_ESCAPE));
   std::string printed = run(scripted_server_url(*server, "/cam"));
   EXPECT_TRUE(user.finish());
   EXPECT_EQ(printed, "");

@@ -17,6 +17,7 @@
 #include "headless_sdl.h"
 #include "live_session_fixture.h"
 #include "rtsp/live_view.h"
+#include "sdl_events.h"
 #include "rtsp_server_process.h"
 
 namespace fs = std::filesystem;
@@ -98,15 +99,8 @@ TEST(LiveReconnect, WaitKeepsThePictureShowsTheMessageAndHandlesEvents) {
   EXPECT_EQ(player.camera_button.w, 26);
 
   // Escape, or closing the window, ends the wait at once (well before a minute).
-  for (SDL_Keycode key : {SDLK_ESCAPE, SDLK_UNKNOWN}) {
-    SDL_Event leave{};
-    if (key == SDLK_ESCAPE) {
-      leave.type = SDL_KEYDOWN;
-      leave.key.keysym.sym = key;
-    } else {
-      leave.type = SDL_QUIT;
-    }
-    SDL_PushEvent(&leave);
+  for (const bool escape : {true, false}) {
+    escape ? push_key(SDLK_ESCAPE) : push_quit();
     EXPECT_FALSE(wait_while_showing(player, 60000));
   }
 }
@@ -144,13 +138,6 @@ int wait_for_occurrences(const RtspServerProcess& server, const std::string& wor
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return seen;
-}
-
-void push_key(SDL_Keycode key) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = key;
-  SDL_PushEvent(&e);
 }
 
 // Plays the user on another thread: presses `key` every 50 ms until `done`
