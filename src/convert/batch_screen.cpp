@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "convert/remux.h"
+#include "draw/sdl_handles.h"
 #include "draw/text.h"
 
 namespace {
@@ -24,8 +25,7 @@ void draw_centred_text(SDL_Renderer* renderer, int w, int top, const char* text,
 // The conversion cannot be cancelled: quit and close requests are dropped too.
 void discard_events() {
   SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-  }
+  while (SDL_PollEvent(&event)) free_drop_text(event);
 }
 
 void convert_one(const std::string& input, const std::string& output, ConversionStatus& status) {

@@ -1,5 +1,6 @@
 #include "rtsp/address_entry.h"
 
+#include "draw/sdl_handles.h"
 #include "draw/text.h"
 #include "rtsp/live_view.h"
 
@@ -19,6 +20,8 @@ void handle_address_event(AddressEntry& entry, const SDL_Event& event) {
       // One byte, even inside a multi-byte character: editing works on bytes.
       entry.text.pop_back();
     }
+  } else {
+    free_drop_text(event);
   }
 }
 

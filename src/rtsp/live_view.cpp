@@ -142,6 +142,7 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
         capture_live_screenshot(player);
       return true;
     default:
+      free_drop_text(event);
       return true;
   }
 }
