@@ -1,6 +1,7 @@
 #include "player/audio_output.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "draw/toast.h"
@@ -45,9 +46,10 @@ double measure_lag_before_feed(AudioOutput& audio, double video_position_s) {
   return measure_audio_drift(audio.drift, video_position_s, heard);
 }
 
-// Holds the sound back by `seconds` of silence at the end of the queue.
+// Holds the sound back by `seconds` of silence at the end of the queue, at
+// most the lead-ahead at a time: the next feed measures what is still missing.
 void queue_silence(AudioOutput& audio, double seconds) {
-  audio.samples.assign(static_cast<size_t>(seconds * kSampleRate), 0);
+  audio.samples.assign(static_cast<size_t>(std::min(seconds, kAudioLeadAhead) * kSampleRate), 0);
   SDL_QueueAudio(audio.device, audio.samples.data(),
                  static_cast<Uint32>(audio.samples.size() * sizeof(int16_t)));
   const double queued_s = static_cast<double>(audio.samples.size()) / kSampleRate;
@@ -137,6 +139,9 @@ void restart_audio_drift(AudioDrift& drift) { drift = AudioDrift{}; }
 
 double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s) {
   const double lag = video_s - heard_s;
+  if (drift.running && std::fabs(lag - drift.lag_s) > kDriftBreakSeconds) {
+    drift.running = false;  // this reading begins the next run
+  }
   if (!drift.running) {
     drift = AudioDrift{};
     drift.running = true;

@@ -27,6 +27,11 @@ constexpr uint32_t kAudioBytesPerSecond = 16000;
 constexpr double kDriftSettleSeconds = 1.0;
 constexpr double kDriftSmoothingSeconds = 1.0;  // time constant of the smoothed lag
 constexpr double kDriftTolerance = 0.02;        // seconds off the run's start before correcting
+// A reading this far from the run's lag is no drift: a block stamped far from
+// its neighbours (a damaged file, a camera whose clock jumped) moves the heard
+// time by as much. Averaged in, one such reading would hold the sound back by
+// minutes of silence; it starts the run afresh instead.
+constexpr double kDriftBreakSeconds = 5.0;
 
 struct AudioDrift {
   bool running = false;    // a run is being measured
@@ -58,7 +63,8 @@ void restart_audio_drift(AudioDrift& drift);
 
 // Takes one measurement of the sound heard (recording time) at a video
 // position; returns how far the sound has fallen behind the lag its run
-// settled at, negative when it is ahead (0 while the run settles).
+// settled at, negative when it is ahead (0 while the run settles). A reading
+// more than kDriftBreakSeconds off the run's lag starts a new run.
 double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s);
 
 // Seconds of block i from the time origin (the difference read as signed 32-bit).

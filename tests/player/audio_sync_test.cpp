@@ -102,6 +102,29 @@ TEST(AudioDriftMeasure, SlowDeviceFallsBehindFromWhereItSettled) {
   EXPECT_NEAR(measure_over(drift, 11.0, 13.0, [](double) { return 0.7; }), 0.0, 1e-9);
 }
 
+TEST(AudioDriftMeasure, AReadingHoursOffStartsAFreshRunInsteadOfBeingAveraged) {
+  // One block stamped an hour early is heard while the run settles.
+  AudioDrift drift;
+  measure_over(drift, 0.0, 0.5, [](double) { return 0.1; });
+  EXPECT_EQ(measure_audio_drift(drift, 0.5, 0.5 - 3600.0), 0.0);
+  EXPECT_EQ(measure_over(drift, 0.53, 1.4, [](double) { return 0.1; }), 0.0);  // settling again
+  double largest = 0;
+  measure_over(drift, 1.6, 5.0, [](double) { return 0.1; }, 30, &largest);
+  ASSERT_TRUE(drift.settled);
+  EXPECT_NEAR(drift.baseline_s, 0.1, 1e-9);
+  EXPECT_LT(largest, 1e-9) << "no silence or skipping for a steady lag";
+
+  // Once settled, such a reading is no drift either, and a jump the other way
+  // (a block stamped an hour late) neither.
+  for (const double off : {3600.0, -3600.0}) {
+    EXPECT_EQ(measure_audio_drift(drift, 5.1, 5.1 - 0.1 - off), 0.0);
+    EXPECT_EQ(measure_audio_drift(drift, 5.13, 5.13 - 0.1), 0.0);
+    EXPECT_FALSE(drift.settled);
+    measure_over(drift, 5.2, 7.0, [](double) { return 0.1; });
+    EXPECT_NEAR(drift.baseline_s, 0.1, 1e-9);
+  }
+}
+
 // The finished state waits for a key; one the player ignores while playing
 // ends it as soon as it begins.
 Uint32 push_idle_key(Uint32 interval, void*) {
