@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "draw/text.h"
 #include "draw/widgets.h"
@@ -177,7 +178,7 @@ void format_window_title(char* out, size_t size, double position_s, double durat
   format_clock(position, sizeof position, position_s);
   format_clock(duration, sizeof duration, duration_s);
   const char* paused_suffix = paused ? "  PAUSED" : "";
-  if (speed < 0.99 || speed > 1.01) {
+  if (!is_normal_speed(speed)) {
     char speed_text[48];
     // Whole speeds print without decimals; the range check keeps the cast defined.
     if (speed == std::trunc(speed) && std::fabs(speed) < 1e9)
@@ -222,5 +223,7 @@ void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, float pro
 
   char title[256];
   format_window_title(title, sizeof title, position_s, duration_s, speed, paused);
-  SDL_SetWindowTitle(window, title);
+  // The title changes about once a second; setting it costs a round trip to
+  // the window system on every picture.
+  if (std::strcmp(title, SDL_GetWindowTitle(window)) != 0) SDL_SetWindowTitle(window, title);
 }

@@ -20,8 +20,6 @@ constexpr Uint16 kBufferSamples = 1024;
 AudioFeedObserver feed_observer = nullptr;
 void* feed_observer_user = nullptr;
 
-bool speed_plays_sound(double speed) { return speed >= 0.99 && speed <= 1.01; }
-
 void drop_queue(AudioOutput& audio) {
   SDL_ClearQueuedAudio(audio.device);
   restart_audio_drift(audio.drift);
@@ -42,8 +40,7 @@ double block_seconds(const AudioBlock& block) { return static_cast<double>(block
 double measure_lag_before_feed(AudioOutput& audio, double video_position_s) {
   const uint32_t queued = SDL_GetQueuedAudioSize(audio.device);
   if (queued == 0) return 0;
-  const double heard = audio.sound_end_s - static_cast<double>(queued) / kAudioBytesPerSecond;
-  return measure_audio_drift(audio.drift, video_position_s, heard);
+  return measure_audio_drift(audio.drift, video_position_s, heard_seconds(audio.sound_end_s, queued));
 }
 
 // Holds the sound back by `seconds` of silence at the end of the queue, at
@@ -89,6 +86,12 @@ SDL_AudioDeviceID open_device() {
 }
 
 }  // namespace
+
+bool speed_plays_sound(double speed) { return speed >= 0.99 && speed <= 1.01; }
+
+double heard_seconds(double sound_end_s, uint32_t queued_bytes) {
+  return sound_end_s - static_cast<double>(queued_bytes) / kAudioBytesPerSecond;
+}
 
 double audio_block_time(const AudioOutput& audio, size_t i) {
   return static_cast<int32_t>(audio.blocks[i].timestamp - audio.time_origin) / 1000.0;
@@ -189,9 +192,10 @@ void toggle_mute(AudioOutput& audio, double video_position_s) {
     return;
   }
   audio.muted = !audio.muted;
-  if (audio.device != 0) {
-    drop_queue(audio);
-    if (!audio.muted) resync_audio(audio, video_position_s);
+  if (audio.muted) {
+    clear_audio_queue(audio);
+  } else {
+    resync_audio(audio, video_position_s);
   }
   show_toast(audio.muted ? "MUTE" : "SOUND", 1500);
 }

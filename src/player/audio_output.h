@@ -67,6 +67,12 @@ void restart_audio_drift(AudioDrift& drift);
 // more than kDriftBreakSeconds off the run's lag starts a new run.
 double measure_audio_drift(AudioDrift& drift, double video_s, double heard_s);
 
+// Sound plays at normal speed only; other speeds are silent.
+bool speed_plays_sound(double speed);
+
+// The recording time being heard: the end of what was queued less what still waits.
+double heard_seconds(double sound_end_s, uint32_t queued_bytes);
+
 // Seconds of block i from the time origin (the difference read as signed 32-bit).
 double audio_block_time(const AudioOutput& audio, size_t i);
 

@@ -15,10 +15,6 @@ void record_feed(void* samples, const AudioFeedReport& report) {
 
 }  // namespace
 
-double heard_seconds(double sound_end_s, uint32_t queued_bytes) {
-  return sound_end_s - static_cast<double>(queued_bytes) / kAudioBytesPerSecond;
-}
-
 SyncReport summarize_sync(const std::vector<SyncSample>& samples) {
   SyncReport report;
   report.samples = samples.size();

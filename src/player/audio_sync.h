@@ -25,9 +25,6 @@ struct SyncReport {
   double silence_s = 0;         // by the last sample
 };
 
-// The recording time being heard: the end of what was queued less what still waits.
-double heard_seconds(double sound_end_s, uint32_t queued_bytes);
-
 // Summary of the samples; all zero for none, no drift for fewer than two distinct times.
 SyncReport summarize_sync(const std::vector<SyncSample>& samples);
 

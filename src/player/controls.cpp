@@ -119,7 +119,7 @@ void set_volume_from_x(PlayerState& st, int x) {
   st.audio.volume = volume;
   if (volume > 0 && st.audio.muted) {
     st.audio.muted = false;
-    if (st.audio.device) resync_audio(st.audio, video_position(st));
+    resync_audio(st.audio, video_position(st));
   }
 }
 
@@ -144,8 +144,7 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     case SDLK_m: toggle_mute(st.audio, video_position(st)); break;
     case SDLK_s: capture_action(st, window, renderer); break;
     case SDLK_LEFT: seek_by(st, -five_second_jump(st.fps)); break;
-    // Computed as (int)(fps x -5.0) and subtracted: the same magnitude.
-    case SDLK_RIGHT: seek_by(st, -static_cast<int>(st.fps * -5.0)); break;
+    case SDLK_RIGHT: seek_by(st, five_second_jump(st.fps)); break;
     case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
     case SDLK_UP: set_speed(st, st.speed_index + 1); break;
     default: break;

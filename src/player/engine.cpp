@@ -201,8 +201,7 @@ void set_speed(PlayerState& st, int index) {
   st.speed = kSpeedSteps[index];
   restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
   show_toast(speed_message(st.speed).c_str(), 1500);
-  if (!st.audio.device) return;
-  if (st.speed > 0.99 && st.speed < 1.01) {
+  if (speed_plays_sound(st.speed)) {
     resync_audio(st.audio, video_position(st));
   } else {
     clear_audio_queue(st.audio);

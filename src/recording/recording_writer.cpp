@@ -43,12 +43,12 @@ namespace {
 using BlockHeader = std::array<uint8_t, 16>;
 
 BlockHeader make_block_header(const char* magic, uint32_t length_field, uint32_t timestamp) {
-  std::vector<uint8_t> bytes(magic, magic + 4);
-  append_le32(bytes, length_field);
-  append_le32(bytes, timestamp);
-  append_le32(bytes, 0);
-  BlockHeader header;
-  std::memcpy(header.data(), bytes.data(), header.size());
+  BlockHeader header{};
+  std::memcpy(header.data(), magic, 4);
+  const uint32_t fields[2] = {length_field, timestamp};  // the last four bytes stay zero
+  for (size_t f = 0; f < 2; ++f) {
+    for (size_t b = 0; b < 4; ++b) header[4 + 4 * f + b] = static_cast<uint8_t>(fields[f] >> (8 * b));
+  }
   return header;
 }
 
