@@ -54,13 +54,27 @@ void queue_silence(AudioOutput& audio, double seconds) {
   audio.silence_s += queued_s;
 }
 
+// A block stamped far past its successor (a damaged header, a camera clock
+// jump) would hold back every block after it until the picture got there.
+bool stamped_far_ahead(const AudioOutput& audio, size_t i, double limit) {
+  return i + 1 < audio.blocks.size() && audio_block_time(audio, i + 1) <= limit &&
+         audio_block_time(audio, i) > limit + kDriftBreakSeconds;
+}
+
 // Queues the blocks due by `limit`: silence first while the sound is ahead,
-// blocks skipped while it is behind.
+// blocks skipped while it is behind or stamped far ahead of their successor.
 void queue_due_blocks(AudioOutput& audio, double limit, double behind) {
   if (behind < -kDriftTolerance) queue_silence(audio, -behind);
-  while (audio.cursor < audio.blocks.size() && audio_block_time(audio, audio.cursor) <= limit) {
+  while (audio.cursor < audio.blocks.size()) {
+    const bool misplaced = stamped_far_ahead(audio, audio.cursor, limit);
+    if (!misplaced && audio_block_time(audio, audio.cursor) > limit) break;
     const AudioBlock& block = audio.blocks[audio.cursor];
     const double length = block_seconds(block);
+    if (misplaced) {
+      ++audio.skipped_blocks;
+      ++audio.cursor;
+      continue;  // the sound heard so far ends where it did
+    }
     if (behind > kDriftTolerance) {
       behind -= length;
       audio.drift.lag_s -= length;  // the skipped sound is never heard

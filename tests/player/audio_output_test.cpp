@@ -339,6 +339,30 @@ TEST_F(AudioOutputTest, MuteDropsQueueAndUnmuteRestartsAtPosition) {
   EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
 }
 
+TEST_F(AudioOutputTest, ABlockStampedFarAheadDoesNotHoldBackTheRest) {
+  // Ten blocks 100 ms apart, the fourth stamped an hour late.
+  std::vector<TestBlockSpec> recipes;
+  for (uint32_t i = 0; i < 10; ++i) {
+    recipes.push_back({5000 + 100 * i + (i == 3 ? 3600000 : 0), 160, 0xD5});
+  }
+  const TestAudioBlocks blocks = make_test_audio_blocks(recipes);
+  open(blocks, 5000);
+  ASSERT_NE(audio.device, 0u);
+  hold_device();
+
+  feed_audio(audio, 0.0, false, 1.0);  // 0.0 .. 0.3 s: the late block is not due yet
+  EXPECT_EQ(audio.cursor, 3u);
+  EXPECT_EQ(queued_bytes(), 3 * kBlockBytes);
+  feed_audio(audio, 0.15, false, 1.0);  // its successor is due: the late block is passed over
+  EXPECT_EQ(audio.cursor, 5u);
+  EXPECT_EQ(audio.skipped_blocks, 1u);
+  EXPECT_EQ(queued_bytes(), 4 * kBlockBytes);
+  EXPECT_DOUBLE_EQ(audio.sound_end_s, 0.4 + 0.02);
+  feed_audio(audio, 0.65, false, 1.0);
+  EXPECT_EQ(audio.cursor, 10u);
+  EXPECT_EQ(queued_bytes(), 9 * kBlockBytes);
+}
+
 TEST_F(AudioOutputTest, StalledDeviceDoesNotPileUpSound) {
   // Ten seconds of 20 ms blocks; the device takes nothing at all.
   std::vector<TestBlockSpec> recipes;
