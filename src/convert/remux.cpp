@@ -42,11 +42,15 @@ struct TemporaryFile {
   }
 };
 
-// "<output>.tmp-<pid>-<n>": beside the target, so moving it there is a rename
-// within one file system.
+// "<output's folder>/.tmp-<pid>-<n>.mp4": in the target's folder, so moving it
+// there is a rename within one file system. The name does not grow with the
+// target's, so a target whose name is near the file system's limit still gets one.
 std::string temporary_output_path(const std::string& output_path, unsigned sequence) {
-  return output_path + ".tmp-" + std::to_string(current_process_id()) + "-" +
-         std::to_string(sequence);
+  const size_t name_start = output_path.find_last_of("/\\");
+  const std::string folder =
+      name_start == std::string::npos ? "" : output_path.substr(0, name_start + 1);
+  return folder + ".tmp-" + std::to_string(current_process_id()) + "-" +
+         std::to_string(sequence) + ".mp4";
 }
 
 // Creates a new, empty file with a name nobody else uses; "" when the folder
