@@ -25,14 +25,8 @@
 
 namespace {
 
-std::string tools_dir() {
-  std::error_code error;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return (self.parent_path() / ".." / "tools").string();
-}
-
 bool make_source(const std::string& path) {
-  const std::string cmd = tools_dir() + "/make_recording --out " + path +
+  const std::string cmd = std::string(H264_TOOLS_DIR) + "/make_recording --out " + path +
                           " --width 1280 --height 720 --fps 25 --duration 20 --gop 50 > /dev/null";
   return std::system(cmd.c_str()) == 0;
 }
