@@ -184,8 +184,10 @@ bool names_the_input(const std::string& input_path, const std::string& output_pa
   return std::filesystem::equivalent(input_path, output_path, error) && !error;
 }
 
-bool remux_recording(const std::string& input_path, const std::string& output_path,
-                     const ProgressCallback& progress, bool print_frame_rate) {
+}  // namespace
+
+bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
+                  ProgressCallback progress, bool print_frame_rate) {
   if (names_the_input(input_path, output_path)) return false;
   Recording recording;
   if (read_recording_payload(input_path, recording) != LoadStatus::ok) return false;
@@ -230,18 +232,6 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
   temporary.path.clear();  // now the target: keep it
   if (progress) progress(1.0f);
   return true;
-}
-
-}  // namespace
-
-bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
-                  ProgressCallback progress) {
-  return remux_recording(input_path, output_path, progress, true);
-}
-
-bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
-                  ProgressCallback progress, bool print_frame_rate) {
-  return remux_recording(input_path, output_path, progress, print_frame_rate);
 }
 
 std::string mp4_output_path(const std::string& input_path) {
