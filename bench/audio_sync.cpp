@@ -47,19 +47,13 @@ bool parse_options(int argc, char** argv, Options& options) {
   return options.minutes > 0 && options.fps > 0;
 }
 
-std::string tools_dir(const char* argv0) {
-  const std::string self = argv0;
-  const size_t slash = self.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/../tools";
-}
-
 // Small pictures: the check is about the clock, not about decoding speed.
-bool make_source(const std::string& tools, const Options& options, const std::string& path) {
+bool make_source(const Options& options, const std::string& path) {
   char cmd[1024];
   std::snprintf(cmd, sizeof cmd,
                 "%s/make_recording --out %s --width 320 --height 240 --fps %g --duration %g"
                 " --audio > /dev/null",
-                tools.c_str(), path.c_str(), options.fps, options.minutes * 60.0);
+                H264_TOOLS_DIR, path.c_str(), options.fps, options.minutes * 60.0);
   return std::system(cmd) == 0;
 }
 
@@ -87,7 +81,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(folder)) return 1;
     path = std::string(folder) + "/sync.264";
     std::printf("making %.1f min at %g fps with sound...\n", options.minutes, options.fps);
-    if (!make_source(tools_dir(argv[0]), options, path)) {
+    if (!make_source(options, path)) {
       std::fprintf(stderr, "could not make the recording\n");
       return 1;
     }

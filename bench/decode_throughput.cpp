@@ -31,16 +31,9 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::string tools_dir(const char* argv0) {
-  std::string self = argv0;
-  const size_t slash = self.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/../tools";
-}
-
-bool make_recording(const std::string& tools, const std::string& path, int w, int h,
-                    double seconds) {
-  const std::string cmd = tools + "/make_recording --out " + path + " --width " +
-                          std::to_string(w) + " --height " + std::to_string(h) +
+bool make_recording(const std::string& path, int w, int h, double seconds) {
+  const std::string cmd = std::string(H264_TOOLS_DIR) + "/make_recording --out " + path +
+                          " --width " + std::to_string(w) + " --height " + std::to_string(h) +
                           " --fps 25 --gop 50 --audio --duration " + std::to_string(seconds) +
                           " > /dev/null";
   return std::system(cmd.c_str()) == 0;
@@ -146,10 +139,9 @@ long resident_kib() {
   return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
 }
 
-bool compare_with_ffmpeg(const std::string& tools, const std::string& dir, int w, int h,
-                         double seconds) {
+bool compare_with_ffmpeg(const std::string& dir, int w, int h, double seconds) {
   const std::string name = dir + "/bench_" + std::to_string(h) + "p";
-  if (!make_recording(tools, name + ".264", w, h, seconds)) return false;
+  if (!make_recording(name + ".264", w, h, seconds)) return false;
   if (!write_decoder_units(name + ".264", name + ".h264")) return false;
   double best_ffmpeg = 1e9, best_ffmpeg_decode = 1e9, best_player = 1e9, best_steady = 1e9;
   double best_iyuv_steady = 1e9;
@@ -195,9 +187,9 @@ bool compare_with_ffmpeg(const std::string& tools, const std::string& dir, int w
   return true;
 }
 
-void check_memory(const std::string& tools, const std::string& dir, double seconds) {
+void check_memory(const std::string& dir, double seconds) {
   const std::string path = dir + "/bench_long.264";
-  if (!make_recording(tools, path, 640, 360, seconds)) return;
+  if (!make_recording(path, 640, 360, seconds)) return;
   std::vector<long> samples;
   PlaybackOptions options;
   options.on_picture = [&](PlayerState& st) {
@@ -235,10 +227,9 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/decode-bench-XXXXXX";
   if (!mkdtemp(pattern)) return 1;
   const std::string dir = pattern;
-  const std::string tools = tools_dir(argv[0]);
-  bool ok = compare_with_ffmpeg(tools, dir, 1280, 720, seconds) &&
-            compare_with_ffmpeg(tools, dir, 1920, 1080, seconds);
-  if (ok) check_memory(tools, dir, long_seconds);
+  bool ok = compare_with_ffmpeg(dir, 1280, 720, seconds) &&
+            compare_with_ffmpeg(dir, 1920, 1080, seconds);
+  if (ok) check_memory(dir, long_seconds);
   std::filesystem::remove_all(dir);
   SDL_Quit();
   return ok ? 0 : 1;

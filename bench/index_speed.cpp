@@ -26,15 +26,8 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::string tools_dir(const char* argv0) {
-  std::string self = argv0;
-  const size_t slash = self.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-  return dir + "/../tools";
-}
-
-bool make_source(const std::string& tools, const std::string& path) {
-  const std::string cmd = tools + "/make_recording --out " + path +
+bool make_source(const std::string& path) {
+  const std::string cmd = std::string(H264_TOOLS_DIR) + "/make_recording --out " + path +
                           " --width 1280 --height 720 --fps 25 --duration 20 --gop 50 --audio"
                           " > /dev/null";
   return std::system(cmd.c_str()) == 0;
@@ -94,7 +87,7 @@ int main(int argc, char** argv) {
   const std::string tmp = "/tmp/index_speed_" + std::to_string(getpid());
   if (source.empty()) {
     source = tmp + "_source.264";
-    if (!make_source(tools_dir(argv[0]), source)) {
+    if (!make_source(source)) {
       std::fprintf(stderr, "cannot make the source recording\n");
       return 1;
     }

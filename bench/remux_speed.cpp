@@ -25,14 +25,8 @@
 
 namespace {
 
-std::string tools_dir() {
-  std::error_code error;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return (self.parent_path() / ".." / "tools").string();
-}
-
 bool make_source(const std::string& path) {
-  const std::string cmd = tools_dir() + "/make_recording --out " + path +
+  const std::string cmd = std::string(H264_TOOLS_DIR) + "/make_recording --out " + path +
                           " --width 1280 --height 720 --fps 25 --duration 20 --gop 50 > /dev/null";
   return std::system(cmd.c_str()) == 0;
 }
@@ -145,21 +139,17 @@ int main(int argc, char** argv) {
   if (read_recording_payload(source, one) != LoadStatus::ok) return 1;
   one.units = index_nal_units(one.payload(), one.length);
   const auto frames_per_copy = build_frame_list(one.units).size();
+  // The copies keep one's frame spacing (timestamps shifted by whole periods),
+  // so one alone gives the rate the big recording has.
+  const int rate = static_cast<int>(
+      estimate_frame_rate(one.payload(), one.length, static_cast<int64_t>(frames_per_copy),
+                          nullptr) + 0.5);
   const int copies = static_cast<int>(((target_mib << 20) + one.length - 1) / one.length);
   const std::string recording = tmp + ".264", raw = tmp + "_raw.h264";
   const std::string ours_out = tmp + "_ours.mp4", ffmpeg_out = tmp + "_ffmpeg.mp4";
   made.insert(made.end(), {recording, raw, ours_out, ffmpeg_out});
   const bool written = write_big_files(one, copies, recording, raw);
   const auto file_size = written ? std::filesystem::file_size(recording) : 0;
-  int rate = 0;
-  if (written) {
-    Recording big;
-    read_recording_payload(recording, big);
-    big.units = index_nal_units(big.payload(), big.length);
-    rate = static_cast<int>(
-        estimate_frame_rate(big.payload(), big.length,
-                            static_cast<int64_t>(build_frame_list(big.units).size()), nullptr) + 0.5);
-  }
   if (!written || rate <= 0) {
     std::fprintf(stderr, "cannot write the benchmark recording\n");
     for (const auto& f : made) std::remove(f.c_str());

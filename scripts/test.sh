@@ -10,11 +10,11 @@ jobs=$(nproc)
 # The Windows code paths (file dialogs, Windows sockets) compile with mingw-w64,
 # against Debian's SDL2 headers and a Windows stand-in for their configuration.
 windows_objects=$(mktemp -d)
+trap 'rm -rf "$windows_objects"' EXIT
 for source in src/app/choosers.cpp src/app/chooser_program.cpp src/rtsp/net_socket.cpp; do
   x86_64-w64-mingw32-g++ -std=c++20 -Wall -Werror -c "$root/$source" -I"$root/src" \
     -I"$root/tests/windows" -I/usr/include/SDL2 -o "$windows_objects/$(basename "$source" .cpp).o"
 done
-rm -rf "$windows_objects"
 echo "Windows objects compile"
 
 "$root/scripts/build.sh" "$root/build"

@@ -25,13 +25,6 @@ struct SoakClock {
   std::atomic<int> stage{0};     // 0 sampling, 1 screenshot asked, 2 leaving
 };
 
-void push_key(SDL_Keycode key) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = key;
-  SDL_PushEvent(&e);
-}
-
 // Runs on SDL's timer thread once a second.
 uint32_t tick(uint32_t interval, void* data) {
   auto* clock = static_cast<SoakClock*>(data);

@@ -1,10 +1,21 @@
-// Resident-memory figures for the long-run (soak) programs.
+// What the long-run (soak) programs share: resident-memory figures, and the
+// key presses with which they drive the screens they run as a user would.
 #pragma once
+
+#include <SDL.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
+
+// Queues a key press for the screen's event loop; safe from SDL's timer thread.
+inline void push_key(SDL_Keycode key) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = key;
+  SDL_PushEvent(&e);
+}
 
 // The process's resident set in KiB (VmRSS), or -1 when it cannot be read.
 inline long resident_kb() {

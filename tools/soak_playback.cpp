@@ -19,13 +19,6 @@ namespace {
 
 constexpr int kTopSpeedIndex = kSpeedStepCount - 1;  // 8x
 
-void push_key(SDL_Keycode key) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = key;
-  SDL_PushEvent(&e);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

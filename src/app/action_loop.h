@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-constexpr const char* kConvertAction = "__CONVERT__";
-constexpr const char* kRtspAction = "__RTSP__";
+#include "player/actions.h"
 
 enum class ActionKind { quit, convert, rtsp, play };
 

@@ -8,9 +8,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <commdlg.h>
-#else
-#include "app/chooser_program.h"
 #endif
+
+// Also on Windows: its result limits size the native dialogs' buffers.
+#include "app/chooser_program.h"
 
 std::vector<std::string> split_multiselect_result(const char* buffer, size_t size) {
   std::vector<std::string> paths;
@@ -35,6 +36,23 @@ std::vector<std::string> split_multiselect_result(const char* buffer, size_t siz
     name = name_end + 1;
   }
   return paths;
+}
+
+void* owner_window_handle(SDL_Window* window) {
+  if (!window) return nullptr;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info)) return nullptr;
+#ifdef _WIN32
+  return info.info.win.window;
+#else
+#if defined(SDL_VIDEO_DRIVER_X11)
+  // Only an X11 window id can be handed to a chooser program (--attach).
+  if (info.subsystem == SDL_SYSWM_X11)
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(info.info.x11.window));
+#endif
+  return nullptr;
+#endif
 }
 
 #ifdef _WIN32
@@ -70,22 +88,14 @@ bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD f
 
 }  // namespace
 
-void* owner_window_handle(SDL_Window* window) {
-  if (!window) return nullptr;
-  SDL_SysWMinfo info;
-  SDL_VERSION(&info.version);
-  if (!SDL_GetWindowWMInfo(window, &info)) return nullptr;
-  return info.info.win.window;
-}
-
 std::string choose_recording(void* owner) {
-  std::vector<char> buffer(260, '\0');
+  std::vector<char> buffer(kSingleChoiceLimit, '\0');
   if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, buffer)) return "";
   return std::string(buffer.data());
 }
 
 std::vector<std::string> choose_recordings(void* owner) {
-  std::vector<char> buffer(32768, '\0');
+  std::vector<char> buffer(kMultipleChoiceLimit, '\0');
   if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, buffer)) return {};
   return split_multiselect_result(buffer.data(), buffer.size());
 }
@@ -113,19 +123,6 @@ std::string run_chooser(bool multiple, void* owner) {
 }
 
 }  // namespace
-
-void* owner_window_handle(SDL_Window* window) {
-  if (!window) return nullptr;
-  SDL_SysWMinfo info;
-  SDL_VERSION(&info.version);
-  if (!SDL_GetWindowWMInfo(window, &info)) return nullptr;
-#if defined(SDL_VIDEO_DRIVER_X11)
-  // Only an X11 window id can be handed to a chooser program (--attach).
-  if (info.subsystem == SDL_SYSWM_X11)
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(info.info.x11.window));
-#endif
-  return nullptr;
-}
 
 std::string choose_recording(void* owner) {
   return single_choice_from_output(run_chooser(false, owner));

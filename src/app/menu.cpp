@@ -4,6 +4,7 @@
 #include "app/logo.h"
 #include "draw/text.h"
 #include "draw/widgets.h"
+#include "player/actions.h"
 
 #include <cstdio>
 
@@ -28,11 +29,11 @@ void apply_command(MenuCommand command, SDL_Window* window, MenuState& state) {
       return;
     }
     case MenuCommand::convert:
-      state.result = "__CONVERT__";
+      state.result = kConvertAction;
       state.done = true;
       return;
     case MenuCommand::rtsp:
-      state.result = "__RTSP__";
+      state.result = kRtspAction;
       state.done = true;
       return;
     case MenuCommand::quit:

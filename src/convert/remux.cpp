@@ -42,11 +42,15 @@ struct TemporaryFile {
   }
 };
 
-// "<output>.tmp-<pid>-<n>": beside the target, so moving it there is a rename
-// within one file system.
+// "<output's folder>/.tmp-<pid>-<n>.mp4": in the target's folder, so moving it
+// there is a rename within one file system. The name does not grow with the
+// target's, so a target whose name is near the file system's limit still gets one.
 std::string temporary_output_path(const std::string& output_path, unsigned sequence) {
-  return output_path + ".tmp-" + std::to_string(current_process_id()) + "-" +
-         std::to_string(sequence);
+  const size_t name_start = output_path.find_last_of("/\\");
+  const std::string folder =
+      name_start == std::string::npos ? "" : output_path.substr(0, name_start + 1);
+  return folder + ".tmp-" + std::to_string(current_process_id()) + "-" +
+         std::to_string(sequence) + ".mp4";
 }
 
 // Creates a new, empty file with a name nobody else uses; "" when the folder
@@ -180,8 +184,10 @@ bool names_the_input(const std::string& input_path, const std::string& output_pa
   return std::filesystem::equivalent(input_path, output_path, error) && !error;
 }
 
-bool remux_recording(const std::string& input_path, const std::string& output_path,
-                     const ProgressCallback& progress, bool print_frame_rate) {
+}  // namespace
+
+bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
+                  ProgressCallback progress, bool print_frame_rate) {
   if (names_the_input(input_path, output_path)) return false;
   Recording recording;
   if (read_recording_payload(input_path, recording) != LoadStatus::ok) return false;
@@ -226,18 +232,6 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
   temporary.path.clear();  // now the target: keep it
   if (progress) progress(1.0f);
   return true;
-}
-
-}  // namespace
-
-bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
-                  ProgressCallback progress) {
-  return remux_recording(input_path, output_path, progress, true);
-}
-
-bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
-                  ProgressCallback progress, bool print_frame_rate) {
-  return remux_recording(input_path, output_path, progress, print_frame_rate);
 }
 
 std::string mp4_output_path(const std::string& input_path) {

@@ -4,6 +4,7 @@
 #include "draw/overlay.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
+#include "player/actions.h"
 #include "player/screenshot.h"
 
 namespace {
@@ -137,8 +138,8 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     case SDLK_ESCAPE:
     case SDLK_q: leave_with(st, ""); break;
     case SDLK_SPACE: toggle_pause(st); break;
-    case SDLK_c: leave_with(st, "__CONVERT__"); break;
-    case SDLK_r: leave_with(st, "__RTSP__"); break;
+    case SDLK_c: leave_with(st, kConvertAction); break;
+    case SDLK_r: leave_with(st, kRtspAction); break;
     case SDLK_o: open_another_recording(st, window); break;
     case SDLK_f: toggle_fullscreen(st, window); break;
     case SDLK_m: toggle_mute(st.audio, video_position(st)); break;

@@ -22,7 +22,8 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // A new empty folder inside the test temporary folder.
 std::string fresh_folder(const std::string& name);
 
-// Names in `folder` that look like left-over temporary MP4s (".tmp-").
+// Names in `folder` that look like left-over temporary MP4s: ".tmp-<pid>-<n>.mp4",
+// or any name holding ".tmp-", as earlier converters named them.
 std::vector<std::string> temporaries_in(const std::string& folder);
 
 // The progress fractions a conversion reported, in order.

@@ -248,6 +248,22 @@ TEST(RemuxOutput, ReplacesAnExistingFileAndIsMp4WhateverTheName) {
   EXPECT_TRUE(temporaries_in(folder).empty());
 }
 
+TEST(RemuxOutput, RecordingsWithLongNamesConvertAndLeaveNoTemporary) {
+  // Names up to the common 255-byte limit: the MP4's name is as long as the
+  // recording's, and the temporary beside it must not be longer.
+  for (size_t length : {size_t{240}, size_t{255}}) {
+    SCOPED_TRACE(std::to_string(length) + "-byte name");
+    const std::string folder = fresh_folder("long-name");
+    const std::string input = folder + "/" + std::string(length - 4, 'r') + ".264";
+    ASSERT_TRUE(write_filtered_recording(source_recording(), [](int) { return true; }, input));
+    const std::string output = mp4_output_path(input);
+    ASSERT_TRUE(remux_to_mp4(input, output, {}, false));
+    const StreamFacts facts = probe_streams(output);
+    EXPECT_EQ(facts.frames_decoded, static_cast<int64_t>(source_recording().frames.size()));
+    EXPECT_TRUE(temporaries_in(folder).empty());
+  }
+}
+
 // Runs a conversion in a child process set up by `prepare` (which returns false
 // when it cannot); the child's conversion result, or -1 if it did not finish.
 int convert_in_child(const std::string& input, const std::string& output,
