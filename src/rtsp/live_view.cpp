@@ -33,21 +33,14 @@ static void show_picture(LivePlayer& player) {
 // Wraps the unit in a packet of its own and sends it. A decoder that holds a
 // finished picture refuses new input until the picture is taken (units fed
 // back to back without a fetch, as from an aggregation packet that carries a
-// whole picture, get it there); the picture is then taken and shown and the
-// unit sent again, so no unit is lost. Other send errors only mean that the
-// unit yields no picture.
+// whole picture, get it there); the picture is then shown and the unit sent
+// again, so no unit is lost.
 static void send_unit(LivePlayer& player, const uint8_t* unit, size_t size) {
   if (!player.decoder || !player.frame) return;
   PacketPtr packet = make_nal_packet(unit, size);
   if (!packet) return;
-  AVCodecContext* decoder = player.decoder.get();
-  int sent = avcodec_send_packet(decoder, packet.get());
-  for (int tries = 0; sent == AVERROR(EAGAIN) && tries < 8; ++tries) {
-    int received = avcodec_receive_frame(decoder, player.frame.get());
-    if (received == 0) show_picture(player);
-    if (received == AVERROR_EOF) return;
-    sent = avcodec_send_packet(decoder, packet.get());
-  }
+  send_packet_taking_waiting_pictures(player.decoder.get(), player.frame.get(), packet.get(),
+                                      [&player] { show_picture(player); });
 }
 
 void feed_nal(LivePlayer& player, const uint8_t* unit, size_t size) {
