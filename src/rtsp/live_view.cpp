@@ -73,6 +73,8 @@ static bool ensure_texture(LivePlayer& player, int width, int height) {
   player.live_texture.reset(SDL_CreateTexture(player.renderer, SDL_PIXELFORMAT_IYUV,
                                               SDL_TEXTUREACCESS_STREAMING, width, height));
   if (!player.live_texture) return false;
+  // Opaque: the picture replaces every pixel it covers.
+  SDL_SetTextureBlendMode(player.live_texture.get(), SDL_BLENDMODE_NONE);
   player.picture_width = width;
   player.picture_height = height;
   return true;
@@ -127,9 +129,14 @@ SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 
 
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
-  SDL_RenderClear(r);
-  // Stretched over the whole window; the aspect ratio is not kept.
-  SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+  // Stretched over the whole window; the aspect ratio is not kept. The opaque
+  // picture covers every pixel, so clearing first would only cost a pass over
+  // the whole frame.
+  if (player.live_texture) {
+    SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+  } else {
+    SDL_RenderClear(r);
+  }
   int w = 0, h = 0;
   SDL_GetWindowSize(player.window, &w, &h);
   player.camera_button = live_camera_button_rect(w);

@@ -49,8 +49,9 @@ bool upload_live_picture(LivePlayer& player, const AVFrame& picture);
 // The camera button's place for a window `window_width` pixels wide.
 SDL_Rect live_camera_button_rect(int window_width);
 
-// Draws the picture over the whole window, the camera button and the
-// transient message, and records the button's rectangle. Does not present.
+// Draws the picture over the whole window (clears it while there is no
+// picture yet), the camera button and the transient message, and records the
+// button's rectangle. Does not present.
 void draw_live_frame(LivePlayer& player);
 
 // The screenshot action: nothing without a texture; otherwise the bare
