@@ -58,8 +58,7 @@ bool ask(RtspSession& session, const std::string& method, const std::string& url
 void discard_body(NetSocket& socket, const std::string& head) {
   int32_t length = find_content_length(head);
   if (length <= 0 || length > kMaxDescribeBodyBytes) return;
-  std::vector<uint8_t> body(static_cast<size_t>(length));
-  recv_exact(socket, body.data(), body.size());
+  discard_exact(socket, static_cast<size_t>(length));
 }
 
 bool read_describe_body(RtspSession& session, const std::string& head, std::string& reason) {
@@ -116,6 +115,19 @@ bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
     if (n <= 0) return false;
     got += static_cast<size_t>(n);
     if (got < count && net_deadline_passed(deadline)) return false;  // trickled: given up like a time-out
+  }
+  return true;
+}
+
+bool discard_exact(NetSocket& socket, size_t count) {
+  uint8_t scratch[4096];
+  const uint64_t deadline = net_message_deadline(socket);
+  size_t left = count;
+  while (left > 0) {
+    long n = net_recv(socket, scratch, left < sizeof scratch ? left : sizeof scratch);
+    if (n <= 0) return false;
+    left -= static_cast<size_t>(n);
+    if (left > 0 && net_deadline_passed(deadline)) return false;  // trickled, as recv_exact
   }
   return true;
 }
