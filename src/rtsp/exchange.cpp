@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "rtsp/ascii_case.h"
+
 namespace {
 
 RtspOutcome success() { return {true, "", ""}; }
@@ -15,17 +17,6 @@ RtspOutcome fail_and_close(RtspSession& session, const std::string& message,
                            const std::string& reason) {
   net_close(session.socket);
   return failure(message, reason);
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-size_t find_ignoring_case(const std::string& text, const std::string& word, size_t from = 0) {
-  for (size_t i = from; i + word.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < word.size() && lower(text[i + k]) == lower(word[k])) ++k;
-    if (k == word.size()) return i;
-  }
-  return std::string::npos;
 }
 
 // The rest of the line that starts at `from` (without CR or LF).
