@@ -206,6 +206,7 @@ bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int widt
   }
   renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
   if (!renderer) renderer = SDL_CreateRenderer(window, -1, 0);
+  if (!renderer) std::printf("Error: Cannot create renderer: %s\n", SDL_GetError());
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   return true;
 }
@@ -215,7 +216,8 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   if (!renderer || f->width <= 0 || f->height <= 0) return false;
   if (video.texture && f->width == video.width && f->height == video.height) return true;
   // First picture, a new picture size, or a texture that could not be made
-  // last time: texture and converter are made afresh for this picture.
+  // last time: the texture is made afresh for this picture, and the converters
+  // made for the old size go (upload_picture makes the one it needs).
   release_converter(video);
   release_rgb_converter(video);
   const Uint32 direct = direct_texture_format(video, renderer);
@@ -229,7 +231,6 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   if (!video.texture) return false;
   // Opaque: the picture replaces every pixel it covers.
   SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
-  if (video.rgb_format < 0 && f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
   return true;
 }
 
@@ -269,12 +270,13 @@ void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* rend
   SDL_RenderPresent(renderer);
 }
 
-void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
-                     const OverlayView* overlay) {
+bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const OverlayView* overlay, bool toast) {
   const AVFrame* f = video.frame.get();
-  if (!ensure_player_window(window, renderer, f->width, f->height)) return;
+  if (!ensure_player_window(window, renderer, f->width, f->height)) return false;
   if (fit_texture_to_picture(video, renderer)) upload_picture(video);
-  draw_video_frame(video, window, renderer, overlay, true);
+  draw_video_frame(video, window, renderer, overlay, toast);
+  return true;
 }
 
 void teardown_video_output(VideoOutput& video) {
