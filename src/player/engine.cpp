@@ -86,10 +86,7 @@ void drain_and_show_last_pictures(PlayerState& st, SDL_Window*& window, SDL_Rend
                                   const PlaybackOptions& options) {
   restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
   drain_decoder(st.video, [&] {
-    const AVFrame* f = st.video.frame.get();
-    if (!ensure_player_window(window, renderer, f->width, f->height)) return;
-    if (fit_texture_to_picture(st.video, renderer)) upload_picture(st.video);
-    draw_video_frame(st.video, window, renderer, nullptr, false);
+    if (!present_picture(st.video, window, renderer, nullptr, false)) return;
     ++st.stats.pictures_drained;
     sleep_out_slot(st, options);
   });

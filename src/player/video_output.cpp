@@ -17,24 +17,6 @@ bool receive_picture(VideoOutput& video) {
   return avcodec_receive_frame(video.codec.get(), video.frame.get()) == 0;
 }
 
-// Sends a packet; when the decoder refuses it because a picture is waiting, the
-// waiting picture is taken out (and handed on) and the packet sent again.
-int send_packet_taking_waiting_pictures(VideoOutput& video, const AVPacket* packet,
-                                        const std::function<void()>& on_picture) {
-  int pictures = 0;
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    if (avcodec_send_packet(video.codec.get(), packet) != AVERROR(EAGAIN)) break;
-    const int got = avcodec_receive_frame(video.codec.get(), video.frame.get());
-    if (got == 0) {
-      ++pictures;
-      if (on_picture) on_picture();
-    } else if (got != AVERROR(EAGAIN)) {
-      break;
-    }
-  }
-  return pictures;
-}
-
 void release_converter(VideoOutput& video) {
   video.converter.reset();
   video.converter_format = -1;
@@ -126,26 +108,46 @@ bool upload_picture_as_rgb(VideoOutput& video) {
 
 }  // namespace
 
-bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
+H264DecoderOpening open_h264_decoder(int thread_count, bool split_pictures) {
+  H264DecoderOpening opened;
   const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
-  if (!decoder) {
+  if (!decoder) return opened;
+  opened.codec_found = true;
+  CodecContextPtr codec(avcodec_alloc_context3(decoder));
+  if (!codec) return opened;
+  codec->thread_count = thread_count;
+  if (split_pictures) codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+  if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return opened;
+  opened.codec = std::move(codec);
+  return opened;
+}
+
+int send_packet_taking_waiting_pictures(AVCodecContext* codec, AVFrame* frame,
+                                        const AVPacket* packet,
+                                        const std::function<void()>& on_picture) {
+  int pictures = 0;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    if (avcodec_send_packet(codec, packet) != AVERROR(EAGAIN)) break;
+    const int got = avcodec_receive_frame(codec, frame);
+    if (got == 0) {
+      ++pictures;
+      if (on_picture) on_picture();
+    } else if (got == AVERROR_EOF) {
+      break;
+    }
+  }
+  return pictures;
+}
+
+bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
+  H264DecoderOpening opened = open_h264_decoder(thread_count, split_pictures);
+  if (!opened.codec_found) {
     std::printf("Error: H.264 decoder not found\n");
     return false;
   }
-  video.codec.reset(avcodec_alloc_context3(decoder));
-  if (!video.codec) {
-    std::printf("Error: Cannot open decoder\n");
-    return false;
-  }
-  video.codec->thread_count = thread_count;
-  if (split_pictures) video.codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-  if (avcodec_open2(video.codec.get(), decoder, nullptr) < 0) {
-    std::printf("Error: Cannot open decoder\n");
-    video.codec.reset();
-    return false;
-  }
-  video.frame.reset(av_frame_alloc());
-  if (!video.frame) {
+  video.codec = std::move(opened.codec);
+  if (video.codec) video.frame.reset(av_frame_alloc());
+  if (!video.codec || !video.frame) {
     std::printf("Error: Cannot open decoder\n");
     video.codec.reset();
     return false;
@@ -162,7 +164,10 @@ int decode_nal_unit(VideoOutput& video, const NalUnit& unit,
   if (!is_decoded_unit_type(unit.type) || unit.size <= 0) return 0;
   int pictures = 0;
   PacketPtr packet = make_nal_packet(unit.data, static_cast<size_t>(unit.size));
-  if (packet) pictures += send_packet_taking_waiting_pictures(video, packet.get(), on_picture);
+  if (packet) {
+    pictures += send_packet_taking_waiting_pictures(video.codec.get(), video.frame.get(),
+                                                    packet.get(), on_picture);
+  }
   if (!is_slice_type(unit.type)) return pictures;
   if (receive_picture(video)) {
     ++pictures;
@@ -172,7 +177,8 @@ int decode_nal_unit(VideoOutput& video, const NalUnit& unit,
 }
 
 int drain_decoder(VideoOutput& video, const std::function<void()>& on_picture) {
-  int pictures = send_packet_taking_waiting_pictures(video, nullptr, on_picture);
+  int pictures = send_packet_taking_waiting_pictures(video.codec.get(), video.frame.get(), nullptr,
+                                                     on_picture);
   while (receive_picture(video)) {
     ++pictures;
     if (on_picture) on_picture();
@@ -200,6 +206,7 @@ bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int widt
   }
   renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
   if (!renderer) renderer = SDL_CreateRenderer(window, -1, 0);
+  if (!renderer) std::printf("Error: Cannot create renderer: %s\n", SDL_GetError());
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   return true;
 }
@@ -209,7 +216,8 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   if (!renderer || f->width <= 0 || f->height <= 0) return false;
   if (video.texture && f->width == video.width && f->height == video.height) return true;
   // First picture, a new picture size, or a texture that could not be made
-  // last time: texture and converter are made afresh for this picture.
+  // last time: the texture is made afresh for this picture, and the converters
+  // made for the old size go (upload_picture makes the one it needs).
   release_converter(video);
   release_rgb_converter(video);
   const Uint32 direct = direct_texture_format(video, renderer);
@@ -223,7 +231,6 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer) {
   if (!video.texture) return false;
   // Opaque: the picture replaces every pixel it covers.
   SDL_SetTextureBlendMode(video.texture.get(), SDL_BLENDMODE_NONE);
-  if (video.rgb_format < 0 && f->format != AV_PIX_FMT_YUV420P) ensure_converter(video, f->format);
   return true;
 }
 
@@ -263,12 +270,13 @@ void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* rend
   SDL_RenderPresent(renderer);
 }
 
-void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
-                     const OverlayView* overlay) {
+bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const OverlayView* overlay, bool toast) {
   const AVFrame* f = video.frame.get();
-  if (!ensure_player_window(window, renderer, f->width, f->height)) return;
+  if (!ensure_player_window(window, renderer, f->width, f->height)) return false;
   if (fit_texture_to_picture(video, renderer)) upload_picture(video);
-  draw_video_frame(video, window, renderer, overlay, true);
+  draw_video_frame(video, window, renderer, overlay, toast);
+  return true;
 }
 
 void teardown_video_output(VideoOutput& video) {

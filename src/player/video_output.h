@@ -1,6 +1,7 @@
 // H.264 decoding of single NAL units and presentation of the pictures in the
-// shared window: window made from the first picture when there is none yet,
-// an IYUV streaming texture, and a converter for pictures that are not YUV420P.
+// shared window: window made from the first picture when there is none yet, a
+// streaming texture (IYUV, or the window's own pixel format on software
+// renderers), and the converters the pictures need to get into it.
 #pragma once
 
 #include <SDL.h>
@@ -20,7 +21,7 @@ using AvImagePtr = std::unique_ptr<uint8_t, AvImageDeleter>;
 struct VideoOutput {
   CodecContextPtr codec;
   FramePtr frame;      // receives every decoded picture
-  TexturePtr texture;  // IYUV, streaming, width x height
+  TexturePtr texture;  // streaming, width x height; IYUV unless rgb_format says otherwise
   SwsContextPtr converter;  // only for pictures that are not YUV420P
   int converter_format = -1;  // source pixel format the converter was made for
   AvImagePtr converted;       // YUV420P buffer the converter writes into
@@ -45,6 +46,26 @@ struct OverlayView {
   int volume = 100;
   bool muted = false;
 };
+
+// An H.264 decoder as opened, or the reason there is none.
+struct H264DecoderOpening {
+  CodecContextPtr codec;     // null when there is no usable decoder
+  bool codec_found = false;  // false when FFmpeg has no H.264 decoder at all
+};
+
+// Opens the H.264 decoder with `thread_count` threads. With `split_pictures`
+// it accepts pictures split over several packets (AV_CODEC_FLAG2_CHUNKS), which
+// turns frame threading off so the threads work on slices. Prints nothing.
+H264DecoderOpening open_h264_decoder(int thread_count, bool split_pictures);
+
+// Sends `packet` (null: end of stream). A decoder that holds a finished picture
+// refuses input until the picture is taken: it is then received into `frame`,
+// handed to `on_picture` and the packet sent again, at most 8 sends in all, so
+// no packet is lost. Stops when the decoder is at its end. Other errors only
+// mean that the packet yields no picture. Returns the number of pictures.
+int send_packet_taking_waiting_pictures(AVCodecContext* codec, AVFrame* frame,
+                                        const AVPacket* packet,
+                                        const std::function<void()>& on_picture);
 
 // Opens the H.264 decoder with `thread_count` threads and allocates the frame.
 // With `split_pictures` (pictures cut into several slices, each sent as its own
@@ -77,31 +98,35 @@ SDL_Point window_size_for_picture(int width, int height);
 
 // Creates the "H.264 Player" window (centred, shown, resizable, maximized) and
 // its renderer (accelerated with vsync, else any), with file drops enabled.
-// Does nothing when the window exists. False when SDL cannot make them.
+// Does nothing when the window exists. False, printing "Error: Cannot create
+// window: <SDL's reason>", when there is no window; a renderer that cannot be
+// made prints "Error: Cannot create renderer: <SDL's reason>" and leaves it null.
 bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int width, int height);
 
-// Makes the texture (and converter when needed) fit the picture in video.frame:
-// created at the first picture and again whenever the size changes, printing
-// "Resolution: %dx%d". False when the texture cannot be created. The texture
-// is IYUV, except on a software renderer when video.allow_direct_rgb is set:
-// then it has the window's pixel format and every picture is converted
-// straight into it.
+// Makes the texture fit the picture in video.frame: created at the first
+// picture and again whenever the size changes, printing "Resolution: %dx%d"
+// and dropping the converters made for the old size. False when the texture
+// cannot be created. The texture is IYUV, except on a software renderer when
+// video.allow_direct_rgb is set: then it has the window's pixel format and
+// every picture is converted straight into it.
 bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer);
 
-// Uploads the picture in video.frame into the texture, converting it when it
-// is not YUV420P (IYUV texture) or always (window-format texture). False when
-// nothing was uploaded.
+// Uploads the picture in video.frame into the texture, converting it (and
+// making the converter on demand) when it is not YUV420P (IYUV texture) or
+// always (window-format texture). False when nothing was uploaded.
 bool upload_picture(VideoOutput& video);
 
-// Clears, copies the texture over the whole window, draws the overlay when
-// `overlay` is given and the transient message when `toast` is set, presents.
+// Copies the opaque texture over the whole window (clears the window instead
+// when there is no texture yet), draws the overlay when `overlay` is given and
+// the transient message when `toast` is set, presents.
 void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
                       const OverlayView* overlay, bool toast);
 
 // The whole presentation of a freshly decoded picture: window on demand,
-// texture, upload, drawing.
-void present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
-                     const OverlayView* overlay);
+// texture, upload, drawing (the transient message only with `toast`). False,
+// with nothing drawn, when there is no window and none can be made.
+bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
+                     const OverlayView* overlay, bool toast = true);
 
 // Releases converter, texture, frame and decoder, in that order.
 void teardown_video_output(VideoOutput& video);

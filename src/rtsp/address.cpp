@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "rtsp/ascii_case.h"
+
 namespace {
 
 constexpr char kBase64Alphabet[] =
@@ -25,12 +27,6 @@ int hex_value(char c) {
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-std::string lower_ascii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 }  // namespace
 
 int32_t parse_decimal_prefix(std::string_view text) {
@@ -50,7 +46,7 @@ int32_t parse_decimal_prefix(std::string_view text) {
 bool port_is_usable(int32_t port) { return port >= 1 && port <= 65535; }
 
 bool parse_rtsp_address(const std::string& text, RtspAddress& address) {
-  if (text.size() < 7 || lower_ascii(text.substr(0, 7)) != "rtsp://") return false;
+  if (!starts_with_ignoring_case(text, 0, "rtsp://")) return false;
   std::string rest = text.substr(7);
   // The first "@" anywhere ends the credentials, even one inside the path.
   address.credentials.clear();
@@ -145,7 +141,7 @@ void split_credentials(const std::string& credentials, std::string& user, std::s
 }
 
 std::string address_without_password(const std::string& text) {
-  if (text.size() < 7 || lower_ascii(text.substr(0, 7)) != "rtsp://") return text;
+  if (!starts_with_ignoring_case(text, 0, "rtsp://")) return text;
   size_t at = text.find('@', 7);
   if (at == std::string::npos) return text;
   size_t colon = text.find(':', 7);

@@ -32,14 +32,7 @@ void skip_rtsp_message(NetSocket& socket, const uint8_t* first_four, std::string
   if (!complete) return;
   int32_t length = find_content_length_any_case(head);
   if (length <= 0 || length > kMaxDescribeBodyBytes) return;
-  uint8_t scratch[4096];
-  size_t left = static_cast<size_t>(length);
-  const uint64_t deadline = net_message_deadline(socket);
-  while (left > 0 && !net_deadline_passed(deadline)) {
-    long n = net_recv(socket, scratch, left < sizeof scratch ? left : sizeof scratch);
-    if (n <= 0) return;
-    left -= static_cast<size_t>(n);
-  }
+  discard_exact(socket, static_cast<size_t>(length));
 }
 
 void unpack_stap_a(const uint8_t* payload, size_t size, const NalSinks& sinks) {
@@ -92,14 +85,7 @@ bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame) {
   frame.data.clear();
   frame.skipped_message.clear();
   uint8_t header[4];
-  size_t got = 0;
-  const uint64_t deadline = net_message_deadline(socket);
-  while (got < 4) {
-    long n = net_recv(socket, header + got, 4 - got);
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-    if (got < 4 && net_deadline_passed(deadline)) return false;  // trickled: dropped like a time-out
-  }
+  if (!recv_exact(socket, header, sizeof header)) return false;  // a trickle counts as a time-out
   if (header[0] != '$') {
     if (starts_rtsp_message(header)) skip_rtsp_message(socket, header, frame.skipped_message);
     return false;

@@ -4,24 +4,10 @@
 #include <random>
 #include <string_view>
 
+#include "rtsp/ascii_case.h"
 #include "rtsp/hashes.h"
 
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_case(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return i == a.size() && b[i] == '\0';
-}
-
-bool starts_with_ignoring_case(const std::string& text, size_t at, const char* word) {
-  for (size_t k = 0; word[k] != '\0'; ++k)
-    if (at + k >= text.size() || lower(text[at + k]) != lower(word[k])) return false;
-  return true;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "rtsp/ascii_case.h"
+
 namespace {
 
 RtspOutcome success() { return {true, "", ""}; }
@@ -15,17 +17,6 @@ RtspOutcome fail_and_close(RtspSession& session, const std::string& message,
                            const std::string& reason) {
   net_close(session.socket);
   return failure(message, reason);
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-size_t find_ignoring_case(const std::string& text, const std::string& word, size_t from = 0) {
-  for (size_t i = from; i + word.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < word.size() && lower(text[i + k]) == lower(word[k])) ++k;
-    if (k == word.size()) return i;
-  }
-  return std::string::npos;
 }
 
 // The rest of the line that starts at `from` (without CR or LF).
@@ -58,8 +49,7 @@ bool ask(RtspSession& session, const std::string& method, const std::string& url
 void discard_body(NetSocket& socket, const std::string& head) {
   int32_t length = find_content_length(head);
   if (length <= 0 || length > kMaxDescribeBodyBytes) return;
-  std::vector<uint8_t> body(static_cast<size_t>(length));
-  recv_exact(socket, body.data(), body.size());
+  discard_exact(socket, static_cast<size_t>(length));
 }
 
 bool read_describe_body(RtspSession& session, const std::string& head, std::string& reason) {
@@ -116,6 +106,19 @@ bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
     if (n <= 0) return false;
     got += static_cast<size_t>(n);
     if (got < count && net_deadline_passed(deadline)) return false;  // trickled: given up like a time-out
+  }
+  return true;
+}
+
+bool discard_exact(NetSocket& socket, size_t count) {
+  uint8_t scratch[4096];
+  const uint64_t deadline = net_message_deadline(socket);
+  size_t left = count;
+  while (left > 0) {
+    long n = net_recv(socket, scratch, left < sizeof scratch ? left : sizeof scratch);
+    if (n <= 0) return false;
+    left -= static_cast<size_t>(n);
+    if (left > 0 && net_deadline_passed(deadline)) return false;  // trickled, as recv_exact
   }
   return true;
 }

@@ -73,6 +73,10 @@ bool send_all(NetSocket& socket, const std::string& text);
 // net_message_deadline.
 bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count);
 
+// Receives and throws away exactly `count` bytes, in pieces through a small
+// buffer on the stack; false as recv_exact fails.
+bool discard_exact(NetSocket& socket, size_t count);
+
 // Reads a response head one byte at a time up to and including the blank line.
 // A time-out, a closed connection or net_message_deadline ends it early
 // (possibly empty), still true.

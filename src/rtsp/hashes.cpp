@@ -1,10 +1,20 @@
 #include "rtsp/hashes.h"
 
-#include <array>
 #include <cstdint>
-#include <vector>
+#include <memory>
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+#include <libavutil/sha.h>
+}
 
 namespace {
+
+struct AvShaDeleter {
+  void operator()(AVSHA* context) const { av_free(context); }
+};
+using ShaContextPtr = std::unique_ptr<AVSHA, AvShaDeleter>;
 
 std::string to_hex(const uint8_t* bytes, size_t count) {
   static const char kDigits[] = "0123456789abcdef";
@@ -17,120 +27,23 @@ std::string to_hex(const uint8_t* bytes, size_t count) {
   return text;
 }
 
-uint32_t rotate_left(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-uint32_t rotate_right(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-// Both hashes pad the same way: a 1 bit, zeros up to 56 mod 64, then the bit
-// length in 8 bytes (little-endian for MD5, big-endian for SHA-256).
-std::vector<uint8_t> padded(std::string_view bytes, bool big_endian_length) {
-  std::vector<uint8_t> data(bytes.begin(), bytes.end());
-  uint64_t bit_length = static_cast<uint64_t>(bytes.size()) * 8;
-  data.push_back(0x80);
-  while (data.size() % 64 != 56) data.push_back(0);
-  for (int i = 0; i < 8; ++i) {
-    int shift = big_endian_length ? 56 - 8 * i : 8 * i;
-    data.push_back(static_cast<uint8_t>(bit_length >> shift));
-  }
-  return data;
-}
-
-constexpr std::array<uint32_t, 64> kMd5Constants = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-
-constexpr std::array<int, 16> kMd5Shifts = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
-
-void md5_block(const uint8_t* block, std::array<uint32_t, 4>& state) {
-  uint32_t m[16];
-  for (int i = 0; i < 16; ++i)
-    m[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 |
-           uint32_t(block[4 * i + 2]) << 16 | uint32_t(block[4 * i + 3]) << 24;
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    int round = i / 16;
-    if (round == 0) {
-      f = (b & c) | (~b & d);
-      g = i;
-    } else if (round == 1) {
-      f = (d & b) | (~d & c);
-      g = (5 * i + 1) % 16;
-    } else if (round == 2) {
-      f = b ^ c ^ d;
-      g = (3 * i + 5) % 16;
-    } else {
-      f = c ^ (b | ~d);
-      g = (7 * i) % 16;
-    }
-    uint32_t next = b + rotate_left(a + f + kMd5Constants[i] + m[g], kMd5Shifts[round * 4 + i % 4]);
-    a = d;
-    d = c;
-    c = b;
-    b = next;
-  }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-}
-
-constexpr std::array<uint32_t, 64> kSha256Constants = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-void sha256_block(const uint8_t* block, std::array<uint32_t, 8>& state) {
-  uint32_t w[64];
-  for (int i = 0; i < 16; ++i)
-    w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 |
-           uint32_t(block[4 * i + 2]) << 8 | uint32_t(block[4 * i + 3]);
-  for (int i = 16; i < 64; ++i) {
-    uint32_t s0 = rotate_right(w[i - 15], 7) ^ rotate_right(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    uint32_t s1 = rotate_right(w[i - 2], 17) ^ rotate_right(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
-  std::array<uint32_t, 8> v = state;
-  for (int i = 0; i < 64; ++i) {
-    uint32_t s1 = rotate_right(v[4], 6) ^ rotate_right(v[4], 11) ^ rotate_right(v[4], 25);
-    uint32_t choice = (v[4] & v[5]) ^ (~v[4] & v[6]);
-    uint32_t t1 = v[7] + s1 + choice + kSha256Constants[i] + w[i];
-    uint32_t s0 = rotate_right(v[0], 2) ^ rotate_right(v[0], 13) ^ rotate_right(v[0], 22);
-    uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-    uint32_t t2 = s0 + majority;
-    v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
-  }
-  for (int i = 0; i < 8; ++i) state[i] += v[i];
+const uint8_t* byte_data(std::string_view bytes) {
+  return reinterpret_cast<const uint8_t*>(bytes.data());
 }
 
 }  // namespace
 
 std::string md5_hex(std::string_view bytes) {
-  std::array<uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-  std::vector<uint8_t> data = padded(bytes, false);
-  for (size_t at = 0; at < data.size(); at += 64) md5_block(data.data() + at, state);
   uint8_t digest[16];
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(state[i / 4] >> (8 * (i % 4)));
+  av_md5_sum(digest, byte_data(bytes), bytes.size());
   return to_hex(digest, sizeof digest);
 }
 
 std::string sha256_hex(std::string_view bytes) {
-  std::array<uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  std::vector<uint8_t> data = padded(bytes, true);
-  for (size_t at = 0; at < data.size(); at += 64) sha256_block(data.data() + at, state);
+  ShaContextPtr context(av_sha_alloc());
+  if (!context || av_sha_init(context.get(), 256) < 0) return "";
+  av_sha_update(context.get(), byte_data(bytes), bytes.size());
   uint8_t digest[32];
-  for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(state[i / 4] >> (24 - 8 * (i % 4)));
+  av_sha_final(context.get(), digest);
   return to_hex(digest, sizeof digest);
 }

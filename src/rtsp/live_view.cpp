@@ -33,21 +33,14 @@ static void show_picture(LivePlayer& player) {
 // Wraps the unit in a packet of its own and sends it. A decoder that holds a
 // finished picture refuses new input until the picture is taken (units fed
 // back to back without a fetch, as from an aggregation packet that carries a
-// whole picture, get it there); the picture is then taken and shown and the
-// unit sent again, so no unit is lost. Other send errors only mean that the
-// unit yields no picture.
+// whole picture, get it there); the picture is then shown and the unit sent
+// again, so no unit is lost.
 static void send_unit(LivePlayer& player, const uint8_t* unit, size_t size) {
   if (!player.decoder || !player.frame) return;
   PacketPtr packet = make_nal_packet(unit, size);
   if (!packet) return;
-  AVCodecContext* decoder = player.decoder.get();
-  int sent = avcodec_send_packet(decoder, packet.get());
-  for (int tries = 0; sent == AVERROR(EAGAIN) && tries < 8; ++tries) {
-    int received = avcodec_receive_frame(decoder, player.frame.get());
-    if (received == 0) show_picture(player);
-    if (received == AVERROR_EOF) return;
-    sent = avcodec_send_packet(decoder, packet.get());
-  }
+  send_packet_taking_waiting_pictures(player.decoder.get(), player.frame.get(), packet.get(),
+                                      [&player] { show_picture(player); });
 }
 
 void feed_nal(LivePlayer& player, const uint8_t* unit, size_t size) {
@@ -61,38 +54,62 @@ void decode_and_show(LivePlayer& player, const uint8_t* unit, size_t size) {
   if (avcodec_receive_frame(player.decoder.get(), player.frame.get()) == 0) show_picture(player);
 }
 
+// Drops the scaler and the buffer it writes into.
+static void release_scaler(LivePlayer& player) {
+  player.live_scaler.reset();
+  player.scaler_format = -1;
+  player.scaled.reset();
+  for (int i = 0; i < 4; ++i) {
+    player.scaled_planes[i] = nullptr;
+    player.scaled_pitches[i] = 0;
+  }
+}
+
 // (Re)makes the texture at the picture's size; the converter goes with it.
 static bool ensure_texture(LivePlayer& player, int width, int height) {
   if (player.live_texture && width == player.picture_width && height == player.picture_height)
     return true;
-  player.live_scaler.reset();
-  player.scaler_format = -1;
+  release_scaler(player);
   player.live_texture.reset(SDL_CreateTexture(player.renderer, SDL_PIXELFORMAT_IYUV,
                                               SDL_TEXTUREACCESS_STREAMING, width, height));
   if (!player.live_texture) return false;
+  // Opaque: the picture replaces every pixel it covers.
+  SDL_SetTextureBlendMode(player.live_texture.get(), SDL_BLENDMODE_NONE);
   player.picture_width = width;
   player.picture_height = height;
+  return true;
+}
+
+// Scaler from `format` at the texture's size and the YUV420P buffer it writes
+// into. Full-range cameras send every picture in a format that needs it, so
+// the buffer is kept rather than made for each picture.
+static bool ensure_scaler(LivePlayer& player, int format) {
+  if (player.live_scaler && player.scaler_format == format) return true;
+  release_scaler(player);
+  const int w = player.picture_width, h = player.picture_height;
+  player.live_scaler.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(format), w, h,
+                                          AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                          nullptr));
+  if (!player.live_scaler) return false;
+  if (av_image_alloc(player.scaled_planes, player.scaled_pitches, w, h, AV_PIX_FMT_YUV420P, 32) <
+      0) {
+    release_scaler(player);
+    return false;
+  }
+  player.scaled.reset(player.scaled_planes[0]);
+  player.scaler_format = format;
   return true;
 }
 
 // Converts a picture that is not planar YUV 4:2:0 and uploads the result.
 // Without a converter the texture keeps its previous content.
 static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
-  const int w = player.picture_width, h = player.picture_height;
-  if (!player.live_scaler || player.scaler_format != picture.format) {
-    player.live_scaler.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(picture.format), w,
-                                            h, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                            nullptr, nullptr));
-    player.scaler_format = player.live_scaler ? picture.format : -1;
-  }
-  if (!player.live_scaler) return;
-  uint8_t* planes[4] = {};
-  int lines[4] = {};
-  if (av_image_alloc(planes, lines, w, h, AV_PIX_FMT_YUV420P, 1) < 0) return;
-  sws_scale(player.live_scaler.get(), picture.data, picture.linesize, 0, h, planes, lines);
-  SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, planes[0], lines[0], planes[1],
-                       lines[1], planes[2], lines[2]);
-  av_freep(&planes[0]);
+  if (!ensure_scaler(player, picture.format)) return;
+  sws_scale(player.live_scaler.get(), picture.data, picture.linesize, 0, player.picture_height,
+            player.scaled_planes, player.scaled_pitches);
+  SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, player.scaled_planes[0],
+                       player.scaled_pitches[0], player.scaled_planes[1], player.scaled_pitches[1],
+                       player.scaled_planes[2], player.scaled_pitches[2]);
 }
 
 bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
@@ -112,9 +129,14 @@ SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 
 
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
-  SDL_RenderClear(r);
-  // Stretched over the whole window; the aspect ratio is not kept.
-  SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+  // Stretched over the whole window; the aspect ratio is not kept. The opaque
+  // picture covers every pixel, so clearing first would only cost a pass over
+  // the whole frame.
+  if (player.live_texture) {
+    SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+  } else {
+    SDL_RenderClear(r);
+  }
   int w = 0, h = 0;
   SDL_GetWindowSize(player.window, &w, &h);
   player.camera_button = live_camera_button_rect(w);
@@ -277,5 +299,6 @@ void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Rend
   open_live_decoder(player);
   stream_live(player, address, session, settings);
   teardown_rtsp(session);
-  // The player releases the converter, the texture, the frame and the decoder, in that order.
+  // The player releases the converter's buffer, the converter, the texture, the frame and the
+  // decoder, in that order.
 }

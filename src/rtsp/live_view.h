@@ -8,6 +8,7 @@
 
 #include "draw/sdl_handles.h"
 #include "player/av_handles.h"
+#include "player/video_output.h"
 #include "rtsp/net_socket.h"
 
 // What the live view holds for one session besides the connection.
@@ -18,6 +19,10 @@ struct LivePlayer {
   FramePtr frame;
   TexturePtr live_texture;
   SwsContextPtr live_scaler;
+  // YUV420P picture the scaler writes into: made with the scaler, freed with it.
+  AvImagePtr scaled;
+  uint8_t* scaled_planes[4] = {};
+  int scaled_pitches[4] = {};
   int picture_width = 0;  // size of the texture (and of the scaler's pictures)
   int picture_height = 0;
   int scaler_format = -1;  // pixel format the scaler converts from
@@ -44,8 +49,9 @@ bool upload_live_picture(LivePlayer& player, const AVFrame& picture);
 // The camera button's place for a window `window_width` pixels wide.
 SDL_Rect live_camera_button_rect(int window_width);
 
-// Draws the picture over the whole window, the camera button and the
-// transient message, and records the button's rectangle. Does not present.
+// Draws the picture over the whole window (clears it while there is no
+// picture yet), the camera button and the transient message, and records the
+// button's rectangle. Does not present.
 void draw_live_frame(LivePlayer& player);
 
 // The screenshot action: nothing without a texture; otherwise the bare

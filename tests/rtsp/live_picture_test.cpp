@@ -130,12 +130,14 @@ TEST_F(LivePictureTest, ChangesOfSizeAndFormatRemakeTextureAndConverter) {
   EXPECT_EQ(texture_size(player.live_texture.get()).x, 176);
   ASSERT_TRUE(player.live_scaler);
   EXPECT_EQ(player.scaler_format, AV_PIX_FMT_YUV444P);
+  EXPECT_TRUE(player.scaled);  // one buffer for every converted picture, kept with the scaler
   p = window_pixels();
   EXPECT_TRUE(near(p.pixel_at(40, 120), 0xE0, 0xE0, 0x20));
   EXPECT_TRUE(near(p.pixel_at(250, 200), 0x60, 0x20, 0xA0));
 
   play(player, small);
   EXPECT_FALSE(player.live_scaler);
+  EXPECT_FALSE(player.scaled);
   p = window_pixels();
   EXPECT_TRUE(near(p.pixel_at(40, 120), 0x20, 0x60, 0xC0));
 }
