@@ -23,7 +23,7 @@ OverlayView overlay_view(const PlayerState& st) {
   OverlayView view;
   if (st.seek_drag) {
     view.progress = st.seek_fraction;
-    view.position_s = st.frame_count * static_cast<double>(st.seek_fraction) / st.fps;
+    view.position_s = st.duration * static_cast<double>(st.seek_fraction);
   } else {
     view.progress = static_cast<float>(st.frame_counter) / static_cast<float>(st.frame_count);
     view.position_s = video_position(st);
@@ -180,7 +180,15 @@ void close_playback(PlayerState& st) {
   st.recording = Recording{};
 }
 
-double video_position(const PlayerState& st) { return st.frame_counter / st.fps; }
+double frame_time(const PlayerState& st, int frame) { return frame / st.fps; }
+
+int frame_at_time(const PlayerState& st, double seconds) {
+  if (st.frame_count <= 0 || seconds <= 0) return 0;
+  const double frame = std::floor(seconds * st.fps + 1e-9);
+  return frame >= st.frame_count ? st.frame_count - 1 : static_cast<int>(frame);
+}
+
+double video_position(const PlayerState& st) { return frame_time(st, st.frame_counter); }
 
 std::string speed_message(double speed) {
   char text[32];
@@ -242,7 +250,7 @@ void seek_to_frame(PlayerState& st, int target) {
   st.frame_counter = k;
   restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
   ++st.stats.seeks;
-  resync_audio(st.audio, k / st.fps);
+  resync_audio(st.audio, frame_time(st, k));
 }
 
 std::string play_recording_with(const std::string& path, SDL_Window*& window,

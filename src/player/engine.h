@@ -116,5 +116,14 @@ ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int6
 // SPS and PPS found before it, moves the cursor and resynchronises the sound.
 void seek_to_frame(PlayerState& st, int target);
 
-// Position of the playback in seconds (frame_counter / fps).
+// The playback clock. Every time the player shows, paces or plays sound by
+// goes through these two, so the recording's own clock can replace the
+// constant rate in one place.
+// Time of frame `frame` in seconds from the start of the recording (frame / fps).
+double frame_time(const PlayerState& st, int frame);
+// The frame shown at `seconds` from the start: the last frame whose time is
+// at or before it, clamped to the frames (0 when there is none).
+int frame_at_time(const PlayerState& st, double seconds);
+
+// Position of the playback in seconds: the time of frame_counter.
 double video_position(const PlayerState& st);
