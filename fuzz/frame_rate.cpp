@@ -23,7 +23,7 @@ double plain_rate(const uint8_t* p, size_t length, int64_t frame_count) {
   if (!hit || last <= first) return 15;
   const double duration = (last - first) / 1000.0;
   if (duration < 1.0) return 15;
-  const double rate = static_cast<double>(frame_count) / duration;
+  const double rate = static_cast<double>(frame_count - 1) / duration;  // N - 1 intervals
   if (rate < 1.0 || rate > 120.0) return 15;
   return snap_frame_rate(rate);
 }

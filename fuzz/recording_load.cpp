@@ -1,11 +1,14 @@
 // The file player's loader and every scan of a recording, on arbitrary file
 // contents. Besides the sanitizers' checks, the fast start-code and magic
-// scans are compared with plain byte-by-byte versions of the same rules, and
-// every record must point inside the payload.
+// scans are compared with plain byte-by-byte versions of the same rules,
+// every record must point inside the payload, and the clock must run forward
+// in bounded steps.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "recording/frame_clock.h"
 #include "recording/recording.h"
 
 namespace {
@@ -22,15 +25,61 @@ struct PlainUnit {
   size_t begin, size;
 };
 
+// 16 + L for a valid sound block, 16 for any other magic, 0 without one.
+size_t plain_block_length(const uint8_t* p, size_t length, size_t i) {
+  if (i + 16 > length) return 0;
+  if (std::memcmp(p + i, "HXVF", 4) == 0) return 16;
+  if (std::memcmp(p + i, "HXAF", 4) != 0) return 0;
+  const uint32_t l = read_le32(p + i + 4);
+  return l >= 5 && l <= 65535 && i + 16 + l <= length ? 16 + l : 16;
+}
+
+// Bytes inside a block header or a valid sound block, walking blocks as the
+// sound scan does (a malformed sound header is passed by one byte).
+std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length) {
+  std::vector<bool> inside(length, false);
+  for (size_t i = 0; i < length;) {
+    const size_t size = plain_block_length(p, length, i);
+    if (size == 0) {
+      ++i;
+      continue;
+    }
+    for (size_t k = i; k < i + size; ++k) inside[k] = true;
+    i += (size > 16 || p[i + 2] == 'V') ? size : 1;
+  }
+  return inside;
+}
+
+size_t plain_start_code(const uint8_t* p, size_t length, const std::vector<bool>& inside, size_t s) {
+  const size_t code = start_code_size(p, length, s);
+  return code && !inside[s + code - 1] ? code : 0;
+}
+
+// Where a unit ends once the blocks and zero bytes trailing it are left out.
+size_t plain_unit_end(const uint8_t* p, size_t length, size_t begin, size_t end) {
+  for (size_t h = begin; h < end; ++h) {
+    if (plain_block_length(p, length, h) == 0) continue;
+    size_t pos = h;
+    while (pos < end) {
+      const size_t size = plain_block_length(p, length, pos);
+      if (size == 0 && p[pos] != 0) break;
+      pos += size ? size : 1;
+    }
+    if (pos >= end) return h;
+  }
+  return end;
+}
+
 std::vector<PlainUnit> plain_unit_scan(const uint8_t* p, size_t length) {
+  const std::vector<bool> inside = plain_block_bytes(p, length);
   std::vector<PlainUnit> units;
   size_t s = 0, code = 0;
-  while (s < length && (code = start_code_size(p, length, s)) == 0) ++s;
+  while (s < length && (code = plain_start_code(p, length, inside, s)) == 0) ++s;
   while (code != 0) {
     const size_t begin = s + code;
     size_t next = begin, next_code = 0;
-    while (next < length && (next_code = start_code_size(p, length, next)) == 0) ++next;
-    const size_t end = next_code ? next : length;
+    while (next < length && (next_code = plain_start_code(p, length, inside, next)) == 0) ++next;
+    const size_t end = plain_unit_end(p, length, begin, next_code ? next : length);
     if (end > begin) units.push_back({begin, end - begin});
     s = next;
     code = next_code;
@@ -66,6 +115,17 @@ void check_units(const Recording& recording) {
     previous = position;
   }
   FUZZ_CHECK(recording.fps >= 1.0 && recording.fps <= 120.0);
+  FUZZ_CHECK(recording.units.size() <= unit_limit(recording.length));
+  FUZZ_CHECK(recording.frame_times.size() == recording.frames.size());
+  const double longest_step = std::max(kMaxPictureGapS, 1.0 / recording.fps) + 1e-9;
+  for (size_t k = 0; k < recording.frame_times.size(); ++k) {
+    const double t = recording.frame_times[k];
+    FUZZ_CHECK(t >= 0 && t < 1e7);
+    if (k > 0) {
+      const double step = t - recording.frame_times[k - 1];
+      FUZZ_CHECK(step >= 0 && step <= longest_step);
+    }
+  }
 }
 
 void check_audio(const uint8_t* payload, size_t length) {
@@ -109,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t* payload = data + 32;
       const auto units = index_nal_units(payload, size - 32);
       FUZZ_CHECK(units.size() == plain_unit_scan(payload, size - 32).size());
-      FUZZ_CHECK(build_frame_list(units).empty());
+      FUZZ_CHECK(build_frame_list(units).empty() || units.size() > unit_limit(size - 32));
       check_audio(payload, size - 32);
     }
     return 0;

@@ -1,6 +1,7 @@
 // Recording inspector: loads a .264 recording exactly as the player does,
 // prints the player's own lines, then the audio blocks, the time origin and
-// the key-frame positions. Exit status 0 on success, 1 on a load error.
+// the key-frame positions. With --times, each frame's time on the recording's
+// clock too. Exit status 0 on success, 1 on a load error.
 #include <cstdio>
 #include <string>
 
@@ -8,12 +9,14 @@
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s RECORDING.264\n", argc > 0 ? argv[0] : "inspect_recording");
+  const bool times = argc == 3 && std::string(argv[1]) == "--times";
+  if (argc != 2 && !times) {
+    std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",
+                 argc > 0 ? argv[0] : "inspect_recording");
     return 2;
   }
   Recording recording;
-  if (!load_recording(argv[1], recording)) return 1;
+  if (!load_recording(argv[argc - 1], recording)) return 1;
 
   const auto blocks = index_audio_blocks(recording.payload(), recording.length);
   const uint32_t origin = find_time_origin(recording.payload(), recording.length, blocks);
@@ -31,5 +34,11 @@ int main(int argc, char** argv) {
     keys += (keys.empty() ? "" : " ") + std::to_string(k);
   }
   std::printf("Key frames: %zu [%s]\n", key_count, keys.c_str());
+  std::printf("Duration: %.3fs\n", recording_duration(recording));
+  if (times) {
+    for (size_t k = 0; k < recording.frame_times.size(); ++k) {
+      std::printf("Frame %zu: %.3f\n", k, recording.frame_times[k]);
+    }
+  }
   return 0;
 }

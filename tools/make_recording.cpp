@@ -33,9 +33,10 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kMaxFrames = 100000;
 constexpr int kSampleRate = 8000;
 constexpr double kToneHz = 440.0;
-// Below 4096 the A-law codes never reach 0x00 or 0x01, so sound bytes can
-// never form a start code.
+// Below 4096 the A-law codes never reach 0x00 or 0x01; --loud-audio goes
+// well past it.
 constexpr double kToneAmplitude = 3000.0;
+constexpr double kLoudAmplitude = 20000.0;
 
 struct MakerOptions {
   std::string out;
@@ -57,6 +58,17 @@ struct MakerOptions {
   int slices = 1;
   int seed = 0;
   bool help = false;
+  // The camera's clock and rough bytes: rate changes, dropped pictures,
+  // timestamps that jump, start-code bytes in headers and sound, tone bursts.
+  double fps2 = 0;
+  double rate_change_at_s = -1;
+  int drop_every = 0;
+  int ts_jump_at = -1;
+  long long ts_jump_ms = 0;
+  bool header_start_codes = false;
+  bool loud_audio = false;
+  int tone_period_ms = 0;
+  int tone_on_ms = 0;
 };
 
 void print_usage() {
@@ -80,7 +92,14 @@ void print_usage() {
       "  --bad-hxaf N           add N malformed \"HXAF\" headers between units\n"
       "  --slices N             slices per picture (1)\n"
       "  --seed N               varies the picture pattern (0)\n"
-      "Timestamps whose bytes would read as a start code move by a millisecond or two.\n");
+      "  --fps2 F --rate-change-at S  from second S on, pictures come at F per second\n"
+      "  --drop-every N         every Nth picture comes one interval late (a dropped picture)\n"
+      "  --ts-jump-at K --ts-jump-ms D  timestamps from picture K on move by D ms (may be < 0)\n"
+      "  --header-start-codes   headers' unread field holds 00 00 01 00\n"
+      "  --loud-audio           loud tone; every sound block starts with the codes 00 00 01\n"
+      "  --tone-period MS --tone-on MS  tone only for the first MS of each period, from the\n"
+      "                         first picture's time; silence between\n"
+      "Timestamps are written as they fall, even where their bytes read 00 00 01.\n");
 }
 
 bool parse_number(const std::string& text, double& value) {
@@ -166,6 +185,8 @@ bool read_flag(ArgReader& args, bool& out, std::string& error) {
   return true;
 }
 
+bool read_clock_option(ArgReader& args, MakerOptions& o, std::string& error);
+
 bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
   const std::string& n = args.name;
   if (n == "--help" || n == "-h") return read_flag(args, o.help, error);
@@ -193,6 +214,22 @@ bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
   if (n == "--bad-hxaf") return read_int_option(args, 0, 1000, o.bad_hxaf, error);
   if (n == "--slices") return read_int_option(args, 1, 256, o.slices, error);
   if (n == "--seed") return read_int_option(args, -1000000, 1000000, o.seed, error);
+  return read_clock_option(args, o, error);
+}
+
+bool read_clock_option(ArgReader& args, MakerOptions& o, std::string& error) {
+  const std::string& n = args.name;
+  if (n == "--fps2") return read_real_option(args, o.fps2, error);
+  if (n == "--rate-change-at") return read_real_option(args, o.rate_change_at_s, error);
+  if (n == "--drop-every") return read_int_option(args, 2, kMaxFrames, o.drop_every, error);
+  if (n == "--ts-jump-at") return read_int_option(args, 1, kMaxFrames, o.ts_jump_at, error);
+  if (n == "--ts-jump-ms") {
+    return read_int_option(args, -4294967295LL, 4294967295LL, o.ts_jump_ms, error);
+  }
+  if (n == "--header-start-codes") return read_flag(args, o.header_start_codes, error);
+  if (n == "--loud-audio") return read_flag(args, o.loud_audio, error);
+  if (n == "--tone-period") return read_int_option(args, 1, 3600000, o.tone_period_ms, error);
+  if (n == "--tone-on") return read_int_option(args, 0, 3600000, o.tone_on_ms, error);
   error = "unknown option '" + n + "' (--help lists them)";
   return false;
 }
@@ -202,6 +239,55 @@ bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
 int size_change_frame(const MakerOptions& o) {
   if (o.size_change_at_s < 0) return -1;
   return static_cast<int>(std::llround(o.size_change_at_s * o.fps));
+}
+
+// ---- the camera's clock --------------------------------------------------
+
+// When each picture was taken, in ms from the first: intervals at --fps, at
+// --fps2 from --rate-change-at on, one interval more after every
+// --drop-every'th picture.
+std::vector<double> picture_real_ms(const MakerOptions& o) {
+  std::vector<double> times(static_cast<size_t>(o.frames));
+  double t = 0;
+  for (int k = 0; k < o.frames; ++k) {
+    times[static_cast<size_t>(k)] = t;
+    const bool second_rate = o.fps2 > 0 && t >= o.rate_change_at_s * 1000.0;
+    const double interval = 1000.0 / (second_rate ? o.fps2 : o.fps);
+    t += interval;
+    if (o.drop_every > 0 && (k + 1) % o.drop_every == 0) t += interval;
+  }
+  return times;
+}
+
+// The timestamp the camera writes for something taken at `real_ms`; the
+// clock jumps by --ts-jump-ms when picture --ts-jump-at is taken.
+long long stamp_ms(const MakerOptions& o, const std::vector<double>& pictures, double real_ms) {
+  long long stamp = o.first_ts + std::llround(real_ms);
+  if (o.ts_jump_at > 0 && real_ms >= pictures[static_cast<size_t>(o.ts_jump_at)]) {
+    stamp += o.ts_jump_ms;
+  }
+  return stamp;
+}
+
+bool check_clock_options(const MakerOptions& o, std::string& error) {
+  if ((o.fps2 > 0) != (o.rate_change_at_s >= 0)) {
+    return error = "--fps2 and --rate-change-at go together", false;
+  }
+  if (o.fps2 < 0 || o.fps2 > 240) return error = "--fps2 must be above 0 and at most 240", false;
+  if (o.ts_jump_at >= o.frames) return error = "--ts-jump-at must be below the frame count", false;
+  if (o.tone_on_ms > o.tone_period_ms) return error = "--tone-on must not exceed --tone-period", false;
+  const std::vector<double> pictures = picture_real_ms(o);
+  const double first_sound = -o.audio_offset_ms;
+  for (const double real : {first_sound, pictures.back() + 1000.0}) {
+    const long long stamp = stamp_ms(o, pictures, real);
+    if (stamp < 0 || stamp > 4294967295LL - 1000) {
+      return error = "timestamps would fall outside 0..2^32 ms", false;
+    }
+  }
+  if (o.ts_jump_at > 0 && stamp_ms(o, pictures, pictures[static_cast<size_t>(o.ts_jump_at)]) < 0) {
+    return error = "--ts-jump-ms puts timestamps below 0", false;
+  }
+  return true;
 }
 
 bool check_options(MakerOptions& o, std::string& error) {
@@ -235,9 +321,7 @@ bool check_options(MakerOptions& o, std::string& error) {
       return error = "--size-change-at must fall after the first and before the last frame", false;
     }
   }
-  const double last_ms = o.first_ts + (o.frames - 1) * 1000.0 / o.fps;
-  if (last_ms > 4294967295.0 - 1000) return error = "timestamps would pass 2^32 ms", false;
-  return true;
+  return check_clock_options(o, error);
 }
 
 bool parse_options(int argc, char** argv, MakerOptions& o, std::string& error) {
@@ -404,34 +488,44 @@ bool encode_all(const MakerOptions& o, std::vector<EncodedPicture>& pictures, st
 
 // ---- sound -------------------------------------------------------------
 
-// A continuous tone cut into blocks of A-law samples.
+// A continuous tone cut into blocks of A-law samples, silent outside the
+// bursts when --tone-period is given.
 struct Tone {
   long long next_sample = 0;
+  double first_sample_ms = 0;  // real time of sample 0 (before the first picture)
 
-  Bytes next_block(int count) {
+  bool sounding(const MakerOptions& o, double real_ms) const {
+    if (o.tone_period_ms <= 0) return true;
+    if (real_ms < 0) return false;
+    return std::fmod(real_ms, o.tone_period_ms) < o.tone_on_ms;
+  }
+
+  Bytes next_block(const MakerOptions& o, int count) {
     Bytes block(static_cast<size_t>(count));
+    const double amplitude = o.loud_audio ? kLoudAmplitude : kToneAmplitude;
     for (auto& byte : block) {
       const double t = static_cast<double>(next_sample++) / kSampleRate;
-      const double value = kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * t);
+      const double value = sounding(o, first_sample_ms + t * 1000.0)
+                               ? amplitude * std::sin(2 * std::numbers::pi * kToneHz * t)
+                               : 0.0;
       byte = encode_alaw(static_cast<int16_t>(std::lround(value)));
     }
+    // Loud sound reaches the codes 00 and 01; a camera's blocks hold such runs.
+    if (o.loud_audio && count >= 3) block[0] = block[1] = 0x00, block[2] = 0x01;
     return block;
   }
 };
 
-int audio_block_count(const MakerOptions& o) {
+int audio_block_count(const MakerOptions& o, const std::vector<double>& pictures) {
   if (!o.audio) return 0;
-  const double total_ms = o.audio_offset_ms + o.frames * 1000.0 / o.fps;
+  const double last_interval = 1000.0 / (o.fps2 > 0 ? std::min(o.fps, o.fps2) : o.fps);
+  const double total_ms = o.audio_offset_ms + pictures.back() + last_interval;
   return static_cast<int>(std::ceil(total_ms * kSampleRate / 1000.0 / o.block_samples));
 }
 
-uint32_t audio_block_time(const MakerOptions& o, int n) {
-  const double ms = static_cast<double>(n) * o.block_samples * 1000.0 / kSampleRate;
-  return static_cast<uint32_t>(o.first_ts - o.audio_offset_ms + std::llround(ms));
-}
-
-uint32_t frame_time(const MakerOptions& o, int k) {
-  return static_cast<uint32_t>(o.first_ts + std::llround(k * 1000.0 / o.fps));
+// When sound block n starts, in real ms from the first picture.
+double audio_block_real_ms(const MakerOptions& o, int n) {
+  return -o.audio_offset_ms + static_cast<double>(n) * o.block_samples * 1000.0 / kSampleRate;
 }
 
 // ---- layout ------------------------------------------------------------
@@ -453,31 +547,37 @@ Layout assemble(const MakerOptions& o, const std::vector<EncodedPicture>& pictur
   Layout out;
   Bytes& b = out.file;
   append_file_header(b);
-  const int blocks = audio_block_count(o);
+  const std::vector<double> real = picture_real_ms(o);
+  auto stamp = [&](double real_ms) { return static_cast<uint32_t>(stamp_ms(o, real, real_ms)); };
+  const uint32_t unread = o.header_start_codes ? 0x10000u : 0u;
+  const int blocks = audio_block_count(o, real);
   const bool past_end_header = o.bad_hxaf >= 3;
   const int bad_in_middle = o.bad_hxaf - (past_end_header ? 1 : 0);
   Tone tone;
+  tone.first_sample_ms = audio_block_real_ms(o, 0);
   int next_block = 0, next_bad = 0;
-  auto write_blocks_until = [&](double until_ms) {
-    while (next_block < blocks && audio_block_time(o, next_block) <= until_ms) {
-      append_audio_block(b, audio_block_time(o, next_block++), tone.next_block(o.block_samples));
+  auto write_blocks_until = [&](double until_real_ms) {
+    while (next_block < blocks && audio_block_real_ms(o, next_block) <= until_real_ms) {
+      const double at = audio_block_real_ms(o, next_block++);
+      append_audio_block(b, stamp(at), tone.next_block(o, o.block_samples), unread);
       ++out.audio_blocks;
     }
   };
   for (int k = 0; k < static_cast<int>(pictures.size()); ++k) {
-    write_blocks_until(frame_time(o, k));
+    const double at = real[static_cast<size_t>(k)];
+    write_blocks_until(at);
     const Bytes& video = pictures[static_cast<size_t>(k)].data;
-    if (!o.no_hxvf) append_video_header(b, static_cast<uint32_t>(video.size()), frame_time(o, k));
+    if (!o.no_hxvf) append_video_header(b, static_cast<uint32_t>(video.size()), stamp(at), unread);
     b.insert(b.end(), video.begin(), video.end());
     // Malformed headers trail a picture's last slice, spread over the file.
     while (next_bad < bad_in_middle &&
            static_cast<long long>(next_bad + 1) * o.frames / (bad_in_middle + 1) <= k) {
-      append_audio_header(b, bad_length(next_bad), frame_time(o, k));
+      append_audio_header(b, bad_length(next_bad), stamp(at));
       ++next_bad;
     }
   }
-  write_blocks_until(4294967295.0);
-  if (past_end_header) append_audio_header(b, 1000, frame_time(o, o.frames - 1));
+  write_blocks_until(1e300);
+  if (past_end_header) append_audio_header(b, 1000, stamp(real.back()));
   return out;
 }
 

@@ -6,7 +6,7 @@
 #include "recording/recording.h"
 
 double snap_frame_rate(double rate) {
-  static const double kCommonRates[] = {5, 8, 10, 12, 15, 20, 24, 25, 30, 60};
+  static const double kCommonRates[] = {5, 8, 10, 12, 12.5, 15, 20, 24, 25, 30, 60};
   double best = 0.0;
   double best_difference = 999.0;
   for (double candidate : kCommonRates) {
@@ -16,7 +16,7 @@ double snap_frame_rate(double rate) {
       best = candidate;
     }
   }
-  return best_difference / best < 0.1 ? best : rate;
+  return best_difference / best < kSnapTolerance ? best : rate;
 }
 
 double estimate_frame_rate(const uint8_t* payload, size_t length, int64_t frame_count,
@@ -26,10 +26,15 @@ double estimate_frame_rate(const uint8_t* payload, size_t length, int64_t frame_
   if (first_pos == SIZE_MAX) return 0.0;
   const uint32_t first = read_le32(payload + first_pos + 8);
   const uint32_t last = read_le32(payload + find_last_hxvf(payload, length) + 8);
-  if (last <= first) return 0.0;  // no wrap-around handling
+  return rate_from_span(frame_count, first, last, duration_s);
+}
+
+double rate_from_span(int64_t frame_count, uint32_t first, uint32_t last, double* duration_s) {
+  if (frame_count < 2 || last <= first) return 0.0;  // no wrap-around handling
   const double duration = static_cast<uint32_t>(last - first) / 1000.0;
   if (duration < 1.0) return 0.0;
-  const double rate = static_cast<double>(frame_count) / duration;
+  // N pictures span N - 1 intervals.
+  const double rate = static_cast<double>(frame_count - 1) / duration;
   if (rate < 1.0 || rate > 120.0) return 0.0;
   if (duration_s) *duration_s = duration;
   return snap_frame_rate(rate);
@@ -38,7 +43,11 @@ double estimate_frame_rate(const uint8_t* payload, size_t length, int64_t frame_
 double detect_frame_rate(const uint8_t* payload, size_t length, int64_t frame_count) {
   double duration = 0.0;
   const double rate = estimate_frame_rate(payload, length, frame_count, &duration);
+  return report_frame_rate(rate, duration);
+}
+
+double report_frame_rate(double rate, double duration_s) {
   if (rate == 0.0) return kDefaultFrameRate;
-  std::printf("Detected FPS: %.1f (from HXVF timestamps, duration=%.1fs)\n", rate, duration);
+  std::printf("Detected FPS: %.1f (from HXVF timestamps, duration=%.1fs)\n", rate, duration_s);
   return rate;
 }

@@ -1,9 +1,12 @@
 #include "recording/recording.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
+#include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
 
 namespace {
@@ -18,25 +21,6 @@ size_t start_code_ending_at(const uint8_t* p, size_t length, size_t from, size_t
   if (q < from + 2 || p[q - 1] != 0 || p[q - 2] != 0) return SIZE_MAX;
   if (q >= from + 3 && p[q - 3] == 0) return q - 3;  // 00 00 00 01; s + 3 = q < length
   return q + 1 < length ? q - 2 : SIZE_MAX;          // 00 00 01 needs s + 3 < length
-}
-
-// First start code at or after `from`: its position, and via *code_size its
-// length (3 or 4). SIZE_MAX when there is none. Driven by memchr over 0x01
-// bytes, which are rare in coded video, so the scan runs near memory speed.
-size_t find_start_code(const uint8_t* p, size_t length, size_t from, size_t* code_size) {
-  size_t q = from + 2;
-  while (q < length) {
-    const void* hit = std::memchr(p + q, 0x01, length - q);
-    if (!hit) return SIZE_MAX;
-    q = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
-    size_t s = start_code_ending_at(p, length, from, q);
-    if (s != SIZE_MAX) {
-      *code_size = q + 1 - s;
-      return s;
-    }
-    ++q;
-  }
-  return SIZE_MAX;
 }
 
 // First position i >= from with the 4-byte magic at i and i + 16 <= length.
@@ -54,6 +38,115 @@ size_t find_magic(const uint8_t* p, size_t length, size_t from, const uint8_t ma
   return SIZE_MAX;
 }
 
+// Length of the camera block at i: 16 + L for a valid "HXAF" block, 16 for an
+// "HXVF" header or a malformed "HXAF" one; 0 when no magic starts at i.
+size_t block_length_at(const uint8_t* p, size_t length, size_t i) {
+  if (i + kBlockHeaderSize > length) return 0;
+  if (std::memcmp(p + i, kHxvf, 4) == 0) return kBlockHeaderSize;
+  if (std::memcmp(p + i, kHxaf, 4) != 0) return 0;
+  const uint32_t l = read_le32(p + i + 4);
+  const bool valid = l >= 5 && l <= 65535 && l <= length - i - kBlockHeaderSize;
+  return valid ? kBlockHeaderSize + l : kBlockHeaderSize;
+}
+
+// Next position in [from, limit) holding "HXVF" or "HXAF" with room for a
+// header, or SIZE_MAX.
+size_t find_block(const uint8_t* p, size_t length, size_t from, size_t limit = SIZE_MAX) {
+  if (length < kBlockHeaderSize) return SIZE_MAX;
+  const size_t last = std::min(length - kBlockHeaderSize, limit - 1);
+  if (limit == 0) return SIZE_MAX;
+  for (size_t i = from; i <= last;) {
+    const void* hit = std::memchr(p + i, 'H', last - i + 1);
+    if (!hit) return SIZE_MAX;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+    if (p[i + 1] == 'X' && (p[i + 2] == 'V' || p[i + 2] == 'A') && p[i + 3] == 'F') return i;
+    ++i;
+  }
+  return SIZE_MAX;
+}
+
+// Walks the camera's blocks in payload order, for positions asked in rising
+// order: is a byte inside a block header or a valid sound block? Bytes there
+// may read 00 00 01 (a timestamp's low byte, loud A-law sound) without being
+// a start code.
+struct BlockCursor {
+  size_t start = 0, end = 0;  // the current block, [start, end)
+  size_t search_from = 0;
+  bool exhausted = false;
+};
+
+// True when q lies inside a block; *resume is then the block's end.
+bool inside_block(const uint8_t* p, size_t length, BlockCursor& c, size_t q, size_t* resume) {
+  while (!c.exhausted) {
+    if (c.end > c.start && q < c.start) return false;
+    if (c.end > c.start && q < c.end) {
+      *resume = c.end;
+      return true;
+    }
+    const size_t next = find_block(p, length, c.search_from);
+    if (next == SIZE_MAX) {
+      c.exhausted = true;
+      break;
+    }
+    const size_t size = block_length_at(p, length, next);
+    const bool valid_sound = size > kBlockHeaderSize;
+    c.start = next;
+    c.end = next + size;
+    // A malformed "HXAF" header may hide a valid block inside its 16 bytes, as
+    // the sound scan sees it; everything else is skipped whole.
+    c.search_from = valid_sound || p[next + 2] == 'V' ? c.end : next + 1;
+  }
+  return false;
+}
+
+// First real start code at or after `from`: its position, and via *code_size
+// its length (3 or 4). SIZE_MAX when there is none. Driven by memchr over 0x01
+// bytes, which are rare in coded video, so the scan runs near memory speed.
+size_t find_start_code(const uint8_t* p, size_t length, size_t from, size_t* code_size,
+                       BlockCursor& blocks) {
+  size_t q = from + 2;
+  while (q < length) {
+    const void* hit = std::memchr(p + q, 0x01, length - q);
+    if (!hit) return SIZE_MAX;
+    q = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+    size_t s = start_code_ending_at(p, length, from, q);
+    size_t resume = 0;
+    if (s != SIZE_MAX && inside_block(p, length, blocks, q, &resume)) {
+      q = resume;
+      continue;
+    }
+    if (s != SIZE_MAX) {
+      *code_size = q + 1 - s;
+      return s;
+    }
+    ++q;
+  }
+  return SIZE_MAX;
+}
+
+// Where the unit [begin, end) really ends: at the first block from which only
+// blocks and zero bytes run to `end` (the headers and sound the camera put
+// between two units). A magic inside coded data followed by more data is left
+// alone.
+size_t end_before_trailing_blocks(const uint8_t* p, size_t length, size_t begin, size_t end) {
+  for (size_t h = find_block(p, length, begin, end); h < end;
+       h = find_block(p, length, h + 1, end)) {
+    size_t pos = h;
+    while (pos < end) {
+      const size_t size = block_length_at(p, length, pos);
+      if (size > 0) {
+        pos += size;
+      } else if (p[pos] == 0) {
+        ++pos;
+      } else {
+        break;
+      }
+    }
+    if (pos >= end) return h;
+  }
+  return end;
+}
+
 }  // namespace
 
 uint32_t read_le32(const uint8_t* p) {
@@ -61,18 +154,29 @@ uint32_t read_le32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length) {
+size_t unit_limit(size_t length) { return std::max<size_t>(4096, length / 16); }
+
+size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, size_t* block_size) {
+  const size_t at = find_block(payload, length, from);
+  *block_size = at == SIZE_MAX ? 0 : block_length_at(payload, length, at);
+  return at;
+}
+
+std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size_t max_units) {
   std::vector<NalUnit> units;
+  BlockCursor blocks;
   size_t code_size = 0;
-  size_t s = find_start_code(payload, length, 0, &code_size);
+  size_t s = find_start_code(payload, length, 0, &code_size, blocks);
   while (s != SIZE_MAX) {
     const size_t begin = s + code_size;
     size_t next_size = 0;
-    const size_t next = find_start_code(payload, length, begin, &next_size);
-    const size_t end = next == SIZE_MAX ? length : next;
+    const size_t next = find_start_code(payload, length, begin, &next_size, blocks);
+    const size_t end =
+        end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next);
     if (end > begin) {
       units.push_back({payload + begin, static_cast<int32_t>(end - begin),
                        static_cast<int32_t>(payload[begin] & 0x1F)});
+      if (units.size() > max_units) break;
     }
     s = next;
     code_size = next_size;
@@ -182,29 +286,59 @@ std::string load_error_message(LoadStatus status, const std::string& path) {
     case LoadStatus::too_large: return "Error: File too large (2 GiB or more)\n";
     case LoadStatus::no_nal_units: return "Error: No NAL units\n";
     case LoadStatus::no_video_frames: return "Error: No video frames\n";
+    case LoadStatus::too_many_units: return "Error: Too many NAL units for the file's size\n";
+    case LoadStatus::out_of_memory: return "Error: Out of memory\n";
   }
   return "";
 }
 
+namespace {
+
+// Reading and indexing; any allocation failure becomes out_of_memory.
+LoadStatus read_and_index(const std::string& path, Recording& out) {
+  try {
+    LoadStatus status = read_recording_payload(path, out);
+    if (status != LoadStatus::ok) return status;
+    const size_t limit = unit_limit(out.length);
+    out.units = index_nal_units(out.payload(), out.length, limit);
+    if (out.units.empty()) return LoadStatus::no_nal_units;
+    if (out.units.size() > limit) return LoadStatus::too_many_units;
+    out.units.shrink_to_fit();
+    out.frames = build_frame_list(out.units);
+    if (out.frames.empty()) return LoadStatus::no_video_frames;
+    const int64_t pictures = count_pictures(out.units, out.frames);
+    out.fps = detect_frame_rate(out.payload(), out.length, pictures);
+    const size_t first_header = find_first_hxvf(out.payload(), out.length);
+    out.time_origin = first_header != SIZE_MAX
+                          ? read_le32(out.payload() + first_header + 8)
+                          : find_time_origin(out.payload(), out.length,
+                                             index_audio_blocks(out.payload(), out.length));
+    RecordingClock clock = build_recording_clock(out.payload(), out.length, out.units,
+                                                 out.frames, out.time_origin, out.fps);
+    out.frame_times = std::move(clock.frame_times);
+    out.sound = std::move(clock.sound);
+    return LoadStatus::ok;
+  } catch (const std::bad_alloc&) {
+    return LoadStatus::out_of_memory;
+  }
+}
+
+}  // namespace
+
+double recording_duration(const Recording& recording) {
+  if (recording.frame_times.empty()) return 0.0;
+  return recording.frame_times.back() + 1.0 / recording.fps;
+}
+
 bool load_recording(const std::string& path, Recording& out) {
   out = Recording{};
-  LoadStatus status = read_recording_payload(path, out);
-  if (status == LoadStatus::ok) {
-    out.units = index_nal_units(out.payload(), out.length);
-    if (out.units.empty()) status = LoadStatus::no_nal_units;
-  }
-  if (status == LoadStatus::ok) {
-    out.frames = build_frame_list(out.units);
-    if (out.frames.empty()) status = LoadStatus::no_video_frames;
-  }
+  const LoadStatus status = read_and_index(path, out);
   if (status != LoadStatus::ok) {
     std::fputs(load_error_message(status, path).c_str(), stdout);
     out = Recording{};
     return false;
   }
-  const int64_t frame_count = static_cast<int64_t>(out.frames.size());
-  out.fps = detect_frame_rate(out.payload(), out.length, frame_count);
   std::printf("Loaded: %d bytes, %d frames, %.1f fps, ~%.0fs\n", static_cast<int>(out.length),
-              static_cast<int>(frame_count), out.fps, static_cast<double>(frame_count) / out.fps);
+              static_cast<int>(out.frames.size()), out.fps, recording_duration(out));
   return true;
 }

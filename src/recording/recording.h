@@ -29,9 +29,22 @@ constexpr size_t kBlockHeaderSize = 16;
 // Little-endian 32-bit read at any alignment.
 uint32_t read_le32(const uint8_t* p);
 
-// Units keep the bytes up to the next start code, block headers included: the
-// decoder ignores them and the MP4 samples carry them unchanged.
-std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length);
+// A unit runs up to the next start code, less the camera's headers and sound
+// blocks that sit between it and that start code. Bytes 00 00 01 inside a
+// block header or a valid sound block are not a start code. Stops after
+// max_units + 1 units, so a caller can tell that the limit was passed.
+std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length,
+                                     size_t max_units = SIZE_MAX);
+
+// The most units a payload of `length` bytes may hold: one per 16 bytes (a
+// camera writes at least a start code and a 16-byte header per picture),
+// and never fewer than 4096. Keeps the index within the file's own size.
+size_t unit_limit(size_t length);
+
+// Next camera block at or after `from`: the position of an "HXVF" or "HXAF"
+// magic with room for its header (SIZE_MAX when none) and, in *block_size,
+// 16 + L for a valid sound block, else 16.
+size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, size_t* block_size);
 
 // Valid blocks have a length field of 5..65535 that ends inside the payload;
 // anything else is skipped one byte at a time.
@@ -61,20 +74,37 @@ struct Recording {
   std::vector<NalUnit> units;
   std::vector<int64_t> frames;
   double fps = 15.0;
+  uint32_t time_origin = 0;
+  std::vector<double> frame_times;  // per frame, seconds from the time origin
+  std::vector<AudioBlock> sound;    // timestamps on the pictures' clock
 
   const uint8_t* payload() const { return buffer.data(); }
 };
 
-enum class LoadStatus { ok, cannot_open, too_small, too_large, no_nal_units, no_video_frames };
+enum class LoadStatus {
+  ok,
+  cannot_open,
+  too_small,
+  too_large,
+  no_nal_units,
+  no_video_frames,
+  too_many_units,
+  out_of_memory
+};
 
 // Reads the payload of `path` into `out.buffer` (the file header is skipped
 // unread). Files of 2 GiB or more are refused: sizes are signed 32-bit.
 LoadStatus read_recording_payload(const std::string& path, Recording& out);
 
 // The file player's loading sequence: reads, indexes units and frames, detects
-// the frame rate and prints "Loaded: ..." or the matching "Error: ..." line.
+// the frame rate, builds the clock and prints "Loaded: ..." or the matching
+// "Error: ..." line (running out of memory is one of them, never an abort).
 // Returns false (with `out` emptied) on any failure.
 bool load_recording(const std::string& path, Recording& out);
 
 // The line printed for a load failure (empty for ok).
 std::string load_error_message(LoadStatus status, const std::string& path);
+
+// Seconds from the first picture's start to the last picture's end: the last
+// frame's time plus one interval at the detected rate; 0 without frames.
+double recording_duration(const Recording& recording);

@@ -1,6 +1,5 @@
 #include "recording/recording_writer.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -42,63 +41,32 @@ namespace {
 
 using BlockHeader = std::array<uint8_t, 16>;
 
-BlockHeader make_block_header(const char* magic, uint32_t length_field, uint32_t timestamp) {
+BlockHeader make_block_header(const char* magic, uint32_t length_field, uint32_t timestamp,
+                              uint32_t unread_field) {
   BlockHeader header{};
   std::memcpy(header.data(), magic, 4);
-  const uint32_t fields[2] = {length_field, timestamp};  // the last four bytes stay zero
-  for (size_t f = 0; f < 2; ++f) {
+  const uint32_t fields[3] = {length_field, timestamp, unread_field};
+  for (size_t f = 0; f < 3; ++f) {
     for (size_t b = 0; b < 4; ++b) header[4 + 4 * f + b] = static_cast<uint8_t>(fields[f] >> (8 * b));
   }
   return header;
 }
 
-// True when a 00 00 01 in the header ends (its 01 byte lies) within [from, to).
-bool start_code_ends_within(const BlockHeader& header, int from, int to) {
-  for (int last = std::max(from, 2); last < to; ++last) {
-    if (header[last - 2] == 0 && header[last - 1] == 0 && header[last] == 1) return true;
-  }
-  return false;
-}
-
-// The length field may only move when it is informational (video headers),
-// and only for a pattern wholly inside it; the timestamp moves to the nearest
-// value (later first) whose bytes form no start code. Below 2^24 ms that is
-// at most two milliseconds away.
-BlockHeader make_clean_header(const char* magic, uint32_t length_field, uint32_t& timestamp,
-                              bool may_move_length) {
-  for (int step = 0; may_move_length && step < 4; ++step) {
-    if (!start_code_ends_within(make_block_header(magic, length_field, timestamp), 4, 8)) break;
-    ++length_field;
-  }
-  for (int64_t distance = 0; distance <= 65536; ++distance) {
-    for (const int64_t candidate : {int64_t{timestamp} + distance, int64_t{timestamp} - distance}) {
-      if (candidate < 0 || candidate > 0xFFFFFFFFll) continue;
-      const BlockHeader header =
-          make_block_header(magic, length_field, static_cast<uint32_t>(candidate));
-      if (!start_code_ends_within(header, 8, 16)) {
-        timestamp = static_cast<uint32_t>(candidate);
-        return header;
-      }
-    }
-  }
-  return make_block_header(magic, length_field, timestamp);
-}
-
 }  // namespace
 
-uint32_t append_video_header(std::vector<uint8_t>& out, uint32_t video_bytes, uint32_t timestamp) {
-  const BlockHeader header = make_clean_header("HXVF", video_bytes, timestamp, true);
+uint32_t append_video_header(std::vector<uint8_t>& out, uint32_t video_bytes, uint32_t timestamp,
+                             uint32_t unread_field) {
+  const BlockHeader header = make_block_header("HXVF", video_bytes, timestamp, unread_field);
   out.insert(out.end(), header.begin(), header.end());
   return timestamp;
 }
 
 uint32_t append_audio_block(std::vector<uint8_t>& out, uint32_t timestamp,
-                            const std::vector<uint8_t>& samples) {
+                            const std::vector<uint8_t>& samples, uint32_t unread_field) {
   const auto length_field = static_cast<uint32_t>(samples.size() + 4);
-  const BlockHeader header = make_clean_header("HXAF", length_field, timestamp, false);
+  const BlockHeader header = make_block_header("HXAF", length_field, timestamp, unread_field);
   out.insert(out.end(), header.begin(), header.end());
-  // Four bytes that are not sound; they start with a non-zero byte so the
-  // header's trailing zeros cannot run into a start code.
+  // Four bytes that are not sound.
   static const uint8_t kFiller[4] = {0x10, 0x00, 0x50, 0x00};
   out.insert(out.end(), kFiller, kFiller + 4);
   out.insert(out.end(), samples.begin(), samples.end());
@@ -106,7 +74,7 @@ uint32_t append_audio_block(std::vector<uint8_t>& out, uint32_t timestamp,
 }
 
 uint32_t append_audio_header(std::vector<uint8_t>& out, uint32_t length_field, uint32_t timestamp) {
-  const BlockHeader header = make_clean_header("HXAF", length_field, timestamp, false);
+  const BlockHeader header = make_block_header("HXAF", length_field, timestamp, 0);
   out.insert(out.end(), header.begin(), header.end());
   return timestamp;
 }

@@ -21,19 +21,17 @@ void append_le32(std::vector<uint8_t>& out, uint32_t value);
 void append_file_header(std::vector<uint8_t>& out);
 
 // Appends a 16-byte "HXVF" header: magic, the video byte count
-// (informational), timestamp, four zeros. A timestamp or count whose bytes
-// would read as a start code is moved to the nearest value that does not (a
-// millisecond or two below 2^24 ms), so the indexes see exactly the units
-// that were written. Returns the timestamp written.
-uint32_t append_video_header(std::vector<uint8_t>& out, uint32_t video_bytes, uint32_t timestamp);
+// (informational), timestamp, then the unread field (little-endian; 0x10000
+// writes 00 00 01 00). Fields are written as given, even where their bytes
+// read 00 00 01, as a camera writes them. Returns the timestamp.
+uint32_t append_video_header(std::vector<uint8_t>& out, uint32_t video_bytes, uint32_t timestamp,
+                             uint32_t unread_field = 0);
 
-// Appends an "HXAF" block: header with length 4 + samples, timestamp, four
-// zeros, four filler bytes, then the A-law samples. The timestamp is moved as
-// for video headers. Returns the timestamp written.
+// Appends an "HXAF" block: header with length 4 + samples, timestamp, the
+// unread field, four filler bytes, then the A-law samples. Returns the timestamp.
 uint32_t append_audio_block(std::vector<uint8_t>& out, uint32_t timestamp,
-                            const std::vector<uint8_t>& samples);
+                            const std::vector<uint8_t>& samples, uint32_t unread_field = 0);
 
 // Appends a bare 16-byte "HXAF" header with any length field and nothing
-// after it, for malformed blocks. Only the timestamp is ever moved, so a
-// length field that itself reads as a start code (65536) stays as asked.
+// after it, for malformed blocks. Returns the timestamp.
 uint32_t append_audio_header(std::vector<uint8_t>& out, uint32_t length_field, uint32_t timestamp);

@@ -88,15 +88,66 @@ TEST(IndexNalUnits, StartCodeRules) {
   }
 }
 
-TEST(IndexNalUnits, BlockHeadersTravelWithTheUnitBeforeThem) {
-  const Bytes payload = cat({{0, 0, 0, 1, 0x65, 0x11, 0x22}, hxaf(5 + 4, 7, 9), hxvf(40),
-                             {0, 0, 0, 1, 0x41, 0x33}});
-  const auto units = index_nal_units(payload.data(), payload.size());
-  ASSERT_EQ(units.size(), 2u);
-  EXPECT_EQ(units[0].size, 3 + 16 + 9 + 16);
-  EXPECT_EQ(units[1].type, 1);
-  const auto frames = build_frame_list(units);
-  EXPECT_EQ(frames, (std::vector<int64_t>{0, 1}));
+Bytes hxvf_fields(uint32_t length_field, uint32_t ts) {
+  Bytes b = {'H', 'X', 'V', 'F'};
+  put_le32(b, length_field);
+  put_le32(b, ts);
+  put_le32(b, 0);
+  return b;
+}
+
+// The camera's blocks between two units belong to neither, and 00 00 01 inside
+// a block header or a valid sound block is no start code.
+TEST(IndexNalUnits, CameraBlocksAreNeitherUnitsNorPartOfThem) {
+  Bytes loud = hxaf(4 + 8, 7, 0);
+  loud.insert(loud.end(), {0x10, 0, 0x50, 0, 0, 0, 1, 0x65, 0, 0, 1, 0x41});
+  const std::vector<NalCase> cases = {
+      {"header and sound between two units",
+       cat({{0, 0, 0, 1, 0x65, 0x11, 0x22}, hxaf(5 + 4, 7, 9), hxvf(40), {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 3, 5}, {4 + 3 + 25 + 16 + 4, 2, 1}}},
+      {"length and timestamp fields reading 00 00 01",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, hxvf_fields(0x1234, 0x20001), {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2, 5}, {4 + 2 + 16 + 4, 2, 1}}},
+      {"loud sound holding 00 00 01",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, loud, {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2, 5}, {4 + 2 + 28 + 4, 2, 1}}},
+      {"a malformed sound header's own bytes are no start code, what follows it is scanned",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, hxaf(4, 0x10000, 0), {0, 0, 1, 0x41, 0x33}}),
+       {{4, 2, 5}, {4 + 2 + 16 + 3, 2, 1}}},
+      {"zero bytes between blocks go too",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, hxvf(1), {0, 0}, hxvf(2), {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2, 5}, {4 + 2 + 34 + 4, 2, 1}}},
+      {"a magic inside coded data followed by more data stays",
+       cat({{0, 0, 0, 1, 0x65}, hxvf(3), {0x77, 0x88}, {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 1 + 16 + 2, 5}, {4 + 19 + 4, 2, 1}}},
+  };
+  for (const NalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto units = index_nal_units(c.payload.data(), c.payload.size());
+    ASSERT_EQ(units.size(), c.units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+      EXPECT_EQ(units[i].data - c.payload.data(), static_cast<ptrdiff_t>(c.units[i].offset));
+      EXPECT_EQ(units[i].size, c.units[i].size);
+      EXPECT_EQ(units[i].type, c.units[i].type);
+    }
+  }
+}
+
+TEST(IndexNalUnits, AFilePackedWithStartCodesIsRefusedBeforeItsIndexOutgrowsIt) {
+  Bytes file(32, 0);
+  for (int i = 0; i < 100000; ++i) file.insert(file.end(), {0, 0, 1, 0x41});
+  const std::string path = testing::TempDir() + "/packed.264";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+  Recording r;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(load_recording(path, r));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: Too many NAL units for the file's size\n");
+  const size_t length = file.size() - 32;
+  EXPECT_LE(index_nal_units(file.data() + 32, length, unit_limit(length)).size(),
+            unit_limit(length) + 1);
 }
 
 TEST(HasSplitPictures, FirstMacroblockOfEachSlice) {
@@ -203,10 +254,10 @@ TEST(DetectFrameRate, EstimatesAndSnaps) {
     double expected;
   };
   const std::vector<Case> cases = {
-      {"300 frames over 20 s", {1000, 5000, 21000}, 300, 15.0},
-      {"14.5 snaps to 15", {1000, 21000}, 290, 15.0},
-      {"13.5 ties 12 and 15, stays", {1000, 21000}, 270, 13.5},
-      {"100 stays unsnapped", {0, 2000}, 200, 100.0},
+      {"301 frames span 300 intervals over 20 s", {1000, 5000, 21000}, 301, 15.0},
+      {"14.5 snaps to 15", {1000, 21000}, 291, 15.0},
+      {"13.5 is 8 % from 12.5: stays", {1000, 21000}, 271, 13.5},
+      {"100 stays unsnapped", {0, 2000}, 201, 100.0},
       {"125 is above 120", {0, 2000}, 250, 15.0},
       {"single header", {1000}, 100, 15.0},
       {"timestamps going backwards", {5000, 1000}, 100, 15.0},
@@ -216,7 +267,9 @@ TEST(DetectFrameRate, EstimatesAndSnaps) {
       {"fewer than two frames", {0, 10000}, 1, 15.0},
       {"below one frame per second", {0, 100000}, 50, 15.0},
       {"last in file order, not the largest", {1000, 50000, 11000}, 250, 25.0},
-      {"12.5 is within 10 % of 12", {0, 20000}, 250, 12.0},
+      {"12.5 is a common rate", {0, 20000}, 250, 12.5},
+      {"29.97 snaps to 30", {0, 20020}, 601, 30.0},
+      {"beyond 5 % stays", {0, 20000}, 561, 28.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <cstring>
 
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
 #include "recording/alaw.h"
+#include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
 #include "test_recordings.h"
@@ -91,11 +93,11 @@ TEST(MakerRoundTrip, FrameCountKeyFramesAndDetectedRate) {
   };
   const Case cases[] = {
       {25, 2, 0, 0, 50, 25, 25.0},
-      // 50 frames over 3.92 s is 12.76 fps: 12 is nearest and within 10 %.
-      {12.5, 4, 0, 0, 50, 13, 12.0},
+      // 49 intervals over 3.92 s is 12.5 fps exactly.
+      {12.5, 4, 0, 0, 50, 13, 12.5},
       {29.97, 2, 0, 10, 60, 10, 30.0},
-      // 34 frames over 1.941 s (17.5 fps) is more than 10 % from 15 and 20.
-      {17, 2, 0, 0, 34, 17, 34 / 1.941},
+      // 33 intervals over 1.941 s (17.0 fps) is more than 5 % from 15 and 20.
+      {17, 2, 0, 0, 34, 17, 33 / 1.941},
       {25, 0, 20, 7, 20, 7, 15.0},  // 0.76 s of timestamps: too short to measure
   };
   int made = 0;
@@ -288,4 +290,49 @@ TEST(MakerOptions, BadOptionsFailWithAMessageAndWriteNothing) {
   std::string help;
   EXPECT_EQ(run_program(tool, {"--help"}, &help), 0);
   EXPECT_NE(help.find("--bad-hxaf N"), std::string::npos);
+}
+
+// Each picture's time is its own timestamp from the origin; a jump of the
+// camera's clock costs one interval at the detected rate and the clock runs
+// on from there. Start-code bytes in headers and loud sound change nothing.
+TEST(MakerRoundTrip, EveryPictureKeepsItsOwnTimeOnTheCamerasClock) {
+  struct Case {
+    const char* name;
+    double fps;
+    int frames;
+    std::vector<std::string> extra;
+    std::function<double(int)> time;  // expected time of frame k
+    double want_fps;
+  };
+  const std::vector<Case> cases = {
+      {"12.5 fps", 12.5, 50, {}, [](int k) { return 0.08 * k; }, 12.5},
+      {"29.97 fps", 29.97, 60, {}, [](int k) { return std::llround(k * 1000 / 29.97) / 1000.0; }, 30},
+      {"25 then 5 fps from 1 s", 25, 40, {"--fps2", "5", "--rate-change-at", "1"},
+       [](int k) { return k <= 25 ? 0.04 * k : 1.0 + 0.2 * (k - 25); }, 10},
+      {"every 5th picture dropped", 25, 50, {"--drop-every", "5"},
+       [](int k) { return 0.04 * (k + k / 5); }, 49 / 2.32},
+      {"clock jumps 60 s ahead at 30", 25, 50, {"--ts-jump-at", "30", "--ts-jump-ms", "60000"},
+       [](int k) { return k < 30 ? 0.04 * k : 0.04 * 29 + 1 / 15.0 + 0.04 * (k - 30); }, 15},
+      {"clock jumps 20 s back at 30", 25, 50,
+       {"--ts-jump-at", "30", "--ts-jump-ms", "-20000", "--first-ts", "100000"},
+       [](int k) { return k < 30 ? 0.04 * k : 0.04 * 29 + 1 / 15.0 + 0.04 * (k - 30); }, 15},
+      {"start codes in headers and loud sound", 25, 50,
+       {"--header-start-codes", "--audio", "--loud-audio", "--first-ts", "257"},
+       [](int k) { return 0.04 * k; }, 25},
+  };
+  int made = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSpec recipe = small_spec();
+    recipe.fps = c.fps;
+    recipe.frames = c.frames;
+    recipe.extra_args = c.extra;
+    Recording r;
+    ASSERT_FALSE(make_and_load(recipe, "clock" + std::to_string(made++) + ".264", r).empty());
+    ASSERT_EQ(r.frames.size(), static_cast<size_t>(c.frames));
+    ASSERT_EQ(r.frame_times.size(), r.frames.size());
+    EXPECT_NEAR(r.fps, c.want_fps, 0.05);
+    for (int k = 0; k < c.frames; ++k) EXPECT_NEAR(r.frame_times[k], c.time(k), 1e-6) << k;
+    EXPECT_NEAR(recording_duration(r), c.time(c.frames - 1) + 1 / r.fps, 1e-6);
+  }
 }

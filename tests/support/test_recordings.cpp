@@ -77,6 +77,7 @@ std::vector<std::string> recording_arguments(const RecordingSpec& s, const std::
   }
   if (s.no_hxvf) add("--no-hxvf", "");
   if (s.bad_hxaf) add("--bad-hxaf", std::to_string(s.bad_hxaf));
+  a.insert(a.end(), s.extra_args.begin(), s.extra_args.end());
   return a;
 }
 

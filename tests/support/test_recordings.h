@@ -19,6 +19,8 @@ struct RecordingSpec {
   double size_change_at_s = -1; int width2 = 0, height2 = 0;
   bool no_hxvf = false; int bad_hxaf = 0; int slices = 1;
   int seed = 0;
+  // Further make_recording options, as given (the camera's clock and rough bytes).
+  std::vector<std::string> extra_args;
 };
 
 // The make_recording arguments for `recipe` (without the program name).

@@ -1,0 +1,60 @@
+// The camera's own clock: each picture's time from its "HXVF" timestamp,
+// measured from the time origin, with the detected rate filling in where a
+// picture has no timestamp of its own or the timestamps cannot be trusted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "recording/recording.h"
+
+// A step between two pictures' timestamps longer than this is a jump of the
+// camera's clock, not a pause in the pictures: that step is rate-spaced.
+constexpr double kMaxPictureGapS = 5.0;
+
+// Running state of the clock over a recording read in payload order.
+struct FrameClock {
+  double rate = 15.0;        // pictures per second where no timestamp applies
+  uint32_t base_ts = 0;      // a timestamp and the time it maps to; later
+  double base_time = 0.0;    // timestamps count from this pair
+  bool any_picture = false;
+  double last_time = 0.0;    // the last picture's time
+  bool has_pending = false;  // a header seen and not yet taken by a picture
+  uint32_t pending_ts = 0;
+};
+
+// A clock starting at the time origin (time 0) with rate `rate` (> 0).
+FrameClock start_frame_clock(uint32_t origin, double rate);
+
+// An "HXVF" timestamp; the next picture takes it as its own.
+void note_video_header(FrameClock& clock, uint32_t timestamp);
+
+// The time in seconds of the next picture: its own timestamp when it has one
+// that follows the last picture by more than 0 and at most kMaxPictureGapS,
+// else the last time plus one interval at the rate (the clock then counts
+// from there). The first picture without a timestamp is at 0.
+double next_picture_time(FrameClock& clock);
+
+// Where a timestamp read now (a sound block's) falls on the pictures' clock.
+double clock_time_of(const FrameClock& clock, uint32_t timestamp);
+
+// True when a slice begins a new picture (first_mb_in_slice == 0); the
+// following slices of a picture share its time.
+bool starts_picture(const NalUnit& slice);
+
+// Number of pictures among the frames (slices that begin a picture; at least
+// one when there are frames).
+int64_t count_pictures(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames);
+
+// Times for the frame list (seconds from the time origin) and the sound
+// blocks with their timestamps moved onto the same clock, from one walk over
+// the payload. Sound blocks come in the order of index_audio_blocks.
+struct RecordingClock {
+  std::vector<double> frame_times;
+  std::vector<AudioBlock> sound;  // timestamp: origin + 1000 x clock time (mod 2^32)
+};
+RecordingClock build_recording_clock(const uint8_t* payload, size_t length,
+                                     const std::vector<NalUnit>& units,
+                                     const std::vector<int64_t>& frames, uint32_t origin,
+                                     double rate);
