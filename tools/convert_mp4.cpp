@@ -1,11 +1,14 @@
 // Converts camera recordings to MP4 files beside them, without re-encoding.
 //
-//   convert_mp4 [--quiet] FILE.264...
+//   convert_mp4 [--quiet] [--no-sound] FILE.264...
 //
-// One result line per file: "OK  in -> out" or "FAILED  in". On a terminal a
-// progress bar shows while each file converts. --quiet prints only the result
-// lines (no progress bar, no frame-rate line). Exit status: 0 when every file
-// converted, 1 when any failed, 2 on a usage error.
+// One result line per file: "OK  in -> out" or "FAILED  in: reason". On a
+// terminal a progress bar shows while each file converts. --quiet prints only
+// the result lines (no progress bar, no frame-rate line); --no-sound leaves
+// the sound out of the MP4s. Interrupted (SIGINT, SIGTERM), it removes the
+// temporary file it was writing. Exit status: 0 when every file converted, 1
+// when any failed, 2 on a usage error.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,7 +29,7 @@ namespace {
 constexpr int kBarWidth = 30;
 
 void print_usage() {
-  std::printf("Usage: convert_mp4 [--quiet] FILE.264...\n"
+  std::printf("Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n"
               "Writes FILE.mp4 beside each recording; exits 1 when any conversion failed.\n");
 }
 
@@ -40,18 +43,29 @@ void draw_progress_bar(const std::string& name, float fraction) {
 // The bar's line is cleared so the result line replaces it.
 void clear_progress_bar() { std::printf("\r\033[K"); }
 
-bool convert_file(const std::string& input, bool show_bar, bool quiet) {
+bool convert_file(const std::string& input, bool show_bar, bool quiet, bool sound) {
   const std::string output = mp4_output_path(input);
   ProgressCallback progress;
   if (show_bar) progress = [&input](float fraction) { draw_progress_bar(input, fraction); };
-  const bool ok = remux_to_mp4(input, output, progress, !quiet);
+  RemuxOptions options;
+  options.print_frame_rate = !quiet;
+  options.sound = sound;
+  std::string reason;
+  const bool ok = remux_recording(input, output, progress, options, &reason);
   if (show_bar) clear_progress_bar();
   if (ok) {
     std::printf("OK  %s -> %s\n", input.c_str(), output.c_str());
   } else {
-    std::printf("FAILED  %s\n", input.c_str());
+    std::printf("FAILED  %s: %s\n", input.c_str(), reason.c_str());
   }
   return ok;
+}
+
+// The temporary MP4 goes with the process; then the signal ends it as usual.
+extern "C" void remove_temporary_and_stop(int signal_number) {
+  remove_active_temporaries();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
 }
 
 }  // namespace
@@ -59,6 +73,7 @@ bool convert_file(const std::string& input, bool show_bar, bool quiet) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   bool quiet = false;
+  bool sound = true;
   std::vector<std::string> inputs;
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
@@ -67,6 +82,8 @@ int main(int argc, char** argv) {
       options_done = true;
     } else if (!options_done && !std::strcmp(arg, "--quiet")) {
       quiet = true;
+    } else if (!options_done && !std::strcmp(arg, "--no-sound")) {
+      sound = false;
     } else if (!options_done && (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"))) {
       print_usage();
       return 0;
@@ -78,13 +95,15 @@ int main(int argc, char** argv) {
     }
   }
   if (inputs.empty()) {
-    std::fprintf(stderr, "Usage: convert_mp4 [--quiet] FILE.264...\n");
+    std::fprintf(stderr, "Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n");
     return 2;
   }
+  std::signal(SIGINT, remove_temporary_and_stop);
+  std::signal(SIGTERM, remove_temporary_and_stop);
   const bool show_bar = !quiet && stdout_is_terminal();
   int failed = 0;
   for (const std::string& input : inputs) {
-    if (!convert_file(input, show_bar, quiet)) ++failed;
+    if (!convert_file(input, show_bar, quiet, sound)) ++failed;
   }
   return failed ? 1 : 0;
 }

@@ -1,4 +1,5 @@
-// The batch conversion screen.
+// The batch conversion screen: converts several recordings, as many at once
+// as the machine has cores, listing each file with its state.
 #pragma once
 
 #include <SDL.h>
@@ -8,16 +9,29 @@
 #include <vector>
 
 // Shared between the screen and one recording's worker. The worker stores
-// `progress` and `done` atomically; it writes `succeeded` before it stores
-// `done`, and the screen reads `succeeded` only after joining the worker.
+// `progress` and `done` atomically; it writes `succeeded` and `reason` before
+// it stores `done`, and the screen reads them only after joining the worker.
 struct ConversionStatus {
   std::atomic<float> progress{0.0f};
   std::atomic<bool> done{false};
   bool succeeded = false;
+  std::string reason;  // why it failed
 };
 
-// Converts each path on a worker thread with a progress screen and an
-// "OK"/"ER" outcome; draws nothing when window or renderer is null.
+// What the list shows for one recording.
+enum class RowState { waiting, converting, succeeded, failed };
+struct BatchRow {
+  std::string name;  // the file name without its folder
+  RowState state = RowState::waiting;
+  float progress = 0;
+  std::string reason;  // for failed
+};
+
+// Converts each path with a progress screen; draws nothing when window or
+// renderer is null. Esc or the window's close asks first, then cancels:
+// running conversions stop and leave no temporary file, waiting ones do not
+// start, finished MP4s stay. The S key leaves the sound out of conversions
+// that have not started yet. Failures print "FAILED  in: reason".
 void run_batch_conversion(SDL_Window* window, SDL_Renderer* renderer,
                           const std::vector<std::string>& paths);
 
@@ -26,10 +40,24 @@ void run_batch_conversion(SDL_Window* window, SDL_Renderer* renderer,
 std::vector<bool> run_batch_conversion_with_results(SDL_Window* window, SDL_Renderer* renderer,
                                                     const std::vector<std::string>& paths);
 
-// One progress frame for recording `index` (from 0) of `count` on a W x H
-// window: counter, bar track and fill, percentage. Does not present.
+// At most this many conversions run at once: the machine's cores, at least 1.
+int concurrent_conversion_limit();
+
+// The overall frame: counter "done+1/count" (capped at count), bar and
+// percentage of the whole batch. Does not present.
 void draw_conversion_frame(SDL_Renderer* renderer, int w, int h, int index, int count,
                            float progress);
 
+// The list of recordings above the bar, scrolled so the first unfinished one
+// shows, and the "S" key's sound state below it. Does not clear or present.
+void draw_batch_rows(SDL_Renderer* renderer, int w, int h, const std::vector<BatchRow>& rows,
+                     bool sound);
+
+// The question asked before cancelling, over whatever is drawn.
+void draw_cancel_question(SDL_Renderer* renderer, int w, int h);
+
 // The outcome frame: "OK" in green or "ER" in red, centred. Does not present.
 void draw_outcome_frame(SDL_Renderer* renderer, int w, int h, bool succeeded);
+
+// The text of a row: "NAME  WAITING", "NAME  42%", "NAME  OK" or "NAME  ER: reason".
+std::string batch_row_text(const BatchRow& row);

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr uint32_t kPauseMessageMs = 1500;
+constexpr double kFiveSecondJumpS = 5.0;
 
 void leave_with(PlayerState& st, std::string next_action) {
   st.next_action = std::move(next_action);
@@ -33,7 +34,11 @@ void open_another_recording(PlayerState& st, SDL_Window* window) {
   if (!chosen.empty()) leave_with(st, std::move(chosen));
 }
 
-void seek_by(PlayerState& st, int frames) { seek_to_frame(st, st.frame_counter + frames); }
+// Jumps by time on the recording's clock, so a jump is five seconds of the
+// camera's time whatever its rate did meanwhile.
+void seek_by_seconds(PlayerState& st, double seconds) {
+  seek_to_frame(st, frame_at_time(st, video_position(st) + seconds));
+}
 
 void start_seek_drag(PlayerState& st, int x, int window_width) {
   st.seek_drag = true;
@@ -84,7 +89,7 @@ void handle_left_release(PlayerState& st) {
   st.volume_drag = false;
   if (!st.seek_drag) return;
   st.seek_drag = false;
-  seek_to_frame(st, static_cast<int>(static_cast<float>(st.frame_count) * st.seek_fraction));
+  seek_to_frame(st, frame_at_time(st, st.duration * static_cast<double>(st.seek_fraction)));
 }
 
 void handle_drop(PlayerState& st, char* file) {
@@ -144,8 +149,8 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     case SDLK_f: toggle_fullscreen(st, window); break;
     case SDLK_m: toggle_mute(st.audio, video_position(st)); break;
     case SDLK_s: capture_action(st, window, renderer); break;
-    case SDLK_LEFT: seek_by(st, -five_second_jump(st.fps)); break;
-    case SDLK_RIGHT: seek_by(st, five_second_jump(st.fps)); break;
+    case SDLK_LEFT: seek_by_seconds(st, -kFiveSecondJumpS); break;
+    case SDLK_RIGHT: seek_by_seconds(st, kFiveSecondJumpS); break;
     case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
     case SDLK_UP: set_speed(st, st.speed_index + 1); break;
     default: break;

@@ -1,5 +1,6 @@
 #include "player/engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -25,8 +26,9 @@ OverlayView overlay_view(const PlayerState& st) {
     view.progress = st.seek_fraction;
     view.position_s = st.duration * static_cast<double>(st.seek_fraction);
   } else {
-    view.progress = static_cast<float>(st.frame_counter) / static_cast<float>(st.frame_count);
     view.position_s = video_position(st);
+    view.progress = st.duration > 0 ? static_cast<float>(std::min(1.0, view.position_s / st.duration))
+                                    : 0.0f;
   }
   view.duration_s = st.duration;
   view.paused = st.paused;
@@ -139,14 +141,12 @@ bool open_playback(PlayerState& st, const std::string& path) {
   if (!load_recording(path, st.recording)) return false;
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
-  st.duration = st.frame_count / st.fps;
+  st.duration = recording_duration(st.recording);
   if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
     return false;
   }
-  const Recording& rec = st.recording;
-  std::vector<AudioBlock> blocks = index_audio_blocks(rec.payload(), rec.length);
-  const uint32_t origin = find_time_origin(rec.payload(), rec.length, blocks);
-  open_audio_output(st.audio, std::move(blocks), origin);
+  // Sound blocks come with their timestamps on the pictures' clock.
+  open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
   restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
   st.last_mouse_motion = SDL_GetTicks();
   return true;
@@ -180,12 +180,26 @@ void close_playback(PlayerState& st) {
   st.recording = Recording{};
 }
 
-double frame_time(const PlayerState& st, int frame) { return frame / st.fps; }
+// Frames past the last one (the position after the last picture was sent)
+// lie one interval further on each.
+double frame_time(const PlayerState& st, int frame) {
+  const std::vector<double>& times = st.recording.frame_times;
+  if (times.empty() || frame < 0) return frame / st.fps;
+  const auto count = static_cast<int>(times.size());
+  if (frame < count) return times[static_cast<size_t>(frame)];
+  return times.back() + (frame - count + 1) / st.fps;
+}
 
 int frame_at_time(const PlayerState& st, double seconds) {
+  const std::vector<double>& times = st.recording.frame_times;
   if (st.frame_count <= 0 || seconds <= 0) return 0;
-  const double frame = std::floor(seconds * st.fps + 1e-9);
-  return frame >= st.frame_count ? st.frame_count - 1 : static_cast<int>(frame);
+  if (times.empty()) {
+    const double frame = std::floor(seconds * st.fps + 1e-9);
+    return frame >= st.frame_count ? st.frame_count - 1 : static_cast<int>(frame);
+  }
+  const auto after = std::upper_bound(times.begin(), times.end(), seconds + 1e-9);
+  const auto frame = static_cast<int>(after - times.begin()) - 1;
+  return frame < 0 ? 0 : std::min(frame, st.frame_count - 1);
 }
 
 double video_position(const PlayerState& st) { return frame_time(st, st.frame_counter); }

@@ -107,3 +107,16 @@ TEST_F(Canvas, OutcomeFrameShowsOkInGreenOrErInRed) {
 }
 
 }  // namespace
+
+TEST(BatchRowText, NamesEachFileWithItsState) {
+  const struct {
+    BatchRow row;
+    const char* text;
+  } rows[] = {
+      {{"cam1.264", RowState::waiting, 0, ""}, "cam1.264  WAITING"},
+      {{"cam1.264", RowState::converting, 0.427f, ""}, "cam1.264  42%"},
+      {{"cam1.264", RowState::succeeded, 1, ""}, "cam1.264  OK"},
+      {{"cam1.264", RowState::failed, 1, "out of memory"}, "cam1.264  ER: out of memory"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(batch_row_text(r.row), r.text);
+}

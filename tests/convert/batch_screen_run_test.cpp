@@ -39,9 +39,10 @@ void expect_outputs(const Batch& batch) {
   EXPECT_TRUE(temporaries_in(batch.folder).empty());
 }
 
-// Quit requests and drops are ignored while converting; a drop's text is
-// freed (the sanitizer build's leak check fails otherwise).
-TEST(BatchScreen, ConvertsEveryRecordingAndIgnoresQuitRequestsAndDrops) {
+// A quit request only asks (unanswered, the batch runs on); a drop's text is
+// freed (the sanitizer build's leak check fails otherwise). The end screen
+// lists every file with its outcome under the batch's "ER".
+TEST(BatchScreen, ConvertsEveryRecordingAndListsEachWithItsOutcome) {
   HeadlessCanvas canvas = make_headless_canvas(960, 600);
   ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
   const Batch batch = make_batch("batch");
@@ -50,18 +51,57 @@ TEST(BatchScreen, ConvertsEveryRecordingAndIgnoresQuitRequestsAndDrops) {
 
   push_quit();
   push_drop(batch.folder + "/first.264");
+  testing::internal::CaptureStdout();
   const std::vector<bool> results =
       run_batch_conversion_with_results(canvas.window.get(), canvas.renderer.get(), batch.paths);
+  const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(results, (std::vector<bool>{true, false, true}));
   expect_outputs(batch);
+  EXPECT_NE(printed.find("FAILED  " + batch.paths[1] + ": file too small\n"), std::string::npos)
+      << printed;
 
-  // The window still shows the last outcome: "OK" in green on the dark background.
   const Pixels p = read_pixels(canvas.renderer.get(), 960, 600);
   EXPECT_TRUE(p.is(0, 0, 20, 20, 30));
-  const SDL_Rect ok = p.bounds_of(100, 255, 100);
-  EXPECT_EQ(ok.y, 290);
-  EXPECT_GT(p.count_not(ok, 20, 20, 30), 0);
-  EXPECT_EQ(p.count_not({0, 0, 960, 600}, 20, 20, 30), p.count_not(ok, 20, 20, 30));
+  const SDL_Rect er = p.bounds_of(255, 60, 100);
+  EXPECT_LT(er.y, 100) << "the failed row is listed at the top";
+  const SDL_Rect ok_rows = p.bounds_of(100, 255, 100);
+  EXPECT_LT(ok_rows.y, 100);
+  EXPECT_GT(ok_rows.h, 16) << "two rows of OK";
+  EXPECT_GT(p.count_not({0, 280, 960, 30}, 20, 20, 30), 0) << "the batch's ER in the middle";
+}
+
+TEST(BatchScreen, EscapeAskedAndAnsweredCancelsLeavingFinishedMp4sAndNoTemporaries) {
+  HeadlessCanvas canvas = make_headless_canvas(960, 600);
+  ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+  const std::string folder = fresh_folder("batch-cancel");
+  RecordingSpec recipe;
+  recipe.width = 320;
+  recipe.height = 240;
+  recipe.frames = 300;
+  const int count = concurrent_conversion_limit() + 3;
+  std::vector<std::string> paths;
+  for (int i = 0; i < count; ++i) {
+    recipe.seed = i;
+    paths.push_back(make_recording_file(recipe, folder + "/r" + std::to_string(i) + ".264"));
+    ASSERT_FALSE(paths.back().empty());
+  }
+  push_key(SDLK_ESCAPE);
+  push_key(SDLK_y);
+  testing::internal::CaptureStdout();
+  const std::vector<bool> results =
+      run_batch_conversion_with_results(canvas.window.get(), canvas.renderer.get(), paths);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(results.size(), paths.size());
+  int finished = 0;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(std::filesystem::exists(mp4_output_path(paths[i])), results[i]) << paths[i];
+    if (!results[i]) {
+      EXPECT_NE(printed.find("FAILED  " + paths[i] + ": cancelled\n"), std::string::npos) << printed;
+    }
+    finished += results[i] ? 1 : 0;
+  }
+  EXPECT_LE(finished, concurrent_conversion_limit()) << "waiting ones never start";
+  EXPECT_TRUE(temporaries_in(folder).empty());
 }
 
 TEST(BatchScreen, WithoutAWindowConvertsWithoutDrawing) {

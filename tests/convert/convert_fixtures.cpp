@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 Recording load_quietly(const std::string& path) {
   Recording recording;
-  if (read_recording_payload(path, recording) != LoadStatus::ok) return Recording{};
-  recording.units = index_nal_units(recording.payload(), recording.length);
-  recording.frames = build_frame_list(recording.units);
+  testing::internal::CaptureStdout();
+  load_recording(path, recording);
+  testing::internal::GetCapturedStdout();
   return recording;
 }
 

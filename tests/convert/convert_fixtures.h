@@ -9,7 +9,7 @@
 #include "recording/recording.h"
 #include "test_recordings.h"
 
-// A recording's payload and indexes, loaded without printing.
+// A recording loaded as the player loads it (indexes and clock), without printing.
 Recording load_quietly(const std::string& path);
 
 // Writes a recording made of the units of `source` that `keep` accepts, each

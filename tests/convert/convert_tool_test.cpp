@@ -34,7 +34,7 @@ TEST(ConvertTool, OneResultLinePerFileAndFailureInTheExitStatus) {
   std::string out = run_command(kTool + " --quiet " + shell_quoted(good) + " " +
                                 shell_quoted(missing), &status);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(out, "OK  " + good + " -> " + folder + "/good.mp4\nFAILED  " + missing + "\n");
+  EXPECT_EQ(out, "OK  " + good + " -> " + folder + "/good.mp4\nFAILED  " + missing + ": cannot open the recording\n");
   EXPECT_EQ(probe_streams(folder + "/good.mp4").frames_decoded, 45);
 
   // Not quiet, not a terminal: the frame-rate line, no progress bar.

@@ -78,46 +78,66 @@ void place_at(PlayerState& st, int frame) {
   st.nal_cursor = static_cast<uint64_t>(st.recording.frames[static_cast<size_t>(frame)]);
 }
 
-TEST_F(Seeking, ArrowKeysJumpFiveSecondsToTheKeyFrameAtOrBefore) {
-  RecordingSpec recipe;
-  recipe.width = 160;
-  recipe.height = 120;
-  recipe.fps = 25;
-  recipe.frames = 550;
-  recipe.gop = 10;
-  const std::string path = made_recording(recipe, "long25.264");
-  ASSERT_FALSE(path.empty());
-  PlayerState st;
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(open_playback(st, path));
-  testing::internal::GetCapturedStdout();
-  ASSERT_DOUBLE_EQ(st.fps, 25.0);
-
+// Jumps go five seconds on the recording's own clock, whatever its rate does:
+// 12.5 fps, and 25 fps that drops to 5 fps at 10 s (as cameras do at night).
+TEST_F(Seeking, ArrowKeysJumpFiveSecondsOfTheCamerasClockToTheKeyFrameAtOrBefore) {
   struct Case {
-    double fps;
     int from;
     SDL_Keycode key;
     int lands_on;  // key frame at or before the target
-  } cases[] = {
-      {25, 400, SDLK_LEFT, 270},   // target 275
-      {25, 400, SDLK_RIGHT, 520},  // target 525
-      {12.5, 400, SDLK_LEFT, 330}, // 62 frames back: 338
-      {12.5, 400, SDLK_RIGHT, 460},// 462
-      {25, 540, SDLK_RIGHT, 540},  // past the end: the last frame, then its key frame
-      {25, 100, SDLK_LEFT, 0},     // before the start
-      {25, 409, SDLK_RIGHT, 530},  // 534
   };
-  for (const Case& c : cases) {
-    st.fps = c.fps;
-    place_at(st, c.from);
-    handle_player_key(st, nullptr, nullptr, c.key);
-    EXPECT_EQ(st.frame_counter, c.lands_on) << c.fps << " fps from " << c.from;
-    ASSERT_GE(st.frame_counter, 0);
-    const int64_t unit = st.recording.frames[static_cast<size_t>(st.frame_counter)];
-    EXPECT_EQ(st.nal_cursor, static_cast<uint64_t>(unit));
-    EXPECT_EQ(st.recording.units[static_cast<size_t>(unit)].type, 5) << "lands on an IDR frame";
+  struct Row {
+    const char* name;
+    double fps;
+    int frames;
+    std::vector<std::string> extra;
+    double duration_s;
+    std::vector<Case> cases;
+  };
+  const Row rows[] = {
+      {"25 fps", 25, 550, {}, 22.0,
+       {{400, SDLK_LEFT, 270},    // target 275
+        {400, SDLK_RIGHT, 520},   // target 525
+        {540, SDLK_RIGHT, 540},   // past the end: the last frame, then its key frame
+        {100, SDLK_LEFT, 0},      // before the start
+        {409, SDLK_RIGHT, 530}}}, // 534
+      {"12.5 fps", 12.5, 275, {}, 22.0,
+       {{200, SDLK_LEFT, 130},    // 16 s - 5 s: frame 137
+        {200, SDLK_RIGHT, 260}}}, // 21 s: frame 262
+      // The last picture lasts one interval at the detected rate: 299 intervals in 19.8 s, 15 fps.
+      {"25 then 5 fps from 10 s", 25, 300, {"--fps2", "5", "--rate-change-at", "10"}, 19.8 + 1 / 15.0,
+       {{290, SDLK_LEFT, 260},    // 18 s - 5 s: frame 250 + 15
+        {100, SDLK_RIGHT, 220},   // 9 s: frame 225
+        {250, SDLK_LEFT, 120}}},  // 5 s: frame 125
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordingSpec recipe;
+    recipe.width = 160;
+    recipe.height = 120;
+    recipe.fps = row.fps;
+    recipe.frames = row.frames;
+    recipe.gop = 10;
+    recipe.extra_args = row.extra;
+    const std::string path = made_recording(recipe, "jump" + std::to_string(row.frames) + ".264");
+    ASSERT_FALSE(path.empty());
+    PlayerState st;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(open_playback(st, path));
+    testing::internal::GetCapturedStdout();
+    EXPECT_NEAR(st.duration, row.duration_s, 0.05);
+    for (const Case& c : row.cases) {
+      place_at(st, c.from);
+      handle_player_key(st, nullptr, nullptr, c.key);
+      EXPECT_EQ(st.frame_counter, c.lands_on) << "from " << c.from;
+      ASSERT_GE(st.frame_counter, 0);
+      EXPECT_DOUBLE_EQ(video_position(st), st.recording.frame_times[static_cast<size_t>(c.lands_on)]);
+      const int64_t unit = st.recording.frames[static_cast<size_t>(st.frame_counter)];
+      EXPECT_EQ(st.nal_cursor, static_cast<uint64_t>(unit));
+      EXPECT_EQ(st.recording.units[static_cast<size_t>(unit)].type, 5) << "lands on an IDR frame";
+    }
+    close_playback(st);
   }
-  close_playback(st);
 }
 
 TEST_F(Seeking, PicturesAfterASeekComeFromTheKeyFrameOnWithoutDecoderErrors) {

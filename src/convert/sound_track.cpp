@@ -1,0 +1,120 @@
+#include "convert/sound_track.h"
+
+#include <cmath>
+
+#include "recording/alaw.h"
+
+namespace {
+
+// Blocks up to 20 ms off their predecessor's end follow on: the camera stamps
+// whole milliseconds, and cutting or padding a few samples per block clicks.
+constexpr int64_t kToleranceSamples = kSoundRate / 50;
+// Longer gaps than this are a clock fault, not silence worth minutes of track.
+constexpr int64_t kMaxGapSamples = int64_t{kSoundRate} * 60;
+
+bool write_sound_packets(SoundTrack& t, AVFormatContext* output) {
+  for (;;) {
+    const int rc = avcodec_receive_packet(t.encoder.get(), t.packet.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) return false;
+    av_packet_rescale_ts(t.packet.get(), t.encoder->time_base, t.stream->time_base);
+    t.packet->stream_index = t.stream->index;
+    if (av_interleaved_write_frame(output, t.packet.get()) < 0) return false;
+  }
+}
+
+// Sends `count` pending samples (a whole frame, or the short last one).
+bool encode_pending(SoundTrack& t, AVFormatContext* output, int count) {
+  AVFrame* f = t.frame.get();
+  if (av_frame_make_writable(f) < 0) return false;
+  f->nb_samples = count;
+  auto* out = reinterpret_cast<float*>(f->data[0]);
+  std::copy(t.pending.begin(), t.pending.begin() + count, out);
+  f->pts = t.encoded;
+  t.pending.erase(t.pending.begin(), t.pending.begin() + count);
+  t.encoded += count;
+  if (avcodec_send_frame(t.encoder.get(), f) < 0) return false;
+  return write_sound_packets(t, output);
+}
+
+}  // namespace
+
+SoundPlacement place_sound_block(double time_s, int64_t count, int64_t next, int64_t tolerance,
+                                 int64_t max_gap) {
+  SoundPlacement p;
+  const auto at = static_cast<int64_t>(std::llround(time_s * kSoundRate));
+  if (next < 0) {
+    p.skip = at < 0 ? std::min(count, -at) : 0;
+    p.start = at < 0 ? 0 : at;
+    return p;
+  }
+  const int64_t gap = at - next;
+  p.start = next;
+  if (gap > tolerance && gap <= max_gap) {
+    p.silence = gap;
+  } else if (gap < -tolerance) {
+    p.skip = std::min(count, -gap);
+  }
+  return p;
+}
+
+bool open_sound_track(SoundTrack& t, AVFormatContext* output, std::string* reason) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (!codec) return *reason = "no AAC encoder", false;
+  t.encoder.reset(avcodec_alloc_context3(codec));
+  t.frame.reset(av_frame_alloc());
+  t.packet.reset(av_packet_alloc());
+  if (!t.encoder || !t.frame || !t.packet) return *reason = "out of memory", false;
+  AVCodecContext* c = t.encoder.get();
+  c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+  c->sample_rate = kSoundRate;
+  av_channel_layout_default(&c->ch_layout, 1);
+  c->bit_rate = kSoundBitRate;
+  c->profile = FF_PROFILE_AAC_LOW;
+  c->time_base = AVRational{1, kSoundRate};
+  if (output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (avcodec_open2(c, codec, nullptr) < 0) return *reason = "cannot open the AAC encoder", false;
+  t.stream = avformat_new_stream(output, nullptr);
+  if (!t.stream || avcodec_parameters_from_context(t.stream->codecpar, c) < 0) {
+    return *reason = "cannot add the sound track", false;
+  }
+  t.stream->time_base = c->time_base;
+  AVFrame* f = t.frame.get();
+  f->format = c->sample_fmt;
+  f->sample_rate = c->sample_rate;
+  f->nb_samples = c->frame_size;
+  if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0) {
+    return *reason = "out of memory", false;
+  }
+  return true;
+}
+
+bool add_sound_block(SoundTrack& t, AVFormatContext* output, const uint8_t* alaw, int64_t count,
+                     double time_s) {
+  const SoundPlacement p =
+      place_sound_block(time_s, count, t.next, kToleranceSamples, kMaxGapSamples);
+  if (p.skip >= count) return true;
+  if (t.next < 0) t.encoded = p.start;
+  t.pending.insert(t.pending.end(), static_cast<size_t>(p.silence), 0.0f);
+  for (int64_t i = p.skip; i < count; ++i) t.pending.push_back(decode_alaw(alaw[i]) / 32768.0f);
+  t.next = p.start + p.silence + (count - p.skip);
+  const int frame_size = t.encoder->frame_size;
+  while (static_cast<int>(t.pending.size()) >= frame_size) {
+    if (!encode_pending(t, output, frame_size)) return false;
+  }
+  return true;
+}
+
+bool finish_sound_track(SoundTrack& t, AVFormatContext* output) {
+  if (!t.pending.empty()) {
+    // The encoder takes a short last frame only when it says so; else pad it.
+    int count = static_cast<int>(t.pending.size());
+    if (!(t.encoder->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
+      t.pending.resize(static_cast<size_t>(t.encoder->frame_size), 0.0f);
+      count = t.encoder->frame_size;
+    }
+    if (!encode_pending(t, output, count)) return false;
+  }
+  if (avcodec_send_frame(t.encoder.get(), nullptr) < 0) return false;
+  return write_sound_packets(t, output);
+}
