@@ -346,7 +346,6 @@ struct Conversion {
   AVFormatContext* output = nullptr;
   AVStream* video = nullptr;
   FrameClock clock;
-  // Rate so far, for pictures without a usable timestamp of their own.
   int64_t pictures = 0;
   bool any_header = false;
   uint32_t first_header_ts = 0, last_header_ts = 0;
@@ -361,11 +360,6 @@ struct Conversion {
   bool failed = false;
   std::string reason;
 };
-
-double running_rate(const Conversion& c) {
-  const double rate = rate_from_span(c.pictures, c.first_header_ts, c.last_header_ts, nullptr);
-  return rate > 0 ? rate : kDefaultFrameRate;
-}
 
 int64_t to_video_ticks(double seconds) {
   return static_cast<int64_t>(std::llround(seconds * kVideoTimeBase.den));
@@ -406,7 +400,6 @@ bool add_slice(Conversion& c, const StreamItem& item) {
     if (!pass_on_building(c)) return false;
     c.building.reset(av_packet_alloc());
     if (!c.building) return false;
-    c.clock.rate = running_rate(c);
     c.building_time = next_picture_time(c.clock);
     c.building_open = true;
     ++c.pictures;
@@ -452,11 +445,11 @@ bool handle_item(Conversion& c, const StreamItem& item) {
   return true;
 }
 
-// The last picture lasts one interval at the whole recording's rate.
-bool finish_video(Conversion& c, double rate) {
+// The last picture lasts one interval at the rate the timestamps measured.
+bool finish_video(Conversion& c) {
   if (!pass_on_building(c)) return false;
   if (!c.held) return c.pictures > 0;
-  return write_video_packet(c, c.held, c.held_time, 1.0 / rate);
+  return write_video_packet(c, c.held, c.held_time, 1.0 / clock_rate(c.clock));
 }
 
 // Trailer written, every byte flushed and the file closed without error.
@@ -536,11 +529,13 @@ bool convert_stream(const std::string& input_path, const std::string& temporary,
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
   if (c.pictures == 0) return fail(reason, "no video frames");
 
-  double duration = 0;
-  const double estimate = rate_from_span(c.pictures, c.first_header_ts, c.last_header_ts, &duration);
-  const double rate = options.print_frame_rate ? report_frame_rate(estimate, duration)
-                                               : (estimate > 0 ? estimate : kDefaultFrameRate);
-  if (!finish_video(c, rate)) return fail(reason, "cannot write the MP4");
+  if (options.print_frame_rate) {
+    double duration = 0;
+    const double estimate =
+        rate_from_span(c.pictures, c.first_header_ts, c.last_header_ts, &duration);
+    report_frame_rate(estimate, duration);
+  }
+  if (!finish_video(c)) return fail(reason, "cannot write the MP4");
   if (c.with_sound && !finish_sound_track(c.sound, c.output)) return fail(reason, "cannot write the MP4");
   if (!finish_output(c.output)) return fail(reason, "cannot write the MP4");
   return true;

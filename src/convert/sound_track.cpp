@@ -3,14 +3,17 @@
 #include <cmath>
 
 #include "recording/alaw.h"
+#include "recording/frame_clock.h"
 
 namespace {
 
 // Blocks up to 20 ms off their predecessor's end follow on: the camera stamps
 // whole milliseconds, and cutting or padding a few samples per block clicks.
 constexpr int64_t kToleranceSamples = kSoundRate / 50;
-// Longer gaps than this are a clock fault, not silence worth minutes of track.
-constexpr int64_t kMaxGapSamples = int64_t{kSoundRate} * 60;
+// A block further off than the pictures may step is stamped by a clock that
+// jumped (a block can come just before the picture that shows the jump): it
+// follows on instead of opening minutes of silence or being cut away.
+constexpr int64_t kMaxGapSamples = static_cast<int64_t>(kSoundRate * kMaxPictureGapS);
 
 bool write_sound_packets(SoundTrack& t, AVFormatContext* output) {
   for (;;) {
@@ -52,7 +55,7 @@ SoundPlacement place_sound_block(double time_s, int64_t count, int64_t next, int
   p.start = next;
   if (gap > tolerance && gap <= max_gap) {
     p.silence = gap;
-  } else if (gap < -tolerance) {
+  } else if (gap < -tolerance && gap >= -max_gap) {
     p.skip = std::min(count, -gap);
   }
   return p;

@@ -25,8 +25,8 @@ struct SoundPlacement {
 
 // Places a block of `count` samples stamped `time_s` when the track so far
 // ends at `next` (-1: nothing placed yet). Within `tolerance` samples of
-// `next` it follows on directly; later, silence fills the gap (up to
-// `max_gap` samples, beyond that it follows on); earlier, its overlap is cut.
+// `next` it follows on directly; later, silence fills the gap; earlier, its
+// overlap is cut. More than `max_gap` samples off either way, it follows on.
 SoundPlacement place_sound_block(double time_s, int64_t count, int64_t next, int64_t tolerance,
                                  int64_t max_gap);
 

@@ -2,11 +2,17 @@
 
 #include <cmath>
 
-FrameClock start_frame_clock(uint32_t origin, double rate) {
+FrameClock start_frame_clock(uint32_t origin, double fallback_rate) {
   FrameClock clock;
-  clock.rate = rate > 0 ? rate : 15.0;
+  clock.fallback_rate = fallback_rate > 0 ? fallback_rate : 15.0;
   clock.base_ts = origin;
   return clock;
+}
+
+double clock_rate(const FrameClock& clock) {
+  if (clock.trusted_steps == 0 || clock.trusted_span <= 0) return clock.fallback_rate;
+  const double rate = static_cast<double>(clock.trusted_steps) / clock.trusted_span;
+  return rate >= 1.0 && rate <= 120.0 ? rate : clock.fallback_rate;
 }
 
 void note_video_header(FrameClock& clock, uint32_t timestamp) {
@@ -21,7 +27,7 @@ double clock_time_of(const FrameClock& clock, uint32_t timestamp) {
 }
 
 double next_picture_time(FrameClock& clock) {
-  const double spaced = clock.any_picture ? clock.last_time + 1.0 / clock.rate : 0.0;
+  const double spaced = clock.any_picture ? clock.last_time + 1.0 / clock_rate(clock) : 0.0;
   double time = spaced;
   if (clock.has_pending) {
     const double own = clock_time_of(clock, clock.pending_ts);
@@ -29,6 +35,10 @@ double next_picture_time(FrameClock& clock) {
     const bool trusted = !clock.any_picture ? own >= 0 : step > 0 && step <= kMaxPictureGapS;
     if (trusted) {
       time = own;
+      if (clock.any_picture) {
+        ++clock.trusted_steps;
+        clock.trusted_span += step;
+      }
     } else {
       // Count later timestamps from this picture, so one jump costs one interval.
       clock.base_ts = clock.pending_ts;
@@ -82,5 +92,6 @@ RecordingClock build_recording_clock(const uint8_t* payload, size_t length,
     out.frame_times.push_back(time);
   }
   take_blocks_before(SIZE_MAX);
+  out.rate = clock_rate(clock);
   return out;
 }

@@ -15,7 +15,9 @@ constexpr double kMaxPictureGapS = 5.0;
 
 // Running state of the clock over a recording read in payload order.
 struct FrameClock {
-  double rate = 15.0;        // pictures per second where no timestamp applies
+  double fallback_rate = 15.0;  // until the timestamps have measured one
+  int64_t trusted_steps = 0;    // steps between pictures taken from their own
+  double trusted_span = 0.0;    // timestamps, and the seconds they add up to
   uint32_t base_ts = 0;      // a timestamp and the time it maps to; later
   double base_time = 0.0;    // timestamps count from this pair
   bool any_picture = false;
@@ -24,15 +26,21 @@ struct FrameClock {
   uint32_t pending_ts = 0;
 };
 
-// A clock starting at the time origin (time 0) with rate `rate` (> 0).
-FrameClock start_frame_clock(uint32_t origin, double rate);
+// A clock starting at the time origin (time 0), spacing pictures at
+// `fallback_rate` (> 0) until its own timestamps have measured a rate.
+FrameClock start_frame_clock(uint32_t origin, double fallback_rate);
+
+// The rate for pictures without a usable timestamp: the trusted steps so far
+// per second of them (within 1..120), else the fallback. A jump of the
+// camera's clock never enters it, so it stays the camera's real rate.
+double clock_rate(const FrameClock& clock);
 
 // An "HXVF" timestamp; the next picture takes it as its own.
 void note_video_header(FrameClock& clock, uint32_t timestamp);
 
 // The time in seconds of the next picture: its own timestamp when it has one
 // that follows the last picture by more than 0 and at most kMaxPictureGapS,
-// else the last time plus one interval at the rate (the clock then counts
+// else the last time plus one interval at clock_rate (the clock then counts
 // from there). The first picture without a timestamp is at 0.
 double next_picture_time(FrameClock& clock);
 
@@ -52,6 +60,7 @@ int64_t count_pictures(const std::vector<NalUnit>& units, const std::vector<int6
 // the payload. Sound blocks come in the order of index_audio_blocks.
 struct RecordingClock {
   std::vector<double> frame_times;
+  double rate = 15.0;  // clock_rate at the end: the last picture lasts 1 / rate
   std::vector<AudioBlock> sound;  // timestamp: origin + 1000 x clock time (mod 2^32)
 };
 RecordingClock build_recording_clock(const uint8_t* payload, size_t length,

@@ -316,6 +316,7 @@ LoadStatus read_and_index(const std::string& path, Recording& out) {
     RecordingClock clock = build_recording_clock(out.payload(), out.length, out.units,
                                                  out.frames, out.time_origin, out.fps);
     out.frame_times = std::move(clock.frame_times);
+    out.clock_rate = clock.rate;
     out.sound = std::move(clock.sound);
     return LoadStatus::ok;
   } catch (const std::bad_alloc&) {
@@ -327,7 +328,7 @@ LoadStatus read_and_index(const std::string& path, Recording& out) {
 
 double recording_duration(const Recording& recording) {
   if (recording.frame_times.empty()) return 0.0;
-  return recording.frame_times.back() + 1.0 / recording.fps;
+  return recording.frame_times.back() + 1.0 / recording.clock_rate;
 }
 
 bool load_recording(const std::string& path, Recording& out) {

@@ -76,6 +76,7 @@ struct Recording {
   double fps = 15.0;
   uint32_t time_origin = 0;
   std::vector<double> frame_times;  // per frame, seconds from the time origin
+  double clock_rate = 15.0;         // the timestamps' own rate; the last picture lasts 1 / it
   std::vector<AudioBlock> sound;    // timestamps on the pictures' clock
 
   const uint8_t* payload() const { return buffer.data(); }
@@ -106,5 +107,5 @@ bool load_recording(const std::string& path, Recording& out);
 std::string load_error_message(LoadStatus status, const std::string& path);
 
 // Seconds from the first picture's start to the last picture's end: the last
-// frame's time plus one interval at the detected rate; 0 without frames.
+// frame's time plus one interval at the clock's rate; 0 without frames.
 double recording_duration(const Recording& recording);

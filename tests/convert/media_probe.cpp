@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,4 +125,49 @@ std::vector<uint8_t> avcc_box_payload(const std::string& path) {
                                 bytes.begin() + static_cast<long>(i - 4 + box_size));
   }
   return {};
+}
+
+std::vector<std::string> decoded_picture_sizes(const std::string& path) {
+  const std::string text = run_command(
+      "ffprobe -v error -select_streams v:0 -show_entries frame=width,height "
+      "-of csv=p=0 " + shell_quoted(path));
+  std::vector<std::string> sizes;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    int w = 0, h = 0;
+    if (std::sscanf(line.c_str(), "%d,%d", &w, &h) != 2) continue;
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
+  }
+  return sizes;
+}
+
+SoundFacts probe_sound(const std::string& path) {
+  const auto values = key_values(run_command(
+      "ffprobe -v error -select_streams a:0 -show_entries "
+      "stream=codec_name,profile,sample_rate,channels,start_time,duration "
+      "-of default=noprint_wrappers=1 " + shell_quoted(path)));
+  SoundFacts facts;
+  facts.codec_name = first_of(values, "codec_name");
+  facts.present = !facts.codec_name.empty();
+  facts.profile = first_of(values, "profile");
+  facts.sample_rate = static_cast<int>(number_of(values, "sample_rate"));
+  facts.channels = static_cast<int>(number_of(values, "channels"));
+  const std::string start = first_of(values, "start_time"), duration = first_of(values, "duration");
+  if (!start.empty() && start != "N/A") facts.start_s = std::strtod(start.c_str(), nullptr);
+  if (!duration.empty() && duration != "N/A") facts.duration_s = std::strtod(duration.c_str(), nullptr);
+  return facts;
+}
+
+std::vector<int16_t> decoded_sound(const std::string& path) {
+  const std::string raw = path + ".sound.raw";
+  run_command("ffmpeg -nostdin -v error -y -i " + shell_quoted(path) +
+              " -map 0:a:0 -f s16le -ac 1 -ar 8000 " + shell_quoted(raw));
+  std::ifstream in(raw, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(raw.c_str());
+  std::vector<int16_t> samples(bytes.size() / 2);
+  if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  return samples;
 }

@@ -39,3 +39,18 @@ std::string decode_errors(const std::string& path);
 
 // The payload of the file's "avcC" box; empty when there is none.
 std::vector<uint8_t> avcc_box_payload(const std::string& path);
+
+// The picture sizes ffmpeg decodes, "WxH" each, in order of first appearance.
+std::vector<std::string> decoded_picture_sizes(const std::string& path);
+
+struct SoundFacts {
+  bool present = false;
+  std::string codec_name, profile;
+  int sample_rate = 0, channels = 0;
+  double start_s = -1, duration_s = -1;
+};
+// ffprobe's view of the first sound stream.
+SoundFacts probe_sound(const std::string& path);
+
+// The first sound stream decoded by ffmpeg to 8 kHz mono 16-bit samples.
+std::vector<int16_t> decoded_sound(const std::string& path);
