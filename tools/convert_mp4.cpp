@@ -22,6 +22,10 @@
 #define stdout_is_terminal() isatty(STDOUT_FILENO)
 #endif
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "convert/remux.h"
 
 namespace {
@@ -72,6 +76,7 @@ extern "C" void remove_temporary_and_stop(int signal_number) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics are not the user's business
   bool quiet = false;
   bool sound = true;
   std::vector<std::string> inputs;

@@ -1,23 +1,17 @@
 // Recording inspector: loads a .264 recording exactly as the player does,
 // prints the player's own lines, then the audio blocks, the time origin and
 // the key-frame positions. With --times, each frame's time on the recording's
-// clock too. Exit status 0 on success, 1 on a load error.
+// clock too. Exit status 0 on success, 1 on a load error (running out of
+// memory included).
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "recording/recording.h"
 
-int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  const bool times = argc == 3 && std::string(argv[1]) == "--times";
-  if (argc != 2 && !times) {
-    std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",
-                 argc > 0 ? argv[0] : "inspect_recording");
-    return 2;
-  }
-  Recording recording;
-  if (!load_recording(argv[argc - 1], recording)) return 1;
+namespace {
 
+int print_details(const Recording& recording, bool times) {
   const auto blocks = index_audio_blocks(recording.payload(), recording.length);
   const uint32_t origin = find_time_origin(recording.payload(), recording.length, blocks);
   long long samples = 0;
@@ -41,4 +35,29 @@ int main(int argc, char** argv) {
     }
   }
   return 0;
+}
+
+
+int inspect(const std::string& path, bool times) {
+  Recording recording;
+  if (!load_recording(path, recording)) return 1;
+  return print_details(recording, times);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  const bool times = argc == 3 && std::string(argv[1]) == "--times";
+  if (argc != 2 && !times) {
+    std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",
+                 argc > 0 ? argv[0] : "inspect_recording");
+    return 2;
+  }
+  try {
+    return inspect(argv[argc - 1], times);
+  } catch (const std::bad_alloc&) {
+    std::printf("Error: Out of memory\n");
+    return 1;
+  }
 }

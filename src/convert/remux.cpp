@@ -264,6 +264,54 @@ bool visit_stretch(const uint8_t* w, size_t length, const std::vector<NalUnit>& 
   return visit_blocks_before(limit);
 }
 
+// True when only camera blocks and zero bytes follow the unit up to `safe`
+// (at least three of them): what a camera writes between pictures, so the
+// unit is over. Otherwise the next window must tell.
+bool followed_by_padding(const uint8_t* w, size_t length, const NalUnit& unit, size_t safe) {
+  size_t pos = static_cast<size_t>(unit.data - w) + static_cast<size_t>(unit.size);
+  if (pos + 3 > safe) return false;
+  while (pos < safe) {
+    size_t block_size = 0;
+    if (w[pos] == 0) {
+      ++pos;
+    } else if (next_camera_block(w, length, pos, &block_size) == pos) {
+      pos += block_size;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// How many of a window's units are settled, and where the next window starts.
+// A unit is settled when the next unit starts before the window's last
+// kWindowGuard bytes, or, as the last one, when only padding follows it there.
+void settle_units(const uint8_t* w, size_t length, const std::vector<NalUnit>& units,
+                  size_t* settled_units, size_t* consumed) {
+  const size_t safe = length > kWindowGuard ? length - kWindowGuard : 0;
+  size_t settled = 0;
+  while (settled < units.size()) {
+    const bool has_next = settled + 1 < units.size();
+    if (has_next ? static_cast<size_t>(units[settled + 1].data - w) <= safe
+                 : followed_by_padding(w, length, units[settled], safe)) {
+      ++settled;
+    } else {
+      break;
+    }
+  }
+  size_t next = safe;  // no unit left: the rest up to `safe` holds no start code
+  if (settled < units.size()) {
+    const size_t start = static_cast<size_t>(units[settled].data - w);
+    next = start >= 4 ? start - 4 : 0;  // the next window finds its start code again
+  }
+  if (settled > 0) {
+    const NalUnit& last = units[settled - 1];
+    next = std::max(next, static_cast<size_t>(last.data - w) + static_cast<size_t>(last.size));
+  }
+  *settled_units = settled;
+  *consumed = next;
+}
+
 // Walks the whole payload window by window. A window's units are settled up
 // to the start code of the first unit that may run on past the window (or
 // into its last kWindowGuard bytes); the rest moves on to the next window.
@@ -279,22 +327,7 @@ WalkEnd walk_payload(PayloadReader& reader, Visit& visit, const std::atomic<bool
     if (units.size() > limit_units) return WalkEnd::too_many_units;
     size_t settled_units = units.size();
     size_t consumed = length;
-    if (!reader.at_end) {
-      const size_t safe = length > kWindowGuard ? length - kWindowGuard : 0;
-      settled_units = 0;
-      while (settled_units + 1 < units.size() &&
-             static_cast<size_t>(units[settled_units + 1].data - w) <= safe) {
-        ++settled_units;
-      }
-      consumed = settled_units < units.size()
-                     ? static_cast<size_t>(units[settled_units].data - w)
-                     : safe;
-      consumed = consumed >= 4 ? consumed - 4 : 0;  // the next window finds its start code again
-      if (settled_units > 0) {
-        const NalUnit& last = units[settled_units - 1];
-        consumed = std::max(consumed, static_cast<size_t>(last.data - w) + last.size);
-      }
-    }
+    if (!reader.at_end) settle_units(w, length, units, &settled_units, &consumed);
     if (!visit_stretch(w, length, units, settled_units, consumed, visit)) return WalkEnd::stopped;
     if (progress && reader.payload_size > 0) {
       const double done = static_cast<double>(reader.window_offset + static_cast<int64_t>(consumed)) /

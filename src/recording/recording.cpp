@@ -162,6 +162,26 @@ size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, siz
   return at;
 }
 
+namespace {
+
+// Where 00 00 00 first starts in [begin, end), or `end`. A unit cannot hold
+// those bytes (the byte stream ends a unit at 00 00 00 as at 00 00 01), so
+// what follows them up to the next start code is padding, not the unit's.
+size_t end_at_zero_run(const uint8_t* p, size_t begin, size_t end) {
+  static const uint8_t kZeros[3] = {0, 0, 0};
+#ifdef __GLIBC__
+  const void* hit = memmem(p + begin, end - begin, kZeros, 3);
+  return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - p) : end;
+#else
+  for (size_t i = begin; i + 3 <= end; ++i) {
+    if (std::memcmp(p + i, kZeros, 3) == 0) return i;
+  }
+  return end;
+#endif
+}
+
+}  // namespace
+
 std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size_t max_units) {
   std::vector<NalUnit> units;
   BlockCursor blocks;
@@ -171,8 +191,9 @@ std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size
     const size_t begin = s + code_size;
     size_t next_size = 0;
     const size_t next = find_start_code(payload, length, begin, &next_size, blocks);
-    const size_t end =
-        end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next);
+    const size_t end = end_at_zero_run(
+        payload, begin,
+        end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next));
     if (end > begin) {
       units.push_back({payload + begin, static_cast<int32_t>(end - begin),
                        static_cast<int32_t>(payload[begin] & 0x1F)});

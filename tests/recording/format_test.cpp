@@ -118,8 +118,12 @@ TEST(IndexNalUnits, CameraBlocksAreNeitherUnitsNorPartOfThem) {
        cat({{0, 0, 0, 1, 0x65, 0x11}, hxvf(1), {0, 0}, hxvf(2), {0, 0, 0, 1, 0x41, 0x33}}),
        {{4, 2, 5}, {4 + 2 + 34 + 4, 2, 1}}},
       {"a magic inside coded data followed by more data stays",
-       cat({{0, 0, 0, 1, 0x65}, hxvf(3), {0x77, 0x88}, {0, 0, 0, 1, 0x41, 0x33}}),
+       cat({{0, 0, 0, 1, 0x65}, {'H', 'X', 'V', 'F', 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {0x77, 0x88},
+            {0, 0, 0, 1, 0x41, 0x33}}),
        {{4, 1 + 16 + 2, 5}, {4 + 19 + 4, 2, 1}}},
+      {"00 00 00 ends a unit: the rest up to the next start code is padding",
+       cat({{0, 0, 0, 1, 0x65, 0x11, 0, 0, 0, 0x77, 0x88, 0, 0}, {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2, 5}, {4 + 9 + 4, 2, 1}}},
   };
   for (const NalCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,0 +1,110 @@
+// Conversions that are interrupted or run short of memory: no abort, no
+// temporary MP4 left in the recordings' folder.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "convert/remux.h"
+#include "convert_fixtures.h"
+#include "media_probe.h"
+
+namespace {
+
+const std::string kTools = H264_TOOLS_DIR;
+
+// A made recording followed by `size` bytes of zeros that take no disk space.
+std::string padded_recording(const std::string& folder, uintmax_t size) {
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.frames = 25;
+  const std::string path = make_recording_file(recipe, folder + "/big.264");
+  if (path.empty()) return "";
+  std::error_code error;
+  std::filesystem::resize_file(path, size, error);
+  return error ? "" : path;
+}
+
+// Under a 300 MB address-space limit (the programs start near 200 MB with
+// their libraries and threads), loading a 400 MB recording is a clear error,
+// and converting it works in bounded memory.
+TEST(OutOfMemory, LoaderSaysSoAndTheConverterStreamsWithinTheLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than any such limit";
+#endif
+  const std::string folder = fresh_folder("oom");
+  const std::string input = padded_recording(folder, uintmax_t{400} << 20);
+  ASSERT_FALSE(input.empty());
+  const std::string limit = "ulimit -v 300000; ";
+  int status = -1;
+  const std::string inspected = run_command(limit + kTools + "/inspect_recording " + shell_quoted(input), &status);
+  EXPECT_EQ(status, 1) << inspected;
+  EXPECT_NE(inspected.find("Error: Out of memory\n"), std::string::npos) << inspected;
+  const std::string converted =
+      run_command(limit + kTools + "/convert_mp4 --quiet " + shell_quoted(input), &status);
+  EXPECT_EQ(status, 0) << converted;
+  EXPECT_EQ(probe_streams(folder + "/big.mp4").frames_decoded, 25);
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
+// SIGINT or SIGTERM while writing: the process ends by the signal and its
+// temporary MP4 is gone.
+TEST(Interrupted, ConverterRemovesItsTemporaryOnSigintAndSigterm) {
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    const std::string folder = fresh_folder("interrupted");
+    const std::string input = padded_recording(folder, uintmax_t{6} << 30);
+    ASSERT_FALSE(input.empty());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl((kTools + "/convert_mp4").c_str(), "convert_mp4", "--quiet", input.c_str(), nullptr);
+      _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Wait until the temporary exists, then interrupt.
+    bool seen = false;
+    for (int i = 0; i < 400 && !seen; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      seen = !temporaries_in(folder).empty();
+    }
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(seen) << "the conversion ended before it could be interrupted";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_TRUE(temporaries_in(folder).empty());
+    EXPECT_FALSE(std::filesystem::exists(folder + "/big.mp4"));
+  }
+}
+
+// Temporaries of a process that no longer runs go with the next conversion
+// into that folder; a running process's stays.
+TEST(Interrupted, StaleTemporariesOfEndedProcessesAreRemoved) {
+  const std::string folder = fresh_folder("stale");
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string stale = folder + "/.tmp-" + std::to_string(ended) + "-3.mp4";
+  const std::string live = folder + "/.tmp-" + std::to_string(getppid()) + "-0.mp4";
+  const std::string other = folder + "/.tmp-notes.mp4";
+  for (const std::string& path : {stale, live, other}) ASSERT_TRUE(write_bytes(path, {1, 2, 3}));
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.frames = 10;
+  const std::string input = make_recording_file(recipe, folder + "/rec.264");
+  ASSERT_FALSE(input.empty());
+  ASSERT_TRUE(remux_to_mp4(input, folder + "/rec.mp4", {}, false));
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+}  // namespace
