@@ -35,8 +35,9 @@ size_t plain_block_length(const uint8_t* p, size_t length, size_t i) {
 }
 
 // Bytes inside a block header or a valid sound block, walking blocks as the
-// sound scan does (a malformed sound header is passed by one byte).
-std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length) {
+// sound scan does (a malformed sound header is passed by one byte); the
+// walked blocks' starts go to *starts.
+std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length, std::vector<size_t>* starts) {
   std::vector<bool> inside(length, false);
   for (size_t i = 0; i < length;) {
     const size_t size = plain_block_length(p, length, i);
@@ -44,6 +45,7 @@ std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length) {
       ++i;
       continue;
     }
+    starts->push_back(i);
     for (size_t k = i; k < i + size; ++k) inside[k] = true;
     i += (size > 16 || p[i + 2] == 'V') ? size : 1;
   }
@@ -55,10 +57,11 @@ size_t plain_start_code(const uint8_t* p, size_t length, const std::vector<bool>
   return code && !inside[s + code - 1] ? code : 0;
 }
 
-// Where a unit ends once the blocks and zero bytes trailing it are left out.
-size_t plain_unit_end(const uint8_t* p, size_t length, size_t begin, size_t end) {
-  for (size_t h = begin; h < end; ++h) {
-    if (plain_block_length(p, length, h) == 0) continue;
+// Where a unit ends once the walked blocks and zero bytes trailing it are left out.
+size_t plain_unit_end(const uint8_t* p, size_t length, const std::vector<size_t>& starts,
+                      size_t begin, size_t end) {
+  for (size_t h : starts) {
+    if (h < begin || h >= end) continue;
     size_t pos = h;
     while (pos < end) {
       const size_t size = plain_block_length(p, length, pos);
@@ -71,7 +74,8 @@ size_t plain_unit_end(const uint8_t* p, size_t length, size_t begin, size_t end)
 }
 
 std::vector<PlainUnit> plain_unit_scan(const uint8_t* p, size_t length) {
-  const std::vector<bool> inside = plain_block_bytes(p, length);
+  std::vector<size_t> starts;
+  const std::vector<bool> inside = plain_block_bytes(p, length, &starts);
   std::vector<PlainUnit> units;
   size_t s = 0, code = 0;
   while (s < length && (code = plain_start_code(p, length, inside, s)) == 0) ++s;
@@ -79,7 +83,7 @@ std::vector<PlainUnit> plain_unit_scan(const uint8_t* p, size_t length) {
     const size_t begin = s + code;
     size_t next = begin, next_code = 0;
     while (next < length && (next_code = plain_start_code(p, length, inside, next)) == 0) ++next;
-    size_t end = plain_unit_end(p, length, begin, next_code ? next : length);
+    size_t end = plain_unit_end(p, length, starts, begin, next_code ? next : length);
     for (size_t z = begin; z + 3 <= end; ++z) {  // 00 00 00 ends a unit
       if (p[z] == 0 && p[z + 1] == 0 && p[z + 2] == 0) {
         end = z;

@@ -47,11 +47,14 @@ using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 // ---- temporary files ----------------------------------------------------
 
 // Paths of the temporaries being written, in fixed storage a signal handler
-// may read: a slot is claimed by storing its path, then setting `used`.
+// may read: a slot is taken (`used`), its path stored, then marked `ready`;
+// the handler reads only ready slots. A path is registered before its file
+// exists, so no moment leaves a file the handler does not know.
 constexpr int kTemporarySlots = 64;
 constexpr size_t kTemporaryPathMax = 4096;
 struct TemporarySlot {
   std::atomic<bool> used{false};
+  std::atomic<bool> ready{false};
   char path[kTemporaryPathMax];
 };
 TemporarySlot g_temporaries[kTemporarySlots];
@@ -60,8 +63,9 @@ int claim_temporary_slot(const std::string& path) {
   if (path.size() >= kTemporaryPathMax) return -1;
   for (int i = 0; i < kTemporarySlots; ++i) {
     bool expected = false;
-    if (g_temporaries[i].used.load() || !g_temporaries[i].used.compare_exchange_strong(expected, true)) continue;
+    if (!g_temporaries[i].used.compare_exchange_strong(expected, true)) continue;
     std::memcpy(g_temporaries[i].path, path.c_str(), path.size() + 1);
+    g_temporaries[i].ready.store(true);
     return i;
   }
   return -1;
@@ -69,7 +73,7 @@ int claim_temporary_slot(const std::string& path) {
 
 void release_temporary_slot(int slot) {
   if (slot < 0) return;
-  g_temporaries[slot].path[0] = '\0';
+  g_temporaries[slot].ready.store(false);
   g_temporaries[slot].used.store(false);
 }
 
@@ -79,10 +83,11 @@ struct TemporaryFile {
   std::string path;
   int slot = -1;
   ~TemporaryFile() {
-    release_temporary_slot(slot);
-    if (path.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    if (!path.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+    release_temporary_slot(slot);  // after the file is gone, so no signal finds it unregistered
   }
 };
 
@@ -99,18 +104,22 @@ std::string temporary_output_path(const std::string& output_path, unsigned seque
          std::to_string(sequence) + ".mp4";
 }
 
-// Creates a new, empty file with a name nobody else uses; "" when the folder
-// does not let us.
-std::string create_temporary_beside(const std::string& output_path) {
+// Creates a new, empty file with a name nobody else uses, registered for the
+// signal handler in *slot; "" when the folder does not let us.
+std::string create_temporary_beside(const std::string& output_path, int* slot) {
   static std::atomic<unsigned> sequence{0};
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string path = temporary_output_path(output_path, sequence.fetch_add(1));
+    *slot = claim_temporary_slot(path);
     FILE* file = std::fopen(path.c_str(), "wbx");  // fails if the name exists
     if (file) {
       std::fclose(file);
       return path;
     }
-    if (errno != EEXIST) return "";
+    const int error = errno;
+    release_temporary_slot(*slot);
+    *slot = -1;
+    if (error != EEXIST) return "";
   }
   return "";
 }
@@ -237,12 +246,16 @@ enum class WalkEnd { finished, stopped, failed, too_many_units };
 // window to `visit`, in payload order. False when visit says stop.
 template <typename Visit>
 bool visit_stretch(const uint8_t* w, size_t length, const std::vector<NalUnit>& units,
-                   size_t unit_count, size_t limit, Visit& visit) {
-  size_t block_size = 0;
-  size_t block = next_camera_block(w, length, 0, &block_size);
+                   size_t unit_count, const std::vector<size_t>& blocks, size_t limit,
+                   Visit& visit) {
+  size_t next_block = 0;
   auto visit_blocks_before = [&](size_t position) {
-    for (; block < position && block < limit;
-         block = next_camera_block(w, length, block + block_size, &block_size)) {
+    for (; next_block < blocks.size() && blocks[next_block] < position &&
+           blocks[next_block] < limit;
+         ++next_block) {
+      const size_t block = blocks[next_block];
+      size_t block_size = 0;
+      next_camera_block(w, length, block, &block_size);
       const uint32_t ts = read_le32(w + block + 8);
       if (w[block + 2] == 'V') {
         if (!visit(StreamItem{StreamItem::video_header, nullptr, 0, 0, ts})) return false;
@@ -323,12 +336,15 @@ WalkEnd walk_payload(PayloadReader& reader, Visit& visit, const std::atomic<bool
     const uint8_t* w = window_data(reader);
     const size_t length = window_length(reader);
     const size_t limit_units = unit_limit(length);
-    const std::vector<NalUnit> units = index_nal_units(w, length, limit_units);
+    std::vector<size_t> blocks;
+    const std::vector<NalUnit> units = index_nal_units(w, length, limit_units, &blocks);
     if (units.size() > limit_units) return WalkEnd::too_many_units;
     size_t settled_units = units.size();
     size_t consumed = length;
     if (!reader.at_end) settle_units(w, length, units, &settled_units, &consumed);
-    if (!visit_stretch(w, length, units, settled_units, consumed, visit)) return WalkEnd::stopped;
+    if (!visit_stretch(w, length, units, settled_units, blocks, consumed, visit)) {
+      return WalkEnd::stopped;
+    }
     if (progress && reader.payload_size > 0) {
       const double done = static_cast<double>(reader.window_offset + static_cast<int64_t>(consumed)) /
                           static_cast<double>(reader.payload_size);
@@ -584,9 +600,9 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
   try {
     if (names_the_input(input_path, output_path)) return fail(reason, "output would replace the input");
     remove_stale_temporaries(folder_of(output_path).empty() ? "." : folder_of(output_path));
-    TemporaryFile temporary{create_temporary_beside(output_path)};
+    TemporaryFile temporary;
+    temporary.path = create_temporary_beside(output_path, &temporary.slot);
     if (temporary.path.empty()) return fail(reason, "cannot write in the output folder");
-    temporary.slot = claim_temporary_slot(temporary.path);
     if (!convert_stream(input_path, temporary.path, progress, options, reason)) return false;
     std::error_code error;
     std::filesystem::rename(temporary.path, output_path, error);
@@ -630,7 +646,7 @@ int remove_stale_temporaries(const std::string& folder) {
 
 void remove_active_temporaries() {
   for (TemporarySlot& slot : g_temporaries) {
-    if (slot.used.load() && slot.path[0] != '\0') {
+    if (slot.ready.load()) {
 #ifdef _WIN32
       DeleteFileA(slot.path);
 #else

@@ -73,6 +73,8 @@ struct BlockCursor {
   size_t start = 0, end = 0;  // the current block, [start, end)
   size_t search_from = 0;
   bool exhausted = false;
+  std::vector<size_t> seen;  // starts of the blocks met since the caller last cleared it
+  std::vector<size_t>* all = nullptr;  // when set, every block's start, in order
 };
 
 // True when q lies inside a block; *resume is then the block's end.
@@ -92,6 +94,8 @@ bool inside_block(const uint8_t* p, size_t length, BlockCursor& c, size_t q, siz
     const bool valid_sound = size > kBlockHeaderSize;
     c.start = next;
     c.end = next + size;
+    c.seen.push_back(next);
+    if (c.all) c.all->push_back(next);
     // A malformed "HXAF" header may hide a valid block inside its 16 bytes, as
     // the sound scan sees it; everything else is skipped whole.
     c.search_from = valid_sound || p[next + 2] == 'V' ? c.end : next + 1;
@@ -124,13 +128,17 @@ size_t find_start_code(const uint8_t* p, size_t length, size_t from, size_t* cod
   return SIZE_MAX;
 }
 
-// Where the unit [begin, end) really ends: at the first block from which only
-// blocks and zero bytes run to `end` (the headers and sound the camera put
-// between two units). A magic inside coded data followed by more data is left
-// alone.
-size_t end_before_trailing_blocks(const uint8_t* p, size_t length, size_t begin, size_t end) {
-  for (size_t h = find_block(p, length, begin, end); h < end;
-       h = find_block(p, length, h + 1, end)) {
+// Where the unit [begin, end) really ends: at the first of the blocks the
+// cursor met in it from which only blocks and zero bytes run to `end` (the
+// headers and sound the camera put between two units). A magic inside coded
+// data followed by more data is left alone. When the cursor has not reached
+// `end` (the last unit), it is walked there first.
+size_t end_before_trailing_blocks(const uint8_t* p, size_t length, size_t begin, size_t end,
+                                  BlockCursor& blocks) {
+  size_t ignored = 0;
+  if (end >= length && length > 0) inside_block(p, length, blocks, length - 1, &ignored);
+  for (size_t h : blocks.seen) {
+    if (h < begin || h >= end) continue;
     size_t pos = h;
     while (pos < end) {
       const size_t size = block_length_at(p, length, pos);
@@ -168,32 +176,41 @@ namespace {
 // those bytes (the byte stream ends a unit at 00 00 00 as at 00 00 01), so
 // what follows them up to the next start code is padding, not the unit's.
 size_t end_at_zero_run(const uint8_t* p, size_t begin, size_t end) {
-  static const uint8_t kZeros[3] = {0, 0, 0};
-#ifdef __GLIBC__
-  const void* hit = memmem(p + begin, end - begin, kZeros, 3);
-  return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - p) : end;
-#else
-  for (size_t i = begin; i + 3 <= end; ++i) {
-    if (std::memcmp(p + i, kZeros, 3) == 0) return i;
+  // Eight bytes at a time, six apart so every run of three lies whole in one
+  // load: a set top bit marks each zero byte, three in a row mark a run.
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  size_t i = begin;
+  for (; i + 8 <= end; i += 6) {
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    const uint64_t zeros = ~(((v & kLow7) + kLow7) | v | kLow7);
+    if (zeros & (zeros >> 8) & (zeros >> 16)) break;
+  }
+  for (; i + 3 <= end; ++i) {
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0) return i;
   }
   return end;
-#endif
 }
 
 }  // namespace
 
-std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size_t max_units) {
+std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size_t max_units,
+                                     std::vector<size_t>* block_starts) {
   std::vector<NalUnit> units;
   BlockCursor blocks;
+  blocks.all = block_starts;
   size_t code_size = 0;
   size_t s = find_start_code(payload, length, 0, &code_size, blocks);
   while (s != SIZE_MAX) {
     const size_t begin = s + code_size;
     size_t next_size = 0;
+    // Keep only the current block: it may lie in this unit.
+    if (!blocks.seen.empty()) blocks.seen.erase(blocks.seen.begin(), blocks.seen.end() - 1);
     const size_t next = find_start_code(payload, length, begin, &next_size, blocks);
     const size_t end = end_at_zero_run(
         payload, begin,
-        end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next));
+        end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next,
+                                   blocks));
     if (end > begin) {
       units.push_back({payload + begin, static_cast<int32_t>(end - begin),
                        static_cast<int32_t>(payload[begin] & 0x1F)});
@@ -201,6 +218,10 @@ std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size
     }
     s = next;
     code_size = next_size;
+  }
+  if (block_starts && units.size() <= max_units) {
+    size_t ignored = 0;  // the blocks after the last start code
+    if (length > 0) inside_block(payload, length, blocks, length - 1, &ignored);
   }
   return units;
 }

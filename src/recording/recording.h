@@ -33,9 +33,13 @@ uint32_t read_le32(const uint8_t* p);
 // blocks that sit between it and that start code, and ends early at 00 00 00
 // (which no unit holds: what follows is padding). Bytes 00 00 01 inside a
 // block header or a valid sound block are not a start code. Stops after
-// max_units + 1 units, so a caller can tell that the limit was passed.
+// max_units + 1 units, so a caller can tell that the limit was passed. With
+// block_starts, the positions of the camera blocks it walked go there in
+// order (what next_camera_block finds, except that a malformed "HXAF" header
+// is passed by one byte, as the sound scan does).
 std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length,
-                                     size_t max_units = SIZE_MAX);
+                                     size_t max_units = SIZE_MAX,
+                                     std::vector<size_t>* block_starts = nullptr);
 
 // The most units a payload of `length` bytes may hold: one per 16 bytes (a
 // camera writes at least a start code and a 16-byte header per picture),
