@@ -109,6 +109,8 @@ bool advance_window(PayloadReader& r, size_t consumed) {
   return true;
 }
 
+PayloadReader::~PayloadReader() { close_payload_reader(*this); }
+
 void close_payload_reader(PayloadReader& r) {
   finish_reading_ahead(r);
   if (r.file) std::fclose(r.file);

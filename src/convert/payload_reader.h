@@ -26,10 +26,16 @@ struct PayloadReader {
   // The next piece, read ahead into buffers[1 - current] at kCarryRoom.
   std::thread ahead;
   size_t ahead_bytes = 0;
+
+  PayloadReader() = default;
+  PayloadReader(const PayloadReader&) = delete;
+  PayloadReader& operator=(const PayloadReader&) = delete;
+  ~PayloadReader();  // waits for the helper thread and closes the file
 };
 
 // Opens `path` and reads the first window. False with *reason set when the
-// file cannot be opened, is 32 bytes or less, or cannot be read.
+// file cannot be opened, is 32 bytes or less, or cannot be read. May throw
+// std::bad_alloc or std::system_error (no thread); the reader stays safe to destroy.
 bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason);
 
 // The current window and its length.

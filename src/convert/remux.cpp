@@ -610,6 +610,8 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
     temporary.path.clear();  // now the target: keep it
   } catch (const std::bad_alloc&) {
     return fail(reason, "out of memory");
+  } catch (const std::system_error&) {
+    return fail(reason, "cannot start a reading thread");
   }
   if (progress) progress(1.0f);
   return true;
