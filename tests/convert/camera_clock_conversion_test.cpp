@@ -153,3 +153,62 @@ TEST(CameraClockConversion, NoSoundLeavesTheSoundOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// `copies` of a recording's payload one after another, every block's
+// timestamp moved on by a whole recording's length per copy, so the clock
+// runs on across the joins.
+bool write_repeated(const std::string& source, int copies, uint32_t period_ms,
+                    const std::string& path) {
+  std::vector<uint8_t> file = read_file_bytes(source);
+  if (file.size() <= kFileHeaderSize) return false;
+  const uint8_t* payload = file.data() + kFileHeaderSize;
+  const size_t length = file.size() - kFileHeaderSize;
+  std::vector<size_t> stamps;
+  size_t size = 0;
+  for (size_t i = next_camera_block(payload, length, 0, &size); i != SIZE_MAX;
+       i = next_camera_block(payload, length, i + size, &size)) {
+    stamps.push_back(kFileHeaderSize + i + 8);
+  }
+  std::vector<uint8_t> out(file.begin(), file.begin() + kFileHeaderSize);
+  for (int c = 0; c < copies; ++c) {
+    std::vector<uint8_t> copy = file;
+    for (size_t at : stamps) {
+      const uint32_t ts = read_le32(copy.data() + at) + period_ms * static_cast<uint32_t>(c);
+      for (int b = 0; b < 4; ++b) copy[at + b] = static_cast<uint8_t>(ts >> (8 * b));
+    }
+    out.insert(out.end(), copy.begin() + kFileHeaderSize, copy.end());
+  }
+  return write_bytes(path, out);
+}
+
+}  // namespace
+
+// A recording several reading pieces long converts exactly as the player
+// indexes it: the same pictures at the same times with the same bytes, the
+// sound continuous across the pieces' seams.
+TEST(CameraClockConversion, ALongRecordingConvertsPieceByPieceAsTheWholeFileIndexes) {
+  const std::string folder = fresh_folder("long");
+  RecordingSpec recipe = spec(25, 250, {"--audio", "--loud-audio", "--header-start-codes"});
+  recipe.width = 640;
+  recipe.height = 480;
+  const std::string one = make_recording_file(recipe, folder + "/one.264");
+  ASSERT_FALSE(one.empty());
+  const std::string input = folder + "/long.264";
+  ASSERT_TRUE(write_repeated(one, 9, 10000, input));
+  const Recording r = load_quietly(input);
+  ASSERT_EQ(r.frames.size(), 9u * 250u);
+  ASSERT_GT(r.length, size_t{20} << 20) << "not several pieces long";
+  const std::string output = folder + "/long.mp4";
+  ASSERT_TRUE(remux_to_mp4(input, output, {}, false));
+  const std::vector<PacketFacts> packets = probe_packets(output);
+  ASSERT_EQ(packets.size(), r.frames.size());
+  for (size_t i = 0; i < packets.size(); ++i) {
+    ASSERT_EQ(packets[i].pts, ticks(r.frame_times[i])) << i;
+    ASSERT_EQ(packets[i].key, r.units[static_cast<size_t>(r.frames[i])].type == 5) << i;
+  }
+  const SoundFacts sound = probe_sound(output);
+  EXPECT_NEAR(sound.duration_s, 90.0, 0.15);
+  EXPECT_EQ(decode_errors(output), "");
+}
