@@ -35,7 +35,7 @@ size_t plain_block_length(const uint8_t* p, size_t length, size_t i) {
 }
 
 // Bytes inside a block header or a valid sound block, walking blocks as the
-// sound scan does (a malformed sound header is passed by one byte); the
+// sound scan does (only a valid sound block is passed whole); the
 // walked blocks' starts go to *starts.
 std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length, std::vector<size_t>* starts) {
   std::vector<bool> inside(length, false);
@@ -47,7 +47,7 @@ std::vector<bool> plain_block_bytes(const uint8_t* p, size_t length, std::vector
     }
     starts->push_back(i);
     for (size_t k = i; k < i + size; ++k) inside[k] = true;
-    i += (size > 16 || p[i + 2] == 'V') ? size : 1;
+    i += size > 16 ? size : 1;
   }
   return inside;
 }
@@ -126,6 +126,12 @@ void check_units(const Recording& recording) {
   }
   FUZZ_CHECK(recording.fps >= 1.0 && recording.fps <= 120.0);
   FUZZ_CHECK(recording.units.size() <= unit_limit(recording.length));
+  // The clock's sound blocks are the sound scan's, in its order.
+  const auto blocks = index_audio_blocks(payload, recording.length);
+  FUZZ_CHECK(recording.sound.size() == blocks.size());
+  for (size_t k = 0; k < blocks.size() && k < recording.sound.size(); ++k) {
+    FUZZ_CHECK(recording.sound[k].data == blocks[k].data && recording.sound[k].size == blocks[k].size);
+  }
   FUZZ_CHECK(recording.frame_times.size() == recording.frames.size());
   const double longest_step = std::max(kMaxPictureGapS, 1.0 / recording.fps) + 1e-9;
   for (size_t k = 0; k < recording.frame_times.size(); ++k) {

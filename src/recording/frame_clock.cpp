@@ -81,7 +81,9 @@ RecordingClock build_recording_clock(const uint8_t* payload, size_t length,
         out.sound.push_back({payload + block + 20,
                              static_cast<int32_t>(block_size - kBlockHeaderSize - 4), moved});
       }
-      block = next_camera_block(payload, length, block + block_size, &block_size);
+      // Only a valid sound block is passed whole, as the sound scan does.
+      const bool whole = block_size > kBlockHeaderSize;
+      block = next_camera_block(payload, length, block + (whole ? block_size : 1), &block_size);
     }
   };
   double time = 0.0;

@@ -96,9 +96,9 @@ bool inside_block(const uint8_t* p, size_t length, BlockCursor& c, size_t q, siz
     c.end = next + size;
     c.seen.push_back(next);
     if (c.all) c.all->push_back(next);
-    // A malformed "HXAF" header may hide a valid block inside its 16 bytes, as
-    // the sound scan sees it; everything else is skipped whole.
-    c.search_from = valid_sound || p[next + 2] == 'V' ? c.end : next + 1;
+    // Only a valid sound block hides what lies inside it, as the sound scan
+    // sees it; a header may hold a block that starts within its 16 bytes.
+    c.search_from = valid_sound ? c.end : next + 1;
   }
   return false;
 }

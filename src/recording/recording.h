@@ -35,8 +35,8 @@ uint32_t read_le32(const uint8_t* p);
 // block header or a valid sound block are not a start code. Stops after
 // max_units + 1 units, so a caller can tell that the limit was passed. With
 // block_starts, the positions of the camera blocks it walked go there in
-// order (what next_camera_block finds, except that a malformed "HXAF" header
-// is passed by one byte, as the sound scan does).
+// order (every "HXVF" or "HXAF" magic outside valid sound blocks, as the
+// sound scan passes them).
 std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length,
                                      size_t max_units = SIZE_MAX,
                                      std::vector<size_t>* block_starts = nullptr);
