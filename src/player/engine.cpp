@@ -181,13 +181,14 @@ void close_playback(PlayerState& st) {
 }
 
 // Frames past the last one (the position after the last picture was sent)
-// lie one interval further on each.
+// lie one interval of the clock's own rate further on each, so the end of
+// the last picture is the recording's duration.
 double frame_time(const PlayerState& st, int frame) {
   const std::vector<double>& times = st.recording.frame_times;
   if (times.empty() || frame < 0) return frame / st.fps;
   const auto count = static_cast<int>(times.size());
   if (frame < count) return times[static_cast<size_t>(frame)];
-  return times.back() + (frame - count + 1) / st.fps;
+  return times.back() + (frame - count + 1) / st.recording.clock_rate;
 }
 
 int frame_at_time(const PlayerState& st, double seconds) {

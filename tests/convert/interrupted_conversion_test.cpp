@@ -18,6 +18,18 @@ namespace {
 
 const std::string kTools = H264_TOOLS_DIR;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // A made recording followed by `size` bytes of zeros that take no disk space.
 std::string padded_recording(const std::string& folder, uintmax_t size) {
   RecordingSpec recipe;
@@ -35,9 +47,9 @@ std::string padded_recording(const std::string& folder, uintmax_t size) {
 // their libraries and threads), loading a 400 MB recording is a clear error,
 // and converting it works in bounded memory.
 TEST(OutOfMemory, LoaderSaysSoAndTheConverterStreamsWithinTheLimit) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than any such limit";
-#endif
+  if (kAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any such limit";
+  }
   const std::string folder = fresh_folder("oom");
   const std::string input = padded_recording(folder, uintmax_t{400} << 20);
   ASSERT_FALSE(input.empty());
