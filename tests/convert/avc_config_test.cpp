@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "convert/avc_config.h"
+#include "convert/sound_track.h"
 #include "convert/remux.h"
 
 namespace {
@@ -108,3 +109,33 @@ TEST(Mp4OutputPath, ReplacesTheExtensionOfTheFileName) {
 }
 
 }  // namespace
+
+// Where a sound block goes on the track (samples at 8 kHz): on time within the
+// tolerance, after silence when late, cut when early, following on when a
+// jumped clock puts it further off than the limit either way.
+TEST(SoundPlacement, FollowsPadsCutsOrIgnoresAJump) {
+  struct Case {
+    const char* name;
+    double time_s;
+    int64_t count, next;
+    SoundPlacement want;
+  };
+  const Case cases[] = {
+      {"first block at 0.5 s", 0.5, 160, -1, {4000, 0, 0}},
+      {"first block partly before 0", -0.01, 160, -1, {0, 80, 0}},
+      {"first block wholly before 0", -0.05, 160, -1, {0, 160, 0}},
+      {"on time", 1.0, 160, 8000, {8000, 0, 0}},
+      {"2 ms late follows on", 1.002, 160, 8000, {8000, 0, 0}},
+      {"100 ms late: silence first", 1.1, 160, 8000, {8000, 0, 800}},
+      {"50 ms early: the overlap is cut", 0.95, 160, 8000, {8000, 160, 0}},
+      {"30 ms early: part of it cut", 0.97, 400, 8000, {8000, 240, 0}},
+      {"a minute late (a clock jump) follows on", 61.0, 160, 8000, {8000, 0, 0}},
+      {"a minute early (a clock jump) follows on", -59.0, 160, 8000, {8000, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const SoundPlacement p = place_sound_block(c.time_s, c.count, c.next, 160, 40000);
+    EXPECT_EQ(p.start, c.want.start) << c.name;
+    EXPECT_EQ(p.skip, c.want.skip) << c.name;
+    EXPECT_EQ(p.silence, c.want.silence) << c.name;
+  }
+}

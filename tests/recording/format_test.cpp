@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "recording/alaw.h"
+#include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
 
@@ -390,3 +391,40 @@ TEST(LoadRecording, FilesOfTwoGibibytesOrMoreAreRefused) {
 }
 
 }  // namespace
+
+// The clock on its own: each step is the picture's own timestamp when it moves
+// forward by at most kMaxPictureGapS, else one interval at the rate measured
+// from the trusted steps so far (the fallback before any).
+TEST(FrameClock, OwnTimesAndRateSpacedJumps) {
+  struct Picture {
+    bool has_header;
+    uint32_t ts;
+    double want;
+  };
+  struct Case {
+    const char* name;
+    uint32_t origin;
+    std::vector<Picture> pictures;
+  };
+  const std::vector<Case> cases = {
+      {"own times", 1000, {{true, 1000, 0}, {true, 1040, 0.04}, {true, 1100, 0.1}}},
+      {"no header: spaced at the fallback, then the rate measured",
+       1000, {{false, 0, 0}, {false, 0, 0.1}, {true, 1200, 0.2}, {true, 1250, 0.25},
+              {false, 0, 0.25 + 0.15 / 2}}},  // two trusted steps in 0.15 s
+      {"through 2^32 ms", 0xFFFFFFD8u, {{true, 0xFFFFFFD8u, 0}, {true, 0x10, 0.056}, {true, 0x48, 0.112}}},
+      {"backwards: one interval, then on from there",
+       5000, {{true, 5000, 0}, {true, 5040, 0.04}, {true, 100, 0.08}, {true, 140, 0.12}}},
+      {"equal timestamps: one interval", 0, {{true, 0, 0}, {true, 40, 0.04}, {true, 40, 0.08}}},
+      // Two steps in 5.1 s measure under 1 fps, which is no rate: the fallback spaces.
+      {"six seconds ahead is a jump, five is not",
+       0, {{true, 0, 0}, {true, 100, 0.1}, {true, 5100, 5.1}, {true, 11200, 5.2}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameClock clock = start_frame_clock(c.origin, 10.0);
+    for (size_t k = 0; k < c.pictures.size(); ++k) {
+      if (c.pictures[k].has_header) note_video_header(clock, c.pictures[k].ts);
+      EXPECT_NEAR(next_picture_time(clock), c.pictures[k].want, 1e-9) << "picture " << k;
+    }
+  }
+}
