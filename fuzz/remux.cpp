@@ -1,16 +1,39 @@
 // The MP4 remuxer on arbitrary recordings written to a temporary folder. On
-// success the MP4 is there and progress ended at 1; on failure there is no
-// MP4 and no temporary file left behind, and progress was never reported as
-// done. Progress never goes backwards or leaves 0..1.
+// success the MP4 is there, progress ended at 1, and its video holds one
+// sample per picture the player's loader counts; on failure there is no MP4
+// and no temporary file left behind, and progress was never reported as done.
+// Progress never goes backwards or leaves 0..1.
 #include <filesystem>
 #include <vector>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
 #include "convert/remux.h"
 #include "fuzz_support.h"
+#include "recording/frame_clock.h"
+#include "recording/recording.h"
+
+namespace {
+
+// Video samples in an MP4, or -1 when it cannot be read.
+int64_t video_samples(const std::string& path) {
+  AVFormatContext* input = nullptr;
+  if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) return -1;
+  int64_t count = 0;
+  AVPacket* packet = av_packet_alloc();
+  while (packet && av_read_frame(input, packet) >= 0) {
+    if (packet->stream_index == 0) ++count;
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&input);
+  return count;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   silence_stdout();
@@ -40,6 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!reports.empty() && reports.back() == 1.0f);
     FUZZ_CHECK(std::filesystem::file_size(output, error) > 0);
     FUZZ_CHECK(files == 2);
+    Recording recording;
+    if (load_recording(input, recording)) {
+      FUZZ_CHECK(video_samples(output) == count_pictures(recording.units, recording.frames));
+    }
     std::filesystem::remove(output, error);
   } else {
     FUZZ_CHECK(!std::filesystem::exists(output, error));

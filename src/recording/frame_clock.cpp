@@ -55,8 +55,10 @@ bool starts_picture(const NalUnit& slice) { return slice.size < 2 || (slice.data
 
 int64_t count_pictures(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames) {
   int64_t pictures = 0;
-  for (int64_t f : frames) pictures += starts_picture(units[static_cast<size_t>(f)]) ? 1 : 0;
-  return frames.empty() || pictures > 0 ? pictures : 1;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    pictures += k == 0 || starts_picture(units[static_cast<size_t>(frames[k])]) ? 1 : 0;
+  }
+  return pictures;
 }
 
 RecordingClock build_recording_clock(const uint8_t* payload, size_t length,

@@ -51,8 +51,8 @@ double clock_time_of(const FrameClock& clock, uint32_t timestamp);
 // following slices of a picture share its time.
 bool starts_picture(const NalUnit& slice);
 
-// Number of pictures among the frames (slices that begin a picture; at least
-// one when there are frames).
+// Number of pictures among the frames: the first slice and every later one
+// that begins a picture.
 int64_t count_pictures(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames);
 
 // Times for the frame list (seconds from the time origin) and the sound
