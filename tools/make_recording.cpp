@@ -39,6 +39,17 @@ constexpr double kToneAmplitude = 3000.0;
 constexpr double kLoudAmplitude = 20000.0;
 
 struct MakerOptions {
+  // The camera's clock and rough bytes: rate changes, dropped pictures,
+  // timestamps that jump, start-code bytes in headers and sound, tone bursts.
+  double fps2 = 0;
+  double rate_change_at_s = -1;
+  int drop_every = 0;
+  int ts_jump_at = -1;
+  long long ts_jump_ms = 0;
+  bool header_start_codes = false;
+  bool loud_audio = false;
+  int tone_period_ms = 0;
+  int tone_on_ms = 0;
   std::string out;
   int width = 320, height = 240;
   double fps = 25;
@@ -58,17 +69,6 @@ struct MakerOptions {
   int slices = 1;
   int seed = 0;
   bool help = false;
-  // The camera's clock and rough bytes: rate changes, dropped pictures,
-  // timestamps that jump, start-code bytes in headers and sound, tone bursts.
-  double fps2 = 0;
-  double rate_change_at_s = -1;
-  int drop_every = 0;
-  int ts_jump_at = -1;
-  long long ts_jump_ms = 0;
-  bool header_start_codes = false;
-  bool loud_audio = false;
-  int tone_period_ms = 0;
-  int tone_on_ms = 0;
 };
 
 void print_usage() {
