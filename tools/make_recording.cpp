@@ -146,6 +146,8 @@ struct ArgReader {
   }
 };
 
+bool read_clock_option(ArgReader& args, MakerOptions& o, std::string& error);
+
 bool read_int_option(ArgReader& args, long long low, long long high, long long& out,
                      std::string& error) {
   if (!args.take_value(error)) return false;
@@ -184,8 +186,6 @@ bool read_flag(ArgReader& args, bool& out, std::string& error) {
   out = true;
   return true;
 }
-
-bool read_clock_option(ArgReader& args, MakerOptions& o, std::string& error);
 
 bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
   const std::string& n = args.name;
