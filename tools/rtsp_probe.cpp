@@ -113,9 +113,9 @@ bool receive_udp_turn(RtspSession& session, DepacketizerState& state, const NalS
                       ProbeCounts& counts) {
   std::vector<uint8_t> packet;
   uint32_t lost = 0;
-  bool received = false;
   drain_control_answers(session);
-  while (next_udp_packet(session.udp, packet, lost, received)) {
+  const bool received = receive_udp_datagrams(session.udp);
+  while (next_udp_packet(session.udp, packet, lost)) {
     ++counts.frames;
     if (lost > 0) note_packet_loss(state);
     counts.lost_packets += lost;

@@ -337,8 +337,8 @@ bool receive_turn(RtspSession& session, DepacketizerState& state, const NalSinks
   if (session.over_udp) {
     drain_control_answers(session);
     uint32_t lost = 0;
-    bool received = false;
-    while (next_udp_packet(session.udp, packet, lost, received)) {
+    const bool received = receive_udp_datagrams(session.udp);
+    while (next_udp_packet(session.udp, packet, lost)) {
       if (lost > 0) note_packet_loss(state);
       lost = 0;
       depacketize_rtp(packet.data(), packet.size(), state, sinks);

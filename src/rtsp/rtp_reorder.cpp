@@ -54,7 +54,7 @@ bool reorder_pop(RtpReorder& reorder, std::vector<uint8_t>& packet, uint64_t now
     uint64_t oldest = UINT64_MAX;
     for (const RtpReorder::Slot& slot : reorder.slots)
       if (slot.used && slot.arrived_ms < oldest) oldest = slot.arrived_ms;
-    if (reorder.held < kReorderSlots - 1 && now_ms - oldest < kReorderWaitMs) return false;
+    if (reorder.held < kReorderSlots / 2 && now_ms - oldest < kReorderWaitMs) return false;
     while (!expected->used) {
       ++lost;
       ++reorder.next;

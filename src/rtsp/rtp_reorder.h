@@ -35,7 +35,7 @@ ReorderPush reorder_push(RtpReorder& reorder, const uint8_t* packet, size_t size
 
 // Hands on the next packet in order: the expected one when it is held, else
 // (past a gap, adding the skipped numbers to `lost`) the next held one once
-// the window is full or the oldest held packet has waited kReorderWaitMs.
+// half the window is held or the oldest held packet has waited kReorderWaitMs.
 // False when nothing is ready.
 bool reorder_pop(RtpReorder& reorder, std::vector<uint8_t>& packet, uint64_t now_ms,
                  uint32_t& lost);

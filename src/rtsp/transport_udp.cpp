@@ -87,13 +87,11 @@ void send_receiver_report(UdpTransport& udp) {
   net_send_to(udp.rtcp, udp.server_address, udp.server_rtcp_port, report.data(), report.size());
 }
 
-bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& lost,
-                     bool& received) {
-  received = false;
+bool receive_udp_datagrams(UdpTransport& udp) {
   if (net_now_ms() - udp.last_report_ms >= kReceiverReportIntervalMs) send_receiver_report(udp);
-  if (reorder_pop(udp.reorder, packet, net_now_ms(), lost)) return true;
   std::vector<uint8_t>& datagram = udp.buffer;
   datagram.resize(kMaxDatagramBytes);
+  bool received = false;
   long n = net_recv(udp.rtp, datagram.data(), datagram.size());
   const int saved = udp.rtp.receive_timeout_ms;
   // Once one datagram came, take in the rest of the burst without waiting.
@@ -107,5 +105,9 @@ bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& 
   // A datagram socket has no connection to lose (a cancelled wait is seen by the caller).
   udp.rtp.peer_closed = false;
   drain_rtcp(udp);
+  return received;
+}
+
+bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& lost) {
   return reorder_pop(udp.reorder, packet, net_now_ms(), lost);
 }

@@ -39,13 +39,15 @@ std::string udp_transport_request(const UdpTransport& udp);
 void adopt_udp_transport_answer(UdpTransport& udp, const std::string& head,
                                 const std::string& peer_address);
 
-// Gives the next RTP packet in order: waits at most the RTP socket's receive
-// time-out for datagrams, takes in every one that came, drains the RTCP port
-// and sends a receiver report when one is due. `lost` counts packets skipped
-// before this one. False when none is ready this turn; `received` tells
-// whether any datagram came.
-bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& lost,
-                     bool& received);
+// One turn of receiving: waits at most the RTP socket's receive time-out for
+// datagrams, takes in the burst that came (without waiting again), drains the
+// RTCP port and sends a receiver report when one is due. True when any
+// datagram came.
+bool receive_udp_datagrams(UdpTransport& udp);
+
+// The next RTP packet in order that is ready, without waiting; `lost` counts
+// packets skipped before it. False when none is ready.
+bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& lost);
 
 // Sends a receiver report now (also the first right after PLAY, which opens
 // the way through a NAT for the server's packets).
