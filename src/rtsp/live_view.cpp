@@ -299,6 +299,7 @@ RtspSession new_session(const LiveViewSettings& settings, LiveLink& link) {
   session.stream_timeout_ms = settings.stream_timeout_ms;
   session.connect_timeout_ms = settings.exchange_timeout_ms;
   session.cancel = &link.cancel;
+  session.prefer_udp = settings.prefer_udp;
   return session;
 }
 

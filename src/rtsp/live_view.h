@@ -86,6 +86,7 @@ struct LiveViewSettings {
   uint32_t longest_retry_ms = 30000;  // the doubling stops here
   int exchange_timeout_ms = 5000;     // one receive while negotiating
   int stream_timeout_ms = 500;        // one receive while streaming
+  bool prefer_udp = false;            // ask for RTP over UDP first (TCP interleaved when refused)
 };
 
 // The text shown while the connection is being made again.
