@@ -283,6 +283,18 @@ bool net_bind_udp(int port, NetSocket& socket, std::string& error) {
     error = "cannot bind UDP port " + std::to_string(port);
     return false;
   }
+#ifdef _WIN32
+  // Windows reports an ICMP "port unreachable" for an earlier datagram (a
+  // receiver report to a server that has gone) as a failed receive; RTP
+  // keeps coming on this port regardless, so that report is turned off.
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+  BOOL report_resets = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(s, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0, &returned, nullptr,
+           nullptr);
+#endif
   // A burst of a large key picture must not overflow the system's default buffer.
   int buffer = 2 * 1024 * 1024;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
