@@ -1,19 +1,24 @@
 // The RTSP/1.0 control exchange: OPTIONS, DESCRIBE, SETUP (RTP interleaved on
-// channels 0-1 of the same TCP connection), PLAY, keep-alive while streaming,
-// and TEARDOWN. Requests are built from fixed texts; responses are read up to
-// their blank line and searched for a few substrings.
+// channels 0-1 of the same TCP connection, or RTP over UDP when the server
+// refuses that), PLAY, keep-alive while streaming, and TEARDOWN. Requests are
+// built from fixed texts; every answer's status line is read, and its head
+// searched for a few headers.
 //
-// Typical use by a viewer (the socket calls block; at most 5 s per read while
-// negotiating, 500 ms while streaming):
+// Typical use by a network worker (each wait is cut short by `cancel`; at most
+// 5 s per read while negotiating, 500 ms while streaming):
 //   RtspSession session;
+//   session.cancel = &stop_flag;
 //   RtspOutcome outcome = open_rtsp_session(typed_text, session);
-//   if (!outcome.ok) { show outcome.message ("ERR" or "401") and return; }
-//   decoder = open_unit_decoder(2);                        // unit_decoder.h
+//   if (!outcome.ok) { report outcome.message ("ERR" or "401") and the reason; return; }
+//   decoder = open_unit_decoder_for(session.codec, 2);     // unit_decoder.h
+//   state.codec = session.codec;
 //   feed_sdp_parameter_sets(session.sdp, sinks);           // depacketizer.h
-//   begin_streaming(session, SDL_GetTicks());
-//   each turn: handle events; keep_session_alive(session, SDL_GetTicks());
-//              if (read_interleaved_frame(session.socket, frame))
-//                handle_interleaved_frame(frame, state, sinks);
+//   begin_streaming(session, now);
+//   each turn: keep_session_alive(session, now);
+//              over TCP: if (read_interleaved_frame(session.socket, frame))
+//                          handle_interleaved_frame(frame, state, sinks);
+//              over UDP: receive_udp_datagrams(session.udp), then every
+//                        next_udp_packet to depacketize_rtp  // transport_udp.h
 //   teardown_rtsp(session);
 #pragma once
 
