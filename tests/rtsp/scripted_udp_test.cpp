@@ -179,8 +179,9 @@ TEST(UdpRelay, RoughPacketsStillGiveEveryPictureButTheDamagedOne) {
         };
         for (size_t i = 0; i < packets.size(); ++i) {
           if (i == lost) continue;
-          if (i % 7 == 3 && i + 1 < packets.size() && i + 1 != lost) {  // neighbours swapped
+          if (i % 7 == 3 && i + 1 < packets.size() && i + 1 != lost) {  // neighbours swapped, apart in time
             send_packet(i + 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             send_packet(i);
             ++i;
           } else {
