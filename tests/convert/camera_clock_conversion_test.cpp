@@ -30,7 +30,7 @@ Made convert_made(const RecordingSpec& recipe, const std::string& name) {
   return made;
 }
 
-RecordingSpec spec(double fps, int frames, std::vector<std::string> extra) {
+RecordingSpec clock_recipe(double fps, int frames, std::vector<std::string> extra) {
   RecordingSpec recipe;
   recipe.width = 176;
   recipe.height = 144;
@@ -50,11 +50,11 @@ TEST(CameraClockConversion, EverySampleAtItsOwnTimeAndTheMp4AsLongAsTheRecording
     double interval_s;     // the pictures' real spacing at the end
   };
   const Row rows[] = {
-      {"12.5 fps", spec(12.5, 250, {}), 20.0, 0.08},
-      {"29.97 fps", spec(29.97, 300, {}), 300 / 29.97, 1 / 29.97},
-      {"25 then 5 fps from 2 s, every 7th dropped", spec(25, 80, {"--fps2", "5", "--rate-change-at", "2", "--drop-every", "7"}),
+      {"12.5 fps", clock_recipe(12.5, 250, {}), 20.0, 0.08},
+      {"29.97 fps", clock_recipe(29.97, 300, {}), 300 / 29.97, 1 / 29.97},
+      {"25 then 5 fps from 2 s, every 7th dropped", clock_recipe(25, 80, {"--fps2", "5", "--rate-change-at", "2", "--drop-every", "7"}),
        0, 0.2},
-      {"start codes in headers, loud sound", spec(30, 90, {"--header-start-codes", "--audio", "--loud-audio", "--first-ts", "257"}),
+      {"start codes in headers, loud sound", clock_recipe(30, 90, {"--header-start-codes", "--audio", "--loud-audio", "--first-ts", "257"}),
        3.0, 1 / 30.0},
   };
   for (const Row& row : rows) {
@@ -74,7 +74,7 @@ TEST(CameraClockConversion, EverySampleAtItsOwnTimeAndTheMp4AsLongAsTheRecording
 }
 
 TEST(CameraClockConversion, ASizeChangeKeepsBothSizesAndDecodesCleanly) {
-  RecordingSpec recipe = spec(25, 75, {});
+  RecordingSpec recipe = clock_recipe(25, 75, {});
   recipe.size_change_at_s = 1.2;
   recipe.width2 = 320;
   recipe.height2 = 240;
@@ -113,10 +113,10 @@ TEST(CameraClockConversion, SoundIsAacOnThePicturesClock) {
     return more;
   };
   const Row rows[] = {
-      {"12.5 fps", spec(12.5, 100, with({})), {0, 25, 50, 75}},
-      {"clock jumps 60 s ahead at 2.4 s", spec(25, 200, with({"--ts-jump-at", "60", "--ts-jump-ms", "60000"})),
+      {"12.5 fps", clock_recipe(12.5, 100, with({})), {0, 25, 50, 75}},
+      {"clock jumps 60 s ahead at 2.4 s", clock_recipe(25, 200, with({"--ts-jump-at", "60", "--ts-jump-ms", "60000"})),
        {0, 50, 100, 150}},
-      {"25 then 5 fps from 3 s", spec(25, 95, with({"--fps2", "5", "--rate-change-at", "3"})),
+      {"25 then 5 fps from 3 s", clock_recipe(25, 95, with({"--fps2", "5", "--rate-change-at", "3"})),
        {0, 50, 80, 90}},
   };
   for (const Row& row : rows) {
@@ -143,7 +143,7 @@ TEST(CameraClockConversion, SoundIsAacOnThePicturesClock) {
 
 TEST(CameraClockConversion, NoSoundLeavesTheSoundOut) {
   const std::string folder = fresh_folder("no-sound");
-  const std::string input = make_recording_file(spec(25, 50, {"--audio"}), folder + "/rec.264");
+  const std::string input = make_recording_file(clock_recipe(25, 50, {"--audio"}), folder + "/rec.264");
   ASSERT_FALSE(input.empty());
   int status = -1;
   run_command(std::string(H264_TOOLS_DIR) + "/convert_mp4 --quiet --no-sound " + shell_quoted(input), &status);
@@ -190,7 +190,7 @@ bool write_repeated(const std::string& source, int copies, uint32_t period_ms,
 // sound continuous across the pieces' seams.
 TEST(CameraClockConversion, ALongRecordingConvertsPieceByPieceAsTheWholeFileIndexes) {
   const std::string folder = fresh_folder("long");
-  RecordingSpec recipe = spec(25, 250, {"--audio", "--loud-audio", "--header-start-codes"});
+  RecordingSpec recipe = clock_recipe(25, 250, {"--audio", "--loud-audio", "--header-start-codes"});
   recipe.width = 640;
   recipe.height = 480;
   const std::string one = make_recording_file(recipe, folder + "/one.264");
