@@ -19,6 +19,7 @@
 #define stdout_is_terminal() isatty(STDOUT_FILENO)
 #endif
 
+#include "app/program_info.h"
 #include "convert/remux.h"
 
 namespace {
@@ -69,6 +70,9 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (!options_done && (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"))) {
       print_usage();
+      return 0;
+    } else if (!options_done && !std::strcmp(arg, "--version")) {
+      std::printf("convert_mp4 %s\n", program_version());
       return 0;
     } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
       std::fprintf(stderr, "convert_mp4: unknown option '%s'\n", arg);

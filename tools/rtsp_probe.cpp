@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "app/program_info.h"
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
 #include "rtsp/depacketizer.h"
@@ -129,8 +130,13 @@ const char* authentication_name(const RtspSession& session) {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
+  const char usage[] =
+      "Usage: rtsp_probe rtsp://[user:password@]host[:port]/path [seconds]\n"
+      "Connects to a camera, decodes its live pictures for the given seconds (5)\n"
+      "and prints the exchange and the pictures' count and size.\n";
+  if (answer_help_or_version(argc, argv, "rtsp_probe", usage)) return 0;
   if (argc < 2 || argc > 3) {
-    std::printf("Usage: rtsp_probe rtsp://[user:password@]host[:port]/path [seconds]\n");
+    std::fputs(usage, stdout);
     return 2;
   }
   int seconds = argc == 3 ? std::atoi(argv[2]) : 5;

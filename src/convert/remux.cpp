@@ -1,7 +1,6 @@
 #include "convert/remux.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #endif
 
 #include "convert/avc_config.h"
+#include "platform/files.h"
 #include "player/av_handles.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
@@ -59,12 +59,9 @@ std::string create_temporary_beside(const std::string& output_path) {
   static std::atomic<unsigned> sequence{0};
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string path = temporary_output_path(output_path, sequence.fetch_add(1));
-    FILE* file = std::fopen(path.c_str(), "wbx");  // fails if the name exists
-    if (file) {
-      std::fclose(file);
-      return path;
-    }
-    if (errno != EEXIST) return "";
+    const CreateResult created = create_new_file(path);
+    if (created == CreateResult::created) return path;
+    if (created == CreateResult::failed) return "";
   }
   return "";
 }
