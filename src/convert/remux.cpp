@@ -38,7 +38,7 @@ struct TemporaryFile {
   ~TemporaryFile() {
     if (path.empty()) return;
     std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(file_system_path(path), ignored);
   }
 };
 
@@ -178,7 +178,9 @@ bool finish_output(AVFormatContext* output) {
 // recording replaced by its own conversion.
 bool names_the_input(const std::string& input_path, const std::string& output_path) {
   std::error_code error;
-  return std::filesystem::equivalent(input_path, output_path, error) && !error;
+  return std::filesystem::equivalent(file_system_path(input_path), file_system_path(output_path),
+                                     error) &&
+         !error;
 }
 
 }  // namespace
@@ -215,7 +217,7 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
   OutputContextPtr output(raw_output);
   if (!add_video_stream(output.get(), record, width, height, frame_rate)) return false;
   if (!(output->oformat->flags & AVFMT_NOFILE) &&
-      avio_open(&output->pb, temporary.path.c_str(), AVIO_FLAG_WRITE) < 0) {
+      avio_open(&output->pb, utf8_path(temporary.path).c_str(), AVIO_FLAG_WRITE) < 0) {
     return false;
   }
   if (avformat_write_header(output.get(), nullptr) < 0 || io_failed(output.get())) return false;
@@ -224,7 +226,7 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
   output.reset();
 
   std::error_code error;
-  std::filesystem::rename(temporary.path, output_path, error);
+  std::filesystem::rename(file_system_path(temporary.path), file_system_path(output_path), error);
   if (error) return false;
   temporary.path.clear();  // now the target: keep it
   if (progress) progress(1.0f);

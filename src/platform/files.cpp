@@ -30,7 +30,35 @@ std::wstring wide_from_utf8(const std::string& text) {
   return wide;
 }
 
+// The UTF-16 form of text in the ANSI code page.
+std::wstring wide_from_ansi(const std::string& text) {
+  if (text.empty()) return {};
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
 }  // namespace
+
+std::filesystem::path file_system_path(const std::string& path) {
+  const std::wstring wide_path = wide_from_utf8(path);
+  return std::filesystem::path(wide_path.empty() ? wide_from_ansi(path) : wide_path);
+}
+
+std::string utf8_path(const std::string& path) {
+  if (path.empty() || !wide_from_utf8(path).empty()) return path;
+  const std::wstring wide = wide_from_ansi(path);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return path;
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                      nullptr, nullptr);
+  return text;
+}
 
 std::FILE* open_file(const std::string& path, const char* mode) {
   const std::wstring wide_path = wide_from_utf8(path);
@@ -63,6 +91,10 @@ bool local_time(std::time_t when, std::tm& out) { return localtime_s(&out, &when
 std::FILE* open_file(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
+
+std::filesystem::path file_system_path(const std::string& path) { return path; }
+
+std::string utf8_path(const std::string& path) { return path; }
 
 bool seek_file(std::FILE* file, int64_t offset, int origin) {
   static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");

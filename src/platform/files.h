@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 // fopen for `path`. On Windows a path that is valid UTF-8 is opened through
@@ -22,6 +23,14 @@ int64_t file_position(std::FILE* file);
 // The size of an open file, found by seeking to its end; -1 on failure. The
 // position is left at the end.
 int64_t open_file_size(std::FILE* file);
+
+// The std::filesystem form of `path`, read as open_file reads it (std::filesystem
+// itself takes narrow names on Windows as UTF-8 only).
+std::filesystem::path file_system_path(const std::string& path);
+
+// `path` in UTF-8, as FFmpeg and SDL take file names: on Windows a name in
+// the ANSI code page is converted, one already in UTF-8 is kept.
+std::string utf8_path(const std::string& path);
 
 enum class CreateResult { created, exists, failed };
 
