@@ -67,16 +67,36 @@ elsewhere=$work/elsewhere
 mkdir -p "$elsewhere"
 cd "$elsewhere"
 
-# The test programs: files and dialogs need an ANSI and a Japanese code page.
-for test_program in "$windows_build"/tests/test_*.exe; do
-  cp "$test_program" "$app/"
-  name=$(basename "$test_program")
-  log=$work/$name.1252.log check "$name (files and sockets, code page 1252)" \
-    bash -c "LANG=en_US.UTF-8 wine '$app/$name' --gtest_filter='-WindowsPlatform.OpenDialog*' >'$work/$name.1252.log' 2>&1"
-  log=$work/$name.932.log check "$name (open dialog, code page 932)" \
-    bash -c "LANG=ja_JP.UTF-8 wine '$app/$name' --gtest_filter='WindowsPlatform.OpenDialog*' >'$work/$name.932.log' 2>&1"
-  tr -d '\r' <"$work/$name.1252.log" | grep -h '^\[       OK \]' || true
-  tr -d '\r' <"$work/$name.932.log" | grep -h '^\[       OK \]' || true
+# Linux programs the Windows test programs need (the maker, ffprobe, the RTSP
+# server) are started for them by the host runner.
+H264_LINUX_TOOLS_DIR=$linux_build/tools /usr/bin/python3 "$root/tests/support/host_runner.py" \
+  >"$work/runner.log" 2>&1 &
+started_pids+=($!)
+for _ in $(seq 100); do grep -q '^PORT ' "$work/runner.log" && break; sleep 0.1; done
+export H264_HOST_RUNNER_PORT=$(sed -n 's/^PORT //p' "$work/runner.log")
+[[ -n $H264_HOST_RUNNER_PORT ]] || { echo "test-windows: the host runner did not start:"; cat "$work/runner.log"; exit 1; }
+# The test programs find the DLLs in the unpacked zip.
+export WINEPATH=$(windows_path "$app")
+
+gtest_count=0
+# run_tests NAME LOCALE PROGRAM [GTEST ARGS...]: a test program under Wine.
+run_tests() {
+  local name=$1 locale=$2 program=$3; shift 3
+  local log=$work/$name.log
+  check "$name" bash -c 'LANG=$0 SDL_VIDEODRIVER=dummy SDL_RENDER_DRIVER=software timeout 900 wine "$@" >"'"$log"'" 2>&1' \
+    "$locale" "$program" "$@"
+  local ran
+  ran=$(tr -d '\r' <"$log" | sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p')
+  gtest_count=$((gtest_count + ${ran:-0}))
+  tr -d '\r' <"$log" | grep -a '^\[  \(PASSED\|FAILED\)' | sed 's/^/      /'
+}
+# Files and sockets with an ANSI code page, the open dialog with a Japanese one.
+run_tests "test_platform (files, sockets; code page 1252)" en_US.UTF-8 \
+  "$windows_build/tests/test_platform.exe" --gtest_filter='-WindowsPlatform.OpenDialog*'
+run_tests "test_platform (open dialog; code page 932)" ja_JP.UTF-8 \
+  "$windows_build/tests/test_platform.exe" --gtest_filter='WindowsPlatform.OpenDialog*'
+for area in recording draw player convert rtsp; do
+  run_tests "test_$area" en_US.UTF-8 "$windows_build/tests/test_$area.exe"
 done
 
 # Recordings made by the Linux maker, one in a folder whose name holds spaces
@@ -194,5 +214,5 @@ plays_to_the_end() {
 log=$work/play.out check "h264player.exe plays a recording (path with spaces and é) to the finished title" plays_to_the_end
 wineserver -k 2>/dev/null || true
 
-echo "Windows checks: $passed passed, $failed failed"
+echo "Windows checks: $passed passed, $failed failed (the test programs ran $gtest_count tests)"
 [[ $failed -eq 0 ]]

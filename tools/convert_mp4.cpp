@@ -59,6 +59,9 @@ bool convert_file(const std::string& input, bool show_bar, bool quiet) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // The decoder's complaints go to standard error; Windows' C runtime buffers
+  // it when it is a file, which would put them after the result line.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   bool quiet = false;
   std::vector<std::string> inputs;
   bool options_done = false;
