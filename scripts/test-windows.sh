@@ -98,6 +98,10 @@ run_tests "test_platform (open dialog; code page 932)" ja_JP.UTF-8 \
 for area in recording draw player convert rtsp; do
   run_tests "test_$area" en_US.UTF-8 "$windows_build/tests/test_$area.exe"
 done
+# Said aloud, so that nothing is left out unnoticed: the test files that run
+# on Linux only, and why, are listed in tests/CMakeLists.txt.
+echo "Linux-only test files:" $(sed -n '/set(linux_only/,/)/p' "$root/tests/CMakeLists.txt" |
+  sed 's/set(linux_only//; s/)//')
 
 # Recordings made by the Linux maker, one in a folder whose name holds spaces
 # and a character of the ANSI code page.
