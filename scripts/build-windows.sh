@@ -188,7 +188,8 @@ copy_imported_dlls() {
       if [[ -f $folder/$name ]]; then found=$folder/$name; break; fi
     done
     [[ -n $found ]] || fail "$(basename "$file") imports $name, which is neither built nor part of Windows"
-    cp "$found" "$into/$name"
+    # The toolchain's own DLLs carry debug symbols (libstdc++ is 24 MB with them).
+    $triple-strip --strip-unneeded -o "$into/$name" "$found"
     copy_imported_dlls "$into/$name" "$into"
   done < <($triple-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p')
 }
