@@ -102,6 +102,8 @@ TEST(PlatformFiles, PathsWithSpacesAndAccentsOpen) {
     EXPECT_EQ(open_file_size(file), 6);
     std::fclose(file);
     EXPECT_EQ(create_new_file(path), CreateResult::exists);
+    // The same file for std::filesystem (which the converter renames with).
+    EXPECT_TRUE(std::filesystem::exists(file_system_path(path)));
   }
 }
 
