@@ -160,7 +160,13 @@ else
     wine "$app/rtsp_probe.exe" "rtsp://127.0.0.1:$port/test" 3 >"$work/probe.raw" 2>&1
     crlf_free "$work/probe.raw" | grep -Eq '^Pictures decoded: [1-9]'
   }
+  probe_decodes_over_udp() {
+    wine "$app/rtsp_probe.exe" --udp "rtsp://127.0.0.1:$port/test" 3 >"$work/probe-udp.raw" 2>&1
+    crlf_free "$work/probe-udp.raw" | grep -q '^Transport: RTP over UDP' &&
+      crlf_free "$work/probe-udp.raw" | grep -Eq '^Pictures decoded: [1-9]'
+  }
   log=$work/probe.raw check "rtsp_probe.exe decodes pictures from the GStreamer server" probe_decodes
+  log=$work/probe-udp.raw check "rtsp_probe.exe --udp decodes pictures sent over UDP" probe_decodes_over_udp
 fi
 
 # The GUI program on the Xvfb screen.
