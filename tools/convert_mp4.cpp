@@ -26,6 +26,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "app/program_info.h"
 #include "convert/remux.h"
 
 namespace {
@@ -34,7 +35,8 @@ constexpr int kBarWidth = 30;
 
 void print_usage() {
   std::printf("Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n"
-              "Writes FILE.mp4 beside each recording; exits 1 when any conversion failed.\n");
+              "Writes FILE.mp4 beside each recording, with its sound as AAC unless --no-sound;\n"
+              "--quiet prints only the result lines. Exits 1 when any conversion failed.\n");
 }
 
 void draw_progress_bar(const std::string& name, float fraction) {
@@ -77,6 +79,9 @@ extern "C" void remove_temporary_and_stop(int signal_number) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics are not the user's business
+  // The decoder's complaints go to standard error; Windows' C runtime buffers
+  // it when it is a file, which would put them after the result line.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   bool quiet = false;
   bool sound = true;
   std::vector<std::string> inputs;
@@ -91,6 +96,9 @@ int main(int argc, char** argv) {
       sound = false;
     } else if (!options_done && (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"))) {
       print_usage();
+      return 0;
+    } else if (!options_done && !std::strcmp(arg, "--version")) {
+      std::printf("convert_mp4 %s\n", program_version());
       return 0;
     } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
       std::fprintf(stderr, "convert_mp4: unknown option '%s'\n", arg);

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "app/program_info.h"
 #include "recording/recording.h"
 
 namespace {
@@ -37,7 +38,6 @@ int print_details(const Recording& recording, bool times) {
   return 0;
 }
 
-
 int inspect(const std::string& path, bool times) {
   Recording recording;
   if (!load_recording(path, recording)) return 1;
@@ -48,6 +48,13 @@ int inspect(const std::string& path, bool times) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (answer_help_or_version(argc, argv, "inspect_recording",
+                             "Usage: inspect_recording [--times] RECORDING.264\n"
+                             "Prints what the player reads from a recording: frames, frame rate,\n"
+                             "audio blocks, time origin, key frames and duration; --times adds\n"
+                             "each frame's time on the camera's clock.\n")) {
+    return 0;
+  }
   const bool times = argc == 3 && std::string(argv[1]) == "--times";
   if (argc != 2 && !times) {
     std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",

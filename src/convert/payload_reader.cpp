@@ -2,27 +2,10 @@
 
 #include <cstring>
 
+#include "platform/files.h"
 #include "recording/recording.h"
 
 namespace {
-
-bool seek_to(FILE* file, int64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(file, offset, SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-int64_t file_size(FILE* file) {
-#ifdef _WIN32
-  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-  return _ftelli64(file);
-#else
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  return static_cast<int64_t>(ftello(file));
-#endif
-}
 
 // The next piece goes into the spare buffer behind room for the carried bytes.
 void start_reading_ahead(PayloadReader& r) {
@@ -44,12 +27,12 @@ void finish_reading_ahead(PayloadReader& r) {
 }  // namespace
 
 bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason) {
-  r.file = std::fopen(path.c_str(), "rb");
+  r.file = open_file(path, "rb");
   if (!r.file) return *reason = "cannot open the recording", false;
-  const int64_t size = file_size(r.file);
+  const int64_t size = open_file_size(r.file);
   if (size < 0) return *reason = "cannot read the recording", false;
   if (size <= static_cast<int64_t>(kFileHeaderSize)) return *reason = "file too small", false;
-  if (!seek_to(r.file, static_cast<int64_t>(kFileHeaderSize))) {
+  if (!seek_file(r.file, static_cast<int64_t>(kFileHeaderSize), SEEK_SET)) {
     return *reason = "cannot read the recording", false;
   }
   r.payload_size = size - static_cast<int64_t>(kFileHeaderSize);

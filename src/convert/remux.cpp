@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +26,7 @@
 #include "convert/avc_config.h"
 #include "convert/payload_reader.h"
 #include "convert/sound_track.h"
+#include "platform/files.h"
 #include "player/av_handles.h"
 #include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
@@ -88,7 +88,7 @@ struct TemporaryFile {
   ~TemporaryFile() {
     if (!path.empty()) {
       std::error_code ignored;
-      std::filesystem::remove(path, ignored);
+      std::filesystem::remove(file_system_path(path), ignored);
     }
     release_temporary_slot(slot);  // after the file is gone, so no signal finds it unregistered
   }
@@ -114,15 +114,11 @@ std::string create_temporary_beside(const std::string& output_path, int* slot) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string path = temporary_output_path(output_path, sequence.fetch_add(1));
     *slot = claim_temporary_slot(path);
-    FILE* file = std::fopen(path.c_str(), "wbx");  // fails if the name exists
-    if (file) {
-      std::fclose(file);
-      return path;
-    }
-    const int error = errno;
+    const CreateResult created = create_new_file(path);
+    if (created == CreateResult::created) return path;
     release_temporary_slot(*slot);
     *slot = -1;
-    if (error != EEXIST) return "";
+    if (created == CreateResult::failed) return "";
   }
   return "";
 }
@@ -515,7 +511,9 @@ bool finish_output(AVFormatContext* output) {
 // recording replaced by its own conversion.
 bool names_the_input(const std::string& input_path, const std::string& output_path) {
   std::error_code error;
-  return std::filesystem::equivalent(input_path, output_path, error) && !error;
+  return std::filesystem::equivalent(file_system_path(input_path), file_system_path(output_path),
+                                     error) &&
+         !error;
 }
 
 bool fail(std::string* reason, const char* why) {
@@ -533,7 +531,8 @@ bool start_output(Conversion& c, OutputContextPtr& output, const std::string& pa
   const std::vector<uint8_t> record = build_avc_config(sps, pps);
   if (record.empty()) return fail(reason, "unusable SPS or PPS");
   AVFormatContext* raw = nullptr;
-  if (avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str()) < 0 || !raw) {
+  const std::string name = utf8_path(path);  // FFmpeg takes file names in UTF-8
+  if (avformat_alloc_output_context2(&raw, nullptr, "mp4", name.c_str()) < 0 || !raw) {
     return fail(reason, "cannot create the MP4");
   }
   output.reset(raw);
@@ -542,7 +541,7 @@ bool start_output(Conversion& c, OutputContextPtr& output, const std::string& pa
   c.video = raw->streams[0];
   c.with_sound = sound && head.has_sound;
   if (c.with_sound && !open_sound_track(c.sound, raw, reason)) return false;
-  if (!(raw->oformat->flags & AVFMT_NOFILE) && avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
+  if (!(raw->oformat->flags & AVFMT_NOFILE) && avio_open(&raw->pb, name.c_str(), AVIO_FLAG_WRITE) < 0) {
     return fail(reason, "cannot write the MP4");
   }
   if (avformat_write_header(raw, nullptr) < 0 || io_failed(raw)) {
@@ -608,7 +607,7 @@ bool remux_recording(const std::string& input_path, const std::string& output_pa
     if (temporary.path.empty()) return fail(reason, "cannot write in the output folder");
     if (!convert_stream(input_path, temporary.path, progress, options, reason)) return false;
     std::error_code error;
-    std::filesystem::rename(temporary.path, output_path, error);
+    std::filesystem::rename(file_system_path(temporary.path), file_system_path(output_path), error);
     if (error) return fail(reason, "cannot replace the output file");
     temporary.path.clear();  // now the target: keep it
   } catch (const std::bad_alloc&) {
@@ -638,7 +637,7 @@ std::string mp4_output_path(const std::string& input_path) {
 int remove_stale_temporaries(const std::string& folder) {
   int removed = 0;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+  for (const auto& entry : std::filesystem::directory_iterator(file_system_path(folder), error)) {
     const std::string name = entry.path().filename().string();
     const long owner = temporary_owner(name);
     if (owner < 0 || owner == static_cast<long>(current_process_id())) continue;
