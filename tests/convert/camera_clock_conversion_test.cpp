@@ -68,7 +68,9 @@ TEST(CameraClockConversion, EverySampleAtItsOwnTimeAndTheMp4AsLongAsTheRecording
     for (size_t i = 0; i < packets.size(); ++i) EXPECT_EQ(packets[i].pts, ticks(r.frame_times[i])) << i;
     const double length = (packets.back().pts + packets.back().duration) / 90000.0;
     EXPECT_NEAR(length, recording_duration(r), 1.0 / 90000);
-    if (row.real_length_s > 0) EXPECT_NEAR(length, row.real_length_s, row.interval_s);
+    if (row.real_length_s > 0) {
+      EXPECT_NEAR(length, row.real_length_s, row.interval_s);
+    }
     EXPECT_EQ(decode_errors(made.output), "");
   }
 }

@@ -148,7 +148,9 @@ TEST(RemuxProgress, RisesWithinZeroToOneAndEndsAtOneOnce) {
     for (size_t i = 0; i < log.calls.size(); ++i) {
       EXPECT_GT(log.calls[i], 0.0f);
       EXPECT_EQ(log.calls[i] == 1.0f, i + 1 == log.calls.size()) << i;
-      if (i > 0) EXPECT_GE(log.calls[i], log.calls[i - 1]);
+      if (i > 0) {
+        EXPECT_GE(log.calls[i], log.calls[i - 1]);
+      }
     }
   }
 }
