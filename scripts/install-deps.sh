@@ -13,6 +13,9 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
+  # The recording chooser's title and filters are Japanese; without a font
+  # that has them zenity shows empty boxes. The smallest Debian Japanese font.
+  fonts-sawarabi-gothic
   "$@"
 )
 

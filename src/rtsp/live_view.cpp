@@ -6,12 +6,15 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "draw/help_overlay.h"
+#include "draw/letterbox.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/nal_packet.h"
 #include "player/screenshot.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
+#include "rtsp/live_title.h"
 #include "rtsp/unit_decoder.h"
 
 void open_live_decoder(LivePlayer& player) {
@@ -115,6 +118,8 @@ static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
 bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
   if (picture.width <= 0 || picture.height <= 0) return false;
   if (!ensure_texture(player, picture.width, picture.height)) return false;
+  player.sar_num = picture.sample_aspect_ratio.num;
+  player.sar_den = picture.sample_aspect_ratio.den;
   if (picture.format == AV_PIX_FMT_YUV420P) {
     SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, picture.data[0], picture.linesize[0],
                          picture.data[1], picture.linesize[1], picture.data[2],
@@ -129,11 +134,9 @@ SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 
 
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
-  // Stretched over the whole window; the aspect ratio is not kept. The opaque
-  // picture covers every pixel, so clearing first would only cost a pass over
-  // the whole frame.
   if (player.live_texture) {
-    SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+    draw_letterboxed(r, player.live_texture.get(), player.picture_width, player.picture_height,
+                     player.sar_num, player.sar_den);
   } else {
     SDL_RenderClear(r);
   }
@@ -143,6 +146,7 @@ void draw_live_frame(LivePlayer& player) {
   SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
   draw_control_button(r, player.camera_button, 180);
   draw_camera_icon(r, player.camera_button);
+  if (player.help_visible) draw_help_overlay(r, player.window, live_help_lines());
   draw_toast(r, player.window, 3);
 }
 
@@ -155,6 +159,13 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
     case SDL_QUIT:
       return false;
     case SDL_KEYDOWN:
+      if (player.help_visible || event.key.keysym.sym == SDLK_F1 ||
+          event.key.keysym.sym == SDLK_h) {
+        player.help_visible = !player.help_visible;
+        draw_live_frame(player);
+        SDL_RenderPresent(player.renderer);
+        return true;
+      }
       if (event.key.keysym.sym == SDLK_ESCAPE) return false;
       if (event.key.keysym.sym == SDLK_s) capture_live_screenshot(player);
       return true;
@@ -232,6 +243,7 @@ static RtspSession new_session(const LiveViewSettings& settings) {
 static bool reconnect(LivePlayer& player, const std::string& address, RtspSession& session,
                       const LiveViewSettings& settings) {
   teardown_rtsp(session);  // a camera that merely went silent may still hear it
+  SDL_SetWindowTitle(player.window, live_view_title(address, LiveState::reconnecting).c_str());
   uint32_t wait_ms = settings.first_retry_ms;
   while (true) {
     show_toast(kReconnectingMessage, wait_ms + 1500);
@@ -261,6 +273,7 @@ static void stream_live(LivePlayer& player, const std::string& address, RtspSess
     if (starting) {
       // Cameras that carry SPS and PPS only in the SDP still decode.
       feed_sdp_parameter_sets(session.sdp, sinks);
+      SDL_SetWindowTitle(player.window, live_view_title(address, LiveState::live).c_str());
       begin_streaming(session, SDL_GetTicks());
       last_data_ms = SDL_GetTicks();
       starting = false;
@@ -288,6 +301,7 @@ void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer*
 void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
                         const LiveViewSettings& settings) {
   RtspSession session = new_session(settings);
+  if (window) SDL_SetWindowTitle(window, live_view_title(address, LiveState::connecting).c_str());
   RtspOutcome outcome = open_rtsp_session(address, session);
   if (!outcome.ok) {
     report_failure(outcome);

@@ -28,7 +28,7 @@ class Playback : public ::testing::Test {
   // (by default a key press ends it).
   std::string play(const std::string& path, PlaybackOptions options = {}) {
     options.pacing = false;
-    if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_SPACE); };
+    if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
     options.stats_out = &stats;
     return play_recording_with(path, window, renderer, options);
   }
@@ -67,7 +67,7 @@ TEST_F(Playback, EveryPictureIsShownAndTheLastStaysAfterTheDrain) {
   options.on_finished = [&](PlayerState&) {
     title = SDL_GetWindowTitle(window);
     on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_x);
+    push_key(SDLK_q);
   };
   testing::internal::CaptureStdout();
   const std::string next = play(path, options);
@@ -136,7 +136,7 @@ TEST_F(Playback, EachWayOfLeavingDuringPlaybackReturnsItsAction) {
     };
     options.on_finished = [&](PlayerState&) {
       finished = true;
-      push_key(SDLK_SPACE);
+      push_key(SDLK_ESCAPE);
     };
     EXPECT_EQ(play(path, options), c.expected) << c.name;
     EXPECT_FALSE(finished) << c.name << ": no finished state after leaving";
@@ -152,10 +152,12 @@ TEST_F(Playback, EachWayOfEndingTheFinishedStateReturnsItsAction) {
   const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
   setenv("PATH", test_temp_dir().c_str(), 1);
   const LeaveCase cases[] = {
-      {"any key", [] { push_key(SDLK_RIGHT); }, ""},
+      {"Escape", [] { push_key(SDLK_ESCAPE); }, ""},
+      {"q", [] { push_key(SDLK_q); }, ""},
       {"window close", [] { push_quit(); }, ""},
       {"drop", [] { push_drop(kDroppedPath); }, kDroppedPath},
-      {"o, dialog cancelled", [] { push_key(SDLK_o); }, ""},
+      // A cancelled dialog leaves the finished state as it was; q then ends it.
+      {"o, dialog cancelled", [] { push_key(SDLK_o); push_key(SDLK_q); }, ""},
   };
   for (const LeaveCase& c : cases) {
     PlaybackOptions options;
@@ -201,7 +203,7 @@ TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
   };
   options.on_finished = [&](PlayerState&) {
     on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_SPACE);
+    push_key(SDLK_ESCAPE);
   };
   play(path, options);
   EXPECT_TRUE(converted);
@@ -230,7 +232,7 @@ TEST_F(Playback, PictureSizeChangeRemakesTheTexture) {
   int on_screen_at_end = -1;
   options.on_finished = [&](PlayerState&) {
     on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_SPACE);
+    push_key(SDLK_ESCAPE);
   };
   testing::internal::CaptureStdout();
   play(path, options);

@@ -1,0 +1,51 @@
+#include "player/folder_order.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+std::string folder_of(const std::string& path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string file_name_of(const std::string& path) { return path.substr(folder_of(path).size()); }
+
+bool is_recording_name(const std::string& name) {
+  if (name.size() <= 4) return false;
+  const std::string tail = name.substr(name.size() - 4);
+  return tail == ".264";  // digits and a dot: no letter case to fold
+}
+
+std::vector<std::string> recording_names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    std::error_code type_error;
+    if (!it->is_regular_file(type_error)) continue;
+    std::string name = it->path().filename().string();
+    if (is_recording_name(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string neighbour_name(const std::vector<std::string>& names, const std::string& current,
+                           int step) {
+  if (step == 0) return current;
+  // Where current stands or would stand: a recording deleted meanwhile still
+  // has neighbours.
+  const auto at = std::lower_bound(names.begin(), names.end(), current);
+  const bool present = at != names.end() && *at == current;
+  const ptrdiff_t here = at - names.begin();
+  const ptrdiff_t target = step > 0 ? here + (present ? step : step - 1) : here + step;
+  if (target < 0 || target >= static_cast<ptrdiff_t>(names.size())) return "";
+  return names[static_cast<size_t>(target)];
+}
+
+std::string neighbour_recording(const std::string& path, int step) {
+  const std::string folder = folder_of(path);
+  const std::string name = neighbour_name(recording_names_in(folder), file_name_of(path), step);
+  return name.empty() ? name : folder + name;
+}
