@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/letterbox.h"
 #include "headless_sdl.h"
 #include "player/engine.h"
 #include "player_test_support.h"
@@ -32,13 +33,19 @@ class Playback : public ::testing::Test {
     options.stats_out = &stats;
     return play_recording_with(path, window, renderer, options);
   }
-  // Frame number shown in the window right now.
-  int frame_number_on_screen() {
+  // Frame number shown in the window right now, read inside the picture's
+  // letterbox rectangle.
+  int frame_number_on_screen(const PlayerState& st) {
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
     const Pixels px = read_pixels(renderer, w, h);
-    return read_frame_number([&](int x, int y) { return static_cast<int>(px.pixel_at(x, y).g); },
-                             w, h);
+    const int pw = st.video.width, ph = st.video.height;
+    const SDL_Rect r = letterbox_rect(w, h, pw, ph, st.video.sar_num, st.video.sar_den);
+    return read_frame_number(
+        [&](int x, int y) {
+          return static_cast<int>(px.pixel_at(r.x + x * r.w / pw, r.y + y * r.h / ph).g);
+        },
+        pw, ph);
   }
 
   SDL_Window* window = nullptr;
@@ -64,9 +71,9 @@ TEST_F(Playback, EveryPictureIsShownAndTheLastStaysAfterTheDrain) {
   options.on_picture = [&](PlayerState& st) {
     numbers.push_back(frame_number_of(st.video.frame.get()));
   };
-  options.on_finished = [&](PlayerState&) {
+  options.on_finished = [&](PlayerState& st) {
     title = SDL_GetWindowTitle(window);
-    on_screen_at_end = frame_number_on_screen();
+    on_screen_at_end = frame_number_on_screen(st);
     push_key(SDLK_q);
   };
   testing::internal::CaptureStdout();
@@ -201,8 +208,8 @@ TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
     converted = converted && st.video.frame->format != AV_PIX_FMT_YUV420P &&
                 st.video.converter != nullptr;
   };
-  options.on_finished = [&](PlayerState&) {
-    on_screen_at_end = frame_number_on_screen();
+  options.on_finished = [&](PlayerState& st) {
+    on_screen_at_end = frame_number_on_screen(st);
     push_key(SDLK_ESCAPE);
   };
   play(path, options);
@@ -230,8 +237,8 @@ TEST_F(Playback, PictureSizeChangeRemakesTheTexture) {
     numbers.push_back(frame_number_of(st.video.frame.get()));
   };
   int on_screen_at_end = -1;
-  options.on_finished = [&](PlayerState&) {
-    on_screen_at_end = frame_number_on_screen();
+  options.on_finished = [&](PlayerState& st) {
+    on_screen_at_end = frame_number_on_screen(st);
     push_key(SDLK_ESCAPE);
   };
   testing::internal::CaptureStdout();
