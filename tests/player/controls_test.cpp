@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/help_overlay.h"
 #include "draw/overlay.h"
 #include "draw/sdl_handles.h"
 #include "draw/toast.h"
@@ -143,6 +144,11 @@ class Controls : public ::testing::Test {
     while (playback_running(st) && st.stats.pictures_shown < until) step();
   }
   void step() { run_playback_step(st, window, renderer, options); }
+  // Only the pending events, nothing decoded.
+  void handle_pending(PlayerState& state) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) handle_player_event(state, window, renderer, event);
+  }
   static SDL_Point centre(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
   void click(SDL_Point p) {
     push_mouse_button(true, p.x, p.y);
@@ -365,6 +371,48 @@ TEST_F(Controls, SpeedKeysDuringPlayback) {
   step();
   EXPECT_DOUBLE_EQ(st.speed, 1.5);
   EXPECT_STREQ(toast_text(), "1.5x");
+}
+
+TEST_F(Controls, HelpShowsOverThePictureAndAnyKeyOnlyHidesIt) {
+  open(false);
+  show_pictures(1);
+  for (SDL_Keycode opener : {SDLK_F1, SDLK_h}) {
+    push_key(opener);
+    show_pictures(1);
+    ASSERT_TRUE(st.help_visible);
+    const HelpLayout l = layout_help(960, 600, player_help_lines());
+    const Pixels p = read_pixels(renderer, 960, 600);
+    int amber = 0;
+    for (int x = l.keys_x; x < l.action_x; ++x) {
+      const Rgba px = p.pixel_at(x, l.first_y + 2 * l.line_h + 1);
+      if (px.r > 200 && px.g > 150 && px.g < 215 && px.b < 100) ++amber;
+    }
+    EXPECT_GT(amber, 0) << "the key column of the first line is drawn";
+    // The key that hides the help does nothing else.
+    push_key(SDLK_UP);
+    step();
+    EXPECT_FALSE(st.help_visible);
+    EXPECT_EQ(st.speed_index, kNormalSpeedIndex);
+  }
+}
+
+TEST_F(Controls, ButtonsOfThePreviousPlaybackAreNotHitBeforeTheNewBarIsDrawn) {
+  open(true);
+  show_pictures(1);
+  const OverlayRects previous = overlay_rects();
+  ASSERT_GT(previous.mute_button_rect.w, 0);
+  close_playback(st);
+
+  st = PlayerState{};
+  open(true);
+  // No picture yet, so no bar: clicks where the old buttons were press nothing.
+  click(centre(previous.faster_button_rect));
+  click(centre(previous.mute_button_rect));
+  click(centre(previous.auto_button_rect));
+  handle_pending(st);
+  EXPECT_EQ(st.speed_index, kNormalSpeedIndex);
+  EXPECT_FALSE(st.audio.muted);
+  EXPECT_FALSE(player_preferences().auto_continue);
 }
 
 }  // namespace
