@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,6 +45,19 @@ namespace {
 std::string& used_folder() {
   static std::string folder;
   return folder;
+}
+
+// Dialogs take a folder relative to the working folder as no folder at all.
+std::string absolute_folder(const std::string& folder) {
+  if (folder.empty()) return folder;
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(folder, error);
+  return error ? folder : full.string();
+}
+
+// Where a chooser opens: the given folder, else the last one used.
+std::string start_folder(const std::string& folder) {
+  return absolute_folder(folder.empty() ? last_used_folder() : folder);
 }
 
 }  // namespace
@@ -110,8 +125,9 @@ bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD f
 
 std::string choose_recording_in(void* owner, const std::string& folder) {
   std::vector<char> buffer(kSingleChoiceLimit, '\0');
-  const std::string start = folder.empty() ? last_used_folder() : folder;
-  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, start, buffer)) return "";
+  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, start_folder(folder),
+                       buffer))
+    return "";
   std::string path(buffer.data());
   remember_used_folder(path);
   return path;
@@ -119,7 +135,7 @@ std::string choose_recording_in(void* owner, const std::string& folder) {
 
 std::vector<std::string> choose_recordings(void* owner) {
   std::vector<char> buffer(kMultipleChoiceLimit, '\0');
-  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, last_used_folder(),
+  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, start_folder(""),
                        buffer))
     return {};
   std::vector<std::string> paths = split_multiselect_result(buffer.data(), buffer.size());
@@ -153,14 +169,14 @@ std::string run_chooser(bool multiple, void* owner, const std::string& folder) {
 
 std::string choose_recording_in(void* owner, const std::string& folder) {
   std::string path = single_choice_from_output(
-      run_chooser(false, owner, folder.empty() ? last_used_folder() : folder));
+      run_chooser(false, owner, start_folder(folder)));
   if (!path.empty()) remember_used_folder(path);
   return path;
 }
 
 std::vector<std::string> choose_recordings(void* owner) {
   std::vector<std::string> paths =
-      multiple_choices_from_output(run_chooser(true, owner, last_used_folder()));
+      multiple_choices_from_output(run_chooser(true, owner, start_folder("")));
   if (!paths.empty()) remember_used_folder(paths.front());
   return paths;
 }

@@ -163,8 +163,15 @@ TEST(Choosers, OpenInTheGivenFolderElseTheLastOneUsed) {
   remember_used_folder("/srv/played/clip.264");
   choose_recording_in(nullptr, "");
   EXPECT_TRUE(has(zenity.arguments(), "--filename=/srv/played/"));
+  // A folder relative to the working folder is handed over whole.
   remember_used_folder("bare.264");
   EXPECT_EQ(last_used_folder(), "./");
+  {
+    ScratchDir cwd;
+    ScopedCwd in(cwd.path);
+    choose_recording_in(nullptr, "cam/");
+    EXPECT_TRUE(has(zenity.arguments(), "--filename=" + cwd.path + "/cam/"));
+  }
 
   StandInChooser kdialog("kdialog", "", 1, true);
   choose_recording_in(nullptr, "/media/camera/");
