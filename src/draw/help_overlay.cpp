@@ -92,7 +92,8 @@ void draw_help_overlay(SDL_Renderer* renderer, SDL_Window* window,
   SDL_GetWindowSize(window, &w, &h);
   const HelpLayout l = layout_help(w, h, lines);
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-  SDL_SetRenderDrawColor(renderer, 0, 0, 0, 200);
+  // Dark enough that menu buttons or a busy picture behind do not show through the text.
+  SDL_SetRenderDrawColor(renderer, 0, 0, 0, 230);
   SDL_RenderFillRect(renderer, &l.box);
   SDL_SetRenderDrawColor(renderer, 120, 150, 200, 200);
   SDL_RenderDrawRect(renderer, &l.box);

@@ -135,8 +135,9 @@ SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
   if (player.live_texture) {
-    draw_letterboxed(r, player.live_texture.get(), player.picture_width, player.picture_height,
-                     player.sar_num, player.sar_den);
+    int tw = 0, th = 0;
+    SDL_QueryTexture(player.live_texture.get(), nullptr, nullptr, &tw, &th);
+    draw_letterboxed(r, player.live_texture.get(), tw, th, player.sar_num, player.sar_den);
   } else {
     SDL_RenderClear(r);
   }
