@@ -39,11 +39,8 @@ void open_another_recording(PlayerState& st, SDL_Window* window) {
 
 void seek_by(PlayerState& st, int frames) { seek_to_frame(st, st.frame_counter + frames); }
 
-// From the first frame, playing (also from the finished state or paused).
-void play_from_start(PlayerState& st) {
-  if (st.paused) toggle_pause(st);
-  seek_to_frame(st, 0);
-}
+// Back to the first frame; from the finished state this plays the recording again.
+void play_from_start(PlayerState& st) { seek_to_frame(st, 0); }
 
 void toggle_auto_continue() {
   bool& on = player_preferences().auto_continue;

@@ -9,7 +9,6 @@
 #include "player/engine.h"
 
 constexpr int kProgressStripHeight = 36;  // bottom of the window, full width
-constexpr int kProgressTrackMargin = 12;  // the track runs from x = 12 to W - 12
 constexpr uint32_t kOverlayHideAfterMs = 3000;
 
 // Choices that outlive one playback. Process-wide, main thread only.

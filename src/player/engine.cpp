@@ -135,6 +135,8 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
     SDL_Delay(kFinishedPollMs);
   }
   st.ended = false;
+  // Played again: the bar stays a while, and with it the title leaves "Finished".
+  st.last_mouse_motion = SDL_GetTicks();
 }
 
 }  // namespace
