@@ -176,6 +176,15 @@ TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShows) {
   click(centre(overlay_rects().slower_button_rect));
   step();
   EXPECT_EQ(st.speed_index, 2);
+  // The AUTO switch flips continuation with the folder's next recording.
+  player_preferences().auto_continue = false;
+  click(centre(overlay_rects().auto_button_rect));
+  step();
+  EXPECT_TRUE(player_preferences().auto_continue);
+  EXPECT_STREQ(toast_text(), "AUTO NEXT ON");
+  push_key(SDLK_a);
+  step();
+  EXPECT_FALSE(player_preferences().auto_continue);
   // Where the mute button would be, nothing is hit; without sound the track
   // reaches there, so the click starts a seek drag instead.
   click(centre(layout_overlay(960, 600, 2, true).mute));
