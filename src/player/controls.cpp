@@ -48,9 +48,12 @@ void toggle_auto_continue() {
   show_toast(on ? "AUTO NEXT ON" : "AUTO NEXT OFF", kPauseMessageMs);
 }
 
-void show_recording_message(const char* what, const std::string& path) {
+// Leaves for a neighbouring recording, naming it; it starts at this speed.
+void leave_for_neighbour(PlayerState& st, const char* what, const std::string& path) {
   const std::string text = std::string(what) + file_name_of(path);
   show_toast(text.c_str(), kRecordingMessageMs);
+  player_preferences().carried_speed_index = st.speed_index;
+  leave_with(st, path);
 }
 
 void start_seek_drag(PlayerState& st, SDL_Window* window, int x) {
@@ -157,16 +160,23 @@ void go_to_neighbour_recording(PlayerState& st, int step) {
     show_toast(step > 0 ? "NO NEXT RECORDING" : "NO PREVIOUS RECORDING", kRecordingMessageMs);
     return;
   }
-  show_recording_message(step > 0 ? "NEXT: " : "PREVIOUS: ", neighbour);
-  leave_with(st, neighbour);
+  leave_for_neighbour(st, step > 0 ? "NEXT: " : "PREVIOUS: ", neighbour);
+}
+
+void take_carried_speed(PlayerState& st) {
+  int& carried = player_preferences().carried_speed_index;
+  if (carried >= 0 && carried < kSpeedStepCount) {
+    st.speed_index = carried;
+    st.speed = kSpeedSteps[carried];
+  }
+  carried = -1;
 }
 
 bool continue_with_next_recording(PlayerState& st) {
   if (!player_preferences().auto_continue) return false;
   const std::string next = neighbour_recording(st.path, 1);
   if (next.empty()) return false;
-  show_recording_message("NEXT: ", next);
-  leave_with(st, next);
+  leave_for_neighbour(st, "NEXT: ", next);
   return true;
 }
 

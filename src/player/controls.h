@@ -17,6 +17,9 @@ struct PlayerPreferences {
   // start: a recording opened to look at one event ends where it ends, in the
   // finished state where it can be replayed or stepped back; `a` turns it on.
   bool auto_continue = false;
+  // Speed step the next playback starts at when it was reached by stepping
+  // through the folder (PageDown, PageUp, auto-continue); -1 otherwise.
+  int carried_speed_index = -1;
 };
 PlayerPreferences& player_preferences();
 
@@ -40,6 +43,11 @@ int volume_at(int x, const SDL_Rect& slider);
 // Leaves for the recording `step` places after (1) or before (-1) this one in
 // its folder, naming it in a message; says so and stays when there is none.
 void go_to_neighbour_recording(PlayerState& st, int step);
+
+// Gives a playback reached by stepping through the folder the speed the
+// previous one had (a folder watched at 4x stays at 4x); every other playback
+// starts at 1x. Call before the pacing and the sound are set up.
+void take_carried_speed(PlayerState& st);
 
 // At the end, with auto-continue on and a next recording in the folder: leaves
 // for it, naming it in a message, and returns true.

@@ -145,6 +145,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
   // A click before this playback has drawn its bar must not reach the
   // previous recording's buttons.
   clear_overlay_rects();
+  take_carried_speed(st);
   st.path = path;
   if (!load_recording(path, st.recording)) return false;
   remember_used_folder(path);

@@ -73,10 +73,10 @@ class CameraFolder : public ::testing::Test {
       recipe.duration_s = 0.4;
       ASSERT_FALSE(make_recording_file(recipe, folder + name).empty());
     }
-    player_preferences().auto_continue = false;
+    player_preferences() = PlayerPreferences{};
   }
   void TearDown() override {
-    player_preferences().auto_continue = false;
+    player_preferences() = PlayerPreferences{};
     drop_pending_events();
   }
   std::string play(const std::string& name, PlaybackOptions options) {
@@ -142,10 +142,17 @@ TEST_F(CameraFolder, AutoContinuePlaysTheFolderToItsEnd) {
   EXPECT_EQ(finished, 1);
 
   // `a` during playback turns it on: each recording leaves for the next
-  // without a finished state, and the last one ends as usual.
+  // without a finished state, and the last one ends as usual. The speed
+  // chosen in the first (2x) stays for the others.
   finished = 0;
-  options.on_picture = [](PlayerState& st) {
-    if (st.stats.pictures_shown == 1 && !player_preferences().auto_continue) push_key(SDLK_a);
+  std::vector<double> speeds;
+  options.on_picture = [&](PlayerState& st) {
+    if (st.stats.pictures_shown != 1) return;
+    speeds.push_back(st.speed);
+    if (player_preferences().auto_continue) return;
+    push_key(SDLK_a);
+    push_key(SDLK_UP);
+    push_key(SDLK_UP);
   };
   std::vector<std::string> played;
   std::string next = "20240101_120000.264";
@@ -160,6 +167,16 @@ TEST_F(CameraFolder, AutoContinuePlaysTheFolderToItsEnd) {
   EXPECT_TRUE(player_preferences().auto_continue);
   EXPECT_EQ(played, (Names{"20240101_120000.264", "20240101_120100.264", "20240101_120200.264"}));
   EXPECT_EQ(finished, 1) << "only the last recording reaches the finished state";
+  EXPECT_EQ(speeds, (std::vector<double>{1.0, 2.0, 2.0}));
+
+  // Opened any other way, a recording starts at 1x.
+  speeds.clear();
+  player_preferences().auto_continue = false;
+  options.on_picture = [&](PlayerState& st) {
+    if (st.stats.pictures_shown == 1) speeds.push_back(st.speed);
+  };
+  play("20240101_120100.264", options);
+  EXPECT_EQ(speeds, (std::vector<double>{1.0}));
 }
 
 }  // namespace
