@@ -103,10 +103,8 @@ void show_finished_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
 }
 
 // True while the finished state lasts: nothing asked to leave and no seek
-// moved the playback back into the recording.
-bool still_finished(const PlayerState& st) {
-  return !st.leave && st.nal_cursor >= st.recording.units.size();
-}
+// made the playback run again.
+bool still_finished(const PlayerState& st) { return !st.leave && !playback_running(st); }
 
 // The finished state: redrawn while something on it changes (events, an
 // expiring message), otherwise idle.
