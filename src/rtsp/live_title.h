@@ -3,10 +3,7 @@
 
 #include <string>
 
-enum class LiveState { connecting, live, reconnecting };
+#include "rtsp/live_view.h"
 
-// "CONNECTING", "LIVE" or "RECONNECTING".
-const char* live_state_text(LiveState state);
-
-// "H.264 Player  [<address without its password>]  <state>".
+// "H.264 Player  [<address without its password>]  <state word>".
 std::string live_view_title(const std::string& address, LiveState state);
