@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/choosers.h"
 #include "draw/overlay.h"
+#include "platform/choosers.h"
 #include "draw/toast.h"
 #include "player/controls.h"
 

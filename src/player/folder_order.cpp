@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/files.h"
+
 std::string folder_of(const std::string& path) {
   const size_t cut = path.find_last_of("/\\");
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
@@ -20,11 +22,12 @@ bool is_recording_name(const std::string& name) {
 std::vector<std::string> recording_names_in(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code error;
-  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
+  std::filesystem::directory_iterator it(file_system_path(folder.empty() ? "." : folder), error);
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code type_error;
     if (!it->is_regular_file(type_error)) continue;
-    std::string name = it->path().filename().string();
+    const std::u8string u8 = it->path().filename().u8string();
+    std::string name(reinterpret_cast<const char*>(u8.data()), u8.size());
     if (is_recording_name(name)) names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
@@ -45,7 +48,10 @@ std::string neighbour_name(const std::vector<std::string>& names, const std::str
 }
 
 std::string neighbour_recording(const std::string& path, int step) {
+  // Names are compared, and the result given, in UTF-8: on Windows the path
+  // may come in the ANSI code page, the folder's listing comes in UTF-8.
   const std::string folder = folder_of(path);
-  const std::string name = neighbour_name(recording_names_in(folder), file_name_of(path), step);
-  return name.empty() ? name : folder + name;
+  const std::string name =
+      neighbour_name(recording_names_in(folder), utf8_path(file_name_of(path)), step);
+  return name.empty() ? name : utf8_path(folder) + name;
 }
