@@ -100,7 +100,7 @@ PlayerRun time_player(const std::string& path, PlaybackOptions options = {}) {
     last_picture = Clock::now();
     SDL_Event key{};
     key.type = SDL_KEYDOWN;
-    key.key.keysym.sym = SDLK_SPACE;
+    key.key.keysym.sym = SDLK_ESCAPE;
     SDL_PushEvent(&key);
   };
   const auto t0 = std::chrono::steady_clock::now();
