@@ -185,14 +185,14 @@ TEST(AudioSyncPlayback, TwelveAndAHalfFramesPerSecondKeepStepWithTheSound) {
   const std::string path = make_recording_file(recipe, test_temp_dir() + "/sync_12_5fps.264");
   ASSERT_FALSE(path.empty());
   ASSERT_TRUE(init_headless_video());
-  const SDL_TimerID timer = SDL_AddTimer(100, push_idle_key, nullptr);
   std::vector<SyncSample> samples;
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
+  PlaybackOptions options;
+  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
   start_sync_recording(samples);
-  play_recording(path, window, renderer);
+  play_recording_with(path, window, renderer, options);
   stop_sync_recording();
-  SDL_RemoveTimer(timer);
   if (renderer) SDL_DestroyRenderer(renderer);
   if (window) SDL_DestroyWindow(window);
   const SyncReport report = summarize_sync(samples);
