@@ -104,6 +104,7 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr);
+  st.last_drawn_ms = now_ms();
   ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
   if (options.on_picture) options.on_picture(st);
   if (options.pacing && verdict.behind) react_to_falling_behind(st, verdict, picture_s, now);
@@ -131,6 +132,27 @@ void reach_end_when_due(PlayerState& st, const PlaybackOptions& options, double 
   st.position_s = end_time(st);
 }
 
+// Paced: the clock's verdict, and from 2x no picture drawn that a newer one
+// replaces before the screen can show it. Unpaced: every picture, or when
+// asked to keep to the screen, the newest at most once per refresh.
+PictureVerdict decide_on_picture(const PlayerState& st, const PlaybackOptions& options,
+                                 const QueueHead& head, double now) {
+  PictureVerdict verdict;
+  const double since_drawn = now - st.last_drawn_ms;
+  if (options.pacing) {
+    verdict = judge_picture(st.clock, frame_time(st, head.frame_index), now, slot_ms(st),
+                            head.newer_waiting);
+    if (verdict.action == PictureAction::show && wants_key_frames_only(st.speed) &&
+        replaced_before_screen_shows_it(since_drawn, head.newer_waiting)) {
+      verdict.action = PictureAction::drop;
+    }
+  } else if (!options.every_picture && since_drawn < kScreenRefreshMs) {
+    verdict.action = head.newer_waiting ? PictureAction::drop : PictureAction::wait;
+    verdict.wait_ms = 1.0;
+  }
+  return verdict;
+}
+
 // The oldest decoded picture is waited for, shown or dropped; with none
 // decoded yet the loop waits a little for one.
 void advance_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
@@ -148,10 +170,7 @@ void advance_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rende
     wait_for_picture(*decoding, kIdleWaitMs);
     return;
   }
-  const PictureVerdict verdict =
-      options.pacing ? judge_picture(st.clock, frame_time(st, head.frame_index), now, slot_ms(st),
-                                     head.newer_waiting)
-                     : PictureVerdict{};
+  const PictureVerdict verdict = decide_on_picture(st, options, head, now);
   switch (verdict.action) {
     case PictureAction::wait:
       follow_clock(st, now);

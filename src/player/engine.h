@@ -46,6 +46,7 @@ struct PlayerState {
   int speed_index = kNormalSpeedIndex;
   double speed = 1.0;
   PlaybackClock clock;
+  double last_drawn_ms = -1e9;  // when the last picture was presented
   std::unique_ptr<DecodingThread> decoding;  // from open_playback to close_playback
 
   bool fullscreen = false;  // what the last toggle asked for
@@ -64,6 +65,9 @@ struct PlayerState {
 struct PlaybackOptions {
   // Off: every picture is shown as soon as it is decoded, none is dropped or skipped.
   bool pacing = true;
+  // Unpaced only. False: keep to the screen instead, drawing the newest
+  // decoded picture at most once per refresh and dropping the others.
+  bool every_picture = true;
   // Called after each picture is presented.
   std::function<void(PlayerState&)> on_picture;
   // Called once when the finished state begins, before its first event.

@@ -61,6 +61,10 @@ PictureVerdict judge_picture(const PlaybackClock& clock, double picture_s, doubl
   return verdict;
 }
 
+bool replaced_before_screen_shows_it(double since_last_drawn_ms, bool newer_waiting) {
+  return newer_waiting && since_last_drawn_ms < kShortestShowMs;
+}
+
 bool wants_key_frames_only(double speed) { return speed >= kKeyFramesOnlySpeed; }
 
 bool clock_should_yield(double speed, double late_ms) {

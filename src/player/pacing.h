@@ -31,6 +31,14 @@ constexpr double kKeyFramesOnlySpeed = 2.0;
 constexpr double kCatchUpLeadIntervals = 8.0;
 constexpr double kCatchUpLeadMinMs = 40.0;
 
+// A screen shows a new picture at most every refresh (60 Hz assumed: SDL
+// does not always know the rate). From 2x on, and when unpaced playback is
+// told to keep to the screen, a picture that a newer one, already decoded,
+// would replace sooner than this after the last one drawn is never drawn:
+// the drawing time goes to the decoder instead.
+constexpr double kScreenRefreshMs = 1000.0 / 60.0;
+constexpr double kShortestShowMs = 0.75 * kScreenRefreshMs;
+
 struct PlaybackClock {
   bool started = false;       // false: the next picture anchors the clock
   bool running = true;        // false: paused, standing at media_anchor_s
@@ -77,6 +85,10 @@ struct PictureVerdict {
 // (`interval_ms`) late and a newer picture is already decoded.
 PictureVerdict judge_picture(const PlaybackClock& clock, double picture_s, double now_ms,
                              double interval_ms, bool newer_waiting);
+
+// True when the picture due now need not be drawn: a newer one is decoded
+// and the screen was updated less than kShortestShowMs ago.
+bool replaced_before_screen_shows_it(double since_last_drawn_ms, bool newer_waiting);
 
 // After a picture shown behind: true when the decoder should decode key
 // frames only until it has caught up (2x and above).
