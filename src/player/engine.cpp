@@ -64,6 +64,12 @@ void sleep_ms(double ms) {
 
 double slot_ms(const PlayerState& st) { return pacing_interval_ms(st.fps, st.speed); }
 
+// Recording time of a decoded picture; its tag is kept inside the frames.
+double picture_time(const PlayerState& st, int frame_index) {
+  const int last = st.frame_count > 0 ? st.frame_count - 1 : 0;
+  return frame_time(st, frame_index < 0 ? 0 : (frame_index > last ? last : frame_index));
+}
+
 // The position follows the clock, not the pictures shown; without pacing it
 // is the picture's own time.
 void follow_clock(PlayerState& st, double now) {
@@ -97,7 +103,7 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                   const PlaybackOptions& options, DecodedPicture picture,
                   const PictureVerdict& verdict) {
   const double now = now_ms();
-  const double picture_s = frame_time(st, picture.frame_index);
+  const double picture_s = picture_time(st, picture.frame_index);
   if (!st.clock.started || !options.pacing) clock_start(st.clock, picture_s, now);
   follow_clock(st, now);
   std::swap(st.video.frame, picture.frame);
@@ -140,7 +146,7 @@ PictureVerdict decide_on_picture(const PlayerState& st, const PlaybackOptions& o
   PictureVerdict verdict;
   const double since_drawn = now - st.last_drawn_ms;
   if (options.pacing) {
-    verdict = judge_picture(st.clock, frame_time(st, head.frame_index), now, slot_ms(st),
+    verdict = judge_picture(st.clock, picture_time(st, head.frame_index), now, slot_ms(st),
                             head.newer_waiting);
     if (verdict.action == PictureAction::show && wants_key_frames_only(st.speed) &&
         replaced_before_screen_shows_it(since_drawn, head.newer_waiting)) {
