@@ -324,12 +324,13 @@ TEST_F(Playback, QueuedPicturesHandOverOnSeekPauseSpeedChangeAndEnd) {
   };
   for (const Case& c : cases) {
     std::vector<int> numbers;
-    bool shown_while_paused = false;
+    bool shown_while_paused = false, tags_match = true;
     SDL_TimerID resume = 0;
     int on_screen_at_end = -1;
     PlaybackOptions options;
     options.on_picture = [&](PlayerState& st) {
       numbers.push_back(frame_number_of(st.video.frame.get()));
+      tags_match = tags_match && st.frame_counter == numbers.back();  // unpaced: the picture's frame
       shown_while_paused = shown_while_paused || st.paused;
       if (numbers.back() != 20 || !c.key) return;
       push_key(c.key);
@@ -349,6 +350,7 @@ TEST_F(Playback, QueuedPicturesHandOverOnSeekPauseSpeedChangeAndEnd) {
     EXPECT_EQ(numbers, c.shown) << c.what;
     EXPECT_EQ(on_screen_at_end, 74) << c.what;
     EXPECT_FALSE(shown_while_paused) << c.what;
+    EXPECT_TRUE(tags_match) << c.what << ": each picture carries the frame it shows";
     if (resume) SDL_RemoveTimer(resume);
   }
 }
