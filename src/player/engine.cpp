@@ -104,13 +104,18 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                   const PictureVerdict& verdict) {
   const double now = now_ms();
   const double picture_s = picture_time(st, picture.frame_index);
-  if (!st.clock.started || !options.pacing) clock_start(st.clock, picture_s, now);
+  // The first picture after a start or a seek sets the clock once it is on
+  // the screen: making the window and texture for it costs no later picture
+  // its time.
+  const bool sets_clock = !st.clock.started || !options.pacing;
+  if (sets_clock) clock_wait_for_picture(st.clock, picture_s);
   follow_clock(st, now);
   std::swap(st.video.frame, picture.frame);
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr);
   st.last_drawn_ms = now_ms();
+  if (sets_clock) clock_start(st.clock, picture_s, st.last_drawn_ms);
   ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
   if (options.on_picture) options.on_picture(st);
   if (options.pacing && verdict.behind) react_to_falling_behind(st, verdict, picture_s, now);
