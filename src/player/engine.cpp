@@ -303,10 +303,7 @@ int frame_at_time(const PlayerState& st, double seconds) {
 
 double video_position(const PlayerState& st) { return st.position_s; }
 
-double end_time(const PlayerState& st) {
-  if (st.frame_count <= 0 || st.fps <= 0) return 0;
-  return frame_time(st, st.frame_count - 1) + 1.0 / st.fps;
-}
+double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
 std::string speed_message(double speed) {
   char text[32];

@@ -146,5 +146,5 @@ int frame_at_time(const PlayerState& st, double seconds);
 // Position of the playback in seconds: the clock's recording time.
 double video_position(const PlayerState& st);
 
-// Recording time at which the last frame ends.
+// Recording time at which the last frame ends: the duration.
 double end_time(const PlayerState& st);
