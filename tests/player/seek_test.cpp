@@ -209,4 +209,40 @@ TEST_F(Seeking, BeforeTheFirstKeyFrameGoesToFrameZeroWithoutParameterSets) {
   close_playback(st);
 }
 
+// After the end the decoder has been drained; a seek (playing again from
+// the finished state) gets it decoding again from the key frame.
+TEST_F(Seeking, SeekAfterTheEndDecodesAgainFromTheKeyFrame) {
+  RecordingSpec recipe;
+  recipe.fps = 25;
+  recipe.duration_s = 2;
+  recipe.gop = 10;
+  const std::string path = made_recording(recipe, "again.264");
+  ASSERT_FALSE(path.empty());
+  HeadlessCanvas canvas = make_headless_canvas(320, 240);
+  ASSERT_TRUE(canvas.window && canvas.renderer);
+  SDL_Window* window = canvas.window.get();
+  SDL_Renderer* renderer = canvas.renderer.get();
+  PlayerState st;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(open_playback(st, path));
+  testing::internal::GetCapturedStdout();
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.pacing = false;
+  options.on_picture = [&](PlayerState& s) { numbers.push_back(frame_number_of(s.video.frame.get())); };
+  while (playback_running(st)) run_playback_step(st, window, renderer, options);
+  ASSERT_EQ(numbers.size(), 50u);
+  for (int target : {25, 0}) {
+    numbers.clear();
+    seek_to_frame(st, target);
+    ASSERT_TRUE(playback_running(st));
+    while (playback_running(st)) run_playback_step(st, window, renderer, options);
+    ASSERT_FALSE(numbers.empty()) << "from " << target;
+    EXPECT_EQ(numbers.front(), target / 10 * 10);
+    EXPECT_EQ(numbers.back(), 49);
+    EXPECT_EQ(static_cast<int>(numbers.size()), 50 - target / 10 * 10);
+  }
+  close_playback(st);
+}
+
 }  // namespace
