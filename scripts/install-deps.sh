@@ -11,6 +11,7 @@ packages=(
   libgtest-dev
   python3 python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  gstreamer1.0-plugins-bad gstreamer1.0-libav
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
   "$@"

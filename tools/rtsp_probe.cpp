@@ -1,16 +1,20 @@
-// rtsp_probe URL [seconds]: connects to a camera the way the live view does,
-// receives for a few seconds (5 by default), decodes, and prints what came:
-// the SDP, the control URL, the session, the NAL units by type, the decoded
-// pictures and their size. Exit status 1 on "ERR" or "401", 2 on bad usage.
+// rtsp_probe [--udp] URL [seconds]: connects to a camera the way the live view
+// does (asking for RTP over UDP first with --udp), receives for a few seconds
+// (5 by default), decodes, and prints what came: the SDP, the codec, the
+// transport, the control URL, the session, the NAL units by type, the decoded
+// pictures and their size. Exit status 1 on "ERR" or "401" or when no picture
+// was decoded, 2 on bad usage.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"
 #include "rtsp/unit_decoder.h"
 
@@ -31,6 +35,7 @@ struct ProbeCounts {
   int other_channel_frames = 0;
   int skipped_messages = 0;
   int keep_alives = 0;
+  uint32_t lost_packets = 0;
 };
 
 uint32_t now_ms() {
@@ -39,8 +44,8 @@ uint32_t now_ms() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-bool open_decoder(ProbeDecoder& decoder) {
-  decoder.context = open_unit_decoder(2);
+bool open_decoder(ProbeDecoder& decoder, VideoCodec codec) {
+  decoder.context = open_unit_decoder_for(codec, 2);
   decoder.frame.reset(av_frame_alloc());
   return decoder.context && decoder.frame;
 }
@@ -61,6 +66,19 @@ void collect_pictures(ProbeDecoder& decoder) {
   }
 }
 
+const char* h265_unit_name(int type) {
+  if (type <= 9) return "slice";
+  if (type >= 16 && type <= 21) return "IRAP slice";
+  switch (type) {
+    case 32: return "VPS";
+    case 33: return "SPS";
+    case 34: return "PPS";
+    case 35: return "access unit delimiter";
+    case 39: case 40: return "SEI";
+    default: return "other";
+  }
+}
+
 const char* unit_name(int type) {
   switch (type) {
     case 1: return "slice";
@@ -73,14 +91,48 @@ const char* unit_name(int type) {
   }
 }
 
+// Counts the NAL units of what the depacketiser hands on: one unit (H.264),
+// or an access unit whose units are joined by 00 00 00 01 (H.265).
+void count_units(ProbeCounts& counts, VideoCodec codec, const uint8_t* data, size_t size) {
+  if (codec != VideoCodec::h265) {
+    ++counts.units_by_type[data[0] & 0x1F];
+    return;
+  }
+  size_t start = 0;
+  while (start + 1 < size) {
+    ++counts.units_by_type[(data[start] >> 1) & 0x3F];
+    size_t next = start;
+    while (next + 4 <= size && !(data[next] == 0 && data[next + 1] == 0 && data[next + 2] == 0 && data[next + 3] == 1)) ++next;
+    if (next + 4 > size) break;
+    start = next + 4;
+  }
+}
+
+// One turn over UDP: every packet that is ready, in order.
+bool receive_udp_turn(RtspSession& session, DepacketizerState& state, const NalSinks& sinks,
+                      ProbeCounts& counts) {
+  std::vector<uint8_t> packet;
+  uint32_t lost = 0;
+  drain_control_answers(session);
+  const bool received = receive_udp_datagrams(session.udp);
+  while (next_udp_packet(session.udp, packet, lost)) {
+    ++counts.frames;
+    if (lost > 0) note_packet_loss(state);
+    counts.lost_packets += lost;
+    lost = 0;
+    depacketize_rtp(packet.data(), packet.size(), state, sinks);
+  }
+  return received;
+}
+
 void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCounts& counts) {
   NalSinks sinks;
   sinks.feed_nal = [&](const uint8_t* data, size_t size) {
-    ++counts.units_by_type[data[0] & 0x1F];
+    count_units(counts, session.codec, data, size);
     send_unit(decoder, data, size);
   };
   sinks.decode_and_show = [&](const uint8_t* data, size_t size) {
-    ++counts.units_by_type[data[0] & 0x1F];
+    count_units(counts, session.codec, data, size);
     send_unit(decoder, data, size);
     collect_pictures(decoder);
   };
@@ -89,11 +141,20 @@ void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCount
   counts.sdp_parameter_sets = feed_sdp_parameter_sets(session.sdp, sdp_sinks);
 
   DepacketizerState state;
+  state.codec = session.codec;
   InterleavedFrame frame;
   const uint32_t start = now_ms();
   begin_streaming(session, start);
+  if (session.over_udp) {
+    net_set_receive_timeout(session.udp.rtp, session.stream_timeout_ms);
+    send_receiver_report(session.udp);
+  }
   while (now_ms() - start < static_cast<uint32_t>(seconds) * 1000u && !session.socket.peer_closed) {
     if (keep_session_alive(session, now_ms())) ++counts.keep_alives;
+    if (session.over_udp) {
+      receive_udp_turn(session, state, sinks, counts);
+      continue;
+    }
     if (!read_interleaved_frame(session.socket, frame)) {
       if (!frame.skipped_message.empty()) ++counts.skipped_messages;
       continue;
@@ -108,10 +169,14 @@ void print_report(const RtspSession& session, const ProbeCounts& counts,
                   const ProbeDecoder& decoder) {
   std::printf("Frames received: %d (%d on other channels)\n", counts.frames,
               counts.other_channel_frames);
+  if (session.over_udp)
+    std::printf("UDP datagrams: %llu, packets lost: %u\n",
+                static_cast<unsigned long long>(session.udp.datagrams), counts.lost_packets);
   std::printf("Parameter sets from the SDP: %d\n", counts.sdp_parameter_sets);
   std::printf("NAL units by type:\n");
   for (const auto& [type, count] : counts.units_by_type)
-    std::printf("  type %d (%s): %d\n", type, unit_name(type), count);
+    std::printf("  type %d (%s): %d\n", type,
+                session.codec == VideoCodec::h265 ? h265_unit_name(type) : unit_name(type), count);
   std::printf("Keep-alive requests: %d (%s), answers skipped in the stream: %d\n",
               counts.keep_alives, session.keep_alive_method.c_str(), counts.skipped_messages);
   std::printf("Connection closed by the server: %s\n", session.socket.peer_closed ? "yes" : "no");
@@ -129,30 +194,41 @@ const char* authentication_name(const RtspSession& session) {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc < 2 || argc > 3) {
-    std::printf("Usage: rtsp_probe rtsp://[user:password@]host[:port]/path [seconds]\n");
+  int first = 1;
+  const bool udp = argc > 1 && std::string(argv[1]) == "--udp";
+  if (udp) ++first;
+  if (argc - first < 1 || argc - first > 2) {
+    std::printf("Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n");
     return 2;
   }
-  int seconds = argc == 3 ? std::atoi(argv[2]) : 5;
+  int seconds = argc - first == 2 ? std::atoi(argv[first + 1]) : 5;
   if (seconds < 0) seconds = 0;
 
   RtspSession session;
-  RtspOutcome outcome = open_rtsp_session(argv[1], session);
+  session.prefer_udp = udp;
+  RtspOutcome outcome = open_rtsp_session(argv[first], session);
   if (!outcome.ok) {
     std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
     return 1;
   }
   std::printf("SDP:\n%s\n", session.sdp.c_str());
+  std::printf("Codec: %s\n", session.codec_name.c_str());
+  std::printf("Transport: %s\n", session.over_udp ? "RTP over UDP" : "RTP interleaved over TCP");
   std::printf("Control URL: %s\n", session.control_url.c_str());
   std::printf("Session: %s (time-out %d s)\n", session.session_id.c_str(),
               session.session_timeout_s);
   std::printf("Authentication: %s\n", authentication_name(session));
 
   ProbeDecoder decoder;
-  if (!open_decoder(decoder)) std::printf("No H.264 decoder: pictures are not decoded\n");
+  if (!open_decoder(decoder, session.codec))
+    std::printf("No %s decoder: pictures are not decoded\n", session.codec_name.c_str());
   ProbeCounts counts;
   stream(session, seconds, decoder, counts);
   teardown_rtsp(session);
   print_report(session, counts, decoder);
+  if (decoder.pictures == 0) {
+    std::printf("ERR: no picture was decoded\n");
+    return 1;
+  }
   return 0;
 }

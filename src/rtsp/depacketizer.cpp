@@ -2,18 +2,11 @@
 
 #include <cstring>
 
+#include "rtsp/depacketizer_h264.h"
+#include "rtsp/depacketizer_h265.h"
 #include "rtsp/exchange.h"
-#include "rtsp/sdp.h"
 
 namespace {
-
-constexpr int kTypeStapA = 24;
-constexpr int kTypeFuA = 28;
-
-void submit(const std::function<void(const uint8_t*, size_t)>& sink, const uint8_t* data,
-            size_t size) {
-  if (sink) sink(data, size);
-}
 
 // An RTSP message in the stream is a response ("RTSP/1.0 ...") or one of the
 // requests a server may send; anything else out of step is stray bytes.
@@ -35,15 +28,11 @@ void skip_rtsp_message(NetSocket& socket, const uint8_t* first_four, std::string
   discard_exact(socket, static_cast<size_t>(length));
 }
 
-void unpack_stap_a(const uint8_t* payload, size_t size, const NalSinks& sinks) {
-  size_t offset = 1;
-  while (offset + 2 <= size) {
-    size_t unit_size = size_t(payload[offset]) << 8 | payload[offset + 1];
-    offset += 2;
-    if (offset + unit_size > size) return;  // a size running past the end: drop the rest
-    if (unit_size > 0) submit(sinks.feed_nal, payload + offset, unit_size);
-    offset += unit_size;
-  }
+}  // namespace
+
+void submit_unit(const std::function<void(const uint8_t*, size_t)>& sink, const uint8_t* data,
+                 size_t size) {
+  if (sink) sink(data, size);
 }
 
 void append_fragment(DepacketizerState& state, const uint8_t* data, size_t size) {
@@ -57,35 +46,18 @@ void append_fragment(DepacketizerState& state, const uint8_t* data, size_t size)
   state.fragment_buffer.insert(state.fragment_buffer.end(), data, data + size);
 }
 
-void unpack_fu_a(const uint8_t* payload, size_t size, DepacketizerState& state,
-                 const NalSinks& sinks) {
-  if (size < 2) return;
-  const uint8_t indicator = payload[0];
-  const uint8_t fu_header = payload[1];
-  if (fu_header & 0x80) {
-    state.fragment_buffer.clear();
-    state.in_fragment = true;
-    // The original NAL header: forbidden bit and NRI from the indicator, type from the FU header.
-    state.fragment_buffer.push_back(static_cast<uint8_t>((indicator & 0xE0) | (fu_header & 0x1F)));
-    append_fragment(state, payload + 2, size - 2);
-  } else if (state.in_fragment) {
-    append_fragment(state, payload + 2, size - 2);
-  }
-  if ((fu_header & 0x40) && state.in_fragment) {
-    state.in_fragment = false;
-    submit(sinks.decode_and_show, state.fragment_buffer.data(), state.fragment_buffer.size());
-    state.fragment_buffer.clear();
-  }
-}
-
-}  // namespace
-
 bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame) {
   frame.channel = -1;
   frame.data.clear();
   frame.skipped_message.clear();
   uint8_t header[4];
-  if (!recv_exact(socket, header, sizeof header)) return false;  // a trickle counts as a time-out
+  // Nothing at all within the receive time-out is a turn without a frame; once
+  // a byte has come, the frame has its whole deadline.
+  long first = net_recv(socket, header, sizeof header);
+  if (first <= 0) return false;
+  const uint64_t deadline = net_message_deadline(socket);
+  if (!recv_exact_until(socket, header + first, sizeof header - static_cast<size_t>(first), deadline))
+    return false;
   if (header[0] != '$') {
     if (starts_rtsp_message(header)) skip_rtsp_message(socket, header, frame.skipped_message);
     return false;
@@ -93,7 +65,7 @@ bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame) {
   size_t length = size_t(header[2]) << 8 | header[3];
   if (length == 0) return false;
   frame.data.assign(length, 0);
-  if (!recv_exact(socket, frame.data.data(), length)) {
+  if (!recv_exact_until(socket, frame.data.data(), length, deadline)) {
     frame.data.clear();
     return false;
   }
@@ -113,32 +85,30 @@ bool rtp_payload_offset(const uint8_t* packet, size_t size, size_t& offset) {
   return true;
 }
 
-void depacketize_h264(const uint8_t* packet, size_t size, DepacketizerState& state,
-                      const NalSinks& sinks) {
-  size_t offset = 0;
-  if (!rtp_payload_offset(packet, size, offset)) return;
-  const uint8_t* payload = packet + offset;
-  const size_t payload_size = size - offset;
-  const int type = payload[0] & 0x1F;
-  if (type >= 1 && type <= 23)
-    submit(sinks.decode_and_show, payload, payload_size);
-  else if (type == kTypeStapA)
-    unpack_stap_a(payload, payload_size, sinks);
-  else if (type == kTypeFuA)
-    unpack_fu_a(payload, payload_size, state, sinks);
-  // 0, 25-27 (STAP-B, MTAP), 29 (FU-B) and 30-31 are not supported: dropped.
+void depacketize_rtp(const uint8_t* packet, size_t size, DepacketizerState& state,
+                     const NalSinks& sinks) {
+  if (state.codec == VideoCodec::h265)
+    depacketize_h265(packet, size, state, sinks);
+  else if (state.codec == VideoCodec::h264)
+    depacketize_h264(packet, size, state, sinks);
+}
+
+void note_packet_loss(DepacketizerState& state) {
+  state.fragment_buffer.clear();
+  state.in_fragment = false;
 }
 
 void handle_interleaved_frame(const InterleavedFrame& frame, DepacketizerState& state,
                               const NalSinks& sinks) {
   if (frame.channel != 0) return;
-  depacketize_h264(frame.data.data(), frame.data.size(), state, sinks);
+  depacketize_rtp(frame.data.data(), frame.data.size(), state, sinks);
 }
 
 int feed_sdp_parameter_sets(const std::string& sdp, const NalSinks& sinks) {
+  const bool h265 = video_codec_from_encoding(sdp_video_encoding(sdp)) == VideoCodec::h265;
   int fed = 0;
-  for (const std::vector<uint8_t>& unit : sprop_parameter_sets(sdp)) {
-    submit(sinks.feed_nal, unit.data(), unit.size());
+  for (const std::vector<uint8_t>& unit : h265 ? sprop_h265_parameter_sets(sdp) : sprop_parameter_sets(sdp)) {
+    submit_unit(sinks.feed_nal, unit.data(), unit.size());
     ++fed;
   }
   return fed;

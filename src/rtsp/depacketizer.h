@@ -1,7 +1,8 @@
 // Reading RTP packets interleaved in the RTSP connection ("$", channel, 16-bit
-// length, data) and turning H.264 payloads (RFC 6184: single NAL unit packets,
-// STAP-A, FU-A) back into NAL units. Every unit goes to the decoder on its own;
-// access units are not assembled and RTP sequence numbers play no part.
+// length, data) and turning their payloads back into NAL units, for H.264
+// (depacketizer_h264.h) or H.265 (depacketizer_h265.h) as the session's codec
+// says. H.264 units go to the decoder one at a time; H.265 units are gathered
+// into access units (the decoder wants a whole picture per packet).
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,10 @@
 #include <vector>
 
 #include "rtsp/net_socket.h"
+#include "rtsp/sdp.h"
 
-// A unit being rebuilt from FU-A fragments that grows past this is dropped.
+// A unit being rebuilt from fragments (or an H.265 access unit being gathered)
+// that grows past this is dropped.
 constexpr size_t kMaxFragmentBytes = 16 * 1024 * 1024;
 
 // Where finished NAL units go (bytes start with the NAL header; no start code).
@@ -21,15 +24,20 @@ struct NalSinks {
   // For units that cannot complete a picture alone (aggregated units, SDP
   // parameter sets): send to the decoder, fetch nothing.
   std::function<void(const uint8_t*, size_t)> feed_nal;
-  // For single units and finished fragmented ones: send, then try once to
-  // fetch a picture and show it.
+  // For single units and finished fragmented ones (H.264), or whole access
+  // units whose NAL units are joined by 00 00 00 01 (H.265): send, then try
+  // once to fetch a picture and show it.
   std::function<void(const uint8_t*, size_t)> decode_and_show;
 };
 
 // Kept for the whole streaming run; survives dropped frames and time-outs.
 struct DepacketizerState {
+  VideoCodec codec = VideoCodec::h264;
   std::vector<uint8_t> fragment_buffer;
   bool in_fragment = false;
+  // H.265: the access unit being gathered and the RTP timestamp it belongs to.
+  std::vector<uint8_t> access_unit;
+  uint32_t access_unit_timestamp = 0;
 };
 
 struct InterleavedFrame {
@@ -39,11 +47,13 @@ struct InterleavedFrame {
 };
 
 // Reads one interleaved frame; true with its channel and data. False when this
-// turn has none: a time-out or closed connection (header bytes read so far are
-// dropped), a zero length, a frame cut short, or four bytes that are not "$".
-// An RTSP message in the stream (such as the answer to a keep-alive) is skipped
-// whole, head and Content-Length body, and its head kept in `skipped_message`;
-// other stray bytes are dropped four at a time.
+// turn has none: a time-out before its first byte, a closed connection, a zero
+// length, a frame still short at its deadline (twice the receive time-out from
+// its first byte: a pause in the middle of a frame is ridden out, the bytes
+// already read are kept), or four bytes that are not "$". An RTSP message in
+// the stream (such as the answer to a keep-alive) is skipped whole, head and
+// Content-Length body, and its head kept in `skipped_message`; other stray
+// bytes are dropped four at a time.
 bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame);
 
 // Offset of the payload in an RTP packet: 12 bytes, the CSRC list, and the
@@ -51,15 +61,29 @@ bool read_interleaved_frame(NetSocket& socket, InterleavedFrame& frame);
 // False when the packet is shorter than 12 bytes or has no payload.
 bool rtp_payload_offset(const uint8_t* packet, size_t size, size_t& offset);
 
-// Depacketises one channel-0 RTP packet, submitting zero or more NAL units.
-void depacketize_h264(const uint8_t* packet, size_t size, DepacketizerState& state,
-                      const NalSinks& sinks);
+// Depacketises one video RTP packet with the depacketiser of `state.codec`.
+void depacketize_rtp(const uint8_t* packet, size_t size, DepacketizerState& state,
+                     const NalSinks& sinks);
+
+// After a packet was lost: the unit being rebuilt from fragments is dropped
+// (later fragments are ignored until the next start).
+void note_packet_loss(DepacketizerState& state);
 
 // Depacketises the frame when it is on channel 0 (video RTP); drops others.
 void handle_interleaved_frame(const InterleavedFrame& frame, DepacketizerState& state,
                               const NalSinks& sinks);
 
-// Sends the SDP's sprop-parameter-sets to `feed_nal`, so a stream that carries
-// its SPS and PPS only in the SDP still decodes; in-band ones replace them
-// when they come. Returns how many units were fed.
+// Sends the SDP's parameter sets (sprop-parameter-sets for H.264; sprop-vps,
+// sprop-sps and sprop-pps for H.265, by the SDP's a=rtpmap) to `feed_nal`, so a
+// stream that carries them only in the SDP still decodes; in-band ones replace
+// them when they come. Returns how many units were fed.
 int feed_sdp_parameter_sets(const std::string& sdp, const NalSinks& sinks);
+
+// Shared by the codec depacketisers: calls `sink` unless it is empty.
+void submit_unit(const std::function<void(const uint8_t*, size_t)>& sink, const uint8_t* data,
+                 size_t size);
+
+// Shared by the codec depacketisers: appends a fragment to the unit being
+// rebuilt, dropping the unit (until the next start) when it would pass
+// kMaxFragmentBytes.
+void append_fragment(DepacketizerState& state, const uint8_t* data, size_t size);

@@ -98,16 +98,23 @@ bool send_all(NetSocket& socket, const std::string& text) {
   return true;
 }
 
-bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
-  const uint64_t deadline = net_message_deadline(socket);
+bool recv_exact_until(NetSocket& socket, uint8_t* buffer, size_t count, uint64_t deadline) {
   size_t got = 0;
   while (got < count) {
     long n = net_recv(socket, buffer + got, count - got);
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-    if (got < count && net_deadline_passed(deadline)) return false;  // trickled: given up like a time-out
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+    } else if (socket.peer_closed || deadline == UINT64_MAX) {
+      return false;
+    }
+    // A pause (Wi-Fi) keeps what came; a trickle or a stall past the deadline gives up.
+    if (got < count && net_deadline_passed(deadline)) return false;
   }
   return true;
+}
+
+bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count) {
+  return recv_exact_until(socket, buffer, count, net_message_deadline(socket));
 }
 
 bool discard_exact(NetSocket& socket, size_t count) {
@@ -115,10 +122,9 @@ bool discard_exact(NetSocket& socket, size_t count) {
   const uint64_t deadline = net_message_deadline(socket);
   size_t left = count;
   while (left > 0) {
-    long n = net_recv(socket, scratch, left < sizeof scratch ? left : sizeof scratch);
-    if (n <= 0) return false;
-    left -= static_cast<size_t>(n);
-    if (left > 0 && net_deadline_passed(deadline)) return false;  // trickled, as recv_exact
+    const size_t piece = left < sizeof scratch ? left : sizeof scratch;
+    if (!recv_exact_until(socket, scratch, piece, deadline)) return false;
+    left -= piece;
   }
   return true;
 }
@@ -127,7 +133,13 @@ bool read_response_head(NetSocket& socket, std::string& head) {
   head.clear();
   const uint64_t deadline = net_message_deadline(socket);
   char byte;
-  while (net_recv(socket, &byte, 1) > 0) {
+  while (true) {
+    long n = net_recv(socket, &byte, 1);
+    if (n <= 0) {
+      // Silence before the first byte ends the read; a pause inside a head is waited out.
+      if (socket.peer_closed || head.empty() || net_deadline_passed(deadline)) break;
+      continue;
+    }
     if (head.size() >= kMaxResponseHeadBytes) return false;
     head += byte;
     if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
@@ -200,6 +212,24 @@ int response_status(const std::string& head) {
   return code >= 100 && code <= 999 ? code : 0;
 }
 
+std::string response_reason(const std::string& head) {
+  if (response_status(head) == 0) return "";
+  std::string line = line_from(head, 0);
+  size_t code = line.find(' ');
+  size_t reason = line.find(' ', code + 1);
+  if (reason == std::string::npos) return "";
+  return line.substr(reason + 1);
+}
+
+std::string answer_failure(const char* method, const std::string& head) {
+  if (head.empty()) return std::string("no answer to ") + method;
+  const int status = response_status(head);
+  if (status == 0) return std::string("the ") + method + " answer is not an RTSP status line";
+  std::string text = std::string(method) + " answered " + std::to_string(status);
+  const std::string reason = response_reason(head);
+  return reason.empty() ? text : text + " " + reason;
+}
+
 bool take_up_digest_challenge(RtspSession& session, const std::string& head) {
   if (session.authorization_line.empty() || response_status(head) != 401) return false;
   DigestChallenge challenge;
@@ -216,6 +246,8 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
   if (address.host.find('@') != std::string::npos)
     return failure("ERR", "the host part holds an \"@\"; type an \"@\" in a user name or password as %40");
   net_startup();
+  session.socket.cancel = session.cancel;
+  session.udp.rtp.cancel = session.cancel;
   std::string reason;
   if (!net_connect_within(address.host, address.port, session.socket, reason,
                           session.connect_timeout_ms))
@@ -230,42 +262,118 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
   return success();
 }
 
-RtspOutcome negotiate_rtsp(RtspSession& session) {
-  const bool has_credentials = !session.authorization_line.empty();
-  std::string head;
+namespace {
 
+// OPTIONS: a 401 without credentials ends the run; with them it is let pass
+// (a camera may refuse OPTIONS yet accept the credentials on DESCRIBE).
+RtspOutcome ask_options(RtspSession& session, bool has_credentials) {
+  std::string head;
   if (!ask(session, "OPTIONS", session.request_url, "", head)) return head_too_long(session, "OPTIONS");
-  // A camera may refuse OPTIONS yet accept the credentials on DESCRIBE.
-  if (head.find("401") != std::string::npos && !has_credentials)
+  const int status = response_status(head);
+  if (status == 401 && !has_credentials)
     return fail_and_close(session, "401", "the server asks for credentials and none were given");
+  if (status != 401 && !status_is_success(status))
+    return fail_and_close(session, "ERR", answer_failure("OPTIONS", head));
   discard_body(session.socket, head);
   session.keep_alive_method = server_offers_get_parameter(head) ? "GET_PARAMETER" : "OPTIONS";
+  return success();
+}
 
+// DESCRIBE, its SDP, the codec and the control URL.
+RtspOutcome ask_describe(RtspSession& session, bool has_credentials) {
+  std::string head;
   if (!ask(session, "DESCRIBE", session.request_url, "Accept: application/sdp\r\n", head))
     return head_too_long(session, "DESCRIBE");
-  if (head.find("401") != std::string::npos)
+  const int status = response_status(head);
+  if (status == 401)
     return fail_and_close(session, "401",
                           has_credentials ? "the server refused the credentials"
                                           : "the server asks for credentials and none were given");
+  if (!status_is_success(status)) return fail_and_close(session, "ERR", answer_failure("DESCRIBE", head));
   std::string reason;
   if (!read_describe_body(session, head, reason)) return fail_and_close(session, "ERR", reason);
-  session.control_url = choose_control_url(session.sdp, session.request_url);
-
-  if (!ask(session, "SETUP", session.control_url,
-           "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n", head))
-    return head_too_long(session, "SETUP");
-  session.session_id = find_session_id(head);
-  if (session.session_id.empty())
+  const std::string encoding = sdp_video_encoding(session.sdp);
+  session.codec = video_codec_from_encoding(encoding);
+  session.codec_name = encoding.empty() ? "H264" : encoding;
+  if (session.codec == VideoCodec::unsupported)
+    return fail_and_close(session, "ERR", "unsupported codec " + encoding);
+  if (session.codec == VideoCodec::h265 && sdp_needs_decoding_order(session.sdp))
     return fail_and_close(session, "ERR",
-                          head.empty() ? "no answer to SETUP"
-                                       : "the SETUP answer carries no session identifier");
+                          "the H.265 stream needs decoding order numbers (sprop-max-don-diff), "
+                          "which are not supported");
+  session.control_url = choose_control_url(session.sdp, session.request_url);
+  return success();
+}
+
+// One SETUP with the given transport. `refused` is set (with the reason) when
+// the server answered but not with 2xx, so the other transport may be tried.
+RtspOutcome ask_setup(RtspSession& session, bool udp, bool& refused) {
+  refused = false;
+  std::string transport = "RTP/AVP/TCP;unicast;interleaved=0-1";
+  if (udp) {
+    std::string reason;
+    if (!open_udp_transport(session.udp, reason)) {
+      refused = true;
+      return failure("ERR", reason);
+    }
+    transport = udp_transport_request(session.udp);
+  }
+  std::string head;
+  if (!ask(session, "SETUP", session.control_url, "Transport: " + transport + "\r\n", head))
+    return head_too_long(session, "SETUP");
+  const int status = response_status(head);
+  if (status == 401) return failure("401", "the server refused the credentials");
+  if (!status_is_success(status)) {
+    refused = !head.empty() && status != 0;
+    discard_body(session.socket, head);
+    return failure("ERR", answer_failure("SETUP", head));
+  }
+  session.session_id = find_session_id(head);
+  if (session.session_id.empty()) return failure("ERR", "the SETUP answer carries no session identifier");
   int32_t timeout = find_session_timeout(head);
   session.session_timeout_s = timeout > 0 ? timeout : 60;
+  session.over_udp = udp;
+  if (udp) adopt_udp_transport_answer(session.udp, head, net_peer_address(session.socket));
   discard_body(session.socket, head);
+  return success();
+}
 
+// SETUP with the preferred transport, then with the other one when refused.
+RtspOutcome set_up_transport(RtspSession& session) {
+  bool refused = false;
+  RtspOutcome outcome = ask_setup(session, session.prefer_udp, refused);
+  if (!outcome.ok && refused && !session.socket.peer_closed) {
+    RtspOutcome second = ask_setup(session, !session.prefer_udp, refused);
+    // The answer to the transport asked for last names the failure the user sees.
+    outcome = second;
+  }
+  if (!session.over_udp || !outcome.ok) {
+    net_close(session.udp.rtp);
+    net_close(session.udp.rtcp);
+  }
+  if (!outcome.ok) net_close(session.socket);
+  return outcome;
+}
+
+}  // namespace
+
+RtspOutcome negotiate_rtsp(RtspSession& session) {
+  const bool has_credentials = !session.authorization_line.empty();
+  session.over_udp = false;
+  RtspOutcome outcome = ask_options(session, has_credentials);
+  if (outcome.ok) outcome = ask_describe(session, has_credentials);
+  if (outcome.ok) outcome = set_up_transport(session);
+  if (!outcome.ok) return outcome;
+
+  std::string head;
   if (!ask(session, "PLAY", session.request_url,
            "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n", head))
     return head_too_long(session, "PLAY");
+  if (!status_is_success(response_status(head))) {
+    net_close(session.udp.rtp);
+    net_close(session.udp.rtcp);
+    return fail_and_close(session, "ERR", answer_failure("PLAY", head));
+  }
   discard_body(session.socket, head);
   return success();
 }
@@ -300,7 +408,22 @@ bool keep_session_alive(RtspSession& session, uint32_t now_ms) {
   return true;
 }
 
+bool drain_control_answers(RtspSession& session) {
+  NetSocket& socket = session.socket;
+  const int saved = socket.receive_timeout_ms;
+  socket.receive_timeout_ms = 1;
+  char first;
+  long n = net_recv(socket, &first, 1);
+  socket.receive_timeout_ms = saved;
+  if (n <= 0) return false;
+  std::string rest;
+  if (read_response_head(socket, rest)) discard_body(socket, std::string(1, first) + rest);
+  return true;
+}
+
 void teardown_rtsp(RtspSession& session) {
+  net_close(session.udp.rtp);
+  net_close(session.udp.rtcp);
   if (!net_is_open(session.socket)) return;
   send_request(session, "TEARDOWN", session.request_url, "Session: " + session.session_id + "\r\n");
   net_close(session.socket);

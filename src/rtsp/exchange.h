@@ -1,36 +1,44 @@
 // The RTSP/1.0 control exchange: OPTIONS, DESCRIBE, SETUP (RTP interleaved on
-// channels 0-1 of the same TCP connection), PLAY, keep-alive while streaming,
-// and TEARDOWN. Requests are built from fixed texts; responses are read up to
-// their blank line and searched for a few substrings.
+// channels 0-1 of the same TCP connection, or RTP over UDP when the server
+// refuses that), PLAY, keep-alive while streaming, and TEARDOWN. Requests are
+// built from fixed texts; every answer's status line is read, and its head
+// searched for a few headers.
 //
-// Typical use by a viewer (the socket calls block; at most 5 s per read while
-// negotiating, 500 ms while streaming):
+// Typical use by a network worker (each wait is cut short by `cancel`; at most
+// 5 s per read while negotiating, 500 ms while streaming):
 //   RtspSession session;
+//   session.cancel = &stop_flag;
 //   RtspOutcome outcome = open_rtsp_session(typed_text, session);
-//   if (!outcome.ok) { show outcome.message ("ERR" or "401") and return; }
-//   decoder = open_unit_decoder(2);                        // unit_decoder.h
+//   if (!outcome.ok) { report outcome.message ("ERR" or "401") and the reason; return; }
+//   decoder = open_unit_decoder_for(session.codec, 2);     // unit_decoder.h
+//   state.codec = session.codec;
 //   feed_sdp_parameter_sets(session.sdp, sinks);           // depacketizer.h
-//   begin_streaming(session, SDL_GetTicks());
-//   each turn: handle events; keep_session_alive(session, SDL_GetTicks());
-//              if (read_interleaved_frame(session.socket, frame))
-//                handle_interleaved_frame(frame, state, sinks);
+//   begin_streaming(session, now);
+//   each turn: keep_session_alive(session, now);
+//              over TCP: if (read_interleaved_frame(session.socket, frame))
+//                          handle_interleaved_frame(frame, state, sinks);
+//              over UDP: receive_udp_datagrams(session.udp), then every
+//                        next_udp_packet to depacketize_rtp  // transport_udp.h
 //   teardown_rtsp(session);
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "rtsp/address.h"
 #include "rtsp/digest.h"
 #include "rtsp/net_socket.h"
+#include "rtsp/sdp.h"
+#include "rtsp/transport_udp.h"
 
 // Limits that keep a broken or hostile server from making the client grow without bound.
 constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
 constexpr int32_t kMaxDescribeBodyBytes = 1024 * 1024;
 
 struct RtspSession {
-  NetSocket socket;                 // the one TCP connection of the run
+  NetSocket socket;                 // the RTSP (TCP) connection of the run
   int32_t cseq = 1;                 // next CSeq; every built request takes one
   std::string authorization_line;   // Basic credentials line, or empty
   std::string user;                 // percent-decoded credentials, for Digest answers
@@ -40,10 +48,17 @@ struct RtspSession {
   std::string sdp;                  // body of the DESCRIBE answer, or empty
   std::string control_url;          // where SETUP went
   std::string session_id;           // value of the SETUP answer's "Session:" header
+  VideoCodec codec = VideoCodec::h264;  // from the SDP's a=rtpmap
+  std::string codec_name = "H264";      // as the SDP names it
+  bool prefer_udp = false;          // ask for RTP over UDP first (TCP interleaved when refused)
+  bool over_udp = false;            // the SETUP that worked asked for UDP
+  UdpTransport udp;                 // the RTP and RTCP ports while over_udp
+  // When set and true, every wait ends at once (the user left).
+  const std::atomic<bool>* cancel = nullptr;
   // Time-outs of one receive, in ms; tests shorten them before connecting.
   int exchange_timeout_ms = 5000;
   int stream_timeout_ms = 500;
-  int connect_timeout_ms = 0;        // 0: connecting waits as long as the system lets it
+  int connect_timeout_ms = 5000;     // longest wait for the connection to be made
   // Keep-alive while streaming: servers drop a session that stays silent for
   // its time-out, so a request goes out at half of it.
   std::string keep_alive_method = "OPTIONS";  // "GET_PARAMETER" when the server offers it
@@ -68,18 +83,22 @@ std::string build_request(RtspSession& session, const std::string& method, const
 // Sends every byte, calling send until done; false as soon as one send fails.
 bool send_all(NetSocket& socket, const std::string& text);
 
-// Receives exactly `count` bytes into `buffer`; false as soon as one receive
-// fails (error, time-out, closed connection) or the bytes are still short at
-// net_message_deadline.
+// Receives exactly `count` bytes into `buffer`; false on a closed connection
+// or when the bytes are still short at net_message_deadline. A receive that
+// times out before the deadline keeps what came and waits on.
 bool recv_exact(NetSocket& socket, uint8_t* buffer, size_t count);
+
+// The same with the deadline given (UINT64_MAX: none; then a time-out fails).
+bool recv_exact_until(NetSocket& socket, uint8_t* buffer, size_t count, uint64_t deadline);
 
 // Receives and throws away exactly `count` bytes, in pieces through a small
 // buffer on the stack; false as recv_exact fails.
 bool discard_exact(NetSocket& socket, size_t count);
 
 // Reads a response head one byte at a time up to and including the blank line.
-// A time-out, a closed connection or net_message_deadline ends it early
-// (possibly empty), still true.
+// A time-out before the first byte, a closed connection or net_message_deadline
+// ends it early (possibly empty), still true; a pause after the first byte is
+// waited out up to the deadline.
 // False when the head grows past kMaxResponseHeadBytes.
 bool read_response_head(NetSocket& socket, std::string& head);
 
@@ -108,6 +127,17 @@ std::string choose_control_url(const std::string& sdp, const std::string& reques
 // the first line is not a status line.
 int response_status(const std::string& head);
 
+// The reason phrase of the status line ("Unsupported transport"); empty when none.
+std::string response_reason(const std::string& head);
+
+// Why an answer ends the run, for the user: "SETUP answered 461 Unsupported
+// transport", "no answer to OPTIONS", or "the OPTIONS answer is not an RTSP
+// status line".
+std::string answer_failure(const char* method, const std::string& head);
+
+// True for 2xx status codes.
+inline bool status_is_success(int status) { return status >= 200 && status <= 299; }
+
 // After a 401 answer: when credentials were given and the answer carries a
 // usable Digest challenge, takes it up (new nonce, count from 1) and returns
 // true: the request is to be sent once more.
@@ -118,9 +148,14 @@ bool take_up_digest_challenge(RtspSession& session, const std::string& head);
 RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session);
 
 // Runs OPTIONS, DESCRIBE, SETUP and PLAY on a connected session. A request
-// answered with 401 and a Digest challenge is sent once more with Digest. On
-// failure the socket is closed and the outcome says "401" (credentials missing
-// or refused) or "ERR" (no session, or a head or SDP over its limit).
+// answered with 401 and a Digest challenge is sent once more with Digest.
+// Every answer's status is read: 401 goes the credentials way (an OPTIONS 401
+// with credentials given is let pass), any other non-2xx ends the run with the
+// method, code and reason, except a refused SETUP, which is tried once more
+// with the other transport (TCP interleaved first unless `prefer_udp`). A codec
+// other than H.264 or H.265 (or H.265 with decoding order numbers) ends the run
+// before SETUP. On failure the sockets are closed and the outcome says "401"
+// (credentials missing or refused) or "ERR".
 RtspOutcome negotiate_rtsp(RtspSession& session);
 
 // Parses the typed address, connects and negotiates; "ERR" when the address
@@ -138,6 +173,11 @@ uint32_t keep_alive_interval_ms(const RtspSession& session);
 // time-out has passed since the last request; never waits for the answer,
 // which arrives in the stream and is skipped there. True when one was sent.
 bool keep_session_alive(RtspSession& session, uint32_t now_ms);
+
+// The RTSP connection's receive waits and a streaming turn over UDP: true when
+// an RTSP message (the answer to a keep-alive) waits on the connection; it is
+// then read and thrown away. Marks the socket closed when the server hung up.
+bool drain_control_answers(RtspSession& session);
 
 // Sends TEARDOWN without reading an answer, and closes the connection.
 void teardown_rtsp(RtspSession& session);

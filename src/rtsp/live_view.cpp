@@ -1,11 +1,13 @@
 #include "rtsp/live_view.h"
 
 #include <cstdio>
+#include <thread>
 
 extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "draw/text.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/nal_packet.h"
@@ -14,9 +16,18 @@ extern "C" {
 #include "rtsp/exchange.h"
 #include "rtsp/unit_decoder.h"
 
-void open_live_decoder(LivePlayer& player) {
+const char* live_state_text(LiveState state) {
+  switch (state) {
+    case LiveState::connecting: return "CONNECTING";
+    case LiveState::live: return "LIVE";
+    case LiveState::reconnecting: return "RECONNECTING";
+  }
+  return "";
+}
+
+void open_live_decoder(LivePlayer& player, VideoCodec codec) {
   // Units arrive one per packet, and a picture may span several of them.
-  player.decoder = open_unit_decoder(2);
+  player.decoder = open_unit_decoder_for(codec, 2);
   if (player.decoder) player.frame.reset(av_frame_alloc());
 }
 
@@ -127,18 +138,28 @@ bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
 
 SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 10, 26, 26}; }
 
+// Before the first picture: a black window with the state word in the middle.
+static void draw_waiting_screen(LivePlayer& player, int w, int h) {
+  SDL_Renderer* r = player.renderer;
+  SDL_SetRenderDrawColor(r, 0, 0, 0, 255);
+  SDL_RenderClear(r);
+  const char* word = live_state_text(player.state);
+  SDL_SetRenderDrawColor(r, 200, 200, 200, 255);
+  draw_text(r, (w - text_width(word, 3)) / 2, h / 2 - 7, word, 3);
+}
+
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(player.window, &w, &h);
   // Stretched over the whole window; the aspect ratio is not kept. The opaque
   // picture covers every pixel, so clearing first would only cost a pass over
   // the whole frame.
   if (player.live_texture) {
     SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
   } else {
-    SDL_RenderClear(r);
+    draw_waiting_screen(player, w, h);
   }
-  int w = 0, h = 0;
-  SDL_GetWindowSize(player.window, &w, &h);
   player.camera_button = live_camera_button_rect(w);
   SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
   draw_control_button(r, player.camera_button, 180);
@@ -176,15 +197,6 @@ static void report_failure(const RtspOutcome& outcome) {
   std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
 }
 
-static NalSinks live_sinks(LivePlayer& player) {
-  NalSinks sinks;
-  sinks.feed_nal = [&player](const uint8_t* unit, size_t size) { feed_nal(player, unit, size); };
-  sinks.decode_and_show = [&player](const uint8_t* unit, size_t size) {
-    decode_and_show(player, unit, size);
-  };
-  return sinks;
-}
-
 // Handles every pending event; false when the user ended the session.
 static bool handle_pending_events(LivePlayer& player) {
   SDL_Event event;
@@ -218,87 +230,284 @@ bool wait_while_showing(LivePlayer& player, uint32_t ms) {
   return true;
 }
 
+// ---- The network worker ----
+
+namespace {
+
+// Wakes the main thread (waiting for events) once per batch of news.
+void wake_main_thread(LiveLink& link) {
+  if (link.wake_pending.exchange(true)) return;
+  SDL_Event event{};
+  event.type = SDL_USEREVENT;
+  SDL_PushEvent(&event);
+}
+
+void set_state(LiveLink& link, LiveState state) {
+  {
+    std::lock_guard<std::mutex> hold(link.lock);
+    if (link.state == state) return;
+    link.state = state;
+  }
+  wake_main_thread(link);
+}
+
+// Puts a decoded picture into the slot, replacing one the main thread has not taken yet.
+void hand_over_picture(LiveLink& link, AVFrame* picture) {
+  {
+    std::lock_guard<std::mutex> hold(link.lock);
+    if (!link.picture) link.picture.reset(av_frame_alloc());
+    if (!link.picture) return;
+    av_frame_unref(link.picture.get());
+    av_frame_move_ref(link.picture.get(), picture);
+  }
+  wake_main_thread(link);
+}
+
+// The worker's decoder for the session's codec.
+struct WorkerDecoder {
+  CodecContextPtr context;
+  FramePtr frame;
+  VideoCodec codec = VideoCodec::unsupported;
+};
+
+void send_to_decoder(WorkerDecoder& decoder, LiveLink& link, const uint8_t* unit, size_t size) {
+  if (!decoder.context || !decoder.frame || size == 0) return;
+  PacketPtr packet = make_nal_packet(unit, size);
+  if (!packet) return;
+  send_packet_taking_waiting_pictures(decoder.context.get(), decoder.frame.get(), packet.get(),
+                                      [&] { hand_over_picture(link, decoder.frame.get()); });
+}
+
+NalSinks worker_sinks(WorkerDecoder& decoder, LiveLink& link) {
+  NalSinks sinks;
+  sinks.feed_nal = [&decoder, &link](const uint8_t* unit, size_t size) {
+    send_to_decoder(decoder, link, unit, size);
+  };
+  sinks.decode_and_show = [&decoder, &link](const uint8_t* unit, size_t size) {
+    send_to_decoder(decoder, link, unit, size);
+    if (!decoder.context || !decoder.frame) return;
+    while (avcodec_receive_frame(decoder.context.get(), decoder.frame.get()) == 0)
+      hand_over_picture(link, decoder.frame.get());
+  };
+  return sinks;
+}
+
 // A session with the waits of `settings`, not yet connected.
-static RtspSession new_session(const LiveViewSettings& settings) {
+RtspSession new_session(const LiveViewSettings& settings, LiveLink& link) {
   RtspSession session;
   session.exchange_timeout_ms = settings.exchange_timeout_ms;
   session.stream_timeout_ms = settings.stream_timeout_ms;
+  session.connect_timeout_ms = settings.exchange_timeout_ms;
+  session.cancel = &link.cancel;
+  session.prefer_udp = settings.prefer_udp;
   return session;
 }
 
-// Negotiates again until it works (true) or the user leaves (false), waiting
-// between attempts with the last picture and the message on screen. Silent
-// on standard output: the message says it all.
-static bool reconnect(LivePlayer& player, const std::string& address, RtspSession& session,
-                      const LiveViewSettings& settings) {
+// Waits `ms` in short slices; false when cancelled meanwhile.
+bool wait_unless_cancelled(LiveLink& link, uint32_t ms) {
+  const uint64_t end = net_now_ms() + ms;
+  while (net_now_ms() < end) {
+    if (link.cancel) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !link.cancel;
+}
+
+// Negotiates again until it works (true) or the user leaves (false).
+bool reconnect(const std::string& address, RtspSession& session, const LiveViewSettings& settings,
+               LiveLink& link) {
   teardown_rtsp(session);  // a camera that merely went silent may still hear it
+  set_state(link, LiveState::reconnecting);
   uint32_t wait_ms = settings.first_retry_ms;
   while (true) {
-    show_toast(kReconnectingMessage, wait_ms + 1500);
-    if (!wait_while_showing(player, wait_ms)) return false;
-    RtspSession fresh = new_session(settings);
-    // An unreachable camera must not hold the window for minutes.
-    fresh.connect_timeout_ms = settings.exchange_timeout_ms;
+    if (!wait_unless_cancelled(link, wait_ms)) return false;
+    RtspSession fresh = new_session(settings, link);
+    fresh.prefer_udp = session.over_udp;
     if (open_rtsp_session(address, fresh).ok) {
       session = std::move(fresh);
       return true;
     }
-    if (!handle_pending_events(player)) return false;
+    if (link.cancel) return false;
     wait_ms = next_retry_wait_ms(wait_ms, settings);
   }
 }
 
-// Reads, depacketises and shows until Escape or window close, making the
-// connection again whenever it is lost.
-static void stream_live(LivePlayer& player, const std::string& address, RtspSession& session,
-                        const LiveViewSettings& settings) {
-  const NalSinks sinks = live_sinks(player);
+// One turn of receiving over the session's transport; true when data came.
+bool receive_turn(RtspSession& session, DepacketizerState& state, const NalSinks& sinks,
+                  InterleavedFrame& frame, std::vector<uint8_t>& packet) {
+  if (session.over_udp) {
+    drain_control_answers(session);
+    uint32_t lost = 0;
+    const bool received = receive_udp_datagrams(session.udp);
+    while (next_udp_packet(session.udp, packet, lost)) {
+      if (lost > 0) note_packet_loss(state);
+      lost = 0;
+      depacketize_rtp(packet.data(), packet.size(), state, sinks);
+    }
+    return received;
+  }
+  bool got = read_interleaved_frame(session.socket, frame);
+  if (got) handle_interleaved_frame(frame, state, sinks);
+  return got || !frame.skipped_message.empty();
+}
+
+// Receives, depacketises and decodes until cancelled, making the connection
+// again whenever it is lost.
+void stream_session(const std::string& address, RtspSession& session,
+                    const LiveViewSettings& settings, LiveLink& link) {
+  WorkerDecoder decoder;
+  const NalSinks sinks = worker_sinks(decoder, link);
   DepacketizerState state;
   InterleavedFrame frame;
+  std::vector<uint8_t> packet;
   uint32_t last_data_ms = 0;
   bool starting = true;
-  while (true) {
+  while (!link.cancel) {
     if (starting) {
-      // Cameras that carry SPS and PPS only in the SDP still decode.
+      if (decoder.codec != session.codec || !decoder.context) {
+        decoder.context = open_unit_decoder_for(session.codec, 2);
+        decoder.frame.reset(av_frame_alloc());
+        decoder.codec = session.codec;
+      } else {
+        // The decoder's references belong to the old stream.
+        avcodec_flush_buffers(decoder.context.get());
+      }
+      state = DepacketizerState{};
+      state.codec = session.codec;
+      // Cameras that carry parameter sets only in the SDP still decode.
       feed_sdp_parameter_sets(session.sdp, sinks);
       begin_streaming(session, SDL_GetTicks());
+      if (session.over_udp) {
+        net_set_receive_timeout(session.udp.rtp, settings.stream_timeout_ms);
+        send_receiver_report(session.udp);
+      }
       last_data_ms = SDL_GetTicks();
+      set_state(link, LiveState::live);
       starting = false;
     }
-    if (!handle_pending_events(player)) return;
     if (live_connection_lost(session.socket, SDL_GetTicks(), last_data_ms, settings)) {
-      if (!reconnect(player, address, session, settings)) return;
-      // The half-made unit and the decoder's references belong to the old stream.
-      state = DepacketizerState{};
-      if (player.decoder) avcodec_flush_buffers(player.decoder.get());
+      if (!reconnect(address, session, settings, link)) break;
       starting = true;
       continue;
     }
     keep_session_alive(session, SDL_GetTicks());
-    bool got = read_interleaved_frame(session.socket, frame);
-    if (got || !frame.skipped_message.empty()) last_data_ms = SDL_GetTicks();
-    if (got) handle_interleaved_frame(frame, state, sinks);
+    if (receive_turn(session, state, sinks, frame, packet)) last_data_ms = SDL_GetTicks();
   }
+  teardown_rtsp(session);
 }
 
-void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
-  run_live_view_with(address, window, renderer, LiveViewSettings{});
-}
+}  // namespace
 
-void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
-                        const LiveViewSettings& settings) {
-  RtspSession session = new_session(settings);
+void run_live_session(const std::string& address, const LiveViewSettings& settings, LiveLink& link) {
+  RtspSession session = new_session(settings, link);
   RtspOutcome outcome = open_rtsp_session(address, session);
   if (!outcome.ok) {
-    report_failure(outcome);
-    return;
+    if (!link.cancel) {
+      std::lock_guard<std::mutex> hold(link.lock);
+      link.failed = true;
+      link.failure_word = outcome.message;
+      link.failure_reason = outcome.reason;
+    }
+  } else {
+    stream_session(address, session, settings, link);
   }
+  link.finished = true;
+  wake_main_thread(link);
+}
+
+// ---- The main thread ----
+
+namespace {
+
+// Takes what the worker reported: the state (setting the message shown over
+// a picture while reconnecting) and a new picture, which is shown at once.
+void take_worker_news(LivePlayer& player, LiveLink& link) {
+  link.wake_pending = false;
+  bool new_picture = false;
+  LiveState state;
+  {
+    std::lock_guard<std::mutex> hold(link.lock);
+    state = link.state;
+    if (link.picture && link.picture->buf[0]) {
+      av_frame_unref(player.frame.get());
+      av_frame_move_ref(player.frame.get(), link.picture.get());
+      new_picture = true;
+    }
+  }
+  const bool state_changed = state != player.state;
+  player.state = state;
+  if (state_changed && state == LiveState::reconnecting && player.live_texture)
+    show_toast(kReconnectingMessage, 24u * 3600u * 1000u);  // until the stream is back
+  // Back again: the message lingers a moment, then goes.
+  if (state_changed && state == LiveState::live && std::string(toast_text()) == kReconnectingMessage)
+    show_toast(kReconnectingMessage, 1500);
+  if (new_picture) {
+    if (upload_live_picture(player, *player.frame)) ++player.pictures_shown;
+    av_frame_unref(player.frame.get());
+  }
+  if (new_picture || state_changed) {
+    draw_live_frame(player);
+    SDL_RenderPresent(player.renderer);
+  }
+}
+
+// Asks the worker to stop and waits for it briefly; a worker stuck where no
+// wait can be cut short (a name lookup) is left to end on its own with the
+// shared state it holds.
+void stop_worker(std::thread& worker, const std::shared_ptr<LiveLink>& link) {
+  link->cancel = true;
+  for (int waited = 0; waited < 500 && !link->finished; waited += 5) SDL_Delay(5);
+  if (link->finished)
+    worker.join();
+  else
+    worker.detach();
+}
+
+}  // namespace
+
+std::string run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
+  return run_live_view_with(address, window, renderer, LiveViewSettings{});
+}
+
+std::string run_live_view_with(const std::string& address, SDL_Window* window,
+                               SDL_Renderer* renderer, const LiveViewSettings& settings) {
   LivePlayer player;
   player.window = window;
   player.renderer = renderer;
-  open_live_decoder(player);
-  stream_live(player, address, session, settings);
-  teardown_rtsp(session);
+  player.frame.reset(av_frame_alloc());
+  auto link = std::make_shared<LiveLink>();
+  std::thread worker([address, settings, link] { run_live_session(address, settings, *link); });
+  draw_live_frame(player);
+  SDL_RenderPresent(renderer);
+  // Redrawn now and then without news, so the transient message comes and goes.
+  constexpr uint32_t kIdleRedrawMs = 250;
+  uint32_t last_draw = SDL_GetTicks();
+  std::string failure;
+  while (true) {
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, 50)) {
+      if (!handle_live_event(player, event) || !handle_pending_events(player)) break;
+    }
+    if (link->finished) {
+      std::lock_guard<std::mutex> hold(link->lock);
+      if (link->failed) {
+        RtspOutcome outcome{false, link->failure_word, link->failure_reason};
+        report_failure(outcome);
+        failure = outcome.message + ": " + outcome.reason;
+      }
+      break;
+    }
+    const int64_t shown_before = player.pictures_shown;
+    take_worker_news(player, *link);
+    if (player.pictures_shown != shown_before) last_draw = SDL_GetTicks();
+    if (SDL_GetTicks() - last_draw >= kIdleRedrawMs) {
+      draw_live_frame(player);
+      SDL_RenderPresent(renderer);
+      last_draw = SDL_GetTicks();
+    }
+  }
+  stop_worker(worker, link);
   // The player releases the converter's buffer, the converter, the texture, the frame and the
   // decoder, in that order.
+  return failure;
 }

@@ -1,15 +1,31 @@
 // The live view: one camera's RTSP stream shown in the shared window.
+//
+// The network session (connecting, negotiating, receiving, depacketising and
+// decoding) runs on a worker thread, so the window never waits for a camera:
+// the main thread handles events, shows the state and presents the pictures
+// the worker hands over through a one-picture slot (a newer picture replaces
+// one not yet shown), and asks the worker to stop when the user leaves.
 #pragma once
 
 #include <SDL.h>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "draw/sdl_handles.h"
 #include "player/av_handles.h"
 #include "player/video_output.h"
 #include "rtsp/net_socket.h"
+#include "rtsp/sdp.h"
+
+// Where a live session stands, for the screen and the window title.
+enum class LiveState { connecting, live, reconnecting };
+
+// The word shown for a state: "CONNECTING", "LIVE" or "RECONNECTING".
+const char* live_state_text(LiveState state);
 
 // What the live view holds for one session besides the connection.
 struct LivePlayer {
@@ -28,11 +44,13 @@ struct LivePlayer {
   int scaler_format = -1;  // pixel format the scaler converts from
   SDL_Rect camera_button{0, 0, 0, 0};  // all zero until a picture was shown
   int64_t pictures_shown = 0;
+  LiveState state = LiveState::connecting;  // as last reported by the network session
 };
 
-// Opens the H.264 decoder with two threads and allocates the picture frame.
-// Without a usable decoder no picture is ever shown; the session still runs.
-void open_live_decoder(LivePlayer& player);
+// Opens the decoder of `codec` (H.264 by default) with two threads and
+// allocates the picture frame. Without a usable decoder no picture is ever
+// shown; the session still runs.
+void open_live_decoder(LivePlayer& player, VideoCodec codec = VideoCodec::h264);
 
 // Sends one NAL unit to the decoder without asking for a picture (unless the
 // decoder refuses the unit until its finished picture is taken).
@@ -49,9 +67,9 @@ bool upload_live_picture(LivePlayer& player, const AVFrame& picture);
 // The camera button's place for a window `window_width` pixels wide.
 SDL_Rect live_camera_button_rect(int window_width);
 
-// Draws the picture over the whole window (clears it while there is no
-// picture yet), the camera button and the transient message, and records the
-// button's rectangle. Does not present.
+// Draws the picture over the whole window (while there is no picture yet: a
+// black window with the state word in the middle), the camera button and the
+// transient message, and records the button's rectangle. Does not present.
 void draw_live_frame(LivePlayer& player);
 
 // The screenshot action: nothing without a texture; otherwise the bare
@@ -68,6 +86,7 @@ struct LiveViewSettings {
   uint32_t longest_retry_ms = 30000;  // the doubling stops here
   int exchange_timeout_ms = 5000;     // one receive while negotiating
   int stream_timeout_ms = 500;        // one receive while streaming
+  bool prefer_udp = false;            // ask for RTP over UDP first (TCP interleaved when refused)
 };
 
 // The text shown while the connection is being made again.
@@ -85,12 +104,36 @@ bool live_connection_lost(const NetSocket& socket, uint32_t now_ms, uint32_t las
 // with the transient message; false when the user left meanwhile.
 bool wait_while_showing(LivePlayer& player, uint32_t ms);
 
+// What the main thread and the network worker share. The worker writes the
+// state, the picture and the failure under the lock; the main thread takes
+// them. `cancel` asks the worker to stop: every wait it is in ends within a
+// few tens of milliseconds.
+struct LiveLink {
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> finished{false};
+  std::atomic<bool> wake_pending{false};  // an event to wake the main thread is on its way
+  std::mutex lock;
+  LiveState state = LiveState::connecting;
+  FramePtr picture;          // newest decoded picture not yet shown; null or empty when none
+  bool failed = false;       // the first connection failed: the run is over
+  std::string failure_word;  // "ERR" or "401"
+  std::string failure_reason;
+};
+
+// The network session of one live view, run on the worker thread: connects
+// and negotiates (failing into `link` when the first attempt fails), then
+// receives, decodes and hands pictures over until `link.cancel`, making the
+// connection again whenever it is lost; sends TEARDOWN at the end.
+void run_live_session(const std::string& address, const LiveViewSettings& settings, LiveLink& link);
+
 // Parses the address, negotiates the stream and shows its pictures until
-// Escape or window close, then sends TEARDOWN. Failures show "ERR" or "401"
-// for 2000 ms and print the same word with a short reason. A connection lost
-// while streaming is made again, the last picture staying on screen.
-void run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer);
+// Escape or window close, then sends TEARDOWN. A failure before streaming
+// shows "ERR" or "401" for 2000 ms, prints the same word with a short reason,
+// and is returned as "ERR: reason" for the address entry screen to show;
+// empty when the user left. A connection lost while streaming is made again,
+// the last picture staying on screen.
+std::string run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer);
 
 // run_live_view with its waits and limits given.
-void run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
-                        const LiveViewSettings& settings);
+std::string run_live_view_with(const std::string& address, SDL_Window* window,
+                               SDL_Renderer* renderer, const LiveViewSettings& settings);

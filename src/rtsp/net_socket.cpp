@@ -2,18 +2,20 @@
 
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -24,6 +26,9 @@
 
 namespace {
 
+// Waits are cut into slices this long so that a cancel request is seen soon.
+constexpr int kWaitSliceMs = 20;
+
 // Both socket interfaces take the length as an int.
 int clamp_length(size_t size) { return static_cast<int>(size > INT_MAX ? INT_MAX : size); }
 
@@ -31,66 +36,106 @@ int clamp_length(size_t size) { return static_cast<int>(size > INT_MAX ? INT_MAX
 using NativeSocket = SOCKET;
 const NativeSocket kNoSocket = INVALID_SOCKET;
 void close_native(NativeSocket s) { closesocket(s); }
-bool timed_out() { return WSAGetLastError() == WSAETIMEDOUT; }
 bool interrupted() { return WSAGetLastError() == WSAEINTR; }
+bool connect_pending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool set_non_blocking(NativeSocket s, bool on) {
+  u_long value = on ? 1 : 0;
+  return ioctlsocket(s, FIONBIO, &value) == 0;
+}
+// 1 when ready, 0 when the slice passed, -1 on an error. select works on
+// every Windows version and for a single socket costs nothing more than WSAPoll.
+int wait_native(NativeSocket s, bool for_write, int ms) {
+  fd_set ready, failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
+  timeval limit{ms / 1000, (ms % 1000) * 1000};
+  int n = select(0, for_write ? nullptr : &ready, for_write ? &ready : nullptr, &failed, &limit);
+  if (n < 0) return interrupted() ? 0 : -1;
+  return n > 0 ? 1 : 0;  // a failed socket counts as ready: the call that follows reports it
+}
 #else
 using NativeSocket = int;
 const NativeSocket kNoSocket = -1;
 void close_native(NativeSocket s) { close(s); }
-bool timed_out() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 bool interrupted() { return errno == EINTR; }
+bool connect_pending() { return errno == EINPROGRESS; }
+bool set_non_blocking(NativeSocket s, bool on) {
+  int flags = fcntl(s, F_GETFL, 0);
+  if (flags < 0) return false;
+  return fcntl(s, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
+}
+int wait_native(NativeSocket s, bool for_write, int ms) {
+  pollfd wait_for{s, static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
+  int n = poll(&wait_for, 1, ms);
+  if (n < 0) return interrupted() ? 0 : -1;
+  return n > 0 ? 1 : 0;  // POLLERR and POLLHUP count as ready: the call that follows reports them
+}
 #endif
 
 NativeSocket native(const NetSocket& socket) { return static_cast<NativeSocket>(socket.handle); }
 
+bool cancelled(const NetSocket& socket) { return socket.cancel && socket.cancel->load(); }
 
-// Connects without blocking, waits for the outcome at most `timeout_ms`, and
-// puts the socket back into blocking mode.
+enum class WaitResult { ready, timed_out, failed };
+
+// Waits in slices until the socket is ready, `timeout_ms` passed (0 or less:
+// no limit) or the wait is cancelled (failed).
+WaitResult wait_ready(const NetSocket& socket, NativeSocket s, bool for_write, int timeout_ms) {
+  const uint64_t end = timeout_ms > 0 ? net_now_ms() + static_cast<uint64_t>(timeout_ms) : UINT64_MAX;
+  while (true) {
+    if (cancelled(socket)) return WaitResult::failed;
+    const uint64_t now = net_now_ms();
+    if (now >= end) return WaitResult::timed_out;
+    const uint64_t left = end - now;
+    int slice = left < static_cast<uint64_t>(kWaitSliceMs) ? static_cast<int>(left) : kWaitSliceMs;
+    int n = wait_native(s, for_write, slice);
+    if (n < 0) return WaitResult::failed;
+    if (n > 0) return WaitResult::ready;
+  }
+}
+
+// Connects without blocking and waits for the outcome at most `timeout_ms`;
+// the socket stays non-blocking (every later call waits for readiness first).
+bool connect_within(const NetSocket& owner, NativeSocket s, const sockaddr* address, int length,
+                    int timeout_ms) {
+  if (!set_non_blocking(s, true)) return false;
 #ifdef _WIN32
-bool connect_within(NativeSocket s, const sockaddr* address, int length, int timeout_ms) {
-  u_long on = 1, off = 0;
-  if (ioctlsocket(s, FIONBIO, &on) != 0) return false;
   bool connected = ::connect(s, address, length) == 0;
-  if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    int error = 0;
-    int size = sizeof error;
-    connected = select(0, nullptr, &writable, &failed, &limit) == 1 && FD_ISSET(s, &writable) &&
-                getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
-                error == 0;
-  }
-  return ioctlsocket(s, FIONBIO, &off) == 0 && connected;
-}
 #else
-bool connect_within(NativeSocket s, const sockaddr* address, int length, int timeout_ms) {
-  int flags = fcntl(s, F_GETFL, 0);
-  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return false;
   bool connected = ::connect(s, address, static_cast<socklen_t>(length)) == 0;
-  if (!connected && errno == EINPROGRESS) {
-    pollfd wait_for{s, POLLOUT, 0};
-    int ready;
-    do {
-      ready = poll(&wait_for, 1, timeout_ms);  // an interrupted wait starts over: bounded anyway
-    } while (ready < 0 && errno == EINTR);
-    int error = 0;
-    socklen_t size = sizeof error;
-    connected = ready == 1 && getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-  }
-  return fcntl(s, F_SETFL, flags) == 0 && connected;
-}
 #endif
+  if (connected) return true;
+  if (!connect_pending()) return false;
+  if (wait_ready(owner, s, true, timeout_ms) != WaitResult::ready) return false;
+  int error = 0;
+#ifdef _WIN32
+  int size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return false;
+#else
+  socklen_t size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return false;
+#endif
+  return error == 0;
+}
+
+bool would_block() {
+#ifdef _WIN32
+  return WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+  return errno == EAGAIN || errno == EWOULDBLOCK;
+#endif
+}
 
 }  // namespace
 
 NetSocket::NetSocket(NetSocket&& other) noexcept
     : handle(std::exchange(other.handle, -1)),
       peer_closed(other.peer_closed),
-      receive_timeout_ms(other.receive_timeout_ms) {}
+      receive_timeout_ms(other.receive_timeout_ms),
+      send_timeout_ms(other.send_timeout_ms),
+      cancel(other.cancel) {}
 
 NetSocket& NetSocket::operator=(NetSocket&& other) noexcept {
   if (this != &other) {
@@ -98,6 +143,8 @@ NetSocket& NetSocket::operator=(NetSocket&& other) noexcept {
     handle = std::exchange(other.handle, -1);
     peer_closed = other.peer_closed;
     receive_timeout_ms = other.receive_timeout_ms;
+    send_timeout_ms = other.send_timeout_ms;
+    cancel = other.cancel;
   }
   return *this;
 }
@@ -113,8 +160,13 @@ void net_startup() {
 
 bool net_is_open(const NetSocket& socket) { return socket.handle != -1; }
 
+uint64_t net_now_ms() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error) {
-  return net_connect_within(host, port, socket, error, 0);
+  return net_connect_within(host, port, socket, error, kDefaultConnectTimeoutMs);
 }
 
 bool net_connect_within(const std::string& host, int port, NetSocket& socket, std::string& error,
@@ -135,9 +187,8 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
     error = "cannot create a socket";
     return false;
   }
-  bool connected = timeout_ms > 0
-                       ? connect_within(s, found->ai_addr, static_cast<int>(found->ai_addrlen), timeout_ms)
-                       : ::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
+  const int limit = timeout_ms > 0 ? timeout_ms : kDefaultConnectTimeoutMs;
+  bool connected = connect_within(socket, s, found->ai_addr, static_cast<int>(found->ai_addrlen), limit);
   freeaddrinfo(found);
   if (!connected) {
     close_native(s);
@@ -148,47 +199,31 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
   return true;
 }
 
-static void set_timeout_option(NetSocket& socket, int option, int milliseconds) {
-#ifdef _WIN32
-  DWORD value = static_cast<DWORD>(milliseconds);
-  setsockopt(native(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
-             sizeof value);
-#else
-  timeval value{};
-  value.tv_sec = milliseconds / 1000;
-  value.tv_usec = (milliseconds % 1000) * 1000;
-  setsockopt(native(socket), SOL_SOCKET, option, &value, sizeof value);
-#endif
-}
-
 void net_set_receive_timeout(NetSocket& socket, int milliseconds) {
-  if (!net_is_open(socket)) return;
   socket.receive_timeout_ms = milliseconds;
-  set_timeout_option(socket, SO_RCVTIMEO, milliseconds);
 }
 
 void net_set_send_timeout(NetSocket& socket, int milliseconds) {
-  if (!net_is_open(socket)) return;
-  set_timeout_option(socket, SO_SNDTIMEO, milliseconds);
-}
-
-static uint64_t steady_now_ms() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  socket.send_timeout_ms = milliseconds;
 }
 
 uint64_t net_message_deadline(const NetSocket& socket) {
   if (socket.receive_timeout_ms <= 0) return UINT64_MAX;
-  return steady_now_ms() + 2 * static_cast<uint64_t>(socket.receive_timeout_ms);
+  return net_now_ms() + 2 * static_cast<uint64_t>(socket.receive_timeout_ms);
 }
 
-bool net_deadline_passed(uint64_t deadline) { return steady_now_ms() > deadline; }
+bool net_deadline_passed(uint64_t deadline) { return net_now_ms() > deadline; }
 
 long net_send(NetSocket& socket, const void* data, size_t size) {
   if (!net_is_open(socket)) return -1;
   for (;;) {
     long n = ::send(native(socket), static_cast<const char*>(data), clamp_length(size), MSG_NOSIGNAL);
     if (n < 0 && interrupted()) continue;
+    if (n < 0 && would_block()) {
+      if (wait_ready(socket, native(socket), true, socket.send_timeout_ms) != WaitResult::ready)
+        return -1;
+      continue;
+    }
     return n;
   }
 }
@@ -196,9 +231,15 @@ long net_send(NetSocket& socket, const void* data, size_t size) {
 long net_recv(NetSocket& socket, void* data, size_t size) {
   if (!net_is_open(socket)) return -1;
   for (;;) {
+    WaitResult waited = wait_ready(socket, native(socket), false, socket.receive_timeout_ms);
+    if (waited == WaitResult::timed_out) return -1;
+    if (waited == WaitResult::failed) {
+      socket.peer_closed = true;
+      return -1;
+    }
     long n = ::recv(native(socket), static_cast<char*>(data), clamp_length(size), 0);
-    if (n < 0 && interrupted()) continue;
-    if (n == 0 || (n < 0 && !timed_out())) socket.peer_closed = true;
+    if (n < 0 && (interrupted() || would_block())) continue;
+    if (n <= 0) socket.peer_closed = true;
     return n;
   }
 }
@@ -207,4 +248,98 @@ void net_close(NetSocket& socket) {
   if (!net_is_open(socket)) return;
   close_native(native(socket));
   socket.handle = -1;
+}
+
+std::string net_peer_address(const NetSocket& socket) {
+  if (!net_is_open(socket)) return "";
+  sockaddr_in peer{};
+#ifdef _WIN32
+  int size = sizeof peer;
+#else
+  socklen_t size = sizeof peer;
+#endif
+  if (getpeername(native(socket), reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+      peer.sin_family != AF_INET)
+    return "";
+  char text[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) return "";
+  return text;
+}
+
+bool net_bind_udp(int port, NetSocket& socket, std::string& error) {
+  net_close(socket);
+  socket.peer_closed = false;
+  NativeSocket s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == kNoSocket) {
+    error = "cannot create a UDP socket";
+    return false;
+  }
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || !set_non_blocking(s, true)) {
+    close_native(s);
+    error = "cannot bind UDP port " + std::to_string(port);
+    return false;
+  }
+#ifdef _WIN32
+  // Windows reports an ICMP "port unreachable" for an earlier datagram (a
+  // receiver report to a server that has gone) as a failed receive; RTP
+  // keeps coming on this port regardless, so that report is turned off.
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+  BOOL report_resets = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(s, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0, &returned, nullptr,
+           nullptr);
+#endif
+  // A burst of a large key picture must not overflow the system's default buffer.
+  int buffer = 2 * 1024 * 1024;
+  setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
+  socket.handle = static_cast<intptr_t>(s);
+  return true;
+}
+
+int net_local_port(const NetSocket& socket) {
+  if (!net_is_open(socket)) return 0;
+  sockaddr_in local{};
+#ifdef _WIN32
+  int size = sizeof local;
+#else
+  socklen_t size = sizeof local;
+#endif
+  if (getsockname(native(socket), reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+bool net_bind_udp_pair(NetSocket& even, NetSocket& odd, std::string& error) {
+  // Let the system pick a port, step to the even one at or below it, and try
+  // the pair; ports in use are skipped by trying again.
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    NetSocket probe;
+    if (!net_bind_udp(0, probe, error)) return false;
+    int port = net_local_port(probe) & ~1;
+    net_close(probe);
+    if (port < 1024) continue;
+    std::string ignored;
+    if (net_bind_udp(port, even, ignored) && net_bind_udp(port + 1, odd, ignored)) return true;
+    net_close(even);
+    net_close(odd);
+  }
+  error = "no free pair of UDP ports for RTP and RTCP";
+  return false;
+}
+
+bool net_send_to(NetSocket& socket, const std::string& address, int port, const void* data,
+                 size_t size) {
+  if (!net_is_open(socket)) return false;
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
+  long n = ::sendto(native(socket), static_cast<const char*>(data), clamp_length(size), 0,
+                    reinterpret_cast<sockaddr*>(&peer), sizeof peer);
+  return n == static_cast<long>(size);
 }

@@ -2,7 +2,9 @@
 // pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -130,8 +132,14 @@ TEST_F(AddressEntryTest, ErasedAddressDoesNotStartTheLiveView) {
 
 TEST_F(AddressEntryTest, ReturnAtOnceStartsTheLiveViewWhichRefusesTheBareScheme) {
   push(key(SDLK_RETURN));
+  // The refusal brings the address entry back; Escape there leaves.
+  std::thread user([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    push_key(SDLK_ESCAPE);
+  });
   testing::internal::CaptureStdout();
   start_rtsp_view(window, renderer);
+  user.join();
   EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERR: ", 0), 0u);
 }
 
@@ -189,4 +197,23 @@ TEST_F(AddressEntryTest, LayoutFollowsTheWindowSize) {
   EXPECT_TRUE(p.is(100, 230, 50, 50, 70));
   EXPECT_EQ(p.bounds_of(255, 255, 255).x, 88 + text_width("rtsp://", 2));
   EXPECT_EQ(p.bounds_of(255, 255, 255).y, 235);
+}
+
+TEST_F(AddressEntryTest, AFailureIsDrawnUnderTheFieldAndThePasswordHidden) {
+  SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+  draw_address_frame(renderer, window, "rtsp://u:pw@cam/x", 600,
+                     "ERR: DESCRIBE answered 503 Service Unavailable, a reason long enough to need two lines");
+  Pixels shown = read_pixels(renderer, 320, 240);
+  const SDL_Rect box{(320 - 240) / 2, 240 / 2 - 20, 240, 40};
+  const SDL_Rect first_line{box.x, box.y + box.h + 12, box.w, 10};
+  const SDL_Rect second_line{box.x, box.y + box.h + 26, box.w, 10};
+  const SDL_Rect right_of_box{box.x + box.w + 1, box.y + box.h, 320 - box.x - box.w - 1, 60};
+  EXPECT_GT(count_colour(shown, first_line, 255, 120, 100), 50);
+  EXPECT_GT(count_colour(shown, second_line, 255, 120, 100), 20);
+  EXPECT_EQ(shown.count_not(right_of_box, 15, 15, 25), 0) << "the reason runs past the field";
+  // The field's text is as wide as the masked address, drawn in the same font.
+  Pixels masked = frame("rtsp://u:**@cam/x", 600);
+  for (int y = box.y; y < box.y + box.h; ++y)
+    for (int x = box.x; x < box.x + box.w; ++x)
+      ASSERT_EQ(shown.pixel_at(x, y).r, masked.pixel_at(x, y).r) << x << "," << y;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/text.h"
 #include "draw/toast.h"
 #include "encoded_stream.h"
 #include "headless_sdl.h"
@@ -281,4 +282,19 @@ TEST_F(LivePictureTest, TheButtonFollowsTheRightEdge) {
   play(player, s);
   EXPECT_EQ(player.camera_button.x, 364);
   EXPECT_EQ(live_camera_button_rect(960).x, 924);
+}
+
+TEST_F(LivePictureTest, BeforeThePictureTheWindowIsBlackWithTheState) {
+  for (LiveState state : {LiveState::connecting, LiveState::reconnecting}) {
+    SCOPED_TRACE(live_state_text(state));
+    SDL_SetRenderDrawColor(player.renderer, 255, 255, 255, 255);  // as a previous screen may leave it
+    player.state = state;
+    draw_live_frame(player);
+    Pixels p = window_pixels();
+    EXPECT_TRUE(p.is(5, 5, 0, 0, 0));
+    EXPECT_TRUE(p.is(160, 230, 0, 0, 0));
+    const int word_width = text_width(live_state_text(state), 3);
+    const SDL_Rect word{(320 - word_width) / 2, 120 - 7, word_width, 15};
+    EXPECT_GT(p.count_not(word, 0, 0, 0), 40);
+  }
 }

@@ -275,10 +275,17 @@ std::string packetise(const EncodedStream& s) {
 
 TEST_F(LiveViewTest, EscapeSendsTeardownWithTheNextSequenceNumber) {
   std::string error;
-  auto server = start_scripted_server(reply_in_turn(negotiation_answers()), error);
+  // The user leaves as soon as the stream has started.
+  auto server = start_scripted_server(
+      [](ScriptedConnection& c) {
+        for (const std::string& answer : negotiation_answers())
+          if (scripted_read_request(c).empty() || !scripted_send(c, answer)) return;
+        SDL_Event escape = key_event(SDLK_ESCAPE);
+        SDL_PushEvent(&escape);
+        scripted_read_until_close(c);
+      },
+      error);
   ASSERT_TRUE(server) << error;
-  SDL_Event escape = key_event(SDLK_ESCAPE);
-  SDL_PushEvent(&escape);  // handled at the first turn, right after PLAY
   std::string printed = run(scripted_server_url(*server, "/cam"));
   finish_scripted_server(*server);
   EXPECT_EQ(printed, "");
@@ -338,4 +345,84 @@ TEST_F(LiveViewTest, ACameraThatHangsUpLeavesTheUserInCharge) {
   EXPECT_TRUE(user.finish());
   EXPECT_EQ(printed, "");
   EXPECT_EQ(server->requests.size(), 4u);
+}
+
+TEST_F(LiveViewTest, H265AndUdpOnlyServersShowTheirPictures) {
+  const struct {
+    const char* what;
+    const char* codec;
+    bool udp_only;
+  } cases[] = {{"H.265 over TCP", "h265", false}, {"H.264 from a server that refuses TCP", "h264", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RtspTestServerOptions options;
+    options.codec = c.codec;
+    options.udp_only = c.udp_only;
+    auto server = start_server(options);
+    ASSERT_TRUE(server);
+    for (const fs::path& old : screenshots()) fs::remove(old);
+    User user(key_event(SDLK_s), screenshot_taken(), key_event(SDLK_ESCAPE));
+    std::string printed = run(rtsp_test_server_url(*server));
+    ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
+    std::vector<fs::path> files = screenshots();
+    ASSERT_FALSE(files.empty());
+    expect_colour_bars_without_button(files[0]);
+    EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN")) << rtsp_test_server_log(*server);
+  }
+}
+
+// A camera that accepts and never answers, and an address whose accept queue
+// is full (the connection attempt is never answered): Escape and the window's
+// close still end the view at once, not after the waits of the exchange.
+TEST_F(LiveViewTest, EscapeAndCloseActWhileTheCameraNeverAnswers) {
+  std::string error;
+  auto silent = start_scripted_server([](ScriptedConnection& c) { scripted_read_until_close(c); }, error);
+  ASSERT_TRUE(silent) << error;
+  // A listener that never accepts, its one-place queue taken by a first connection.
+  int full = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(listen(full, 0), 0);
+  ASSERT_EQ(getsockname(full, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(f, reinterpret_cast<sockaddr*>(&addr), len);
+    fillers.push_back(f);
+  }
+  const std::string never_accepts = "rtsp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/live";
+  for (const std::string& address : {scripted_server_url(*silent), never_accepts}) {
+    for (const bool escape : {true, false}) {
+      SCOPED_TRACE(address + (escape ? " / Escape" : " / close"));
+      std::thread user([escape] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        escape ? push_key(SDLK_ESCAPE) : push_quit();
+      });
+      const auto start = std::chrono::steady_clock::now();
+      std::string printed = run(address);
+      const auto took = std::chrono::steady_clock::now() - start;
+      user.join();
+      // Well under one 5-second wait of the exchange: the window never froze.
+      EXPECT_LT(took, std::chrono::milliseconds(1500)) << printed;
+      EXPECT_EQ(printed, "");
+    }
+  }
+  for (int f : fillers) close(f);
+  close(full);
+}
+
+TEST_F(LiveViewTest, FailuresComeBackWithTheirReason) {
+  std::string error;
+  auto server = start_scripted_server(
+      reply_in_turn({"RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n", "RTSP/1.0 503 Service Unavailable\r\nCSeq: 2\r\n\r\n"}),
+      error);
+  ASSERT_TRUE(server) << error;
+  testing::internal::CaptureStdout();
+  const std::string failure = run_live_view(scripted_server_url(*server), canvas.window.get(), canvas.renderer.get());
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(failure, "ERR: DESCRIBE answered 503 Service Unavailable");
+  EXPECT_EQ(printed, failure + "\n");
 }

@@ -31,7 +31,9 @@ std::vector<std::string> server_arguments(const RtspTestServerOptions& options) 
   std::vector<std::string> args = {python_program(),
                                    std::string(H264_SOURCE_DIR) + "/tests/support/rtsp_test_server.py",
                                    "--port", std::to_string(options.port), "--mount", options.mount,
-                                   "--pattern", options.pattern};
+                                   "--pattern", options.pattern, "--codec", options.codec,
+                                   "--size", options.size};
+  if (options.udp_only) args.push_back("--udp-only");
   if (!options.user.empty()) {
     args.insert(args.end(), {"--user", options.user, "--password", options.password});
     if (options.digest) args.push_back("--digest");

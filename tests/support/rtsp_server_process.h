@@ -14,6 +14,9 @@ struct RtspTestServerOptions {
   bool params_in_sdp_only = false;  // SPS/PPS only in the SDP, never in the stream
   int port = 0;                     // 0: a free port the system chooses
   std::string pattern = "smpte";    // videotestsrc pattern: "smpte" bars, "blue", ...
+  std::string codec = "h264";       // "h264" (x264) or "h265" (x265)
+  bool udp_only = false;            // refuse TCP interleaving (461), serve RTP over UDP
+  std::string size = "320x240";     // picture size
 };
 
 // A running server; destroying it kills the process and removes its log.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A real RTSP server for the tests: GStreamer's RTSP server streaming a live
-test picture encoded by x264 (320x240, 25 pictures per second, a key picture
-every 25).
+test picture encoded by x264 or x265 (320x240 unless asked otherwise, 25
+pictures per second, a key picture every 25).
 
 Prints "PORT <n>" once it listens on 127.0.0.1, then one "REQUEST <METHOD>"
 line for every request a client makes, so a test can check what was sent.
@@ -15,6 +15,10 @@ Options:
                          parameter sets reach a client only through the SDP's
                          sprop-parameter-sets
   --pattern NAME         videotestsrc pattern (default smpte: colour bars)
+  --codec h264|h265      encoder and payloader (default h264)
+  --udp-only             serve RTP over UDP only: SETUP asking for TCP
+                         interleaving is answered 461 Unsupported transport
+  --size WxH             picture size (default 320x240)
 
 On SIGUSR1 the streams already playing stop sending media while the server
 keeps answering requests, as a camera whose encoder hung would; streams set up
@@ -36,13 +40,19 @@ def say(line):
     print(line, flush=True)
 
 
-def pipeline_text(params_in_sdp_only, pattern):
-    encoder = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
-    if params_in_sdp_only:
-        encoder += " option-string=repeat-headers=0 ! video/x-h264,stream-format=avc"
+def pipeline_text(params_in_sdp_only, pattern, codec, size):
+    width, height = size.split("x")
+    if codec == "h265":
+        encoder = ("x265enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
+                   " ! rtph265pay name=pay0 pt=96 config-interval=-1")
+    else:
+        encoder = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
+        if params_in_sdp_only:
+            encoder += " option-string=repeat-headers=0 ! video/x-h264,stream-format=avc"
+        encoder += " ! rtph264pay name=pay0 pt=96"
     return ("( videotestsrc is-live=true pattern=" + pattern
-            + " ! video/x-raw,width=320,height=240,framerate=25/1 ! valve name=gate ! "
-            + encoder + " ! rtph264pay name=pay0 pt=96 )")
+            + " ! video/x-raw,width=" + width + ",height=" + height
+            + ",framerate=25/1 ! valve name=gate ! " + encoder + " )")
 
 
 def silence_playing_streams(medias):
@@ -70,19 +80,6 @@ def add_authentication(server, factory, user, password, digest):
     factory.set_permissions(permissions)
 
 
-def free_port_without_401():
-    """A free loopback port whose digits hold no "401": the client takes any
-    "401" in a DESCRIBE answer (the Content-Base URL carries the port) for a
-    refusal, so such a port would fail a test now and then."""
-    import socket
-    while True:
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
-        if "401" not in str(port):
-            return port
-
-
 def report_requests(_server, client):
     for signal, method in (("options-request", "OPTIONS"), ("describe-request", "DESCRIBE"),
                            ("setup-request", "SETUP"), ("play-request", "PLAY"),
@@ -100,18 +97,24 @@ def main():
     parser.add_argument("--digest", action="store_true")
     parser.add_argument("--params-in-sdp-only", action="store_true")
     parser.add_argument("--pattern", default="smpte")
+    parser.add_argument("--codec", choices=("h264", "h265"), default="h264")
+    parser.add_argument("--udp-only", action="store_true")
+    parser.add_argument("--size", default="320x240")
     args = parser.parse_args()
 
     Gst.init(None)
-    for element in ("videotestsrc", "x264enc", "rtph264pay"):
+    needed = ("x265enc", "rtph265pay") if args.codec == "h265" else ("x264enc", "rtph264pay")
+    for element in ("videotestsrc",) + needed:
         if Gst.ElementFactory.find(element) is None:
             sys.exit("GStreamer element %s is missing" % element)
 
     server = GstRtspServer.RTSPServer()
     server.set_address("127.0.0.1")
-    server.set_service(str(args.port or free_port_without_401()))
+    server.set_service(str(args.port))
     factory = GstRtspServer.RTSPMediaFactory()
-    factory.set_launch(pipeline_text(args.params_in_sdp_only, args.pattern))
+    factory.set_launch(pipeline_text(args.params_in_sdp_only, args.pattern, args.codec, args.size))
+    if args.udp_only:
+        factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
     medias = []
     factory.connect("media-configure", lambda _f, media: medias.append(media))
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, silence_playing_streams, medias)
