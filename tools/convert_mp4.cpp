@@ -19,6 +19,7 @@
 #define stdout_is_terminal() isatty(STDOUT_FILENO)
 #endif
 
+#include "app/program_info.h"
 #include "convert/remux.h"
 
 namespace {
@@ -58,6 +59,9 @@ bool convert_file(const std::string& input, bool show_bar, bool quiet) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // The decoder's complaints go to standard error; Windows' C runtime buffers
+  // it when it is a file, which would put them after the result line.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   bool quiet = false;
   std::vector<std::string> inputs;
   bool options_done = false;
@@ -69,6 +73,9 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (!options_done && (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"))) {
       print_usage();
+      return 0;
+    } else if (!options_done && !std::strcmp(arg, "--version")) {
+      std::printf("convert_mp4 %s\n", program_version());
       return 0;
     } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
       std::fprintf(stderr, "convert_mp4: unknown option '%s'\n", arg);

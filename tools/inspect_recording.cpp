@@ -4,10 +4,17 @@
 #include <cstdio>
 #include <string>
 
+#include "app/program_info.h"
 #include "recording/recording.h"
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (answer_help_or_version(argc, argv, "inspect_recording",
+                             "Usage: inspect_recording RECORDING.264\n"
+                             "Prints what the player reads from a recording: frames, frame rate,\n"
+                             "audio blocks, time origin and key frames.\n")) {
+    return 0;
+  }
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s RECORDING.264\n", argc > 0 ? argv[0] : "inspect_recording");
     return 2;

@@ -22,6 +22,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "app/program_info.h"
 #include "player/av_handles.h"
 #include "recording/recording.h"
 #include "recording/recording_writer.h"
@@ -570,6 +571,10 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   av_log_set_level(AV_LOG_ERROR);
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("make_recording %s\n", program_version());
+    return 0;
+  }
   MakerOptions o;
   std::string error;
   if (!parse_options(argc, argv, o, error)) return fail(error);

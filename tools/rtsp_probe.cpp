@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_info.h"
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
 #include "rtsp/depacketizer.h"
@@ -194,11 +195,17 @@ const char* authentication_name(const RtspSession& session) {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
+  const char usage[] =
+      "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n"
+      "Connects to a camera (media over the RTSP connection, or over UDP with\n"
+      "--udp), decodes its live pictures for the given seconds (5) and prints the\n"
+      "exchange and the pictures' count and size.\n";
+  if (answer_help_or_version(argc, argv, "rtsp_probe", usage)) return 0;
   int first = 1;
   const bool udp = argc > 1 && std::string(argv[1]) == "--udp";
   if (udp) ++first;
   if (argc - first < 1 || argc - first > 2) {
-    std::printf("Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n");
+    std::fputs(usage, stdout);
     return 2;
   }
   int seconds = argc - first == 2 ? std::atoi(argv[first + 1]) : 5;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_info.h"
 #include "rtsp/live_view.h"
 #include "soak_memory.h"
 
@@ -47,6 +48,11 @@ uint32_t tick(uint32_t interval, void* data) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (answer_help_or_version(argc, argv, "soak_live_view",
+                             "Usage: soak_live_view RTSP-URL SECONDS [SAMPLE-SECONDS]\n"
+                             "Runs the live view headless and prints its memory over time.\n")) {
+    return 0;
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: soak_live_view RTSP-URL SECONDS [SAMPLE-SECONDS]\n");
     return 2;

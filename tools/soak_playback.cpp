@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/program_info.h"
 #include "player/engine.h"
 #include "soak_memory.h"
 
@@ -23,6 +24,11 @@ constexpr int kTopSpeedIndex = kSpeedStepCount - 1;  // 8x
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (answer_help_or_version(argc, argv, "soak_playback",
+                             "Usage: soak_playback RECORDING [SAMPLE-EVERY-PICTURES]\n"
+                             "Plays a recording headless at top speed and prints its memory.\n")) {
+    return 0;
+  }
   if (argc < 2) {
     std::fprintf(stderr, "usage: soak_playback RECORDING [SAMPLE-EVERY-PICTURES]\n");
     return 2;

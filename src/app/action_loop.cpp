@@ -6,7 +6,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "app/menu.h"
 #include "convert/batch_screen.h"
 #include "player/engine.h"

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace {
 
 // A logo is a banner. Bounding the height caps the memory a strange file can
@@ -15,7 +17,7 @@ constexpr int kMaxLogoHeight = 4096;
 constexpr Sint64 kMaxLogoFileBytes = 8 * 1024 * 1024;
 
 bool opens_for_reading(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = open_file(path, "rb");
   if (!f) return false;
   std::fclose(f);
   return true;
@@ -94,6 +96,18 @@ std::string find_logo_path(const char* program_path) {
   if (opens_for_reading("logo.svg")) return "logo.svg";
   std::string beside = logo_path_beside_program(program_path);
   if (!beside.empty() && opens_for_reading(beside)) return beside;
+  // Started by name through PATH (or a shortcut), argv[0] may hold no folder;
+  // the system still knows where the executable lives. An installed package
+  // keeps the logo with its shared data, <prefix>/share/h264player, beside
+  // <prefix>/bin.
+  char* base = SDL_GetBasePath();
+  if (!base) return "";
+  const std::string folder = base;
+  SDL_free(base);
+  for (const char* relative : {"logo.svg", "../share/h264player/logo.svg"}) {
+    const std::string candidate = folder + relative;
+    if (opens_for_reading(candidate)) return candidate;
+  }
   return "";
 }
 

@@ -11,7 +11,8 @@
 std::string logo_path_beside_program(const char* program_path);
 
 // "logo.svg" when the working directory has one, else the one beside the
-// program, else empty. A file counts when it opens for reading.
+// program (by program_path, then by the executable's own folder), else the
+// installed package's one, else empty. A file counts when it opens for reading.
 std::string find_logo_path(const char* program_path);
 
 // False when the text cannot give a logo: no complete <svg ...> start tag, or

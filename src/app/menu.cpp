@@ -1,6 +1,6 @@
 #include "app/menu.h"
 
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "app/logo.h"
 #include "draw/text.h"
 #include "draw/widgets.h"

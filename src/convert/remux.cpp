@@ -1,7 +1,6 @@
 #include "convert/remux.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #endif
 
 #include "convert/avc_config.h"
+#include "platform/files.h"
 #include "player/av_handles.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
@@ -38,7 +38,7 @@ struct TemporaryFile {
   ~TemporaryFile() {
     if (path.empty()) return;
     std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(file_system_path(path), ignored);
   }
 };
 
@@ -59,12 +59,9 @@ std::string create_temporary_beside(const std::string& output_path) {
   static std::atomic<unsigned> sequence{0};
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string path = temporary_output_path(output_path, sequence.fetch_add(1));
-    FILE* file = std::fopen(path.c_str(), "wbx");  // fails if the name exists
-    if (file) {
-      std::fclose(file);
-      return path;
-    }
-    if (errno != EEXIST) return "";
+    const CreateResult created = create_new_file(path);
+    if (created == CreateResult::created) return path;
+    if (created == CreateResult::failed) return "";
   }
   return "";
 }
@@ -181,7 +178,9 @@ bool finish_output(AVFormatContext* output) {
 // recording replaced by its own conversion.
 bool names_the_input(const std::string& input_path, const std::string& output_path) {
   std::error_code error;
-  return std::filesystem::equivalent(input_path, output_path, error) && !error;
+  return std::filesystem::equivalent(file_system_path(input_path), file_system_path(output_path),
+                                     error) &&
+         !error;
 }
 
 }  // namespace
@@ -218,7 +217,7 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
   OutputContextPtr output(raw_output);
   if (!add_video_stream(output.get(), record, width, height, frame_rate)) return false;
   if (!(output->oformat->flags & AVFMT_NOFILE) &&
-      avio_open(&output->pb, temporary.path.c_str(), AVIO_FLAG_WRITE) < 0) {
+      avio_open(&output->pb, utf8_path(temporary.path).c_str(), AVIO_FLAG_WRITE) < 0) {
     return false;
   }
   if (avformat_write_header(output.get(), nullptr) < 0 || io_failed(output.get())) return false;
@@ -227,7 +226,7 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
   output.reset();
 
   std::error_code error;
-  std::filesystem::rename(temporary.path, output_path, error);
+  std::filesystem::rename(file_system_path(temporary.path), file_system_path(output_path), error);
   if (error) return false;
   temporary.path.clear();  // now the target: keep it
   if (progress) progress(1.0f);

@@ -1,6 +1,6 @@
 #include "player/controls.h"
 
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "draw/overlay.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"

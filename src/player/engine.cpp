@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "draw/toast.h"
 #include "player/controls.h"
 

@@ -4,6 +4,7 @@
 
 #include "draw/sdl_handles.h"
 #include "draw/toast.h"
+#include "platform/files.h"
 
 std::string screenshot_file_name(const std::tm& t) {
   char name[256];
@@ -16,7 +17,7 @@ std::string screenshot_file_name(const std::tm& t) {
 static std::string screenshot_name_now() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (now == static_cast<std::time_t>(-1) || !localtime_r(&now, &local)) return "";
+  if (now == static_cast<std::time_t>(-1) || !local_time(now, local)) return "";
   return screenshot_file_name(local);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/files.h"
 #include "recording/frame_rate.h"
 
 namespace {
@@ -146,12 +147,11 @@ uint32_t find_time_origin(const uint8_t* payload, size_t length,
 }
 
 LoadStatus read_recording_payload(const std::string& path, Recording& out) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = open_file(path, "rb");
   if (!file) return LoadStatus::cannot_open;
-  // 64-bit position so that a file of 2 GiB or more is recognised and refused
-  // instead of wrapping into a wrong (possibly small positive) size.
-  long long size = -1;
-  if (fseeko(file, 0, SEEK_END) == 0) size = static_cast<long long>(ftello(file));
+  // 64-bit size on every platform (mingw's off_t is 32 bits), so that a file
+  // of 2 GiB or more is refused instead of wrapping into a wrong size.
+  const int64_t size = open_file_size(file);
   if (size < 0) {
     std::fclose(file);
     return LoadStatus::cannot_open;
@@ -160,14 +160,14 @@ LoadStatus read_recording_payload(const std::string& path, Recording& out) {
     std::fclose(file);
     return LoadStatus::too_large;
   }
-  if (size <= static_cast<long long>(kFileHeaderSize)) {
+  if (size <= static_cast<int64_t>(kFileHeaderSize)) {
     std::fclose(file);
     return LoadStatus::too_small;
   }
   const size_t wanted = static_cast<size_t>(size) - kFileHeaderSize;
   out.buffer.assign(wanted, 0);
   out.length = 0;
-  if (fseeko(file, static_cast<off_t>(kFileHeaderSize), SEEK_SET) == 0) {
+  if (seek_file(file, static_cast<int64_t>(kFileHeaderSize), SEEK_SET)) {
     out.length = std::fread(out.buffer.data(), 1, wanted, file);
   }
   std::fclose(file);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -153,8 +154,14 @@ NetSocket::~NetSocket() { net_close(*this); }
 
 void net_startup() {
 #ifdef _WIN32
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
+  // Started once per process; the matching WSACleanup runs at exit.
+  static const bool started = [] {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    std::atexit([] { WSACleanup(); });
+    return true;
+  }();
+  (void)started;
 #endif
 }
 

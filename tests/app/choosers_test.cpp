@@ -1,7 +1,7 @@
 // The file choosers through stand-in chooser programs, their result limits,
 // and the splitter of the multi-select dialog's buffer.
-#include "app/chooser_program.h"
-#include "app/choosers.h"
+#include "platform/chooser_program.h"
+#include "platform/choosers.h"
 #include "app_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The start menu driven through SDL's event queue and checked by reading
 // back what it drew.
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "app/menu.h"
 #include "app_test_util.h"
 #include "headless_sdl.h"

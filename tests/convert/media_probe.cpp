@@ -1,6 +1,10 @@
 #include "media_probe.h"
 
+#ifdef _WIN32
+#include "host_runner.h"
+#else
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,10 +15,30 @@
 #include <sstream>
 
 std::string shell_quoted(const std::string& path) {
+  std::string unix_path = path;
+#ifdef _WIN32
+  // Wine's Z: drive is the Linux side's root, where the command runs.
+  if (unix_path.rfind("Z:", 0) == 0) {
+    unix_path.erase(0, 2);
+    for (char& c : unix_path) c = c == '\\' ? '/' : c;
+  }
+#endif
   std::string quoted = "'";
-  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : unix_path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
+
+#ifdef _WIN32
+
+// Windows test programs run the FFmpeg tools on the Linux side.
+std::string run_command(const std::string& command, int* status) {
+  std::string output;
+  const int result = host_run({"sh", "-c", command}, &output);
+  if (status) *status = result;
+  return output;
+}
+
+#else
 
 std::string run_command(const std::string& command, int* status) {
   std::string output;
@@ -30,6 +54,8 @@ std::string run_command(const std::string& command, int* status) {
   if (status) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return output;
 }
+
+#endif
 
 namespace {
 

@@ -15,7 +15,7 @@ extern "C" {
 #include "headless_sdl.h"
 
 bool start_player_sdl() {
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  set_env_if_unset("SDL_AUDIODRIVER", "dummy");
   if (!init_headless_video()) {
     ADD_FAILURE() << "SDL video cannot start: " << SDL_GetError();
     return false;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "recording/alaw.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
@@ -322,7 +323,7 @@ TEST(LoadRecording, FilesOfTwoGibibytesOrMoreAreRefused) {
   const std::string path = testing::TempDir() + "huge_sparse.264";
   FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
-  ASSERT_EQ(fseeko(f, (off_t{1} << 31) + 100, SEEK_SET), 0);
+  ASSERT_TRUE(seek_file(f, (int64_t{1} << 31) + 100, SEEK_SET));
   std::fputc(1, f);
   std::fclose(f);
   Recording r;

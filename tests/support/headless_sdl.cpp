@@ -3,11 +3,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+void set_env_if_unset(const char* name, const char* value) {
+#ifdef _WIN32
+  if (!std::getenv(name)) _putenv_s(name, value);
+#else
+  setenv(name, value, 0);
+#endif
+}
+
 bool init_headless_video() {
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  // setenv with overwrite 0 keeps whatever the caller (ctest, a person) chose.
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  setenv("SDL_RENDER_DRIVER", "software", 0);
+  // Whatever the caller (ctest, a person) chose is kept.
+  set_env_if_unset("SDL_VIDEODRIVER", "dummy");
+  set_env_if_unset("SDL_RENDER_DRIVER", "software");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER) != 0) {
     std::fprintf(stderr, "headless SDL: SDL_Init failed: %s\n", SDL_GetError());
     return false;

@@ -7,6 +7,9 @@
 #include <memory>
 #include <vector>
 
+// Sets an environment variable unless it is set already.
+void set_env_if_unset(const char* name, const char* value);
+
 // Starts SDL video once per process, choosing the dummy video driver and the
 // software renderer unless the environment already names others. Never quits
 // SDL (other tests in the same process may still draw). False with a message

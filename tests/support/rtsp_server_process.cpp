@@ -1,5 +1,14 @@
 #include "rtsp_server_process.h"
 
+#ifdef _WIN32
+// Under Wine the server runs on the Linux side, started by the host runner.
+#include <winsock2.h>
+
+#include <random>
+
+#include "host_runner.h"
+#include "rtsp/net_socket.h"
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -9,23 +18,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+#endif
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
+#ifdef _WIN32
+std::string python_program() { return "python3"; }  // the runner's is /usr/bin/python3
+#else
 // python3-gi is a Debian package of the system interpreter; a python3 found
 // first on PATH (pyenv, venv) usually cannot import it.
 std::string python_program() {
   if (access("/usr/bin/python3", X_OK) == 0) return "/usr/bin/python3";
   return "python3";
 }
+#endif
 
 std::vector<std::string> server_arguments(const RtspTestServerOptions& options) {
   std::vector<std::string> args = {python_program(),
@@ -55,6 +70,39 @@ int port_from_log(const std::string& log) {
   return std::atoi(log.c_str() + at + 5);
 }
 
+#ifdef _WIN32
+
+bool accepts_connections(int port) {
+  net_startup();
+  SOCKET fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (fd == INVALID_SOCKET) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<u_short>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  closesocket(fd);
+  return ok;
+}
+
+// A log file on the Linux side's /tmp (Wine's drive Z:), written there by
+// the server and read here.
+std::string new_log_path() {
+  std::random_device random;
+  return "Z:/tmp/rtsp_test_server_" + std::to_string(random()) + std::to_string(random()) + ".log";
+}
+
+bool spawn_server(const std::vector<std::string>& args, const std::string& log_path, pid_t& pid,
+                  std::string& error) {
+  const long started = host_spawn(args, log_path, error);
+  pid = static_cast<pid_t>(started);
+  return started > 0;
+}
+
+bool server_exited(pid_t) { return false; }  // the log's time limit tells instead
+
+#else
+
 bool accepts_connections(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return false;
@@ -80,8 +128,34 @@ bool spawn_server(const std::vector<std::string>& args, const std::string& log_p
   return rc == 0;
 }
 
+std::string new_log_path() {
+  char log_template[] = "/tmp/rtsp_test_server_XXXXXX";
+  int log_fd = mkstemp(log_template);
+  if (log_fd < 0) return "";
+  close(log_fd);
+  return log_template;
+}
+
+bool spawn_server(const std::vector<std::string>& args, const std::string& log_path, pid_t& pid,
+                  std::string&) {
+  return spawn_server(args, log_path, pid);
+}
+
+bool server_exited(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, WNOHANG) == pid;
+}
+
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+RtspServerProcess::~RtspServerProcess() {
+  if (pid > 0) host_signal(pid, 15);  // SIGTERM; the runner reaps it
+  if (!log_path.empty()) std::remove(log_path.c_str());
+}
+#else
 RtspServerProcess::~RtspServerProcess() {
   if (pid > 0) {
     kill(pid, SIGTERM);
@@ -98,27 +172,25 @@ RtspServerProcess::~RtspServerProcess() {
   }
   if (!log_path.empty()) unlink(log_path.c_str());
 }
+#endif
 
 std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOptions& options,
                                                           std::string& error) {
   auto server = std::make_unique<RtspServerProcess>();
   server->mount = options.mount;
-  char log_template[] = "/tmp/rtsp_test_server_XXXXXX";
-  int log_fd = mkstemp(log_template);
-  if (log_fd < 0) {
+  server->log_path = new_log_path();
+  if (server->log_path.empty()) {
     error = "cannot create the server's log file";
     return nullptr;
   }
-  close(log_fd);
-  server->log_path = log_template;
   std::vector<std::string> args = server_arguments(options);
-  if (!spawn_server(args, server->log_path, server->pid)) {
-    error = "cannot start " + args[0] + " for the RTSP test server";
+  std::string why;
+  if (!spawn_server(args, server->log_path, server->pid, why)) {
+    error = "cannot start " + args[0] + " for the RTSP test server " + why;
     return nullptr;
   }
   for (int waited_ms = 0; waited_ms < 10000; waited_ms += 20) {
-    int status = 0;
-    if (waitpid(server->pid, &status, WNOHANG) == server->pid) {
+    if (server_exited(server->pid)) {
       server->pid = -1;
       error = "the RTSP test server exited at start:\n" + read_file(server->log_path);
       return nullptr;
@@ -136,7 +208,11 @@ std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOp
 }
 
 void silence_rtsp_test_server(const RtspServerProcess& server) {
+#ifdef _WIN32
+  if (server.pid > 0) host_signal(server.pid, 10);  // SIGUSR1 on Linux
+#else
   if (server.pid > 0) kill(server.pid, SIGUSR1);
+#endif
 }
 
 std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials) {

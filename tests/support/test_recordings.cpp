@@ -1,9 +1,19 @@
 #include "test_recordings.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <random>
+
+#include "host_runner.h"
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -18,8 +28,6 @@
 #include <map>
 #include <mutex>
 
-extern char** environ;
-
 namespace {
 
 std::string format_number(double value) {
@@ -31,11 +39,24 @@ std::string format_number(double value) {
 // Removes the folder when the test process ends.
 struct TempDir {
   std::string path;
+#ifdef _WIN32
+  // Under Wine, on the Linux side's /tmp (drive Z:), where the Linux programs
+  // started through the host runner can reach it too.
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::random_device random;
+    const std::string name = "/h264test-" + std::to_string(random()) + std::to_string(random());
+    std::string candidate = "Z:" + std::string(base && *base ? base : "/tmp") + name;
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error) && !error) path = candidate;
+  }
+#else
   TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/h264test-XXXXXX";
     if (mkdtemp(pattern.data())) path = pattern;
   }
+#endif
   ~TempDir() {
     std::error_code ignored;
     if (!path.empty()) std::filesystem::remove_all(path, ignored);
@@ -80,6 +101,70 @@ std::vector<std::string> recording_arguments(const RecordingSpec& s, const std::
   return a;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// One argument quoted for CommandLineToArgv-style parsing.
+std::string quoted_argument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string text = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    text.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    text += c;
+  }
+  text.append(backslashes * 2, '\\');
+  return text + "\"";
+}
+
+}  // namespace
+
+int run_program(const std::string& program, const std::vector<std::string>& args,
+                std::string* output) {
+  static std::atomic<int> runs{0};
+  const std::string log = test_temp_dir() + "/run-" + std::to_string(++runs) + ".log";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE log_file = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string command = quoted_argument(program);
+  for (const std::string& a : args) command += " " + quoted_argument(a);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = log_file;
+  startup.hStdError = log_file;
+  PROCESS_INFORMATION process{};
+  const bool started = log_file != INVALID_HANDLE_VALUE &&
+                       CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  DWORD status = static_cast<DWORD>(-1);
+  if (started) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  if (log_file != INVALID_HANDLE_VALUE) CloseHandle(log_file);
+  if (output) {
+    const std::vector<uint8_t> bytes = read_file_bytes(log);
+    output->assign(bytes.begin(), bytes.end());
+    // Windows programs end their lines with CR LF; the tests compare LF lines.
+    output->erase(std::remove(output->begin(), output->end(), '\r'), output->end());
+    if (!started) *output += "cannot start " + program + "\n";
+  }
+  std::remove(log.c_str());
+  return started ? static_cast<int>(status) : -1;
+}
+
+#else
+
 int run_program(const std::string& program, const std::vector<std::string>& args,
                 std::string* output) {
   static std::atomic<int> runs{0};
@@ -108,6 +193,8 @@ int run_program(const std::string& program, const std::vector<std::string>& args
   return WEXITSTATUS(status);
 }
 
+#endif
+
 std::string make_recording_file(const RecordingSpec& recipe, const std::string& path) {
   static std::mutex mutex;
   static std::map<std::string, std::string> made;  // path -> arguments it was made with
@@ -117,9 +204,16 @@ std::string make_recording_file(const RecordingSpec& recipe, const std::string& 
   const auto found = made.find(path);
   if (found != made.end() && found->second == key && std::filesystem::exists(path)) return path;
   made.erase(path);
-  const std::string tool = std::string(H264_TOOLS_DIR) + "/make_recording";
   std::string output;
+#ifdef _WIN32
+  // There is no Windows maker (it needs libx264): the Linux one makes it.
+  std::vector<std::string> command = args;
+  command.insert(command.begin(), "make_recording");
+  const int status = host_run(command, &output);
+#else
+  const std::string tool = std::string(H264_TOOLS_DIR) + "/make_recording";
   const int status = run_program(tool, args, &output);
+#endif
   if (status != 0) {
     ADD_FAILURE() << "make_recording " << key << " failed (status " << status << "):\n" << output;
     return "";

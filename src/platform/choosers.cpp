@@ -1,4 +1,4 @@
-#include "app/choosers.h"
+#include "platform/choosers.h"
 
 #include <SDL_syswm.h>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #endif
 
 // Also on Windows: its result limits size the native dialogs' buffers.
-#include "app/chooser_program.h"
+#include "platform/chooser_program.h"
 
 std::vector<std::string> split_multiselect_result(const char* buffer, size_t size) {
   std::vector<std::string> paths;

@@ -1,4 +1,4 @@
-#include "app/chooser_program.h"
+#include "platform/chooser_program.h"
 
 #ifndef _WIN32
 
