@@ -57,16 +57,6 @@ bool make_source(const Options& options, const std::string& path) {
   return std::system(cmd) == 0;
 }
 
-// The finished state waits for a key; a key the player ignores while playing
-// ends it as soon as it begins.
-Uint32 push_idle_key(Uint32 interval, void*) {
-  SDL_Event event{};
-  event.type = SDL_KEYDOWN;
-  event.key.keysym.sym = SDLK_F12;
-  SDL_PushEvent(&event);
-  return interval;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,18 +85,24 @@ int main(int argc, char** argv) {
     return 1;
   }
   SDL_InitSubSystem(SDL_INIT_AUDIO);
-  const SDL_TimerID timer = SDL_AddTimer(250, push_idle_key, nullptr);
 
   std::vector<SyncSample> samples;
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
   start_sync_recording(samples);
   const auto t0 = std::chrono::steady_clock::now();
-  play_recording(path, window, renderer);
+  // The player at real speed; Escape ends the finished state as soon as it begins.
+  PlaybackOptions playback;
+  playback.on_finished = [](PlayerState&) {
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = SDLK_ESCAPE;
+    SDL_PushEvent(&event);
+  };
+  play_recording_with(path, window, renderer, playback);
   const double wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   stop_sync_recording();
 
-  SDL_RemoveTimer(timer);
   if (renderer) SDL_DestroyRenderer(renderer);
   if (window) SDL_DestroyWindow(window);
   SDL_Quit();

@@ -122,7 +122,7 @@ PlayerRun time_player(const std::string& path, PlaybackOptions options = {}) {
     all_cpu1 = cpu_seconds(RUSAGE_SELF);
     SDL_Event key{};
     key.type = SDL_KEYDOWN;
-    key.key.keysym.sym = SDLK_SPACE;
+    key.key.keysym.sym = SDLK_ESCAPE;
     SDL_PushEvent(&key);
   };
   const auto t0 = std::chrono::steady_clock::now();

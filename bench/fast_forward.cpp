@@ -95,7 +95,7 @@ FastRun play_fast(const std::string& path, int index, SDL_Window* window, SDL_Re
     ended = Clock::now();
     SDL_Event key{};
     key.type = SDL_KEYDOWN;
-    key.key.keysym.sym = SDLK_SPACE;
+    key.key.keysym.sym = SDLK_ESCAPE;  // leaves the finished state
     SDL_PushEvent(&key);
   };
   play_recording_with(path, window, renderer, options);

@@ -27,4 +27,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 # Dependencies come from the shared libraries the programs actually link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The file choosers are zenity's, and the recording chooser's Japanese title
+# and filters need a font that has them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity, fonts-sawarabi-gothic")
 include(CPack)

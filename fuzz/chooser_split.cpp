@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/choosers.h"
+#include "platform/choosers.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and plays a bundled sample recording.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-# zenity shows the file choosers of the menu and the player.
-"$root/scripts/install-deps.sh" zenity
+# zenity shows the file choosers of the menu and the player, in a font that
+# has the Japanese texts of the recording chooser.
+"$root/scripts/install-deps.sh" zenity fonts-sawarabi-gothic
 "$root/scripts/build.sh" "$root/build"
 sample_dir="$root/build/sample"
 mkdir -p "$sample_dir"

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   bool finished = false;
   options.on_finished = [&](PlayerState&) {
     finished = true;
-    push_key(SDLK_SPACE);  // any key leaves the finished state
+    push_key(SDLK_ESCAPE);  // Escape leaves the finished state (Space plays again)
   };
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;

@@ -2,6 +2,7 @@
 
 #include "platform/choosers.h"
 #include "app/logo.h"
+#include "draw/help_overlay.h"
 #include "draw/text.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
@@ -38,6 +39,9 @@ void apply_command(MenuCommand command, SDL_Window* window, MenuState& state) {
       return;
     case MenuCommand::quit:
       state.done = true;
+      return;
+    case MenuCommand::help:
+      state.help_visible = true;
       return;
   }
 }
@@ -123,6 +127,9 @@ MenuCommand menu_command_for_key(SDL_Keycode key) {
       return MenuCommand::rtsp;
     case SDLK_o:
       return MenuCommand::open;
+    case SDLK_h:
+    case SDLK_F1:
+      return MenuCommand::help;
     default:
       return MenuCommand::none;
   }
@@ -144,6 +151,10 @@ void handle_menu_event(const SDL_Event& event, const std::array<MenuButton, 4>& 
       state.done = true;
       break;
     case SDL_KEYDOWN:
+      if (state.help_visible) {
+        state.help_visible = false;  // any key only closes the help
+        break;
+      }
       apply_command(menu_command_for_key(event.key.keysym.sym), window, state);
       break;
     case SDL_MOUSEBUTTONDOWN:
@@ -199,6 +210,7 @@ std::string run_start_menu(SDL_Window*& window, SDL_Renderer*& renderer, const c
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
     draw_menu(renderer, w, h, logo.get(), logo_w, logo_h);
+    if (state.help_visible) draw_help_overlay(renderer, window, menu_help_lines());
     SDL_RenderPresent(renderer);
     SDL_Delay(kFrameMs);
     if (state.done) break;

@@ -21,12 +21,13 @@ struct MenuButton {
 };
 
 // What an event asks the menu to do.
-enum class MenuCommand { none, open, convert, rtsp, quit };
+enum class MenuCommand { none, open, convert, rtsp, quit, help };
 
 // Where the menu stands within one visit.
 struct MenuState {
   std::string result;
   bool done = false;
+  bool help_visible = false;  // the key help is drawn over the menu; any key hides it
 };
 
 // The four buttons (Open, Convert, RTSP, Quit) laid out for a W x H window:

@@ -16,6 +16,10 @@ constexpr int kTrackHeight = 6;
 constexpr int kSliderWidth = 56;
 constexpr int kSliderTrackHeight = 4;
 constexpr Uint8 kButtonFillAlpha = 200;
+constexpr int kTrackGap = 24;  // clear space between the track's end and the controls
+constexpr const char* kEndText = "END";
+constexpr const char* kWidestSpeedLabel = "0.25x";
+constexpr const char* kFinishedTitle = "H.264 Player  [Finished]";
 
 bool is_normal_speed(double speed) { return speed > 0.99 && speed < 1.01; }
 
@@ -53,15 +57,24 @@ void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, float progres
   fill_circle(renderer, kx, l.knob_y, 3);
 }
 
-void draw_time_readout(SDL_Renderer* renderer, int window_w, int window_h, double position_s,
-                       double duration_s, int s) {
-  char position[16], duration[16], readout[40];
-  format_clock(position, sizeof position, position_s);
-  format_clock(duration, sizeof duration, duration_s);
+// Position and duration just above the bar, centred; "END" follows in amber
+// once the recording has played to its end.
+void draw_time_readout(SDL_Renderer* renderer, int window_w, int window_h, const OverlayView& view,
+                       int s) {
+  const bool hours = clock_needs_hours(view.duration_s);
+  char position[24], duration[24], readout[56];
+  format_clock(position, sizeof position, view.position_s, hours);
+  format_clock(duration, sizeof duration, view.duration_s, hours);
   std::snprintf(readout, sizeof readout, "%s / %s", position, duration);
-  int tx = (window_w - text_width(readout, s)) / 2;
-  // Sits just above the bar, not inside it.
-  draw_shadowed_text(renderer, tx, window_h - 54, readout, s, {255, 255, 255, 230});
+  const int readout_w = text_width(readout, s);
+  const int end_gap = 4 * s;
+  const int total = readout_w + (view.ended ? end_gap + text_width(kEndText, s) : 0);
+  const int tx = (window_w - total) / 2;
+  const int ty = window_h - 54;
+  draw_shadowed_text(renderer, tx, ty, readout, s, {255, 255, 255, 230});
+  if (view.ended) {
+    draw_shadowed_text(renderer, tx + readout_w + end_gap, ty, kEndText, s, {255, 200, 50, 240});
+  }
 }
 
 void draw_volume_controls(SDL_Renderer* renderer, const OverlayLayout& l, int volume,
@@ -82,6 +95,12 @@ void draw_volume_controls(SDL_Renderer* renderer, const OverlayLayout& l, int vo
   fill_circle(renderer, l.volume_track.x + lw, l.volume_track.y + kSliderTrackHeight / 2, 5);
 }
 
+// Visible width of a text: its pen advance less the gap after the last glyph.
+int ink_width(const char* text, int s) {
+  const int w = text_width(text, s);
+  return w > 0 ? w - s : 0;
+}
+
 void draw_speed_buttons(SDL_Renderer* renderer, const OverlayLayout& l, const char* label,
                         double speed, int s) {
   const int b = l.button;
@@ -90,11 +109,25 @@ void draw_speed_buttons(SDL_Renderer* renderer, const OverlayLayout& l, const ch
 
   SDL_Color label_colour = is_normal_speed(speed) ? SDL_Color{200, 200, 200, 240}
                                                   : SDL_Color{255, 200, 50, 240};
-  draw_shadowed_text(renderer, l.label_x, l.row_y + 4, label, s, label_colour);
+  const int label_x = l.label_slot.x + (l.label_slot.w - ink_width(label, s)) / 2;
+  draw_shadowed_text(renderer, label_x, l.row_y + 4, label, s, label_colour);
 
   draw_control_button(renderer, l.faster, kButtonFillAlpha);
   fill(renderer, {l.faster.x + 4, l.row_y + b / 2, 5 * s, 2});
   fill(renderer, {l.faster.x + b / 2 - 1, l.row_y + 4, 2, 5 * s});
+}
+
+// "AUTO" on a lit button while the next recording follows, dim otherwise.
+void draw_auto_button(SDL_Renderer* renderer, const OverlayLayout& l, bool on, int s) {
+  const SDL_Rect& r = l.auto_button;
+  draw_control_button(renderer, r, kButtonFillAlpha);
+  if (on) {
+    set_colour(renderer, 50, 130, 240, 230);
+    fill(renderer, {r.x + 1, r.y + 1, r.w - 2, r.h - 2});
+  }
+  const SDL_Color text = on ? SDL_Color{255, 255, 255, 240} : SDL_Color{130, 130, 130, 220};
+  draw_shadowed_text(renderer, r.x + (r.w - ink_width("AUTO", s)) / 2, r.y + (r.h - 5 * s) / 2,
+                     "AUTO", s, text);
 }
 
 // Whole seconds for a clock: negatives and NaN become 0, huge values saturate
@@ -112,30 +145,40 @@ OverlayRects& overlay_rects() {
   return rects;
 }
 
-OverlayLayout layout_overlay(int window_w, int window_h, int s, int label_width) {
+void clear_overlay_rects() { overlay_rects() = OverlayRects{}; }
+
+OverlayLayout layout_overlay(int window_w, int window_h, int s, bool audio_available) {
   OverlayLayout l;
   const int b = 5 * s + 8;
   l.button = b;
   l.row_y = (window_h - kBarHeight) + (kBarHeight - b) / 2;
   l.bar = {0, window_h - kBarHeight, window_w, kBarHeight};
-  l.track = {kMargin, window_h - 21, window_w - 2 * kMargin, kTrackHeight};
   l.knob_y = window_h - 18;
 
-  // Laid out from the right edge leftward.
-  const int xs = window_w - 2 * b - 24 - label_width;
-  const int xl = xs + b + 6;
-  const int xf = xl + label_width + 6;
+  // Laid out from the right edge leftward; no width depends on the speed.
+  const int slot_w = ink_width(kWidestSpeedLabel, s);
+  const int xf = window_w - b - kMargin;
+  const int xl = xf - 6 - slot_w;
+  const int xs = xl - 6 - b;
   const int xc = xs - b - 12;
-  const int xv = xc - 68;
-  const int xm = xv - b - 6;
-  l.label_x = xl;
-  l.slower = {xs, l.row_y, b, b};
   l.faster = {xf, l.row_y, b, b};
+  l.label_slot = {xl, l.row_y, slot_w, b};
+  l.slower = {xs, l.row_y, b, b};
   l.screenshot = {xc, l.row_y, b, b};
-  l.volume = {xv, l.row_y, kSliderWidth, b};
-  l.mute = {xm, l.row_y, b, b};
-  l.volume_track = {xv, l.row_y + (b - kSliderTrackHeight) / 2, kSliderWidth,
-                    kSliderTrackHeight};
+  int group_x = xc;
+  if (audio_available) {
+    const int xv = xc - 12 - kSliderWidth;
+    const int xm = xv - b - 6;
+    l.volume = {xv, l.row_y, kSliderWidth, b};
+    l.mute = {xm, l.row_y, b, b};
+    l.volume_track = {xv, l.row_y + (b - kSliderTrackHeight) / 2, kSliderWidth,
+                      kSliderTrackHeight};
+    group_x = xm;
+  }
+  const int auto_w = ink_width("AUTO", s) + 8;
+  l.auto_button = {group_x - 12 - auto_w, l.row_y, auto_w, b};
+  const int track_w = l.auto_button.x - kTrackGap - kMargin;
+  l.track = {kMargin, window_h - 21, track_w > 0 ? track_w : 0, kTrackHeight};
   return l;
 }
 
@@ -152,77 +195,85 @@ int volume_level_width(int volume) {
   return volume * kSliderWidth / 100;
 }
 
-void format_clock(char* out, size_t size, double seconds) {
-  int t = whole_seconds(seconds);
-  std::snprintf(out, size, "%02d:%02d", t / 60, t % 60);
-}
+bool clock_needs_hours(double duration_s) { return whole_seconds(duration_s) >= 3600; }
 
-void format_speed_label(char* out, size_t size, double speed) {
-  const char* fixed = nullptr;
-  if (speed == 0.25) fixed = "0.25x";
-  else if (speed == 0.5) fixed = "0.5x";
-  else if (speed == 1.5) fixed = "1.5x";
-  else if (speed == 2) fixed = "2x";
-  else if (speed == 4) fixed = "4x";
-  else if (speed == 8) fixed = "8x";
-  else if (is_normal_speed(speed)) fixed = "1x";
-  if (fixed)
-    std::snprintf(out, size, "%s", fixed);
-  else
-    std::snprintf(out, size, "%.1fx", speed);
-}
-
-void format_window_title(char* out, size_t size, double position_s, double duration_s,
-                         double speed, bool paused) {
-  char position[16], duration[16];
-  format_clock(position, sizeof position, position_s);
-  format_clock(duration, sizeof duration, duration_s);
-  const char* paused_suffix = paused ? "  PAUSED" : "";
-  if (!is_normal_speed(speed)) {
-    char speed_text[48];
-    // Whole speeds print without decimals; the range check keeps the cast defined.
-    if (speed == std::trunc(speed) && std::fabs(speed) < 1e9)
-      std::snprintf(speed_text, sizeof speed_text, "%dx", static_cast<int>(speed));
-    else
-      std::snprintf(speed_text, sizeof speed_text, "%.1fx", speed);
-    std::snprintf(out, size, "H.264 Player  [%s / %s]  %s%s", position, duration, speed_text,
-                  paused_suffix);
+void format_clock(char* out, size_t size, double seconds, bool hours) {
+  const int t = whole_seconds(seconds);
+  if (hours) {
+    std::snprintf(out, size, "%d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
   } else {
-    std::snprintf(out, size, "H.264 Player  [%s / %s]%s", position, duration, paused_suffix);
+    std::snprintf(out, size, "%02d:%02d", t / 60, t % 60);
   }
 }
 
-void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, float progress,
-                           double position_s, double duration_s, int s, bool paused,
-                           double speed, bool audio_available, int volume, bool muted) {
+void format_speed(char* out, size_t size, double speed) {
+  if (size == 0) return;
+  if (is_normal_speed(speed) || !std::isfinite(speed)) {
+    std::snprintf(out, size, "%s", is_normal_speed(speed) ? "1x" : "?x");
+    return;
+  }
+  char number[64];
+  std::snprintf(number, sizeof number, "%.2f", speed);
+  // Trailing zeros and a bare decimal point go: "2.00" reads "2", "1.50" reads "1.5".
+  size_t n = std::strlen(number);
+  if (std::strchr(number, '.')) {
+    while (n > 0 && number[n - 1] == '0') --n;
+    if (n > 0 && number[n - 1] == '.') --n;
+  }
+  number[n] = '\0';
+  std::snprintf(out, size, "%sx", number);
+}
+
+void format_window_title(char* out, size_t size, const OverlayView& view) {
+  if (view.ended) {
+    std::snprintf(out, size, "%s", kFinishedTitle);
+    return;
+  }
+  const bool hours = clock_needs_hours(view.duration_s);
+  char position[24], duration[24], speed[72];
+  format_clock(position, sizeof position, view.position_s, hours);
+  format_clock(duration, sizeof duration, view.duration_s, hours);
+  speed[0] = '\0';
+  if (!is_normal_speed(view.speed)) {
+    speed[0] = speed[1] = ' ';
+    format_speed(speed + 2, sizeof speed - 2, view.speed);
+  }
+  std::snprintf(out, size, "H.264 Player  [%s / %s]%s%s", position, duration, speed,
+                view.paused ? "  PAUSED" : "");
+}
+
+void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const OverlayView& view,
+                           int s) {
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
-  char label[48];
-  format_speed_label(label, sizeof label, speed);
-  const OverlayLayout l = layout_overlay(w, h, s, text_width(label, s));
+  const OverlayLayout l = layout_overlay(w, h, s, view.audio_available);
 
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-  draw_seek_bar(renderer, l, progress);
-  draw_time_readout(renderer, w, h, position_s, duration_s, s);
+  draw_seek_bar(renderer, l, view.progress);
+  draw_time_readout(renderer, w, h, view, s);
 
   OverlayRects& rects = overlay_rects();
   rects.screenshot_button_rect = l.screenshot;
   draw_control_button(renderer, l.screenshot, kButtonFillAlpha);
   draw_camera_icon(renderer, l.screenshot);
-  if (audio_available) {
+  if (view.audio_available) {
     rects.volume_slider_rect = l.volume;
     rects.mute_button_rect = l.mute;
-    draw_volume_controls(renderer, l, volume, muted);
+    draw_volume_controls(renderer, l, view.volume, view.muted);
   } else {
     rects.volume_slider_rect = {0, 0, 0, 0};
     rects.mute_button_rect = {0, 0, 0, 0};
   }
+  rects.auto_button_rect = l.auto_button;
+  draw_auto_button(renderer, l, view.auto_continue, s);
   rects.slower_button_rect = l.slower;
   rects.faster_button_rect = l.faster;
-  draw_speed_buttons(renderer, l, label, speed, s);
+  char label[72];
+  format_speed(label, sizeof label, view.speed);
+  draw_speed_buttons(renderer, l, label, view.speed, s);
 
   char title[256];
-  format_window_title(title, sizeof title, position_s, duration_s, speed, paused);
+  format_window_title(title, sizeof title, view);
   // The title changes about once a second; setting it costs a round trip to
   // the window system on every picture.
   if (std::strcmp(title, SDL_GetWindowTitle(window)) != 0) SDL_SetWindowTitle(window, title);

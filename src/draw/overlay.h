@@ -12,32 +12,53 @@ struct OverlayRects {
   SDL_Rect screenshot_button_rect{0, 0, 0, 0};
   SDL_Rect mute_button_rect{0, 0, 0, 0};
   SDL_Rect volume_slider_rect{0, 0, 0, 0};
+  SDL_Rect auto_button_rect{0, 0, 0, 0};
 };
 
 // Process-wide, main thread only.
 OverlayRects& overlay_rects();
 
-void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, float progress,
-                           double position_s, double duration_s, int s, bool paused,
-                           double speed, bool audio_available, int volume, bool muted);
+// Forgets every published rectangle (a new playback has not drawn its bar yet,
+// so no click may land on the previous one's buttons).
+void clear_overlay_rects();
 
-// Where everything of the overlay goes in a window_w x window_h window at scale s
-// when the speed label is label_width pixels wide. Pure arithmetic.
+// What the bar shows.
+struct OverlayView {
+  float progress = 0;  // played fraction, clamped to 0..1 when drawn
+  double position_s = 0, duration_s = 0;
+  bool paused = false;
+  double speed = 1.0;
+  bool audio_available = false;  // without sound blocks no volume controls are drawn
+  int volume = 100;
+  bool muted = false;
+  bool ended = false;          // the recording played to its end: "END" and the finished title
+  bool auto_continue = false;  // the next recording of the folder follows at the end
+};
+
+// Draws the bar at text scale s, publishes its rectangles and sets the window title.
+void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const OverlayView& view,
+                           int s);
+
+// Where everything of the overlay goes in a window_w x window_h window at scale
+// s. The speed label has a slot as wide as the widest label, so nothing moves
+// when the speed changes; the seek track stops a clear gap before the
+// right-hand group of controls. Pure arithmetic.
 struct OverlayLayout {
   int button = 0;         // side of every square button
   int row_y = 0;          // top of the button row
   SDL_Rect bar{};         // translucent strip along the bottom
-  SDL_Rect track{};       // seek track, full width less the margins
+  SDL_Rect track{};       // seek track, from the left margin to the gap before the controls
   int knob_y = 0;         // centre row of the seek knob
-  int label_x = 0;        // speed label pen
+  SDL_Rect label_slot{};  // where the speed label is centred
   SDL_Rect slower{};
   SDL_Rect faster{};
   SDL_Rect screenshot{};
-  SDL_Rect mute{};        // where the mute button goes when there is sound
-  SDL_Rect volume{};      // where the volume slider goes when there is sound
+  SDL_Rect mute{};        // only when there is sound
+  SDL_Rect volume{};      // only when there is sound
   SDL_Rect volume_track{};
+  SDL_Rect auto_button{};  // the auto-continue switch, leftmost of the group
 };
-OverlayLayout layout_overlay(int window_w, int window_h, int s, int label_width);
+OverlayLayout layout_overlay(int window_w, int window_h, int s, bool audio_available);
 
 // Played part of a track_w wide track: progress clamped to 0..1 (NaN as 0).
 int played_width(float progress, int track_w);
@@ -45,12 +66,16 @@ int played_width(float progress, int track_w);
 // Level bar width of the 56-pixel volume slider; volume is clamped to 0..100.
 int volume_level_width(int volume);
 
-// "MM:SS" of whole seconds; negatives (and NaN) read 00:00, minutes never wrap.
-void format_clock(char* out, size_t size, double seconds);
+// True from one hour on: the clocks of such a recording all show hours.
+bool clock_needs_hours(double duration_s);
 
-// The speed label shown between the slower and faster buttons ("1x", "0.25x", "3.0x").
-void format_speed_label(char* out, size_t size, double speed);
+// "MM:SS", or "H:MM:SS" with hours, of whole seconds; negatives and NaN read as 0.
+void format_clock(char* out, size_t size, double seconds, bool hours);
 
-// "H.264 Player  [MM:SS / MM:SS]" plus the speed off normal and "  PAUSED".
-void format_window_title(char* out, size_t size, double position_s, double duration_s,
-                         double speed, bool paused);
+// The one spelling of a speed everywhere: "1x" near normal, else the factor
+// with at most two decimals and no trailing zeros ("0.25x", "1.5x", "2x").
+void format_speed(char* out, size_t size, double speed);
+
+// "H.264 Player  [position / duration]" plus the speed off normal and
+// "  PAUSED"; "H.264 Player  [Finished]" once ended.
+void format_window_title(char* out, size_t size, const OverlayView& view);

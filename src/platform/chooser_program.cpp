@@ -27,7 +27,15 @@ bool is_executable_file(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-std::vector<std::string> zenity_arguments(bool multiple, unsigned long owner) {
+// The folder with its closing separator: zenity opens a name ending in "/" as
+// a folder to browse, and takes anything else for a file to preselect.
+std::string as_folder(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/') return folder;
+  return folder + "/";
+}
+
+std::vector<std::string> zenity_arguments(bool multiple, unsigned long owner,
+                                          const std::string& start_folder) {
   std::vector<std::string> args = {"zenity", "--file-selection"};
   if (multiple) {
     // A newline separates the paths: spaces and any other bytes stay inside names.
@@ -40,10 +48,12 @@ std::vector<std::string> zenity_arguments(bool multiple, unsigned long owner) {
   args.push_back(std::string("--file-filter=") +
                  (multiple ? kMultipleAllFilter : kSingleAllFilter) + " | *");
   if (owner != 0) args.push_back("--attach=" + std::to_string(owner));
+  if (!start_folder.empty()) args.push_back("--filename=" + as_folder(start_folder));
   return args;
 }
 
-std::vector<std::string> kdialog_arguments(bool multiple, unsigned long owner) {
+std::vector<std::string> kdialog_arguments(bool multiple, unsigned long owner,
+                                           const std::string& start_folder) {
   std::vector<std::string> args = {"kdialog", "--title", multiple ? kMultipleTitle : kSingleTitle};
   if (multiple) {
     args.push_back("--multiple");
@@ -54,7 +64,7 @@ std::vector<std::string> kdialog_arguments(bool multiple, unsigned long owner) {
     args.push_back(std::to_string(owner));
   }
   args.push_back("--getopenfilename");
-  args.push_back(".");
+  args.push_back(start_folder.empty() ? std::string(".") : as_folder(start_folder));
   args.push_back(std::string("*.264|") + (multiple ? kMultipleVideoFilter : kSingleVideoFilter) +
                  "\n*|" + (multiple ? kMultipleAllFilter : kSingleAllFilter));
   return args;
@@ -132,12 +142,12 @@ const char* no_chooser_message() {
 }
 
 std::vector<std::string> chooser_arguments(ChooserProgram program, bool multiple,
-                                           unsigned long owner) {
+                                           unsigned long owner, const std::string& start_folder) {
   switch (program) {
     case ChooserProgram::zenity:
-      return zenity_arguments(multiple, owner);
+      return zenity_arguments(multiple, owner, start_folder);
     case ChooserProgram::kdialog:
-      return kdialog_arguments(multiple, owner);
+      return kdialog_arguments(multiple, owner, start_folder);
     case ChooserProgram::none:
       break;
   }

@@ -28,9 +28,11 @@ const char* no_chooser_message();
 
 // The argument vector (program name first) asking `program` for one recording
 // (Japanese title and filter names) or several (English ones, one path a line).
-// owner is an X11 window id to attach the dialog to, 0 for none.
+// owner is an X11 window id to attach the dialog to, 0 for none; the dialog
+// opens in start_folder when one is given.
 std::vector<std::string> chooser_arguments(ChooserProgram program, bool multiple,
-                                           unsigned long owner);
+                                           unsigned long owner,
+                                           const std::string& start_folder = "");
 
 struct ProgramRun {
   bool started = false;     // the program could be started at all

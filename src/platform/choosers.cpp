@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,6 +39,38 @@ std::vector<std::string> split_multiselect_result(const char* buffer, size_t siz
   }
   return paths;
 }
+
+namespace {
+
+std::string& used_folder() {
+  static std::string folder;
+  return folder;
+}
+
+// Dialogs take a folder relative to the working folder as no folder at all.
+std::string absolute_folder(const std::string& folder) {
+  if (folder.empty()) return folder;
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(folder, error);
+  return error ? folder : full.string();
+}
+
+// Where a chooser opens: the given folder, else the last one used.
+std::string start_folder(const std::string& folder) {
+  return absolute_folder(folder.empty() ? last_used_folder() : folder);
+}
+
+}  // namespace
+
+void remember_used_folder(const std::string& recording_path) {
+  const size_t cut = recording_path.find_last_of("/\\");
+  // A bare name lies in the working folder.
+  used_folder() = cut == std::string::npos ? std::string("./") : recording_path.substr(0, cut + 1);
+}
+
+const std::string& last_used_folder() { return used_folder(); }
+
+std::string choose_recording(void* owner) { return choose_recording_in(owner, ""); }
 
 void* owner_window_handle(SDL_Window* window) {
   if (!window) return nullptr;
@@ -73,7 +107,7 @@ constexpr DWORD kMultipleFlags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEM
                                  OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
 
 bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD flags,
-                     std::vector<char>& buffer) {
+                     const std::string& folder, std::vector<char>& buffer) {
   OPENFILENAMEA ofn;
   std::memset(&ofn, 0, sizeof ofn);
   ofn.lStructSize = sizeof ofn;
@@ -82,22 +116,31 @@ bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD f
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.lpstrTitle = title;
+  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   ofn.Flags = flags;
   return GetOpenFileNameA(&ofn) != 0;
 }
 
 }  // namespace
 
-std::string choose_recording(void* owner) {
+std::string choose_recording_in(void* owner, const std::string& folder) {
   std::vector<char> buffer(kSingleChoiceLimit, '\0');
-  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, buffer)) return "";
-  return std::string(buffer.data());
+  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, start_folder(folder),
+                       buffer))
+    return "";
+  std::string path(buffer.data());
+  remember_used_folder(path);
+  return path;
 }
 
 std::vector<std::string> choose_recordings(void* owner) {
   std::vector<char> buffer(kMultipleChoiceLimit, '\0');
-  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, buffer)) return {};
-  return split_multiselect_result(buffer.data(), buffer.size());
+  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, start_folder(""),
+                       buffer))
+    return {};
+  std::vector<std::string> paths = split_multiselect_result(buffer.data(), buffer.size());
+  if (!paths.empty()) remember_used_folder(paths.front());
+  return paths;
 }
 
 #else  // desktops with an external chooser program
@@ -110,26 +153,32 @@ unsigned long owner_window_id(void* owner) {
 
 // The chooser's output, or empty when there is no chooser, the user cancelled,
 // the program failed or it printed more than any allowed result.
-std::string run_chooser(bool multiple, void* owner) {
+std::string run_chooser(bool multiple, void* owner, const std::string& folder) {
   ChooserProgram program = find_chooser_program();
   if (program == ChooserProgram::none) {
     std::fputs(no_chooser_message(), stdout);
     return "";
   }
   ProgramRun run = run_program_for_output(
-      chooser_arguments(program, multiple, owner_window_id(owner)), kChooserOutputCap);
+      chooser_arguments(program, multiple, owner_window_id(owner), folder), kChooserOutputCap);
   if (!run.started || run.exit_status != 0 || run.overflowed) return "";
   return run.output;
 }
 
 }  // namespace
 
-std::string choose_recording(void* owner) {
-  return single_choice_from_output(run_chooser(false, owner));
+std::string choose_recording_in(void* owner, const std::string& folder) {
+  std::string path = single_choice_from_output(
+      run_chooser(false, owner, start_folder(folder)));
+  if (!path.empty()) remember_used_folder(path);
+  return path;
 }
 
 std::vector<std::string> choose_recordings(void* owner) {
-  return multiple_choices_from_output(run_chooser(true, owner));
+  std::vector<std::string> paths =
+      multiple_choices_from_output(run_chooser(true, owner, start_folder("")));
+  if (!paths.empty()) remember_used_folder(paths.front());
+  return paths;
 }
 
 #endif

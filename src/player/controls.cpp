@@ -5,11 +5,14 @@
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
+#include "player/folder_order.h"
 #include "player/screenshot.h"
 
 namespace {
 
 constexpr uint32_t kPauseMessageMs = 1500;
+constexpr uint32_t kRecordingMessageMs = 2500;
+constexpr int kOverlayScale = 2;
 
 void leave_with(PlayerState& st, std::string next_action) {
   st.next_action = std::move(next_action);
@@ -28,16 +31,34 @@ void capture_action(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer)
   capture_screenshot(renderer, window, st.video.texture.get());
 }
 
+// The chooser opens in this recording's folder.
 void open_another_recording(PlayerState& st, SDL_Window* window) {
-  std::string chosen = choose_recording(owner_window_handle(window));
+  std::string chosen = choose_recording_in(owner_window_handle(window), folder_of(st.path));
   if (!chosen.empty()) leave_with(st, std::move(chosen));
 }
 
 void seek_by(PlayerState& st, int frames) { seek_to_frame(st, st.frame_counter + frames); }
 
-void start_seek_drag(PlayerState& st, int x, int window_width) {
+// Back to the first frame; from the finished state this plays the recording again.
+void play_from_start(PlayerState& st) { seek_to_frame(st, 0); }
+
+void toggle_auto_continue() {
+  bool& on = player_preferences().auto_continue;
+  on = !on;
+  show_toast(on ? "AUTO NEXT ON" : "AUTO NEXT OFF", kPauseMessageMs);
+}
+
+// Leaves for a neighbouring recording, naming it; it starts at this speed.
+void leave_for_neighbour(PlayerState& st, const char* what, const std::string& path) {
+  const std::string text = std::string(what) + file_name_of(path);
+  show_toast(text.c_str(), kRecordingMessageMs);
+  player_preferences().carried_speed_index = st.speed_index;
+  leave_with(st, path);
+}
+
+void start_seek_drag(PlayerState& st, SDL_Window* window, int x) {
   st.seek_drag = true;
-  st.seek_fraction = progress_fraction_at(x, window_width);
+  st.seek_fraction = progress_fraction_at(x, player_seek_track(window, st.audio.has_audio));
 }
 
 void handle_mouse_motion(PlayerState& st, SDL_Window* window, int x) {
@@ -45,9 +66,7 @@ void handle_mouse_motion(PlayerState& st, SDL_Window* window, int x) {
   st.overlay_visible = true;
   if (st.volume_drag) set_volume_from_x(st, x);
   if (st.seek_drag && window) {
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    st.seek_fraction = progress_fraction_at(x, w);
+    st.seek_fraction = progress_fraction_at(x, player_seek_track(window, st.audio.has_audio));
   }
 }
 
@@ -66,6 +85,8 @@ bool press_overlay_control(PlayerState& st, SDL_Window* window, SDL_Renderer* re
   } else if (rect_contains(rects.volume_slider_rect, x, y)) {
     st.volume_drag = true;
     set_volume_from_x(st, x);
+  } else if (rect_contains(rects.auto_button_rect, x, y)) {
+    toggle_auto_continue();
   } else {
     return false;
   }
@@ -77,7 +98,7 @@ void handle_left_press(PlayerState& st, SDL_Window* window, SDL_Renderer* render
   if (st.overlay_visible && press_overlay_control(st, window, renderer, x, y)) return;
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
-  if (on_progress_strip(y, h)) start_seek_drag(st, x, w);
+  if (on_progress_strip(y, h)) start_seek_drag(st, window, x);
 }
 
 void handle_left_release(PlayerState& st) {
@@ -93,15 +114,70 @@ void handle_drop(PlayerState& st, char* file) {
   SDL_free(file);
 }
 
+// Keys of the finished state that differ from playback; true when handled.
+bool handle_finished_key(PlayerState& st, SDL_Keycode key) {
+  switch (key) {
+    case SDLK_SPACE: play_from_start(st); return true;
+    case SDLK_RIGHT: return true;  // nothing lies ahead of the end
+    default: return false;
+  }
+}
+
+void handle_key_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                      SDL_Keycode key) {
+  if (st.help_visible) {
+    st.help_visible = false;  // any key only closes the help
+    return;
+  }
+  if (st.ended && handle_finished_key(st, key)) return;
+  handle_player_key(st, window, renderer, key);
+}
+
 }  // namespace
+
+PlayerPreferences& player_preferences() {
+  static PlayerPreferences preferences;
+  return preferences;
+}
 
 int five_second_jump(double fps) { return static_cast<int>(fps * 5.0); }
 
-float progress_fraction_at(int x, int window_width) {
-  const int track = window_width - 2 * kProgressTrackMargin;
-  if (track <= 0) return 0.0f;
-  const float f = static_cast<float>(x - kProgressTrackMargin) / static_cast<float>(track);
+float progress_fraction_at(int x, const SDL_Rect& track) {
+  if (track.w <= 0) return 0.0f;
+  const float f = static_cast<float>(x - track.x) / static_cast<float>(track.w);
   return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : f);
+}
+
+SDL_Rect player_seek_track(SDL_Window* window, bool audio_available) {
+  int w = 0, h = 0;
+  if (window) SDL_GetWindowSize(window, &w, &h);
+  return layout_overlay(w, h, kOverlayScale, audio_available).track;
+}
+
+void go_to_neighbour_recording(PlayerState& st, int step) {
+  const std::string neighbour = neighbour_recording(st.path, step);
+  if (neighbour.empty()) {
+    show_toast(step > 0 ? "NO NEXT RECORDING" : "NO PREVIOUS RECORDING", kRecordingMessageMs);
+    return;
+  }
+  leave_for_neighbour(st, step > 0 ? "NEXT: " : "PREVIOUS: ", neighbour);
+}
+
+void take_carried_speed(PlayerState& st) {
+  int& carried = player_preferences().carried_speed_index;
+  if (carried >= 0 && carried < kSpeedStepCount) {
+    st.speed_index = carried;
+    st.speed = kSpeedSteps[carried];
+  }
+  carried = -1;
+}
+
+bool continue_with_next_recording(PlayerState& st) {
+  if (!player_preferences().auto_continue) return false;
+  const std::string next = neighbour_recording(st.path, 1);
+  if (next.empty()) return false;
+  leave_for_neighbour(st, "NEXT: ", next);
+  return true;
 }
 
 bool on_progress_strip(int y, int window_height) {
@@ -147,6 +223,12 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     case SDLK_RIGHT: seek_by(st, five_second_jump(st.fps)); break;
     case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
     case SDLK_UP: set_speed(st, st.speed_index + 1); break;
+    case SDLK_HOME: play_from_start(st); break;
+    case SDLK_PAGEDOWN: go_to_neighbour_recording(st, 1); break;
+    case SDLK_PAGEUP: go_to_neighbour_recording(st, -1); break;
+    case SDLK_a: toggle_auto_continue(); break;
+    case SDLK_h:
+    case SDLK_F1: st.help_visible = true; break;
     default: break;
   }
 }
@@ -155,7 +237,7 @@ void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
                          const SDL_Event& event) {
   switch (event.type) {
     case SDL_QUIT: leave_with(st, ""); break;
-    case SDL_KEYDOWN: handle_player_key(st, window, renderer, event.key.keysym.sym); break;
+    case SDL_KEYDOWN: handle_key_event(st, window, renderer, event.key.keysym.sym); break;
     case SDL_MOUSEMOTION: handle_mouse_motion(st, window, event.motion.x); break;
     case SDL_MOUSEBUTTONDOWN:
       if (event.button.button == SDL_BUTTON_LEFT) {

@@ -9,15 +9,29 @@
 #include "player/engine.h"
 
 constexpr int kProgressStripHeight = 36;  // bottom of the window, full width
-constexpr int kProgressTrackMargin = 12;  // the track runs from x = 12 to W - 12
 constexpr uint32_t kOverlayHideAfterMs = 3000;
+
+// Choices that outlive one playback. Process-wide, main thread only.
+struct PlayerPreferences {
+  // At the end of a recording the next one of its folder follows. Off at
+  // start: a recording opened to look at one event ends where it ends, in the
+  // finished state where it can be replayed or stepped back; `a` turns it on.
+  bool auto_continue = false;
+  // Speed step the next playback starts at when it was reached by stepping
+  // through the folder (PageDown, PageUp, auto-continue); -1 otherwise.
+  int carried_speed_index = -1;
+};
+PlayerPreferences& player_preferences();
 
 // Frames of a five-second jump: (int)(fps x 5.0), truncated.
 int five_second_jump(double fps);
 
-// Fraction of the progress track under mouse x in a window `window_width`
-// wide, clamped to 0..1 (0 when the window is too narrow for a track).
-float progress_fraction_at(int x, int window_width);
+// Fraction of the seek track under mouse x, clamped to 0..1 (0 when the track
+// has no width).
+float progress_fraction_at(int x, const SDL_Rect& track);
+
+// The seek track of the bar in the player's window (as the overlay lays it out).
+SDL_Rect player_seek_track(SDL_Window* window, bool audio_available);
 
 // True when mouse y lies on the progress strip of a window `window_height` high.
 bool on_progress_strip(int y, int window_height);
@@ -26,11 +40,26 @@ bool on_progress_strip(int y, int window_height);
 // truncated and clamped to 0..100; -1 when the slider has no width.
 int volume_at(int x, const SDL_Rect& slider);
 
+// Leaves for the recording `step` places after (1) or before (-1) this one in
+// its folder, naming it in a message; says so and stays when there is none.
+void go_to_neighbour_recording(PlayerState& st, int step);
+
+// Gives a playback reached by stepping through the folder the speed the
+// previous one had (a folder watched at 4x stays at 4x); every other playback
+// starts at 1x. Call before the pacing and the sound are set up.
+void take_carried_speed(PlayerState& st);
+
+// At the end, with auto-continue on and a next recording in the folder: leaves
+// for it, naming it in a message, and returns true.
+bool continue_with_next_recording(PlayerState& st);
+
 // Handles one event of the playback loop (keys, mouse, window close, drops).
+// While the key help shows, a key only hides it.
 void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
                          const SDL_Event& event);
 
-// The effect of one key press.
+// The effect of one key press. In the finished state Space plays again from
+// the start and Right has nothing to go to.
 void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
                        SDL_Keycode key);
 

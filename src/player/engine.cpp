@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "draw/overlay.h"
 #include "platform/choosers.h"
 #include "draw/toast.h"
 #include "player/controls.h"
@@ -12,7 +13,6 @@ namespace {
 constexpr int kDecoderThreads = 4;
 constexpr uint32_t kPausedFrameMs = 30;
 constexpr uint32_t kFinishedPollMs = 50;
-constexpr const char* kFinishedTitle = "H.264 Player  [Finished]";
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -34,6 +34,8 @@ OverlayView overlay_view(const PlayerState& st) {
   view.audio_available = st.audio.has_audio;
   view.volume = st.audio.volume;
   view.muted = st.audio.muted;
+  view.ended = st.ended;
+  view.auto_continue = player_preferences().auto_continue;
   return view;
 }
 
@@ -47,7 +49,7 @@ void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* render
   st.overlay_visible = true;
   if (renderer && st.video.texture) {
     const OverlayView view = overlay_view(st);
-    draw_video_frame(st.video, window, renderer, &view, true);
+    draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
   }
   SDL_Delay(kPausedFrameMs);
 }
@@ -113,7 +115,8 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
   std::swap(st.video.frame, picture.frame);
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
-  present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr);
+  present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr, true,
+                  st.help_visible);
   st.last_drawn_ms = now_ms();
   if (sets_clock) clock_start(st.clock, picture_s, st.last_drawn_ms);
   ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
@@ -194,51 +197,58 @@ void advance_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rende
   }
 }
 
-// Handles one event after the end; true when it ends the finished state.
-bool handle_finished_event(PlayerState& st, SDL_Window* window, const SDL_Event& event) {
-  switch (event.type) {
-    case SDL_QUIT:
-      return true;
-    case SDL_KEYDOWN:
-      if (event.key.keysym.sym == SDLK_o) {
-        std::string chosen = choose_recording(owner_window_handle(window));
-        if (!chosen.empty()) st.next_action = chosen;
-      }
-      return true;
-    case SDL_DROPFILE:
-      if (event.drop.file) {
-        st.next_action = event.drop.file;
-        SDL_free(event.drop.file);
-      }
-      return true;
-    case SDL_DROPTEXT:
-      SDL_free(event.drop.file);
-      return false;
-    default:
-      return false;
-  }
+// The last picture with the bar, "END" and whatever message or help is up.
+void show_finished_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
+  st.overlay_visible = true;
+  const OverlayView view = overlay_view(st);
+  draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
 }
 
-// Waits, without redrawing, for a key, a drop or the window's close.
-void run_finished_state(PlayerState& st, SDL_Window* window, const PlaybackOptions& options) {
+// True while the finished state lasts: nothing asked to leave and no seek
+// made the playback run again.
+bool still_finished(const PlayerState& st) { return !st.leave && !playback_running(st); }
+
+// The finished state: redrawn while something on it changes (events, an
+// expiring message), otherwise idle.
+void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                        const PlaybackOptions& options) {
   // Without a window no key can ever arrive: waiting would never end.
   if (!window) return;
-  SDL_SetWindowTitle(window, kFinishedTitle);
+  st.ended = true;
+  st.paused = false;
+  show_finished_frame(st, window, renderer);
   if (options.on_finished) options.on_finished(st);
-  bool done = false;
-  while (!done) {
+  bool message_was_showing = true;
+  while (still_finished(st)) {
+    bool changed = false;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-      if (handle_finished_event(st, window, event)) done = true;
+      handle_player_event(st, window, renderer, event);
+      changed = true;
     }
-    if (!done) SDL_Delay(kFinishedPollMs);
+    if (!still_finished(st)) break;
+    const bool message_showing = toast_showing(SDL_GetTicks());
+    if (changed || message_showing || message_was_showing) {
+      show_finished_frame(st, window, renderer);
+    }
+    message_was_showing = message_showing;
+    SDL_Delay(kFinishedPollMs);
   }
+  st.ended = false;
+  // Played again: the bar stays a while, and with it the title leaves "Finished".
+  st.last_mouse_motion = SDL_GetTicks();
 }
 
 }  // namespace
 
 bool open_playback(PlayerState& st, const std::string& path) {
+  // A click before this playback has drawn its bar must not reach the
+  // previous recording's buttons.
+  clear_overlay_rects();
+  take_carried_speed(st);
+  st.path = path;
   if (!load_recording(path, st.recording)) return false;
+  remember_used_folder(path);
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
   st.duration = st.frame_count / st.fps;
@@ -280,8 +290,8 @@ bool playback_running(const PlayerState& st) { return !st.leave && !st.reached_e
 
 void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                      const PlaybackOptions& options) {
-  (void)renderer;
-  run_finished_state(st, window, options);
+  if (continue_with_next_recording(st)) return;
+  run_finished_state(st, window, renderer, options);
 }
 
 void close_playback(PlayerState& st) {
@@ -306,12 +316,8 @@ double video_position(const PlayerState& st) { return st.position_s; }
 double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
 std::string speed_message(double speed) {
-  char text[32];
-  if (speed == std::floor(speed)) {
-    std::snprintf(text, sizeof text, "%dx", static_cast<int>(speed));
-  } else {
-    std::snprintf(text, sizeof text, "%.2fx", speed);
-  }
+  char text[72];
+  format_speed(text, sizeof text, speed);
   return text;
 }
 
@@ -384,8 +390,12 @@ std::string play_recording_with(const std::string& path, SDL_Window*& window,
     close_playback(st);
     return "";
   }
-  while (playback_running(st)) run_playback_step(st, window, renderer, options);
-  if (!st.leave) finish_playback(st, window, renderer, options);
+  // A seek or a replay from the finished state runs the playback again.
+  do {
+    while (playback_running(st)) run_playback_step(st, window, renderer, options);
+    if (st.leave) break;
+    finish_playback(st, window, renderer, options);
+  } while (playback_running(st));
   close_playback(st);
   if (options.stats_out) *options.stats_out = st.stats;
   return st.next_action;

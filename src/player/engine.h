@@ -31,6 +31,7 @@ struct PlaybackStats {
 };
 
 struct PlayerState {
+  std::string path;     // as given: the folder's other recordings are found beside it
   Recording recording;  // payload, unit list, frame list, fps
   int frame_count = 0;
   double fps = 15.0;
@@ -55,6 +56,8 @@ struct PlayerState {
   bool seek_drag = false;
   float seek_fraction = 0;
   bool volume_drag = false;
+  bool help_visible = false;  // the key help is drawn over the picture
+  bool ended = false;         // in the finished state: last picture, bar and "END"
 
   std::string next_action;
   bool leave = false;  // end the playback at once, without the finished state
@@ -100,15 +103,18 @@ void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rend
 // True until the end was reached (every picture handled, the clock at the
 // end) and while nothing asked to leave.
 bool playback_running(const PlayerState& st);
-// After the end: the finished title, then waiting for a key, a drop or the
-// window's close.
+// After the end (every picture came through the queue and the clock reached
+// the end): either the next recording of the folder (auto-continue on) or the
+// finished state: the last picture with the bar and "END", where the keys, the
+// seek strip and drops act as during playback (Space and Home play again from
+// the start). Returns when the playback is to be left or a seek made it run again.
 void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                      const PlaybackOptions& options);
 // Stops the decoding thread, closes the sound and the video output and
 // releases the recording.
 void close_playback(PlayerState& st);
 
-// Transient message for a speed factor: "%dx" for whole numbers, else "%.2fx".
+// Transient message for a speed factor, spelt as on the bar ("0.25x", "1.5x", "2x").
 std::string speed_message(double speed);
 
 // Changes to speed step `index` (nothing outside 0..6 or when unchanged): the

@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "draw/help_overlay.h"
+#include "draw/letterbox.h"
 #include "draw/overlay.h"
 #include "draw/toast.h"
 #include "player/nal_packet.h"
@@ -252,30 +254,29 @@ bool upload_picture(VideoOutput& video) {
 }
 
 void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
-                      const OverlayView* overlay, bool toast) {
+                      const OverlayView* overlay, bool toast, bool help) {
   if (!renderer) return;
-  // The opaque picture is stretched over every pixel of the window, so clearing
-  // first would only cost a pass over the whole frame.
   if (video.texture) {
-    SDL_RenderCopy(renderer, video.texture.get(), nullptr, nullptr);
+    draw_letterboxed(renderer, video.texture.get(), video.width, video.height, video.sar_num,
+                     video.sar_den);
   } else {
     SDL_RenderClear(renderer);
   }
-  if (overlay && window) {
-    draw_playback_overlay(renderer, window, overlay->progress, overlay->position_s,
-                          overlay->duration_s, 2, overlay->paused, overlay->speed,
-                          overlay->audio_available, overlay->volume, overlay->muted);
-  }
+  if (overlay && window) draw_playback_overlay(renderer, window, *overlay, 2);
+  if (help && window) draw_help_overlay(renderer, window, player_help_lines());
   if (toast && window) draw_toast(renderer, window, 3);
   SDL_RenderPresent(renderer);
 }
 
 bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
-                     const OverlayView* overlay, bool toast) {
+                     const OverlayView* overlay, bool toast, bool help) {
   const AVFrame* f = video.frame.get();
   if (!ensure_player_window(window, renderer, f->width, f->height)) return false;
-  if (fit_texture_to_picture(video, renderer)) upload_picture(video);
-  draw_video_frame(video, window, renderer, overlay, toast);
+  if (fit_texture_to_picture(video, renderer) && upload_picture(video)) {
+    video.sar_num = f->sample_aspect_ratio.num;
+    video.sar_den = f->sample_aspect_ratio.den;
+  }
+  draw_video_frame(video, window, renderer, overlay, toast, help);
   return true;
 }
 

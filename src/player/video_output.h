@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "draw/overlay.h"
 #include "draw/sdl_handles.h"
 #include "player/av_handles.h"
 #include "recording/recording.h"
@@ -28,23 +29,15 @@ struct VideoOutput {
   uint8_t* converted_planes[4] = {};
   int converted_pitches[4] = {};
   int width = 0, height = 0;  // size of the texture
+  // Sample aspect ratio of the picture in the texture (0:1 when the stream
+  // names none): the picture is shown at its real shape.
+  int sar_num = 0, sar_den = 1;
   // Software renderers only, when allowed: the texture is in the window's own
   // pixel format and pictures are converted straight into it.
   bool allow_direct_rgb = true;
   SwsContextPtr rgb_converter;
   int rgb_converter_format = -1;  // source pixel format rgb_converter was made for
   int rgb_format = -1;            // AVPixelFormat of the texture; -1 when it is IYUV
-};
-
-// What the overlay is told when a picture is presented.
-struct OverlayView {
-  float progress = 0;
-  double position_s = 0, duration_s = 0;
-  bool paused = false;
-  double speed = 1.0;
-  bool audio_available = false;
-  int volume = 100;
-  bool muted = false;
 };
 
 // An H.264 decoder as opened, or the reason there is none.
@@ -116,17 +109,18 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer);
 // always (window-format texture). False when nothing was uploaded.
 bool upload_picture(VideoOutput& video);
 
-// Copies the opaque texture over the whole window (clears the window instead
-// when there is no texture yet), draws the overlay when `overlay` is given and
-// the transient message when `toast` is set, presents.
+// Copies the opaque texture into the window at the picture's shape with black
+// bars around it (clears the window instead when there is no texture yet),
+// draws the overlay when `overlay` is given, the transient message when `toast`
+// is set and the key help when `help` is set, presents.
 void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
-                      const OverlayView* overlay, bool toast);
+                      const OverlayView* overlay, bool toast, bool help = false);
 
 // The whole presentation of a freshly decoded picture: window on demand,
 // texture, upload, drawing (the transient message only with `toast`). False,
 // with nothing drawn, when there is no window and none can be made.
 bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& renderer,
-                     const OverlayView* overlay, bool toast = true);
+                     const OverlayView* overlay, bool toast = true, bool help = false);
 
 // Releases converter, texture, frame and decoder, in that order.
 void teardown_video_output(VideoOutput& video);

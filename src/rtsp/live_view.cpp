@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "draw/help_overlay.h"
+#include "draw/letterbox.h"
 #include "draw/text.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
@@ -14,6 +16,7 @@ extern "C" {
 #include "player/screenshot.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
+#include "rtsp/live_title.h"
 #include "rtsp/unit_decoder.h"
 
 const char* live_state_text(LiveState state) {
@@ -126,6 +129,8 @@ static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
 bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
   if (picture.width <= 0 || picture.height <= 0) return false;
   if (!ensure_texture(player, picture.width, picture.height)) return false;
+  player.sar_num = picture.sample_aspect_ratio.num;
+  player.sar_den = picture.sample_aspect_ratio.den;
   if (picture.format == AV_PIX_FMT_YUV420P) {
     SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, picture.data[0], picture.linesize[0],
                          picture.data[1], picture.linesize[1], picture.data[2],
@@ -152,11 +157,10 @@ void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
   int w = 0, h = 0;
   SDL_GetWindowSize(player.window, &w, &h);
-  // Stretched over the whole window; the aspect ratio is not kept. The opaque
-  // picture covers every pixel, so clearing first would only cost a pass over
-  // the whole frame.
   if (player.live_texture) {
-    SDL_RenderCopy(r, player.live_texture.get(), nullptr, nullptr);
+    int tw = 0, th = 0;
+    SDL_QueryTexture(player.live_texture.get(), nullptr, nullptr, &tw, &th);
+    draw_letterboxed(r, player.live_texture.get(), tw, th, player.sar_num, player.sar_den);
   } else {
     draw_waiting_screen(player, w, h);
   }
@@ -164,6 +168,7 @@ void draw_live_frame(LivePlayer& player) {
   SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
   draw_control_button(r, player.camera_button, 180);
   draw_camera_icon(r, player.camera_button);
+  if (player.help_visible) draw_help_overlay(r, player.window, live_help_lines());
   draw_toast(r, player.window, 3);
 }
 
@@ -176,6 +181,13 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
     case SDL_QUIT:
       return false;
     case SDL_KEYDOWN:
+      if (player.help_visible || event.key.keysym.sym == SDLK_F1 ||
+          event.key.keysym.sym == SDLK_h) {
+        player.help_visible = !player.help_visible;
+        draw_live_frame(player);
+        SDL_RenderPresent(player.renderer);
+        return true;
+      }
       if (event.key.keysym.sym == SDLK_ESCAPE) return false;
       if (event.key.keysym.sym == SDLK_s) capture_live_screenshot(player);
       return true;
@@ -436,6 +448,7 @@ void take_worker_news(LivePlayer& player, LiveLink& link) {
   }
   const bool state_changed = state != player.state;
   player.state = state;
+  if (state_changed) SDL_SetWindowTitle(player.window, live_view_title(player.address, state).c_str());
   if (state_changed && state == LiveState::reconnecting && player.live_texture)
     show_toast(kReconnectingMessage, 24u * 3600u * 1000u);  // until the stream is back
   // Back again: the message lingers a moment, then goes.
@@ -474,6 +487,8 @@ std::string run_live_view_with(const std::string& address, SDL_Window* window,
   LivePlayer player;
   player.window = window;
   player.renderer = renderer;
+  player.address = address;
+  if (window) SDL_SetWindowTitle(window, live_view_title(address, player.state).c_str());
   player.frame.reset(av_frame_alloc());
   auto link = std::make_shared<LiveLink>();
   std::thread worker([address, settings, link] { run_live_session(address, settings, *link); });

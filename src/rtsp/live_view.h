@@ -43,6 +43,9 @@ struct LivePlayer {
   int picture_height = 0;
   int scaler_format = -1;  // pixel format the scaler converts from
   SDL_Rect camera_button{0, 0, 0, 0};  // all zero until a picture was shown
+  int sar_num = 0, sar_den = 1;  // sample aspect ratio of the last picture (0: none given)
+  bool help_visible = false;     // the key help is drawn over the picture
+  std::string address;           // as typed; the title shows it without the password
   int64_t pictures_shown = 0;
   LiveState state = LiveState::connecting;  // as last reported by the network session
 };
@@ -67,9 +70,9 @@ bool upload_live_picture(LivePlayer& player, const AVFrame& picture);
 // The camera button's place for a window `window_width` pixels wide.
 SDL_Rect live_camera_button_rect(int window_width);
 
-// Draws the picture over the whole window (while there is no picture yet: a
-// black window with the state word in the middle), the camera button and the
-// transient message, and records the button's rectangle. Does not present.
+// Draws the picture at its shape with black bars (while there is no picture
+// yet: a black window with the state word in the middle), the camera button,
+// the key help when shown and the transient message, and records the button's rectangle. Does not present.
 void draw_live_frame(LivePlayer& player);
 
 // The screenshot action: nothing without a texture; otherwise the bare
@@ -77,6 +80,7 @@ void draw_live_frame(LivePlayer& player);
 bool capture_live_screenshot(LivePlayer& player);
 
 // Handles one window event; false when the session is to end (Escape, close).
+// F1 or h shows the key help; while it shows, a key only hides it.
 bool handle_live_event(LivePlayer& player, const SDL_Event& event);
 
 // How the live view rides out a lost connection. Tests shorten the waits.

@@ -151,4 +151,31 @@ TEST(Choosers, NoChooserProgramPrintsOneLineAndGivesNothing) {
   EXPECT_NE(line.find("kdialog"), std::string::npos);
 }
 
+TEST(Choosers, OpenInTheGivenFolderElseTheLastOneUsed) {
+  StandInChooser zenity("zenity", "/tmp/rec dir/cam 1.264\n", 0);
+  choose_recording_in(nullptr, "/media/camera");
+  EXPECT_TRUE(has(zenity.arguments(), "--filename=/media/camera/"));
+  // The folder of that choice is where the next choosers open.
+  choose_recording(nullptr);
+  EXPECT_TRUE(has(zenity.arguments(), "--filename=/tmp/rec dir/"));
+  choose_recordings(nullptr);
+  EXPECT_TRUE(has(zenity.arguments(), "--filename=/tmp/rec dir/"));
+  remember_used_folder("/srv/played/clip.264");
+  choose_recording_in(nullptr, "");
+  EXPECT_TRUE(has(zenity.arguments(), "--filename=/srv/played/"));
+  // A folder relative to the working folder is handed over whole.
+  remember_used_folder("bare.264");
+  EXPECT_EQ(last_used_folder(), "./");
+  {
+    ScratchDir cwd;
+    ScopedCwd in(cwd.path);
+    choose_recording_in(nullptr, "cam/");
+    EXPECT_TRUE(has(zenity.arguments(), "--filename=" + cwd.path + "/cam/"));
+  }
+
+  StandInChooser kdialog("kdialog", "", 1, true);
+  choose_recording_in(nullptr, "/media/camera/");
+  EXPECT_TRUE(has(kdialog.arguments(), "/media/camera/"));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/choosers.h"
 #include "app/menu.h"
 #include "app_test_util.h"
+#include "draw/help_overlay.h"
 #include "headless_sdl.h"
 
 #include <gtest/gtest.h>
@@ -137,8 +138,25 @@ TEST_F(StartMenu, KeysClicksDropsAndBatches) {
       {"quit keeps an earlier choice", {key(SDLK_r), key(SDLK_ESCAPE)}, "__RTSP__"},
       {"a later drop replaces", {key(SDLK_c), drop("/a.264")}, "/a.264"},
       {"a later key replaces", {drop("/a.264"), key(SDLK_c)}, "__CONVERT__"},
+      {"h shows the help; the next key only hides it", {key(SDLK_h), key(SDLK_c), key(SDLK_q)},
+       ""},
+      {"F1 shows the help; Escape only hides it", {key(SDLK_F1), key(SDLK_ESCAPE), key(SDLK_r)},
+       "__RTSP__"},
   };
   for (const Case& c : cases) EXPECT_EQ(run_menu(960, 600, c.events).result, c.expected) << c.name;
+}
+
+TEST_F(StartMenu, HelpIsDrawnOverTheMenu) {
+  MenuRun run = run_menu(960, 600, {key(SDLK_h), of_type(SDL_QUIT)});
+  ASSERT_TRUE(run.canvas.renderer);
+  const HelpLayout l = layout_help(960, 600, menu_help_lines());
+  int amber = 0;
+  for (int x = l.keys_x; x < l.action_x; ++x) {
+    const Rgba px = run.pixels.pixel_at(x, l.first_y + 2 * l.line_h + 1);
+    if (px.r > 200 && px.g > 150 && px.b < 100) ++amber;
+  }
+  EXPECT_GT(amber, 0);
+  EXPECT_FALSE(looks(run.pixels, l.box.x + 2, l.box.y + l.box.h - 2, kBackground));
 }
 
 TEST_F(StartMenu, OpenRunsTheChooserAndStaysWhenCancelled) {

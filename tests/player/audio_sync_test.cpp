@@ -125,13 +125,6 @@ TEST(AudioDriftMeasure, AReadingHoursOffStartsAFreshRunInsteadOfBeingAveraged) {
   }
 }
 
-// The finished state waits for a key; one the player ignores while playing
-// ends it as soon as it begins.
-Uint32 push_idle_key(Uint32 interval, void*) {
-  push_key(SDLK_F12);
-  return interval;
-}
-
 // Ten seconds at 30 fps through the real player at real speed, on a device
 // that takes its buffers about 2% slower than real time: uncorrected, the
 // sound would end a quarter of a second further behind.
@@ -148,16 +141,17 @@ TEST(AudioSyncPlayback, SoundKeepsStepWithThePictureOnASlowDevice) {
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", (test_temp_dir() + "/sync_device.raw").c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "131", 1);  // each 128 ms buffer takes 131 ms
-  const SDL_TimerID timer = SDL_AddTimer(100, push_idle_key, nullptr);
 
   std::vector<SyncSample> samples;
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
+  // The player at real speed; Escape ends the finished state as soon as it begins.
+  PlaybackOptions options;
+  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
   start_sync_recording(samples);
-  play_recording(path, window, renderer);
+  play_recording_with(path, window, renderer, options);
   stop_sync_recording();
 
-  SDL_RemoveTimer(timer);
   if (renderer) SDL_DestroyRenderer(renderer);
   if (window) SDL_DestroyWindow(window);
   SDL_QuitSubSystem(SDL_INIT_AUDIO);

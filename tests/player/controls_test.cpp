@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/help_overlay.h"
 #include "draw/overlay.h"
 #include "draw/sdl_handles.h"
 #include "draw/toast.h"
@@ -20,19 +21,21 @@
 namespace {
 
 TEST(ControlRules, ProgressStripMapsMouseXToAFraction) {
+  const SDL_Rect track{12, 579, 936, 6};
   const struct {
-    int x, width;
+    int x;
+    SDL_Rect track;
     float fraction;
   } cases[] = {
-      {12, 960, 0.0f},  {480, 960, 0.5f}, {948, 960, 1.0f}, {0, 960, 0.0f},
-      {2000, 960, 1.0f}, {246, 960, 0.25f},
-      {10, 24, 0.0f},   // no track at all: never a division by zero
-      {10, 10, 0.0f},
+      {12, track, 0.0f},  {480, track, 0.5f}, {948, track, 1.0f}, {0, track, 0.0f},
+      {2000, track, 1.0f}, {246, track, 0.25f},
+      {10, {12, 579, 0, 6}, 0.0f},  // no track at all: never a division by zero
+      {10, {12, 579, -14, 6}, 0.0f},
   };
   for (const auto& c : cases) {
-    const float f = progress_fraction_at(c.x, c.width);
+    const float f = progress_fraction_at(c.x, c.track);
     EXPECT_FALSE(std::isnan(f));
-    EXPECT_FLOAT_EQ(f, c.fraction) << c.x << " in " << c.width;
+    EXPECT_FLOAT_EQ(f, c.fraction) << c.x << " on a track " << c.track.w << " wide";
   }
   EXPECT_FALSE(on_progress_strip(563, 600));
   EXPECT_TRUE(on_progress_strip(564, 600));
@@ -77,8 +80,8 @@ TEST(SpeedSteps, StepsMessagesAndLimits) {
   EXPECT_EQ(speed_message(1.0), "1x");
   EXPECT_EQ(speed_message(8.0), "8x");
   EXPECT_EQ(speed_message(0.25), "0.25x");
-  EXPECT_EQ(speed_message(0.5), "0.50x");
-  EXPECT_EQ(speed_message(1.5), "1.50x");
+  EXPECT_EQ(speed_message(0.5), "0.5x");
+  EXPECT_EQ(speed_message(1.5), "1.5x");
 
   const struct {
     SDL_Keycode key;
@@ -86,8 +89,8 @@ TEST(SpeedSteps, StepsMessagesAndLimits) {
     double speed;
     const char* message;
   } cases[] = {
-      {SDLK_UP, 1, 1.5, "1.50x"}, {SDLK_UP, 2, 2.0, "2x"},    {SDLK_UP, 3, 4.0, "4x"},
-      {SDLK_UP, 4, 8.0, "8x"},    {SDLK_DOWN, 1, 0.5, "0.50x"}, {SDLK_DOWN, 2, 0.25, "0.25x"},
+      {SDLK_UP, 1, 1.5, "1.5x"}, {SDLK_UP, 2, 2.0, "2x"},    {SDLK_UP, 3, 4.0, "4x"},
+      {SDLK_UP, 4, 8.0, "8x"},   {SDLK_DOWN, 1, 0.5, "0.5x"}, {SDLK_DOWN, 2, 0.25, "0.25x"},
   };
   for (const auto& c : cases) {
     PlayerState st;
@@ -141,6 +144,11 @@ class Controls : public ::testing::Test {
     while (playback_running(st) && st.stats.pictures_shown < until) step();
   }
   void step() { run_playback_step(st, window, renderer, options); }
+  // Only the pending events, nothing decoded.
+  void handle_pending(PlayerState& state) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) handle_player_event(state, window, renderer, event);
+  }
   static SDL_Point centre(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
   void click(SDL_Point p) {
     push_mouse_button(true, p.x, p.y);
@@ -164,13 +172,22 @@ TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShows) {
   click(centre(rects.faster_button_rect));
   step();
   EXPECT_EQ(st.speed_index, 3);
-  EXPECT_STREQ(toast_text(), "1.50x");
+  EXPECT_STREQ(toast_text(), "1.5x");
   click(centre(overlay_rects().slower_button_rect));
   step();
   EXPECT_EQ(st.speed_index, 2);
-  // Where the mute button and slider would be, nothing is hit; the click lies
-  // in the bar, so it starts a seek drag instead.
-  click({786 + 28, 582});
+  // The AUTO switch flips continuation with the folder's next recording.
+  player_preferences().auto_continue = false;
+  click(centre(overlay_rects().auto_button_rect));
+  step();
+  EXPECT_TRUE(player_preferences().auto_continue);
+  EXPECT_STREQ(toast_text(), "AUTO NEXT ON");
+  push_key(SDLK_a);
+  step();
+  EXPECT_FALSE(player_preferences().auto_continue);
+  // Where the mute button would be, nothing is hit; without sound the track
+  // reaches there, so the click starts a seek drag instead.
+  click(centre(layout_overlay(960, 600, 2, true).mute));
   step();
   EXPECT_EQ(st.audio.volume, 100);
   EXPECT_EQ(st.stats.seeks, 1);
@@ -270,15 +287,16 @@ TEST_F(Controls, SeekDragWhilePausedShowsPicturesAndStaysPaused) {
   step();
   EXPECT_EQ(st.stats.pictures_shown, shown) << "nothing is decoded while paused";
 
-  push_mouse_button(true, 12 + 936 / 4, 590);  // a quarter of the track
+  const SDL_Rect track = player_seek_track(window, false);
+  push_mouse_button(true, track.x + track.w / 4, 590);  // a quarter of the track
   step();
   ASSERT_TRUE(st.seek_drag);
-  EXPECT_FLOAT_EQ(st.seek_fraction, 0.25f);
+  EXPECT_FLOAT_EQ(st.seek_fraction, static_cast<float>(track.w / 4) / track.w);
   show_pictures(2);
   EXPECT_GE(st.stats.pictures_shown, shown + 2) << "pictures come while dragging";
   EXPECT_TRUE(st.overlay_visible);
-  push_mouse_motion(12 + 936 * 3 / 4, 10);  // off the strip: the drag goes on
-  push_mouse_button(false, 12 + 936 * 3 / 4, 10);
+  push_mouse_motion(track.x + track.w * 3 / 4, 10);  // off the strip: the drag goes on
+  push_mouse_button(false, track.x + track.w * 3 / 4, 10);
   step();
   EXPECT_FALSE(st.seek_drag);
   EXPECT_TRUE(st.paused);
@@ -361,7 +379,49 @@ TEST_F(Controls, SpeedKeysDuringPlayback) {
   for (int i = 0; i < 3; ++i) push_key(SDLK_DOWN);
   step();
   EXPECT_DOUBLE_EQ(st.speed, 1.5);
-  EXPECT_STREQ(toast_text(), "1.50x");
+  EXPECT_STREQ(toast_text(), "1.5x");
+}
+
+TEST_F(Controls, HelpShowsOverThePictureAndAnyKeyOnlyHidesIt) {
+  open(false);
+  show_pictures(1);
+  for (SDL_Keycode opener : {SDLK_F1, SDLK_h}) {
+    push_key(opener);
+    show_pictures(1);
+    ASSERT_TRUE(st.help_visible);
+    const HelpLayout l = layout_help(960, 600, player_help_lines());
+    const Pixels p = read_pixels(renderer, 960, 600);
+    int amber = 0;
+    for (int x = l.keys_x; x < l.action_x; ++x) {
+      const Rgba px = p.pixel_at(x, l.first_y + 2 * l.line_h + 1);
+      if (px.r > 200 && px.g > 150 && px.g < 215 && px.b < 100) ++amber;
+    }
+    EXPECT_GT(amber, 0) << "the key column of the first line is drawn";
+    // The key that hides the help does nothing else.
+    push_key(SDLK_UP);
+    step();
+    EXPECT_FALSE(st.help_visible);
+    EXPECT_EQ(st.speed_index, kNormalSpeedIndex);
+  }
+}
+
+TEST_F(Controls, ButtonsOfThePreviousPlaybackAreNotHitBeforeTheNewBarIsDrawn) {
+  open(true);
+  show_pictures(1);
+  const OverlayRects previous = overlay_rects();
+  ASSERT_GT(previous.mute_button_rect.w, 0);
+  close_playback(st);
+
+  st = PlayerState{};
+  open(true);
+  // No picture yet, so no bar: clicks where the old buttons were press nothing.
+  click(centre(previous.faster_button_rect));
+  click(centre(previous.mute_button_rect));
+  click(centre(previous.auto_button_rect));
+  handle_pending(st);
+  EXPECT_EQ(st.speed_index, kNormalSpeedIndex);
+  EXPECT_FALSE(st.audio.muted);
+  EXPECT_FALSE(player_preferences().auto_continue);
 }
 
 }  // namespace

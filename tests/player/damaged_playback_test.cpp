@@ -53,7 +53,7 @@ class DamagedPlayback : public ::testing::Test {
     }
     options.on_finished = [&](PlayerState&) {
       played.finished = true;
-      push_key(SDLK_SPACE);
+      push_key(SDLK_ESCAPE);
     };
     testing::internal::CaptureStdout();
     played.action = play_recording_with(path, window, renderer, options);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "draw/letterbox.h"
 #include "headless_sdl.h"
 #include "player/engine.h"
 #include "player_test_support.h"
@@ -32,17 +33,23 @@ class Playback : public ::testing::Test {
   }
   // The same with the options' own pacing (on by default).
   std::string play_paced(const std::string& path, PlaybackOptions options = {}) {
-    if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_SPACE); };
+    if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
     options.stats_out = &stats;
     return play_recording_with(path, window, renderer, options);
   }
-  // Frame number shown in the window right now.
-  int frame_number_on_screen() {
+  // Frame number shown in the window right now, read inside the picture's
+  // letterbox rectangle.
+  int frame_number_on_screen(const PlayerState& st) {
     int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
     const Pixels px = read_pixels(renderer, w, h);
-    return read_frame_number([&](int x, int y) { return static_cast<int>(px.pixel_at(x, y).g); },
-                             w, h);
+    const int pw = st.video.width, ph = st.video.height;
+    const SDL_Rect r = letterbox_rect(w, h, pw, ph, st.video.sar_num, st.video.sar_den);
+    return read_frame_number(
+        [&](int x, int y) {
+          return static_cast<int>(px.pixel_at(r.x + x * r.w / pw, r.y + y * r.h / ph).g);
+        },
+        pw, ph);
   }
 
   SDL_Window* window = nullptr;
@@ -68,10 +75,10 @@ TEST_F(Playback, EveryPictureIsShownAndTheLastStaysAfterTheDrain) {
   options.on_picture = [&](PlayerState& st) {
     numbers.push_back(frame_number_of(st.video.frame.get()));
   };
-  options.on_finished = [&](PlayerState&) {
+  options.on_finished = [&](PlayerState& st) {
     title = SDL_GetWindowTitle(window);
-    on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_x);
+    on_screen_at_end = frame_number_on_screen(st);
+    push_key(SDLK_q);
   };
   testing::internal::CaptureStdout();
   const std::string next = play(path, options);
@@ -140,7 +147,7 @@ TEST_F(Playback, EachWayOfLeavingDuringPlaybackReturnsItsAction) {
     };
     options.on_finished = [&](PlayerState&) {
       finished = true;
-      push_key(SDLK_SPACE);
+      push_key(SDLK_ESCAPE);
     };
     EXPECT_EQ(play(path, options), c.expected) << c.name;
     EXPECT_FALSE(finished) << c.name << ": no finished state after leaving";
@@ -156,10 +163,12 @@ TEST_F(Playback, EachWayOfEndingTheFinishedStateReturnsItsAction) {
   const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
   setenv("PATH", test_temp_dir().c_str(), 1);
   const LeaveCase cases[] = {
-      {"any key", [] { push_key(SDLK_RIGHT); }, ""},
+      {"Escape", [] { push_key(SDLK_ESCAPE); }, ""},
+      {"q", [] { push_key(SDLK_q); }, ""},
       {"window close", [] { push_quit(); }, ""},
       {"drop", [] { push_drop(kDroppedPath); }, kDroppedPath},
-      {"o, dialog cancelled", [] { push_key(SDLK_o); }, ""},
+      // A cancelled dialog leaves the finished state as it was; q then ends it.
+      {"o, dialog cancelled", [] { push_key(SDLK_o); push_key(SDLK_q); }, ""},
   };
   for (const LeaveCase& c : cases) {
     PlaybackOptions options;
@@ -203,9 +212,9 @@ TEST_F(Playback, FullRangePicturesAreConvertedAlsoInTheDrain) {
     converted = converted && st.video.frame->format != AV_PIX_FMT_YUV420P &&
                 st.video.converter != nullptr;
   };
-  options.on_finished = [&](PlayerState&) {
-    on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_SPACE);
+  options.on_finished = [&](PlayerState& st) {
+    on_screen_at_end = frame_number_on_screen(st);
+    push_key(SDLK_ESCAPE);
   };
   play(path, options);
   EXPECT_TRUE(converted);
@@ -232,9 +241,9 @@ TEST_F(Playback, PictureSizeChangeRemakesTheTexture) {
     numbers.push_back(frame_number_of(st.video.frame.get()));
   };
   int on_screen_at_end = -1;
-  options.on_finished = [&](PlayerState&) {
-    on_screen_at_end = frame_number_on_screen();
-    push_key(SDLK_SPACE);
+  options.on_finished = [&](PlayerState& st) {
+    on_screen_at_end = frame_number_on_screen(st);
+    push_key(SDLK_ESCAPE);
   };
   testing::internal::CaptureStdout();
   play(path, options);
@@ -340,9 +349,9 @@ TEST_F(Playback, QueuedPicturesHandOverOnSeekPauseSpeedChangeAndEnd) {
                               nullptr);
       }
     };
-    options.on_finished = [&](PlayerState&) {
-      on_screen_at_end = frame_number_on_screen();
-      push_key(SDLK_SPACE);
+    options.on_finished = [&](PlayerState& st) {
+      on_screen_at_end = frame_number_on_screen(st);
+      push_key(SDLK_ESCAPE);
     };
     testing::internal::CaptureStdout();
     play(path, options);

@@ -144,7 +144,7 @@ TEST_F(Seeking, PicturesAfterASeekComeFromTheKeyFrameOnWithoutDecoderErrors) {
       pushed_right = true;
     }
   };
-  options.on_finished = [](PlayerState&) { push_key(SDLK_SPACE); };
+  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
   PlaybackStats stats;
   options.stats_out = &stats;
   SDL_Window* window = nullptr;

@@ -130,4 +130,28 @@ TEST_F(VideoUpload, PlanesSmallerThanTheTextureAreNeverRead) {
   }
 }
 
+TEST_F(VideoUpload, PicturesKeepTheShapeTheirSampleAspectRatioGives) {
+  SDL_Window* window = canvas.window.get();
+  SDL_Renderer* renderer = canvas.renderer.get();
+  struct Case {
+    AVRational sar;
+    int bar;  // rows of black above and below in the 320x240 window
+  } cases[] = {{{2, 1}, 60}, {{0, 1}, 0}, {{1, 1}, 0}, {{4, 3}, 30}};
+  for (const Case& c : cases) {
+    video.frame = grey_picture(320, 240, AV_PIX_FMT_YUV420P, 200);
+    video.frame->sample_aspect_ratio = c.sar;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(present_picture(video, window, renderer, nullptr, false));
+    testing::internal::GetCapturedStdout();
+    const Pixels p = read_pixels(renderer, 320, 240);
+    SCOPED_TRACE(std::to_string(c.sar.num) + ":" + std::to_string(c.sar.den));
+    EXPECT_NEAR(p.pixel_at(160, c.bar).g, 200, 24);
+    EXPECT_NEAR(p.pixel_at(160, 239 - c.bar).g, 200, 24);
+    if (c.bar > 0) {
+      EXPECT_TRUE(p.is(160, c.bar - 1, 0, 0, 0));
+      EXPECT_TRUE(p.is(0, 240 - c.bar, 0, 0, 0));
+    }
+  }
+}
+
 }  // namespace

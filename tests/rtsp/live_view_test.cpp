@@ -173,6 +173,10 @@ TEST_F(LiveViewTest, CameraButtonScreenshotWithCredentialsThenWindowCloseTearsDo
   User user(left_click(button.x + 13, button.y + 13), screenshot_taken(), window_closed());
   std::string printed = run(rtsp_test_server_url(*server, "admin:s3cret"));
   ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
+  // The title names the camera without the password, and the session was live.
+  const std::string title = SDL_GetWindowTitle(canvas.window.get());
+  EXPECT_EQ(title, "H.264 Player  [" + rtsp_test_server_url(*server, "admin") + "]  LIVE");
+  EXPECT_EQ(title.find("s3cret"), std::string::npos) << title;
 
   std::vector<fs::path> files = screenshots();
   ASSERT_FALSE(files.empty());

@@ -1,0 +1,57 @@
+#include "player/folder_order.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/files.h"
+
+std::string folder_of(const std::string& path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string file_name_of(const std::string& path) { return path.substr(folder_of(path).size()); }
+
+bool is_recording_name(const std::string& name) {
+  if (name.size() <= 4) return false;
+  const std::string tail = name.substr(name.size() - 4);
+  return tail == ".264";  // digits and a dot: no letter case to fold
+}
+
+std::vector<std::string> recording_names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  std::filesystem::directory_iterator it(file_system_path(folder.empty() ? "." : folder), error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    std::error_code type_error;
+    if (!it->is_regular_file(type_error)) continue;
+    const std::u8string u8 = it->path().filename().u8string();
+    std::string name(reinterpret_cast<const char*>(u8.data()), u8.size());
+    if (is_recording_name(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string neighbour_name(const std::vector<std::string>& names, const std::string& current,
+                           int step) {
+  if (step == 0) return current;
+  // Where current stands or would stand: a recording deleted meanwhile still
+  // has neighbours.
+  const auto at = std::lower_bound(names.begin(), names.end(), current);
+  const bool present = at != names.end() && *at == current;
+  const ptrdiff_t here = at - names.begin();
+  const ptrdiff_t target = step > 0 ? here + (present ? step : step - 1) : here + step;
+  if (target < 0 || target >= static_cast<ptrdiff_t>(names.size())) return "";
+  return names[static_cast<size_t>(target)];
+}
+
+std::string neighbour_recording(const std::string& path, int step) {
+  // Names are compared, and the result given, in UTF-8: on Windows the path
+  // may come in the ANSI code page, the folder's listing comes in UTF-8.
+  const std::string folder = folder_of(path);
+  const std::string name =
+      neighbour_name(recording_names_in(folder), utf8_path(file_name_of(path)), step);
+  return name.empty() ? name : utf8_path(folder) + name;
+}
