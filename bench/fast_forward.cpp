@@ -3,7 +3,8 @@
 // at real pacing at 2x, 4x and 8x into a 1920x1080 window (a full-HD screen)
 // with the software renderer. Each row prints the achieved speed over the
 // asked one (the recording's time over the wall time from the speed change to
-// the end; target at least 0.97), the pictures shown, dropped late and not
+// the end; target at least 0.97), the pictures shown, dropped (late, or
+// replaced before the screen shows them) and not
 // decoded (key frames only), and FFmpeg's own decode-only rate for the file,
 // measured in the same run, against the rate the speed needs.
 //
@@ -119,7 +120,7 @@ bool run_camera(const std::string& dir, const Camera& camera, double seconds) {
     const double ffmpeg_s = ffmpeg_decode_seconds(path + ".h264");
     const FastRun run = play_fast(path, index, window, renderer);
     const PlaybackStats& s = run.stats;
-    std::printf("%s at %.0fx: achieved/asked %.3f (target >= 0.97); shown %lld, dropped late %lld, "
+    std::printf("%s at %.0fx: achieved/asked %.3f (target >= 0.97); shown %lld, dropped (late, or replaced before a 60 Hz screen shows them) %lld, "
                 "not decoded %lld of %d; ffmpeg decodes %.0f pictures/s, the speed needs %.0f\n",
                 camera.name, speed, run.achieved_ratio,
                 static_cast<long long>(s.pictures_shown + s.pictures_drained),
