@@ -70,6 +70,9 @@ struct MakerOptions {
   int slices = 1;
   int seed = 0;
   bool help = false;
+  // Camera-like pictures: sensor noise and a camera's bit rate.
+  int noise = 0;         // noise amplitude in luma steps; 0: clean pictures
+  int bitrate_kbps = 0;  // 0: the encoder's own quality-based rate
 };
 
 void print_usage() {
@@ -100,6 +103,8 @@ void print_usage() {
       "  --loud-audio           loud tone; every sound block starts with the codes 00 00 01\n"
       "  --tone-period MS --tone-on MS  tone only for the first MS of each period, from the\n"
       "                         first picture's time; silence between\n"
+      "  --noise N              sensor noise of up to N luma steps on every pixel (0)\n"
+      "  --bitrate KBPS         constant bit rate like a camera's, e.g. 8000 (quality-based)\n"
       "Timestamps are written as they fall, even where their bytes read 00 00 01.\n");
 }
 
@@ -188,8 +193,50 @@ bool read_flag(ArgReader& args, bool& out, std::string& error) {
   return true;
 }
 
+// ---- camera-like pictures ---------------------------------------------
+
+bool is_camera_option(const std::string& name) { return name == "--noise" || name == "--bitrate"; }
+
+bool read_camera_option(ArgReader& args, MakerOptions& o, std::string& error) {
+  if (args.name == "--noise") return read_int_option(args, 0, 100, o.noise, error);
+  return read_int_option(args, 0, 1000000, o.bitrate_kbps, error);
+}
+
+// A camera's constant rate: the encoder keeps to it over one second.
+void set_camera_bit_rate(AVCodecContext* c, int kbps) {
+  if (kbps <= 0) return;
+  c->bit_rate = static_cast<int64_t>(kbps) * 1000;
+  c->rc_max_rate = c->bit_rate;
+  c->rc_min_rate = c->bit_rate;
+  c->rc_buffer_size = static_cast<int>(c->bit_rate);
+}
+
+// Sensor noise: every pixel below the frame-number band moves by up to
+// `amplitude` steps (chroma by half), different in every picture, so no two
+// pictures share their fine detail, as with a real sensor.
+void add_sensor_noise(AVFrame* frame, int amplitude, uint32_t& state) {
+  if (amplitude <= 0) return;
+  const int band_h = std::max(8, frame->height / 10);
+  for (int plane = 0; plane < 3; ++plane) {
+    const int shift = plane == 0 ? 0 : 1;
+    const int a = std::max(1, amplitude >> shift);
+    const int w = frame->width >> shift, h = frame->height >> shift;
+    for (int y = (band_h >> shift) + 1; y < h; ++y) {
+      uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+      for (int x = 0; x < w; ++x) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const int v = row[x] + static_cast<int>(state % static_cast<uint32_t>(2 * a + 1)) - a;
+        row[x] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+      }
+    }
+  }
+}
+
 bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
   const std::string& n = args.name;
+  if (is_camera_option(n)) return read_camera_option(args, o, error);
   if (n == "--help" || n == "-h") return read_flag(args, o.help, error);
   if (n == "--out") {
     if (!args.take_value(error)) return false;
@@ -412,6 +459,7 @@ bool open_encoder(const MakerOptions& o, int width, int height, Encoder& enc, st
   c->gop_size = o.gop;
   c->max_b_frames = 0;
   c->thread_count = 1;  // one slice per picture unless asked: no sliced threads
+  set_camera_bit_rate(c, o.bitrate_kbps);
   av_opt_set(c->priv_data, "preset", "ultrafast", 0);
   av_opt_set(c->priv_data, "tune", "zerolatency", 0);
   av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
@@ -456,9 +504,11 @@ bool encode_run(const MakerOptions& o, int width, int height, int first, int cou
   if (!open_encoder(o, width, height, enc, error)) return false;
   std::vector<EncodedPicture> run;
   AVFrame* f = enc.frame.get();
+  uint32_t noise_state = 2463534242u + static_cast<uint32_t>(o.seed);
   for (int i = 0; i < lead_in + count; ++i) {
     if (av_frame_make_writable(f) < 0) return error = "out of memory", false;
     draw_picture(f, first + i - lead_in, o.seed);
+    add_sensor_noise(f, o.noise, noise_state);
     f->pts = i;
     f->pict_type = i % o.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(enc.context.get(), f) < 0) return error = "the encoder failed", false;

@@ -210,7 +210,6 @@ void toggle_pause(PlayerState& st) {
   if (st.paused) show_toast("  ||  ", kPauseMessageMs);
   // Pausing keeps the queued sound; resuming resynchronises before unpausing.
   pause_audio(st.audio, st.paused, video_position(st));
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
 }
 
 void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,

@@ -56,45 +56,147 @@ void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* render
   SDL_Delay(kPausedFrameMs);
 }
 
-void sleep_out_slot(PlayerState& st, const PlaybackOptions& options) {
-  if (!options.pacing) return;
-  const uint32_t wait = pacing_wait_ms(st.pacer, now_ms());
-  if (wait > 0) SDL_Delay(wait);
+// Longest sleep between two passes of the loop, so events are handled while
+// a picture is awaited.
+constexpr double kMaxSleepMs = 10.0;
+constexpr int kIdleWaitMs = 10;
+
+void sleep_ms(double ms) {
+  const double capped = ms < kMaxSleepMs ? ms : kMaxSleepMs;
+  if (capped >= 1.0) SDL_Delay(static_cast<uint32_t>(capped));
 }
 
-// A picture is in the decoder's frame: sound up to the lead-ahead, then the picture.
-void show_decoded_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
-                          const PlaybackOptions& options) {
+double slot_ms(const PlayerState& st) { return pacing_interval_ms(st.fps, st.speed); }
+
+// Recording time of a decoded picture; its tag is kept inside the frames.
+double picture_time(const PlayerState& st, int frame_index) {
+  const int last = st.frame_count > 0 ? st.frame_count - 1 : 0;
+  return frame_time(st, frame_index < 0 ? 0 : (frame_index > last ? last : frame_index));
+}
+
+// The position follows the clock, not the pictures shown; without pacing it
+// is the picture's own time.
+void follow_clock(PlayerState& st, double now) {
+  const double end = end_time(st);
+  const double position = clock_position_s(st.clock, now);
+  st.position_s = position < end ? position : end;
+  st.frame_counter = frame_at_time(st, st.position_s);
+}
+
+void refresh_decoding_stats(PlayerState& st) {
+  if (!st.decoding) return;
+  const DecodingCounts counts = decoding_counts(*st.decoding);
+  st.stats.slices_sent = counts.slices_sent;
+  st.stats.pictures_skipped = counts.slices_skipped;
+}
+
+// Behind with nothing newer decoded: from 2x the decoder decodes key frames
+// only until one is far enough ahead of the clock; below 2x the clock waits
+// for the pictures once they are far behind.
+void react_to_falling_behind(PlayerState& st, const PictureVerdict& verdict, double picture_s,
+                             double now) {
+  if (wants_key_frames_only(st.speed)) {
+    const double from_s = catch_up_time_s(st.clock, now, slot_ms(st));
+    request_key_frames_only(*st.decoding, frame_at_time(st, from_s) + 1);
+  } else if (clock_should_yield(st.speed, verdict.late_ms)) {
+    clock_start(st.clock, picture_s, now);
+  }
+}
+
+void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                  const PlaybackOptions& options, DecodedPicture picture,
+                  const PictureVerdict& verdict) {
+  const double now = now_ms();
+  const double picture_s = picture_time(st, picture.frame_index);
+  // The first picture after a start or a seek sets the clock once it is on
+  // the screen: making the window and texture for it costs no later picture
+  // its time.
+  const bool sets_clock = !st.clock.started || !options.pacing;
+  if (sets_clock) clock_wait_for_picture(st.clock, picture_s);
+  follow_clock(st, now);
+  std::swap(st.video.frame, picture.frame);
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr, true,
                   st.help_visible);
-  ++st.stats.pictures_shown;
+  st.last_drawn_ms = now_ms();
+  if (sets_clock) clock_start(st.clock, picture_s, st.last_drawn_ms);
+  ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
   if (options.on_picture) options.on_picture(st);
-  sleep_out_slot(st, options);
+  if (options.pacing && verdict.behind) react_to_falling_behind(st, verdict, picture_s, now);
 }
 
-void decode_next_unit(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
-                      const PlaybackOptions& options) {
-  const NalUnit& unit = st.recording.units[st.nal_cursor];
-  ++st.nal_cursor;
-  if (is_slice_type(unit.type)) {
-    ++st.frame_counter;
-    ++st.stats.slices_sent;
+void drop_picture(PlayerState& st, double now) {
+  take_picture(*st.decoding);
+  ++st.stats.pictures_dropped;
+  follow_clock(st, now);
+  feed_audio(st.audio, video_position(st), st.paused, st.speed);
+}
+
+// Everything was shown: the end comes when the clock reaches it.
+void reach_end_when_due(PlayerState& st, const PlaybackOptions& options, double now) {
+  if (options.pacing && st.clock.started) {
+    const double wait = clock_due_ms(st.clock, end_time(st)) - now;
+    if (wait > kPacingToleranceMs) {
+      follow_clock(st, now);
+      sleep_ms(wait);
+      return;
+    }
   }
-  decode_nal_unit(st.video, unit, [&] { show_decoded_picture(st, window, renderer, options); });
+  st.reached_end = true;
+  st.frame_counter = st.frame_count;
+  st.position_s = end_time(st);
 }
 
-// The pictures still inside the decoder, shown bare (no overlay, no message),
-// converted like any other picture.
-void drain_and_show_last_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
-                                  const PlaybackOptions& options) {
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
-  drain_decoder(st.video, [&] {
-    if (!present_picture(st.video, window, renderer, nullptr, false)) return;
-    ++st.stats.pictures_drained;
-    sleep_out_slot(st, options);
-  });
+// Paced: the clock's verdict, and from 2x no picture drawn that a newer one
+// replaces before the screen can show it. Unpaced: every picture, or when
+// asked to keep to the screen, the newest at most once per refresh.
+PictureVerdict decide_on_picture(const PlayerState& st, const PlaybackOptions& options,
+                                 const QueueHead& head, double now) {
+  PictureVerdict verdict;
+  const double since_drawn = now - st.last_drawn_ms;
+  if (options.pacing) {
+    verdict = judge_picture(st.clock, picture_time(st, head.frame_index), now, slot_ms(st),
+                            head.newer_waiting);
+    if (verdict.action == PictureAction::show && wants_key_frames_only(st.speed) &&
+        replaced_before_screen_shows_it(since_drawn, head.newer_waiting)) {
+      verdict.action = PictureAction::drop;
+    }
+  } else if (!options.every_picture && since_drawn < kScreenRefreshMs) {
+    verdict.action = head.newer_waiting ? PictureAction::drop : PictureAction::wait;
+    verdict.wait_ms = 1.0;
+  }
+  return verdict;
+}
+
+// The oldest decoded picture is waited for, shown or dropped; with none
+// decoded yet the loop waits a little for one.
+void advance_pictures(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
+                      const PlaybackOptions& options) {
+  DecodingThread* decoding = st.decoding.get();
+  if (!decoding) {
+    st.reached_end = true;
+    return;
+  }
+  const QueueHead head = peek_queue(*decoding);
+  const double now = now_ms();
+  if (head.ended) return reach_end_when_due(st, options, now);
+  if (!head.has_picture) {
+    follow_clock(st, now);
+    wait_for_picture(*decoding, kIdleWaitMs);
+    return;
+  }
+  const PictureVerdict verdict = decide_on_picture(st, options, head, now);
+  switch (verdict.action) {
+    case PictureAction::wait:
+      follow_clock(st, now);
+      sleep_ms(verdict.wait_ms);
+      return;
+    case PictureAction::drop:
+      return drop_picture(st, now);
+    case PictureAction::show:
+      return show_picture(st, window, renderer, options, take_picture(*decoding), verdict);
+  }
 }
 
 // The last picture with the bar, "END" and whatever message or help is up.
@@ -157,7 +259,13 @@ bool open_playback(PlayerState& st, const std::string& path) {
   }
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  st.position_s = frame_time(st, 0);
+  clock_wait_for_picture(st.clock, st.position_s);
+  st.decoding = std::make_unique<DecodingThread>();
+  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units)) {
+    std::printf("Error: Cannot start decoding\n");
+    return false;
+  }
   st.last_mouse_motion = SDL_GetTicks();
   return true;
 }
@@ -167,25 +275,29 @@ void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rend
   handle_pending_events(st, window, renderer);
   if (st.leave) return;
   update_overlay_visibility(st, SDL_GetTicks());
-  if (st.paused && !st.seek_drag) {
+  // While paused the clock stands; a seek drag lets pictures come as if playing.
+  const bool standing = st.paused && !st.seek_drag;
+  clock_set_running(st.clock, !standing, now_ms());
+  if (standing) {
     show_paused_frame(st, window, renderer);
     return;
   }
-  if (st.nal_cursor < st.recording.units.size()) decode_next_unit(st, window, renderer, options);
+  advance_pictures(st, window, renderer, options);
+  refresh_decoding_stats(st);
 }
 
-bool playback_running(const PlayerState& st) {
-  return !st.leave && st.nal_cursor < st.recording.units.size();
-}
+bool playback_running(const PlayerState& st) { return !st.leave && !st.reached_end; }
 
 void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                      const PlaybackOptions& options) {
-  drain_and_show_last_pictures(st, window, renderer, options);
   if (continue_with_next_recording(st)) return;
   run_finished_state(st, window, renderer, options);
 }
 
 void close_playback(PlayerState& st) {
+  refresh_decoding_stats(st);
+  if (st.decoding) stop_decoding(*st.decoding);
+  st.decoding.reset();
   close_audio_output(st.audio);
   teardown_video_output(st.video);
   st.recording = Recording{};
@@ -214,7 +326,9 @@ int frame_at_time(const PlayerState& st, double seconds) {
   return frame < 0 ? 0 : std::min(frame, st.frame_count - 1);
 }
 
-double video_position(const PlayerState& st) { return frame_time(st, st.frame_counter); }
+double video_position(const PlayerState& st) { return st.position_s; }
+
+double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
 std::string speed_message(double speed) {
   char text[72];
@@ -226,7 +340,8 @@ void set_speed(PlayerState& st, int index) {
   if (index < 0 || index >= kSpeedStepCount || index == st.speed_index) return;
   st.speed_index = index;
   st.speed = kSpeedSteps[index];
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  clock_set_speed(st.clock, st.speed, now_ms());
+  if (st.decoding && !wants_key_frames_only(st.speed)) cancel_key_frames_only(*st.decoding);
   show_toast(speed_message(st.speed).c_str(), 1500);
   if (speed_plays_sound(st.speed)) {
     resync_audio(st.audio, video_position(st));
@@ -262,15 +377,22 @@ void seek_to_frame(PlayerState& st, int target) {
   const int k = find_seek_frame(rec.units, rec.frames, target);
   if (rec.frames.empty()) return;
   const int64_t u = rec.frames[static_cast<size_t>(k)];
-  flush_decoder(st.video);
   const ParameterSets sets = find_parameter_sets_before(rec.units, u);
-  if (sets.sps >= 0 && sets.pps >= 0) {
-    decode_nal_unit(st.video, rec.units[static_cast<size_t>(sets.sps)], nullptr);
-    decode_nal_unit(st.video, rec.units[static_cast<size_t>(sets.pps)], nullptr);
+  if (st.decoding) {
+    DecoderSeek seek;
+    seek.unit = static_cast<uint64_t>(u);
+    seek.frame = k;
+    if (sets.sps >= 0 && sets.pps >= 0) {
+      seek.sps = sets.sps;
+      seek.pps = sets.pps;
+    }
+    request_seek(*st.decoding, seek);
   }
   st.nal_cursor = static_cast<uint64_t>(u);
   st.frame_counter = k;
-  restart_pacing(st.pacer, pacing_interval_ms(st.fps, st.speed));
+  st.position_s = frame_time(st, k);
+  clock_wait_for_picture(st.clock, st.position_s);
+  st.reached_end = false;
   ++st.stats.seeks;
   resync_audio(st.audio, frame_time(st, k));
 }

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "player/audio_output.h"
+#include "player/decoding_thread.h"
 #include "player/pacing.h"
 #include "player/video_output.h"
 #include "recording/recording.h"
@@ -20,8 +22,10 @@ constexpr int kNormalSpeedIndex = 2;
 
 // What a playback did, for tests and benchmarks.
 struct PlaybackStats {
-  int64_t pictures_shown = 0;    // presented by the main loop
-  int64_t pictures_drained = 0;  // presented after the last unit
+  int64_t pictures_shown = 0;    // presented, except those of the drain
+  int64_t pictures_drained = 0;  // presented, out of the decoder after the last unit
+  int64_t pictures_dropped = 0;  // decoded, but too late to be drawn
+  int64_t pictures_skipped = 0;  // slices not decoded while decoding key frames only
   int64_t slices_sent = 0;       // slice units given to the decoder
   int64_t seeks = 0;
 };
@@ -35,12 +39,16 @@ struct PlayerState {
   VideoOutput video;
   AudioOutput audio;
 
-  uint64_t nal_cursor = 0;  // next unit to decode
-  int frame_counter = 0;    // slices sent since the last seek plus the seek's frame
+  uint64_t nal_cursor = 0;  // unit the decoder was sent to last (start or seek)
+  int frame_counter = 0;    // frame at the playback position
+  double position_s = 0;    // playback position: recording time on the clock
+  bool reached_end = false; // every picture was handled and the clock reached the end
   bool paused = false;
   int speed_index = kNormalSpeedIndex;
   double speed = 1.0;
-  FramePacer pacer;
+  PlaybackClock clock;
+  double last_drawn_ms = -1e9;  // when the last picture was presented
+  std::unique_ptr<DecodingThread> decoding;  // from open_playback to close_playback
 
   bool fullscreen = false;  // what the last toggle asked for
   bool overlay_visible = true;
@@ -58,8 +66,12 @@ struct PlayerState {
 
 // Hooks and switches for tests and benchmarks; the defaults are the player.
 struct PlaybackOptions {
-  bool pacing = true;  // off: pictures follow one another as fast as they decode
-  // Called after each picture of the main loop is presented (before pacing).
+  // Off: every picture is shown as soon as it is decoded, none is dropped or skipped.
+  bool pacing = true;
+  // Unpaced only. False: keep to the screen instead, drawing the newest
+  // decoded picture at most once per refresh and dropping the others.
+  bool every_picture = true;
+  // Called after each picture is presented.
   std::function<void(PlayerState&)> on_picture;
   // Called once when the finished state begins, before its first event.
   std::function<void(PlayerState&)> on_finished;
@@ -80,30 +92,34 @@ std::string play_recording_with(const std::string& path, SDL_Window*& window,
 
 // The playback in steps, as play_recording_with runs them (tests drive them
 // one by one with events pushed in between).
-// Loads and indexes the recording, opens the decoder and the sound; false
-// (with the message printed) when it cannot be played.
+// Loads and indexes the recording, opens the decoder and the sound and starts
+// the decoding thread; false (with the message printed) when it cannot be played.
 bool open_playback(PlayerState& st, const std::string& path);
 // One pass of the main loop: pending events, the overlay rule, then a paused
-// frame or the next unit with its pictures presented and paced.
+// frame, or the oldest decoded picture waited for, shown or dropped by the
+// clock (a short wait when none is decoded yet), or the end once it is due.
 void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                        const PlaybackOptions& options);
-// True while units remain and nothing asked to leave.
+// True until the end was reached (every picture handled, the clock at the
+// end) and while nothing asked to leave.
 bool playback_running(const PlayerState& st);
-// After the last unit: the decoder's remaining pictures, then either the next
-// recording of the folder (auto-continue on) or the finished state: the last
-// picture with the bar and "END", where the keys, the seek strip and drops act
-// as during playback (Space and Home play again from the start). Returns when
-// the playback is to be left or a seek made it run again.
+// After the end (every picture came through the queue and the clock reached
+// the end): either the next recording of the folder (auto-continue on) or the
+// finished state: the last picture with the bar and "END", where the keys, the
+// seek strip and drops act as during playback (Space and Home play again from
+// the start). Returns when the playback is to be left or a seek made it run again.
 void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                      const PlaybackOptions& options);
-// Closes the sound and the video output and releases the recording.
+// Stops the decoding thread, closes the sound and the video output and
+// releases the recording.
 void close_playback(PlayerState& st);
 
 // Transient message for a speed factor, spelt as on the bar ("0.25x", "1.5x", "2x").
 std::string speed_message(double speed);
 
-// Changes to speed step `index` (nothing outside 0..6 or when unchanged): new
-// pacing, the speed message, and sound resynchronised at 1x or dropped otherwise.
+// Changes to speed step `index` (nothing outside 0..6 or when unchanged): the
+// clock runs on at the new speed, the speed message shows, and the sound is
+// resynchronised at 1x or dropped otherwise.
 void set_speed(PlayerState& st, int index);
 
 // The key frame a seek to `target` lands on: target clamped to the frames,
@@ -118,8 +134,10 @@ struct ParameterSets {
 };
 ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int64_t u);
 
-// Seeks to the key frame at or before `target`: flushes the decoder, sends the
-// SPS and PPS found before it, moves the cursor and resynchronises the sound.
+// Seeks to the key frame at or before `target`: the decoding thread drops its
+// queue, flushes the decoder, sends the SPS and PPS found before the key frame
+// and goes on from it; the clock waits for its picture; the sound is
+// resynchronised.
 void seek_to_frame(PlayerState& st, int target);
 
 // The playback clock. Every time the player shows, paces or plays sound by
@@ -131,5 +149,8 @@ double frame_time(const PlayerState& st, int frame);
 // at or before it, clamped to the frames (0 when there is none).
 int frame_at_time(const PlayerState& st, double seconds);
 
-// Position of the playback in seconds: the time of frame_counter.
+// Position of the playback in seconds: the clock's recording time.
 double video_position(const PlayerState& st);
+
+// Recording time at which the last frame ends: the duration.
+double end_time(const PlayerState& st);

@@ -29,6 +29,10 @@ class Playback : public ::testing::Test {
   // (by default a key press ends it).
   std::string play(const std::string& path, PlaybackOptions options = {}) {
     options.pacing = false;
+    return play_paced(path, options);
+  }
+  // The same with the options' own pacing (on by default).
+  std::string play_paced(const std::string& path, PlaybackOptions options = {}) {
     if (!options.on_finished) options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
     options.stats_out = &stats;
     return play_recording_with(path, window, renderer, options);
@@ -302,6 +306,116 @@ TEST_F(Playback, PicturesCutIntoSeveralSlicesDecodeWhole) {
   EXPECT_EQ(stats.pictures_shown + stats.pictures_drained, 25) << "one picture per three slices";
   for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
   EXPECT_EQ(decoder.errors(), 0) << decoder.messages().front();
+}
+
+// Events met while pictures are queued ahead: the pictures shown are told
+// by the frame numbers drawn into them.
+TEST_F(Playback, QueuedPicturesHandOverOnSeekPauseSpeedChangeAndEnd) {
+  RecordingSpec recipe = small_recording(3);  // frames 0..74
+  recipe.gop = 10;
+  const std::string path = made_recording(recipe, "queue.264");
+  ASSERT_FALSE(path.empty());
+  auto run = [](int from, int to) {
+    std::vector<int> r;
+    for (int k = from; k <= to; ++k) r.push_back(k);
+    return r;
+  };
+  struct Case {
+    const char* what;
+    SDL_Keycode key;  // pressed when picture 20 is on screen; 0: none
+    std::vector<int> shown;
+  } cases[] = {
+      // Target 145, clamped to 74, key frame 70: nothing queued from 21 on shows.
+      {"seek", SDLK_RIGHT, [&] { auto r = run(0, 20), t = run(70, 74); r.insert(r.end(), t.begin(), t.end()); return r; }()},
+      {"pause, then resume", SDLK_SPACE, run(0, 74)},
+      {"speed change", SDLK_UP, run(0, 74)},
+      {"end", 0, run(0, 74)},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> numbers;
+    bool shown_while_paused = false, tags_match = true;
+    SDL_TimerID resume = 0;
+    int on_screen_at_end = -1;
+    PlaybackOptions options;
+    options.on_picture = [&](PlayerState& st) {
+      numbers.push_back(frame_number_of(st.video.frame.get()));
+      tags_match = tags_match && st.frame_counter == numbers.back();  // unpaced: the picture's frame
+      shown_while_paused = shown_while_paused || st.paused;
+      if (numbers.back() != 20 || !c.key) return;
+      push_key(c.key);
+      // Paused for a while (the queue fills meanwhile), then resumed.
+      if (c.key == SDLK_SPACE) {
+        resume = SDL_AddTimer(150, [](Uint32, void*) -> Uint32 { push_key(SDLK_SPACE); return 0; },
+                              nullptr);
+      }
+    };
+    options.on_finished = [&](PlayerState& st) {
+      on_screen_at_end = frame_number_on_screen(st);
+      push_key(SDLK_ESCAPE);
+    };
+    testing::internal::CaptureStdout();
+    play(path, options);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(numbers, c.shown) << c.what;
+    EXPECT_EQ(on_screen_at_end, 74) << c.what;
+    EXPECT_FALSE(shown_while_paused) << c.what;
+    EXPECT_TRUE(tags_match) << c.what << ": each picture carries the frame it shows";
+    if (resume) SDL_RemoveTimer(resume);
+  }
+}
+
+// At real pacing on a machine that keeps up, 1x shows every picture.
+TEST_F(Playback, AtNormalSpeedNoPictureIsSkippedOrDropped) {
+  RecordingSpec recipe = small_recording(2);
+  recipe.width = 160;
+  recipe.height = 120;
+  const std::string path = made_recording(recipe, "paced_1x.264");
+  ASSERT_FALSE(path.empty());
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) { numbers.push_back(frame_number_of(st.video.frame.get())); };
+  testing::internal::CaptureStdout();
+  play_paced(path, options);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(stats.pictures_skipped, 0);
+  EXPECT_EQ(stats.pictures_dropped, 0);
+  ASSERT_EQ(numbers.size(), 50u);
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+}
+
+// At 2x a stall of the drawing thread puts the pictures behind the clock:
+// late ones are dropped, the decoder takes key frames only until it is
+// ahead again, and from that key frame on every picture is decoded.
+TEST_F(Playback, FastForwardSkipsOnlyWhileBehindAndDecodesEverythingOnceCaughtUp) {
+  RecordingSpec recipe = small_recording(8);  // 200 frames
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.gop = 25;
+  const std::string path = made_recording(recipe, "stall_2x.264");
+  ASSERT_FALSE(path.empty());
+  constexpr int kTwiceIndex = 4;
+  constexpr int kStallAt = 40;
+  int64_t skipped_before_stall = -1, skipped_late = -1;
+  std::vector<int> numbers;
+  PlaybackOptions options;
+  options.on_picture = [&](PlayerState& st) {
+    if (st.speed_index != kTwiceIndex) set_speed(st, kTwiceIndex);
+    numbers.push_back(frame_number_of(st.video.frame.get()));
+    if (numbers.back() >= kStallAt && skipped_before_stall < 0) {
+      skipped_before_stall = st.stats.pictures_skipped;
+      SDL_Delay(600);  // 1.2 s of the recording at 2x
+    }
+    if (numbers.back() >= 150 && skipped_late < 0) skipped_late = st.stats.pictures_skipped;
+  };
+  testing::internal::CaptureStdout();
+  play_paced(path, options);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(skipped_before_stall, 0) << "nothing is skipped while the pictures keep their time";
+  EXPECT_GT(stats.pictures_skipped, 0) << "behind: key frames only";
+  EXPECT_EQ(skipped_late, stats.pictures_skipped) << "caught up: every picture decoded again";
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.back(), 199) << "the last picture is not lost";
+  EXPECT_LT(stats.pictures_skipped, 100);
 }
 
 }  // namespace
