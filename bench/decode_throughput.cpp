@@ -27,12 +27,9 @@ extern "C" {
 
 #include "player/engine.h"
 #include "recording/recording.h"
+#include "ffmpeg_reference.h"
 
 namespace {
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 bool make_recording(const std::string& path, int w, int h, double seconds) {
   const std::string cmd = std::string(H264_TOOLS_DIR) + "/make_recording --out " + path +
@@ -40,47 +37,6 @@ bool make_recording(const std::string& path, int w, int h, double seconds) {
                           " --fps 25 --gop 50 --audio --duration " + std::to_string(seconds) +
                           " > /dev/null";
   return std::system(cmd.c_str()) == 0;
-}
-
-// The units the player sends to the decoder, as one Annex-B stream.
-bool write_decoder_units(const std::string& recording, const std::string& out) {
-  Recording rec;
-  if (read_recording_payload(recording, rec) != LoadStatus::ok) return false;
-  FILE* f = std::fopen(out.c_str(), "wb");
-  if (!f) return false;
-  static const uint8_t start[4] = {0, 0, 0, 1};
-  for (const NalUnit& u : index_nal_units(rec.payload(), rec.length)) {
-    if (u.type != 1 && u.type != 5 && u.type != 7 && u.type != 8) continue;
-    std::fwrite(start, 1, 4, f);
-    std::fwrite(u.data, 1, static_cast<size_t>(u.size), f);
-  }
-  return std::fclose(f) == 0;
-}
-
-struct FfmpegRun {
-  double seconds = -1;         // the whole command, process start to exit
-  double decode_seconds = -1;  // its own -benchmark figure: the decoding loop alone
-  double cpu_seconds = -1;     // its user time: what decoding costs on all cores
-};
-
-FfmpegRun time_ffmpeg(const std::string& raw) {
-  const std::string report = raw + ".bench";
-  const std::string cmd = "ffmpeg -hide_banner -benchmark -threads 4 -f h264 -i " + raw +
-                          " -f null - < /dev/null > " + report + " 2>&1";
-  FfmpegRun run;
-  const auto t0 = std::chrono::steady_clock::now();
-  if (std::system(cmd.c_str()) != 0) return run;
-  run.seconds = seconds_since(t0);
-  FILE* f = std::fopen(report.c_str(), "r");
-  char line[512];
-  while (f && std::fgets(line, sizeof line, f)) {
-    const char* at = std::strstr(line, "rtime=");
-    if (at) run.decode_seconds = std::atof(at + 6);
-    const char* user = std::strstr(line, "utime=");
-    if (user) run.cpu_seconds = std::atof(user + 6);
-  }
-  if (f) std::fclose(f);
-  return run;
 }
 
 struct PlayerRun {

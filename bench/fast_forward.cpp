@@ -22,6 +22,7 @@ extern "C" {
 
 #include "player/engine.h"
 #include "recording/recording.h"
+#include "ffmpeg_reference.h"
 
 namespace {
 
@@ -39,38 +40,6 @@ bool make_camera_recording(const std::string& path, const Camera& camera, double
                           " --bitrate " + std::to_string(camera.kbps) + " --duration " +
                           std::to_string(seconds) + " > /dev/null";
   return std::system(cmd.c_str()) == 0;
-}
-
-// The units the player sends to the decoder, as one Annex-B stream for ffmpeg.
-bool write_decoder_units(const std::string& recording, const std::string& out) {
-  Recording rec;
-  if (read_recording_payload(recording, rec) != LoadStatus::ok) return false;
-  FILE* f = std::fopen(out.c_str(), "wb");
-  if (!f) return false;
-  static const uint8_t start[4] = {0, 0, 0, 1};
-  for (const NalUnit& u : index_nal_units(rec.payload(), rec.length)) {
-    if (u.type != 1 && u.type != 5 && u.type != 7 && u.type != 8) continue;
-    std::fwrite(start, 1, 4, f);
-    std::fwrite(u.data, 1, static_cast<size_t>(u.size), f);
-  }
-  return std::fclose(f) == 0;
-}
-
-// ffmpeg -threads 4 decoding the units to nowhere: its own -benchmark time.
-double ffmpeg_decode_seconds(const std::string& raw) {
-  const std::string report = raw + ".bench";
-  const std::string cmd = "ffmpeg -hide_banner -benchmark -threads 4 -f h264 -i " + raw +
-                          " -f null - < /dev/null > " + report + " 2>&1";
-  if (std::system(cmd.c_str()) != 0) return -1;
-  double seconds = -1;
-  FILE* f = std::fopen(report.c_str(), "r");
-  char line[512];
-  while (f && std::fgets(line, sizeof line, f)) {
-    const char* at = std::strstr(line, "rtime=");
-    if (at) seconds = std::atof(at + 6);
-  }
-  if (f) std::fclose(f);
-  return seconds;
 }
 
 struct FastRun {
@@ -117,7 +86,7 @@ bool run_camera(const std::string& dir, const Camera& camera, double seconds) {
   if (!renderer) return false;
   for (int index : {4, 5, 6}) {
     const double speed = kSpeedSteps[index];
-    const double ffmpeg_s = ffmpeg_decode_seconds(path + ".h264");
+    const double ffmpeg_s = time_ffmpeg(path + ".h264").decode_seconds;
     const FastRun run = play_fast(path, index, window, renderer);
     const PlaybackStats& s = run.stats;
     std::printf("%s at %.0fx: achieved/asked %.3f (target >= 0.97); shown %lld, dropped (late, or replaced before a 60 Hz screen shows them) %lld, "
