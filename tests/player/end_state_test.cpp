@@ -8,6 +8,7 @@
 
 #include "draw/letterbox.h"
 #include "draw/overlay.h"
+#include "draw/toast.h"
 #include "headless_sdl.h"
 #include "player/controls.h"
 #include "player/engine.h"
@@ -37,6 +38,8 @@ class EndState : public ::testing::Test {
     window = canvas.window.get();
     renderer = canvas.renderer.get();
     player_preferences().auto_continue = false;
+    // A message left by an earlier test would cover the frame number's cells.
+    show_toast("", 0);
     // A key the finished state ignored by mistake would wait forever: the
     // window is closed after a minute, so the test fails instead of hanging.
     watchdog = SDL_AddTimer(60000, [](Uint32, void*) -> Uint32 {
