@@ -125,6 +125,23 @@ TEST(AudioDriftMeasure, AReadingHoursOffStartsAFreshRunInsteadOfBeingAveraged) {
   }
 }
 
+// Plays `path` through the real player at real speed in a window of its own,
+// recording a sync sample at every picture; Escape ends the finished state as
+// soon as it begins.
+std::vector<SyncSample> play_and_sample_sync(const std::string& path) {
+  std::vector<SyncSample> samples;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackOptions options;
+  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
+  start_sync_recording(samples);
+  play_recording_with(path, window, renderer, options);
+  stop_sync_recording();
+  if (renderer) SDL_DestroyRenderer(renderer);
+  if (window) SDL_DestroyWindow(window);
+  return samples;
+}
+
 // Ten seconds at 30 fps through the real player at real speed, on a device
 // that takes its buffers about 2% slower than real time: uncorrected, the
 // sound would end a quarter of a second further behind.
@@ -142,24 +159,12 @@ TEST(AudioSyncPlayback, SoundKeepsStepWithThePictureOnASlowDevice) {
   setenv("SDL_DISKAUDIOFILE", (test_temp_dir() + "/sync_device.raw").c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "131", 1);  // each 128 ms buffer takes 131 ms
 
-  std::vector<SyncSample> samples;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  // The player at real speed; Escape ends the finished state as soon as it begins.
-  PlaybackOptions options;
-  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
-  start_sync_recording(samples);
-  play_recording_with(path, window, renderer, options);
-  stop_sync_recording();
-
-  if (renderer) SDL_DestroyRenderer(renderer);
-  if (window) SDL_DestroyWindow(window);
+  const SyncReport report = summarize_sync(play_and_sample_sync(path));
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   unsetenv("SDL_DISKAUDIODELAY");
   unsetenv("SDL_DISKAUDIOFILE");
 
-  const SyncReport report = summarize_sync(samples);
   ASSERT_GT(report.samples, 250u) << "the sound was fed at too few pictures";
   EXPECT_LE(report.max_gap_s, 0.35);
   EXPECT_LT(std::fabs(report.drift_s_per_min), 0.3);
@@ -187,17 +192,7 @@ TEST(AudioSyncPlayback, TwelveAndAHalfFramesPerSecondKeepStepWithTheSound) {
   // A device that takes the sound at once: the samples measure the player alone.
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   ASSERT_TRUE(init_headless_video());
-  std::vector<SyncSample> samples;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  PlaybackOptions options;
-  options.on_finished = [](PlayerState&) { push_key(SDLK_ESCAPE); };
-  start_sync_recording(samples);
-  play_recording_with(path, window, renderer, options);
-  stop_sync_recording();
-  if (renderer) SDL_DestroyRenderer(renderer);
-  if (window) SDL_DestroyWindow(window);
-  const SyncReport report = summarize_sync(samples);
+  const SyncReport report = summarize_sync(play_and_sample_sync(path));
   ASSERT_GT(report.samples, 60u);
   EXPECT_LE(report.max_gap_s, 0.6);
   EXPECT_LT(std::fabs(report.drift_s_per_min), 0.5);
