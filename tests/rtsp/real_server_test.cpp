@@ -12,6 +12,7 @@
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
 #include "rtsp/unit_decoder.h"
+#include "probe_runner.h"
 #include "rtsp_server_process.h"
 
 namespace {
@@ -156,21 +157,6 @@ TEST(RealRtspServer, BasicAuthentication) {
   EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN"));
 }
 
-// Runs the probe; its exit status, and everything it printed.
-int run_probe(const std::string& arguments, std::string& output) {
-  const std::string probe = std::string(H264_TOOLS_DIR) + "/rtsp_probe";
-  if (access(probe.c_str(), X_OK) != 0) {
-    output = probe + " is missing: build the rtsp_probe target";
-    return -1;
-  }
-  FILE* pipe = popen((probe + " " + arguments + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST(RtspProbe, ReportsTheStreamAndFailsWithoutTheRightCredentials) {
   RtspTestServerOptions options;

@@ -12,24 +12,11 @@
 #include <string>
 
 #include "rtsp_server_process.h"
+#include "probe_runner.h"
 #include "scripted_server.h"
 
 namespace {
 
-int run_probe(const std::string& arguments, std::string& output) {
-  const std::string probe = std::string(H264_TOOLS_DIR) + "/rtsp_probe";
-  if (access(probe.c_str(), X_OK) != 0) {
-    output = probe + " is missing: build the rtsp_probe target";
-    return -1;
-  }
-  FILE* pipe = popen((probe + " " + arguments + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool port_is_free(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
