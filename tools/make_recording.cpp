@@ -2,7 +2,8 @@
 // in the camera's .264 layout ("HXVF" video headers, "HXAF" A-law sound
 // blocks interleaved by time), with options for the awkward cases a player
 // meets: odd frame rates, full-range video, files that start inside a group,
-// size changes, missing headers and malformed sound blocks.
+// size changes, missing headers, malformed sound blocks, sound written after
+// its picture, stretches of erased flash and units stuffed with headers.
 //
 // Every picture carries its frame number as a row of 16 black/white cells
 // across the top (most significant bit on the left), so decoders and seeks
@@ -73,6 +74,12 @@ struct MakerOptions {
   // Camera-like pictures: sensor noise and a camera's bit rate.
   int noise = 0;         // noise amplitude in luma steps; 0: clean pictures
   int bitrate_kbps = 0;  // 0: the encoder's own quality-based rate
+  // Damage and orders other cameras write.
+  bool sound_after = false;     // a picture's sound blocks follow it instead of leading it
+  long long erased_bytes = 0;   // 0xFF bytes (erased flash) after picture erased_after
+  int erased_after = -1;
+  int header_run = 0;           // "HXVF" headers inside the last unit of picture header_run_at
+  int header_run_at = -1;
 };
 
 void print_usage() {
@@ -105,6 +112,12 @@ void print_usage() {
       "                         first picture's time; silence between\n"
       "  --noise N              sensor noise of up to N luma steps on every pixel (0)\n"
       "  --bitrate KBPS         constant bit rate like a camera's, e.g. 8000 (quality-based)\n"
+      "  --sound-after          the sound up to a picture's time follows the picture\n"
+      "                         (by default it comes before it)\n"
+      "  --erased BYTES --erased-after K  BYTES of 0xFF (erased flash) right after picture K\n"
+      "                         and its sound, before the next start code\n"
+      "  --header-run N --header-run-at K  N \"HXVF\" headers back to back in the middle of\n"
+      "                         picture K's last unit (their length and unread fields 0xFF)\n"
       "Timestamps are written as they fall, even where their bytes read 00 00 01.\n");
 }
 
@@ -195,10 +208,19 @@ bool read_flag(ArgReader& args, bool& out, std::string& error) {
 
 // ---- camera-like pictures ---------------------------------------------
 
-bool is_camera_option(const std::string& name) { return name == "--noise" || name == "--bitrate"; }
+bool is_camera_option(const std::string& name) {
+  return name == "--noise" || name == "--bitrate" || name == "--sound-after" || name == "--erased" ||
+         name == "--erased-after" || name == "--header-run" || name == "--header-run-at";
+}
 
 bool read_camera_option(ArgReader& args, MakerOptions& o, std::string& error) {
-  if (args.name == "--noise") return read_int_option(args, 0, 100, o.noise, error);
+  const std::string& n = args.name;
+  if (n == "--noise") return read_int_option(args, 0, 100, o.noise, error);
+  if (n == "--sound-after") return read_flag(args, o.sound_after, error);
+  if (n == "--erased") return read_int_option(args, 1LL, 1LL << 31, o.erased_bytes, error);
+  if (n == "--erased-after") return read_int_option(args, 0, kMaxFrames, o.erased_after, error);
+  if (n == "--header-run") return read_int_option(args, 1, 10000000, o.header_run, error);
+  if (n == "--header-run-at") return read_int_option(args, 0, kMaxFrames, o.header_run_at, error);
   return read_int_option(args, 0, 1000000, o.bitrate_kbps, error);
 }
 
@@ -317,7 +339,20 @@ long long stamp_ms(const MakerOptions& o, const std::vector<double>& pictures, d
   return stamp;
 }
 
+bool check_damage_options(const MakerOptions& o, std::string& error) {
+  if ((o.erased_bytes > 0) != (o.erased_after >= 0)) {
+    return error = "--erased and --erased-after go together", false;
+  }
+  if (o.erased_after >= o.frames) return error = "--erased-after must be below the frame count", false;
+  if ((o.header_run > 0) != (o.header_run_at >= 0)) {
+    return error = "--header-run and --header-run-at go together", false;
+  }
+  if (o.header_run_at >= o.frames) return error = "--header-run-at must be below the frame count", false;
+  return true;
+}
+
 bool check_clock_options(const MakerOptions& o, std::string& error) {
+  if (!check_damage_options(o, error)) return false;
   if ((o.fps2 > 0) != (o.rate_change_at_s >= 0)) {
     return error = "--fps2 and --rate-change-at go together", false;
   }
@@ -594,6 +629,26 @@ struct Layout {
   int audio_blocks = 0;
 };
 
+// A picture's bytes with `count` "HXVF" headers stamped `timestamp` back to
+// back in the middle of its last unit: a camera that stamps the stream at
+// any byte may leave runs of them. Their length and unread fields are
+// 0xFFFFFFFF, so the run holds no 00 00 00 that would end the unit.
+void append_with_header_run(Bytes& b, const Bytes& picture, int count, uint32_t timestamp) {
+  size_t last_unit = 0;
+  for (size_t i = 0; i + 3 <= picture.size(); ++i) {
+    if (picture[i] == 0 && picture[i + 1] == 0 && picture[i + 2] == 1) last_unit = i + 3;
+  }
+  const size_t middle = last_unit + (picture.size() - last_unit) / 2;
+  b.insert(b.end(), picture.begin(), picture.begin() + static_cast<ptrdiff_t>(middle));
+  for (int i = 0; i < count; ++i) {
+    b.insert(b.end(), {'H', 'X', 'V', 'F'});
+    append_le32(b, 0xFFFFFFFFu);
+    append_le32(b, timestamp);
+    append_le32(b, 0xFFFFFFFFu);
+  }
+  b.insert(b.end(), picture.begin() + static_cast<ptrdiff_t>(middle), picture.end());
+}
+
 Layout assemble(const MakerOptions& o, const std::vector<EncodedPicture>& pictures) {
   Layout out;
   Bytes& b = out.file;
@@ -616,16 +671,22 @@ Layout assemble(const MakerOptions& o, const std::vector<EncodedPicture>& pictur
   };
   for (int k = 0; k < static_cast<int>(pictures.size()); ++k) {
     const double at = real[static_cast<size_t>(k)];
-    write_blocks_until(at);
+    if (!o.sound_after) write_blocks_until(at);
     const Bytes& video = pictures[static_cast<size_t>(k)].data;
     if (!o.no_hxvf) append_video_header(b, static_cast<uint32_t>(video.size()), stamp(at), unread);
-    b.insert(b.end(), video.begin(), video.end());
+    if (k == o.header_run_at) {
+      append_with_header_run(b, video, o.header_run, stamp(at));
+    } else {
+      b.insert(b.end(), video.begin(), video.end());
+    }
+    if (o.sound_after) write_blocks_until(at);
     // Malformed headers trail a picture's last slice, spread over the file.
     while (next_bad < bad_in_middle &&
            static_cast<long long>(next_bad + 1) * o.frames / (bad_in_middle + 1) <= k) {
       append_audio_header(b, bad_length(next_bad), stamp(at));
       ++next_bad;
     }
+    if (k == o.erased_after) b.insert(b.end(), static_cast<size_t>(o.erased_bytes), uint8_t{0xFF});
   }
   write_blocks_until(1e300);
   if (past_end_header) append_audio_header(b, 1000, stamp(real.back()));
@@ -636,10 +697,13 @@ Layout assemble(const MakerOptions& o, const std::vector<EncodedPicture>& pictur
 bool verify(const MakerOptions& o, const Layout& layout, std::string& error) {
   const uint8_t* payload = layout.file.data() + kFileHeaderSize;
   const size_t length = layout.file.size() - kFileHeaderSize;
-  const auto units = index_nal_units(payload, length);
+  auto units = index_nal_units(payload, length);
+  take_oversized_units(units, payload);
   const size_t slices = build_frame_list(units).size();
   const size_t blocks = index_audio_blocks(payload, length).size();
-  const size_t want_slices = static_cast<size_t>(o.frames) * static_cast<size_t>(o.slices);
+  size_t want_slices = static_cast<size_t>(o.frames) * static_cast<size_t>(o.slices);
+  // A stretch longer than any unit may be takes the slice before it along.
+  if (static_cast<unsigned long long>(o.erased_bytes) > kMaxUnitBytes) --want_slices;
   if (slices != want_slices || blocks != static_cast<size_t>(layout.audio_blocks)) {
     error = "self-check failed: read back " + std::to_string(slices) + " slices and " +
             std::to_string(blocks) + " sound blocks, made " + std::to_string(want_slices) +

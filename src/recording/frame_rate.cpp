@@ -51,3 +51,25 @@ double report_frame_rate(double rate, double duration_s) {
   std::printf("Detected FPS: %.1f (from HXVF timestamps, duration=%.1fs)\n", rate, duration_s);
   return rate;
 }
+
+double rate_from_sound_span(int64_t pictures, uint32_t first, uint32_t last, int64_t last_samples,
+                            double* duration_s) {
+  if (pictures < 2 || last < first || last_samples < 0) return 0.0;  // no wrap-around handling
+  const double duration = static_cast<uint32_t>(last - first) / 1000.0 +
+                          static_cast<double>(last_samples) / kSoundSampleRate;
+  if (duration < 1.0) return 0.0;
+  // Each picture lasts one interval: N pictures fill the span.
+  const double rate = static_cast<double>(pictures) / duration;
+  if (rate < 1.0 || rate > 120.0) return 0.0;
+  if (duration_s) *duration_s = duration;
+  return snap_frame_rate(rate);
+}
+
+double detect_frame_rate_from_sound(int64_t pictures, uint32_t first, uint32_t last,
+                                    int64_t last_samples) {
+  double duration = 0.0;
+  const double rate = rate_from_sound_span(pictures, first, last, last_samples, &duration);
+  if (rate == 0.0) return kDefaultFrameRate;
+  std::printf("Detected FPS: %.1f (from the sound's time span, duration=%.1fs)\n", rate, duration);
+  return rate;
+}

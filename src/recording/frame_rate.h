@@ -26,6 +26,19 @@ double estimate_frame_rate(const uint8_t* payload, size_t length, int64_t frame_
 // timestamps `first` and `last` (ms). 0 when the default applies.
 double rate_from_span(int64_t frame_count, uint32_t first, uint32_t last, double* duration_s);
 
+// For pictures without headers: the rate at which `pictures` pictures fill
+// the time the sound spans, from the first block's timestamp `first` to the
+// end of the last block (timestamp `last` plus `last_samples` at 8000 Hz).
+// Snapped like the header estimate; 0 when the default applies (fewer than 2
+// pictures, a span under a second or not increasing, a rate outside 1..120).
+double rate_from_sound_span(int64_t pictures, uint32_t first, uint32_t last, int64_t last_samples,
+                            double* duration_s);
+
+// rate_from_sound_span, printed as "Detected FPS: %.1f (from the sound's time
+// span, duration=%.1fs)" when it estimated; else the default, silently.
+double detect_frame_rate_from_sound(int64_t pictures, uint32_t first, uint32_t last,
+                                    int64_t last_samples);
+
 // An estimate (0: none) as detect_frame_rate returns and prints it.
 double report_frame_rate(double rate, double duration_s);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <unordered_set>
 
 #include "platform/files.h"
 #include "recording/frame_clock.h"
@@ -129,29 +130,47 @@ size_t find_start_code(const uint8_t* p, size_t length, size_t from, size_t* cod
   return SIZE_MAX;
 }
 
+// True when only camera blocks and zero bytes lie between `from` and `end`.
+// Block positions whose walk already failed are in *failed, so a run of many
+// headers is walked once, not once from each of its headers.
+bool only_blocks_and_zeros(const uint8_t* p, size_t length, size_t from, size_t end,
+                           std::unordered_set<size_t>& failed) {
+  std::vector<size_t> path;  // blocks walked from `from`
+  size_t pos = from;
+  bool reached = true;
+  while (pos < end) {
+    const size_t size = block_length_at(p, length, pos);
+    if (size > 0) {
+      if (failed.count(pos) != 0) {
+        reached = false;
+        break;
+      }
+      path.push_back(pos);
+      pos += size;
+    } else if (p[pos] == 0) {
+      ++pos;
+    } else {
+      reached = false;
+      break;
+    }
+  }
+  if (!reached) failed.insert(path.begin(), path.end());
+  return reached;
+}
+
 // Where the unit [begin, end) really ends: at the first of the blocks the
 // cursor met in it from which only blocks and zero bytes run to `end` (the
 // headers and sound the camera put between two units). A magic inside coded
 // data followed by more data is left alone. When the cursor has not reached
-// `end` (the last unit), it is walked there first.
+// `end` (the last unit), it is walked there first. Linear in the unit's size.
 size_t end_before_trailing_blocks(const uint8_t* p, size_t length, size_t begin, size_t end,
                                   BlockCursor& blocks) {
   size_t ignored = 0;
   if (end >= length && length > 0) inside_block(p, length, blocks, length - 1, &ignored);
+  std::unordered_set<size_t> failed;
   for (size_t h : blocks.seen) {
     if (h < begin || h >= end) continue;
-    size_t pos = h;
-    while (pos < end) {
-      const size_t size = block_length_at(p, length, pos);
-      if (size > 0) {
-        pos += size;
-      } else if (p[pos] == 0) {
-        ++pos;
-      } else {
-        break;
-      }
-    }
-    if (pos >= end) return h;
+    if (only_blocks_and_zeros(p, length, h, end, failed)) return h;
   }
   return end;
 }
@@ -334,7 +353,61 @@ std::string load_error_message(LoadStatus status, const std::string& path) {
   return "";
 }
 
+std::string load_error_caption(LoadStatus status) {
+  switch (status) {
+    case LoadStatus::ok: return "";
+    case LoadStatus::cannot_open: return "CANNOT OPEN THE FILE";
+    case LoadStatus::too_small: return "FILE TOO SMALL: NOT A RECORDING";
+    case LoadStatus::too_large: return "FILE TOO LARGE: 2 GIB OR MORE";
+    case LoadStatus::no_nal_units: return "NOT A RECORDING: NO NAL UNITS";
+    case LoadStatus::no_video_frames: return "NO VIDEO FRAMES IN THE FILE";
+    case LoadStatus::too_many_units: return "TOO MANY NAL UNITS FOR THE SIZE";
+    case LoadStatus::out_of_memory: return "OUT OF MEMORY";
+  }
+  return "";
+}
+
+std::vector<SkippedStretch> take_oversized_units(std::vector<NalUnit>& units,
+                                                 const uint8_t* payload) {
+  std::vector<SkippedStretch> skipped;
+  size_t kept = 0;
+  for (const NalUnit& unit : units) {
+    if (static_cast<size_t>(unit.size) > kMaxUnitBytes) {
+      skipped.push_back({unit.data - payload, unit.size});
+    } else {
+      units[kept++] = unit;
+    }
+  }
+  units.resize(kept);
+  return skipped;
+}
+
+std::string skipped_stretch_message(const SkippedStretch& stretch) {
+  char line[160];
+  std::snprintf(line, sizeof line, "Skipped %lld bytes without a start code at offset %lld\n",
+                static_cast<long long>(stretch.size),
+                static_cast<long long>(stretch.offset + static_cast<int64_t>(kFileHeaderSize)));
+  return line;
+}
+
 namespace {
+
+// The rate and time origin. Without any picture header the sound's own
+// timestamps are the only clock: the pictures fill the time it spans.
+void find_rate_and_origin(Recording& out, int64_t pictures) {
+  const size_t first_header = find_first_hxvf(out.payload(), out.length);
+  if (first_header != SIZE_MAX) {
+    out.fps = detect_frame_rate(out.payload(), out.length, pictures);
+    out.time_origin = read_le32(out.payload() + first_header + 8);
+    return;
+  }
+  const std::vector<AudioBlock> blocks = index_audio_blocks(out.payload(), out.length);
+  out.time_origin = find_time_origin(out.payload(), out.length, blocks);
+  out.fps = blocks.empty() ? kDefaultFrameRate
+                           : detect_frame_rate_from_sound(pictures, blocks.front().timestamp,
+                                                          blocks.back().timestamp,
+                                                          blocks.back().size);
+}
 
 // Reading and indexing; any allocation failure becomes out_of_memory.
 LoadStatus read_and_index(const std::string& path, Recording& out) {
@@ -343,18 +416,16 @@ LoadStatus read_and_index(const std::string& path, Recording& out) {
     if (status != LoadStatus::ok) return status;
     const size_t limit = unit_limit(out.length);
     out.units = index_nal_units(out.payload(), out.length, limit);
-    if (out.units.empty()) return LoadStatus::no_nal_units;
     if (out.units.size() > limit) return LoadStatus::too_many_units;
+    out.skipped = take_oversized_units(out.units, out.payload());
+    for (const SkippedStretch& stretch : out.skipped) {
+      std::fputs(skipped_stretch_message(stretch).c_str(), stdout);
+    }
+    if (out.units.empty()) return LoadStatus::no_nal_units;
     out.units.shrink_to_fit();
     out.frames = build_frame_list(out.units);
     if (out.frames.empty()) return LoadStatus::no_video_frames;
-    const int64_t pictures = count_pictures(out.units, out.frames);
-    out.fps = detect_frame_rate(out.payload(), out.length, pictures);
-    const size_t first_header = find_first_hxvf(out.payload(), out.length);
-    out.time_origin = first_header != SIZE_MAX
-                          ? read_le32(out.payload() + first_header + 8)
-                          : find_time_origin(out.payload(), out.length,
-                                             index_audio_blocks(out.payload(), out.length));
+    find_rate_and_origin(out, count_pictures(out.units, out.frames));
     RecordingClock clock = build_recording_clock(out.payload(), out.length, out.units,
                                                  out.frames, out.time_origin, out.fps);
     out.frame_times = std::move(clock.frame_times);
@@ -373,9 +444,10 @@ double recording_duration(const Recording& recording) {
   return recording.frame_times.back() + 1.0 / recording.clock_rate;
 }
 
-bool load_recording(const std::string& path, Recording& out) {
+bool load_recording(const std::string& path, Recording& out, LoadStatus* status_out) {
   out = Recording{};
   const LoadStatus status = read_and_index(path, out);
+  if (status_out) *status_out = status;
   if (status != LoadStatus::ok) {
     std::fputs(load_error_message(status, path).c_str(), stdout);
     out = Recording{};

@@ -17,6 +17,9 @@ struct NalUnit {
   int32_t type;         // data[0] & 0x1F
 };
 
+// The sound's samples per second (G.711 A-law, mono).
+constexpr int kSoundSampleRate = 8000;
+
 struct AudioBlock {
   const uint8_t* data;  // first A-law sample, 20 bytes after the "HXAF" magic
   int32_t size;         // sample count: the length field minus 4
@@ -25,6 +28,17 @@ struct AudioBlock {
 
 constexpr size_t kFileHeaderSize = 32;
 constexpr size_t kBlockHeaderSize = 16;
+
+// No unit grows past this, as on the live stream: a longer "unit" is a
+// stretch without start codes (erased flash, a damaged copy), which no
+// decoder takes and which would only carry junk into an MP4 sample.
+constexpr size_t kMaxUnitBytes = size_t{16} << 20;
+
+// Bytes of the payload left out because they belong to no usable unit.
+struct SkippedStretch {
+  int64_t offset;  // payload offset where the stretch starts
+  int64_t size;
+};
 
 // Little-endian 32-bit read at any alignment.
 uint32_t read_le32(const uint8_t* p);
@@ -55,6 +69,15 @@ size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, siz
 // anything else is skipped one byte at a time.
 std::vector<AudioBlock> index_audio_blocks(const uint8_t* payload, size_t length);
 
+// Removes the units longer than kMaxUnitBytes from `units` and returns where
+// they lay, in order.
+std::vector<SkippedStretch> take_oversized_units(std::vector<NalUnit>& units,
+                                                 const uint8_t* payload);
+
+// The line that reports a skipped stretch: "Skipped N bytes without a start
+// code at offset X\n" (X counted from the file's start).
+std::string skipped_stretch_message(const SkippedStretch& stretch);
+
 // Positions in the unit list of the slice units (types 1 and 5), in order.
 std::vector<int64_t> build_frame_list(const std::vector<NalUnit>& units);
 
@@ -83,6 +106,7 @@ struct Recording {
   std::vector<double> frame_times;  // per frame, seconds from the time origin
   double clock_rate = 15.0;         // the timestamps' own rate; the last picture lasts 1 / it
   std::vector<AudioBlock> sound;    // timestamps on the pictures' clock
+  std::vector<SkippedStretch> skipped;  // oversized units left out of `units`
 
   const uint8_t* payload() const { return buffer.data(); }
 };
@@ -102,14 +126,19 @@ enum class LoadStatus {
 // unread). Files of 2 GiB or more are refused: sizes are signed 32-bit.
 LoadStatus read_recording_payload(const std::string& path, Recording& out);
 
-// The file player's loading sequence: reads, indexes units and frames, detects
-// the frame rate, builds the clock and prints "Loaded: ..." or the matching
-// "Error: ..." line (running out of memory is one of them, never an abort).
-// Returns false (with `out` emptied) on any failure.
-bool load_recording(const std::string& path, Recording& out);
+// The file player's loading sequence: reads, indexes units and frames (units
+// past kMaxUnitBytes are left out, each reported with a "Skipped" line),
+// detects the frame rate (from the sound's time span when no picture has a
+// header), builds the clock and prints "Loaded: ..." or the matching "Error:
+// ..." line (running out of memory is one of them, never an abort). Returns
+// false (with `out` emptied) on any failure; *status (when given) says which.
+bool load_recording(const std::string& path, Recording& out, LoadStatus* status = nullptr);
 
 // The line printed for a load failure (empty for ok).
 std::string load_error_message(LoadStatus status, const std::string& path);
+
+// The same failure in a few capital words for the window ("FILE IS EMPTY").
+std::string load_error_caption(LoadStatus status);
 
 // Seconds from the first picture's start to the last picture's end: the last
 // frame's time plus one interval at the clock's rate; 0 without frames.
