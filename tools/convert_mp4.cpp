@@ -2,7 +2,10 @@
 //
 //   convert_mp4 [--quiet] [--no-sound] FILE.264...
 //
-// One result line per file: "OK  in -> out" or "FAILED  in: reason". On a
+// One result line per file: "OK  in -> out", followed by "  (notes)" when
+// something was left out or an existing file replaced, or "FAILED  in:
+// reason". Each MP4 goes beside its recording; two recordings that would
+// share one (a.264 and a.h264) get distinct names (a.mp4, a.h264.mp4). On a
 // terminal a progress bar shows while each file converts. --quiet prints only
 // the result lines (no progress bar, no frame-rate line); --no-sound leaves
 // the sound out of the MP4s. Interrupted (SIGINT, SIGTERM), it removes the
@@ -27,6 +30,7 @@ extern "C" {
 }
 
 #include "app/program_info.h"
+#include "convert/output_paths.h"
 #include "convert/remux.h"
 
 namespace {
@@ -36,6 +40,8 @@ constexpr int kBarWidth = 30;
 void print_usage() {
   std::printf("Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n"
               "Writes FILE.mp4 beside each recording, with its sound as AAC unless --no-sound;\n"
+              "recordings that would share an MP4 get distinct names (a.264 -> a.mp4,\n"
+              "a.h264 -> a.h264.mp4). An existing MP4 is replaced, and the result line says so.\n"
               "--quiet prints only the result lines. Exits 1 when any conversion failed.\n");
 }
 
@@ -49,22 +55,17 @@ void draw_progress_bar(const std::string& name, float fraction) {
 // The bar's line is cleared so the result line replaces it.
 void clear_progress_bar() { std::printf("\r\033[K"); }
 
-bool convert_file(const std::string& input, bool show_bar, bool quiet, bool sound) {
-  const std::string output = mp4_output_path(input);
+bool convert_file(const std::string& input, const std::string& output, bool show_bar, bool quiet,
+                  bool sound) {
   ProgressCallback progress;
   if (show_bar) progress = [&input](float fraction) { draw_progress_bar(input, fraction); };
   RemuxOptions options;
   options.print_frame_rate = !quiet;
   options.sound = sound;
-  std::string reason;
-  const bool ok = remux_recording(input, output, progress, options, &reason);
+  const RemuxResult result = convert_to_mp4(input, output, progress, options);
   if (show_bar) clear_progress_bar();
-  if (ok) {
-    std::printf("OK  %s -> %s\n", input.c_str(), output.c_str());
-  } else {
-    std::printf("FAILED  %s: %s\n", input.c_str(), reason.c_str());
-  }
-  return ok;
+  std::fputs(remux_result_line(input, output, result).c_str(), stdout);
+  return result.succeeded;
 }
 
 // The temporary MP4 goes with the process; then the signal ends it as usual.
@@ -115,8 +116,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, remove_temporary_and_stop);
   const bool show_bar = !quiet && stdout_is_terminal();
   int failed = 0;
-  for (const std::string& input : inputs) {
-    if (!convert_file(input, show_bar, quiet, sound)) ++failed;
+  const std::vector<std::string> outputs = batch_output_paths(inputs);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (!convert_file(inputs[i], outputs[i], show_bar, quiet, sound)) ++failed;
   }
   return failed ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "convert/output_paths.h"
 #include "convert/remux.h"
 #include "draw/sdl_handles.h"
 #include "draw/text.h"
@@ -23,7 +24,7 @@ struct BatchJob {
   ConversionStatus status;
   std::thread worker;
   RowState state = RowState::waiting;
-  std::string reason;
+  std::string reason, notes;
 };
 
 struct Batch {
@@ -52,7 +53,7 @@ void convert_one(BatchJob& job, const std::atomic<bool>& cancel, bool sound) {
   RemuxOptions options;
   options.sound = sound;
   options.cancel = &cancel;
-  job.status.succeeded = remux_recording(job.input, job.output, report, options, &job.status.reason);
+  job.status.result = convert_to_mp4(job.input, job.output, report, options);
   job.status.done.store(true);
 }
 
@@ -62,10 +63,18 @@ int running_count(const Batch& batch) {
   return running;
 }
 
-void finish_job(BatchJob& job, bool succeeded, const std::string& reason) {
-  job.state = succeeded ? RowState::succeeded : RowState::failed;
-  job.reason = reason;
-  if (!succeeded) std::printf("FAILED  %s: %s\n", job.input.c_str(), reason.c_str());
+void finish_job(BatchJob& job, const RemuxResult& result) {
+  job.state = result.succeeded ? RowState::succeeded : RowState::failed;
+  job.reason = result.reason;
+  job.notes = remux_notes(result);
+  std::fputs(remux_result_line(job.input, job.output, result).c_str(), stdout);
+}
+
+// A conversion that never ran.
+RemuxResult failure(const char* reason) {
+  RemuxResult result;
+  result.reason = reason;
+  return result;
 }
 
 // Starts waiting conversions while fewer than the limit run; after a cancel
@@ -75,7 +84,7 @@ void start_waiting(Batch& batch) {
   for (auto& job : batch.jobs) {
     if (job->state != RowState::waiting) continue;
     if (batch.cancel.load()) {
-      finish_job(*job, false, "cancelled");
+      finish_job(*job, failure("cancelled"));
       continue;
     }
     if (running_count(batch) >= limit) return;
@@ -83,7 +92,7 @@ void start_waiting(Batch& batch) {
       job->worker = std::thread(convert_one, std::ref(*job), std::cref(batch.cancel), batch.sound);
       job->state = RowState::converting;
     } catch (const std::system_error&) {
-      finish_job(*job, false, "cannot start a worker");
+      finish_job(*job, failure("cannot start a worker"));
     }
   }
 }
@@ -92,7 +101,7 @@ void collect_finished(Batch& batch) {
   for (auto& job : batch.jobs) {
     if (job->state != RowState::converting || !job->status.done.load()) continue;
     job->worker.join();
-    finish_job(*job, job->status.succeeded, job->status.reason);
+    finish_job(*job, job->status.result);
   }
 }
 
@@ -136,6 +145,7 @@ std::vector<BatchRow> rows_of(const Batch& batch, float* overall, int* finished)
     row.name = file_name_of(job->input);
     row.state = job->state;
     row.reason = job->reason;
+    row.notes = job->notes;
     const bool over = job->state == RowState::succeeded || job->state == RowState::failed;
     row.progress = over ? 1.0f : job->status.progress.load();
     sum += row.progress;
@@ -194,7 +204,7 @@ std::string batch_row_text(const BatchRow& row) {
     case RowState::waiting: return row.name + "  WAITING";
     case RowState::converting:
       return row.name + "  " + std::to_string(static_cast<int>(row.progress * 100.0f)) + "%";
-    case RowState::succeeded: return row.name + "  OK";
+    case RowState::succeeded: return row.name + (row.notes.empty() ? "  OK" : "  OK (" + row.notes + ")");
     case RowState::failed: return row.name + "  ER: " + row.reason;
   }
   return row.name;
@@ -274,10 +284,11 @@ std::vector<bool> run_batch_conversion_with_results(SDL_Window* window, SDL_Rend
                                                     const std::vector<std::string>& paths) {
   if (paths.empty()) return {};
   Batch batch;
-  for (const std::string& path : paths) {
+  const std::vector<std::string> outputs = batch_output_paths(paths);
+  for (size_t i = 0; i < paths.size(); ++i) {
     auto job = std::make_unique<BatchJob>();
-    job->input = path;
-    job->output = mp4_output_path(path);
+    job->input = paths[i];
+    job->output = outputs[i];
     batch.jobs.push_back(std::move(job));
   }
   for (;;) {

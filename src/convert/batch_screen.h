@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "convert/remux.h"
+
 // Shared between the screen and one recording's worker. The worker stores
-// `progress` and `done` atomically; it writes `succeeded` and `reason` before
-// it stores `done`, and the screen reads them only after joining the worker.
+// `progress` and `done` atomically; it writes `result` before it stores
+// `done`, and the screen reads it only after joining the worker.
 struct ConversionStatus {
   std::atomic<float> progress{0.0f};
   std::atomic<bool> done{false};
-  bool succeeded = false;
-  std::string reason;  // why it failed
+  RemuxResult result;
 };
 
 // What the list shows for one recording.
@@ -25,13 +26,16 @@ struct BatchRow {
   RowState state = RowState::waiting;
   float progress = 0;
   std::string reason;  // for failed
+  std::string notes;   // for succeeded: what was replaced or left out
 };
 
 // Converts each path with a progress screen; draws nothing when window or
 // renderer is null. Esc or the window's close asks first, then cancels:
 // running conversions stop and leave no temporary file, waiting ones do not
 // start, finished MP4s stay. The S key leaves the sound out of conversions
-// that have not started yet. Failures print "FAILED  in: reason".
+// that have not started yet. Recordings that would share an MP4 get distinct
+// names (batch_output_paths). Each recording prints its result line as
+// convert_mp4 does ("OK  in -> out  (notes)" or "FAILED  in: reason").
 void run_batch_conversion(SDL_Window* window, SDL_Renderer* renderer,
                           const std::vector<std::string>& paths);
 
@@ -59,5 +63,6 @@ void draw_cancel_question(SDL_Renderer* renderer, int w, int h);
 // The outcome frame: "OK" in green or "ER" in red, centred. Does not present.
 void draw_outcome_frame(SDL_Renderer* renderer, int w, int h, bool succeeded);
 
-// The text of a row: "NAME  WAITING", "NAME  42%", "NAME  OK" or "NAME  ER: reason".
+// The text of a row: "NAME  WAITING", "NAME  42%", "NAME  OK", "NAME  OK (notes)"
+// or "NAME  ER: reason".
 std::string batch_row_text(const BatchRow& row);

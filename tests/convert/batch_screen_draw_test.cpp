@@ -113,10 +113,12 @@ TEST(BatchRowText, NamesEachFileWithItsState) {
     BatchRow row;
     const char* text;
   } rows[] = {
-      {{"cam1.264", RowState::waiting, 0, ""}, "cam1.264  WAITING"},
-      {{"cam1.264", RowState::converting, 0.427f, ""}, "cam1.264  42%"},
-      {{"cam1.264", RowState::succeeded, 1, ""}, "cam1.264  OK"},
-      {{"cam1.264", RowState::failed, 1, "out of memory"}, "cam1.264  ER: out of memory"},
+      {{"cam1.264", RowState::waiting, 0, "", ""}, "cam1.264  WAITING"},
+      {{"cam1.264", RowState::converting, 0.427f, "", ""}, "cam1.264  42%"},
+      {{"cam1.264", RowState::succeeded, 1, "", ""}, "cam1.264  OK"},
+      {{"cam1.264", RowState::succeeded, 1, "", "replaced the existing file"},
+       "cam1.264  OK (replaced the existing file)"},
+      {{"cam1.264", RowState::failed, 1, "out of memory", ""}, "cam1.264  ER: out of memory"},
   };
   for (const auto& r : rows) EXPECT_EQ(batch_row_text(r.row), r.text);
 }

@@ -37,11 +37,15 @@ TEST(ConvertTool, OneResultLinePerFileAndFailureInTheExitStatus) {
   EXPECT_EQ(out, "OK  " + good + " -> " + folder + "/good.mp4\nFAILED  " + missing + ": cannot open the recording\n");
   EXPECT_EQ(probe_streams(folder + "/good.mp4").frames_decoded, 45);
 
-  // Not quiet, not a terminal: the frame-rate line, no progress bar.
+  // Not quiet, not a terminal: the frame-rate line, no progress bar; the MP4
+  // of the first run is replaced, and the line says so.
   out = run_command(kTool + " " + shell_quoted(good), &status);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(out.find("Detected FPS: 25.0"), std::string::npos) << out;
-  EXPECT_NE(out.find("OK  " + good + " -> " + folder + "/good.mp4\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Detected FPS: 25.0 (from HXVF timestamps, duration=1.8s)"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("OK  " + good + " -> " + folder + "/good.mp4  (replaced the existing file)\n"),
+            std::string::npos)
+      << out;
   EXPECT_EQ(out.find('\r'), std::string::npos);
   EXPECT_TRUE(temporaries_in(folder).empty());
 }

@@ -95,18 +95,35 @@ TEST(Interrupted, ConverterRemovesItsTemporaryOnSigintAndSigterm) {
   }
 }
 
-// Temporaries of a process that no longer runs go with the next conversion
-// into that folder; a running process's stays.
-TEST(Interrupted, StaleTemporariesOfEndedProcessesAreRemoved) {
+// Temporaries are judged only on the machine that wrote them: one of this
+// machine's ended processes goes with the next conversion into the folder; a
+// running process's stays, and so do another machine's (its pid means nothing
+// here, as in a folder two computers share), those of the old unnamed-host
+// kind, and every name that is not exactly a temporary's.
+TEST(Interrupted, OnlyThisMachinesEndedProcessesLoseTheirTemporaries) {
   const std::string folder = fresh_folder("stale");
   const pid_t ended = fork();
   if (ended == 0) _exit(0);
   ASSERT_GT(ended, 0);
   waitpid(ended, nullptr, 0);
-  const std::string stale = folder + "/.tmp-" + std::to_string(ended) + "-3.mp4";
-  const std::string live = folder + "/.tmp-" + std::to_string(getppid()) + "-0.mp4";
-  const std::string other = folder + "/.tmp-notes.mp4";
-  for (const std::string& path : {stale, live, other}) ASSERT_TRUE(write_bytes(path, {1, 2, 3}));
+  const std::string host = temporary_host_name();
+  ASSERT_FALSE(host.empty()) << "this machine has no name to tell its temporaries by";
+  const std::string other_host = host == "camera_pc" ? "office_pc" : "camera_pc";
+  const std::string pid = std::to_string(ended);
+  const std::string stale = temporary_name(host, ended, 3);
+  const std::vector<std::string> kept = {
+      temporary_name(host, getppid(), 0),        // running
+      temporary_name(other_host, ended, 3),      // another machine's
+      ".tmp-" + pid + "-3.mp4",                  // no host: cannot be told
+      ".tmp-" + host + "- " + pid + "-0.mp4",    // not exactly a temporary's name
+      ".tmp-" + host + "-+" + pid + "-0.mp4",
+      ".tmp-" + host + "-0" + pid + "-0.mp4",
+      ".tmp-" + host + "-" + pid + "-0.mp4.part",
+      ".tmp-" + host + "-" + pid + "-x.mp4",
+      ".tmp-notes.mp4",
+  };
+  ASSERT_TRUE(write_bytes(folder + "/" + stale, {1, 2, 3}));
+  for (const std::string& name : kept) ASSERT_TRUE(write_bytes(folder + "/" + name, {1, 2, 3}));
   RecordingSpec recipe;
   recipe.width = 160;
   recipe.height = 120;
@@ -114,9 +131,10 @@ TEST(Interrupted, StaleTemporariesOfEndedProcessesAreRemoved) {
   const std::string input = make_recording_file(recipe, folder + "/rec.264");
   ASSERT_FALSE(input.empty());
   ASSERT_TRUE(remux_to_mp4(input, folder + "/rec.mp4", {}, false));
-  EXPECT_FALSE(std::filesystem::exists(stale));
-  EXPECT_TRUE(std::filesystem::exists(live));
-  EXPECT_TRUE(std::filesystem::exists(other));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/" + stale));
+  for (const std::string& name : kept) {
+    EXPECT_TRUE(std::filesystem::exists(folder + "/" + name)) << name;
+  }
 }
 
 }  // namespace
