@@ -4,6 +4,7 @@
 #include "app/logo.h"
 #include "draw/help_overlay.h"
 #include "draw/text.h"
+#include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
 
@@ -211,6 +212,8 @@ std::string run_start_menu(SDL_Window*& window, SDL_Renderer*& renderer, const c
     SDL_GetWindowSize(window, &w, &h);
     draw_menu(renderer, w, h, logo.get(), logo_w, logo_h);
     if (state.help_visible) draw_help_overlay(renderer, window, menu_help_lines());
+    // A failure of the screen before (a recording that cannot be played) shows here.
+    draw_toast(renderer, window, 3);
     SDL_RenderPresent(renderer);
     SDL_Delay(kFrameMs);
     if (state.done) break;

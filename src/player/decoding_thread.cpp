@@ -1,5 +1,7 @@
 #include "player/decoding_thread.h"
 
+#include <system_error>
+
 #include "player/nal_packet.h"
 #include "player/video_output.h"
 
@@ -142,7 +144,12 @@ bool start_decoding(DecodingThread& dt, CodecContextPtr codec, const std::vector
   dt.codec = std::move(codec);
   dt.units = &units;
   dt.stop = false;
-  dt.thread = std::thread(decoding_loop, std::ref(dt));
+  try {
+    dt.thread = std::thread(decoding_loop, std::ref(dt));
+  } catch (const std::system_error&) {
+    dt.codec.reset();  // the system has no thread to spare: the playback ends with a reason
+    return false;
+  }
   return dt.thread.joinable();
 }
 

@@ -14,6 +14,8 @@ namespace {
 constexpr int kDecoderThreads = 4;
 constexpr uint32_t kPausedFrameMs = 30;
 constexpr uint32_t kFinishedPollMs = 50;
+// Long enough to be read on the menu that follows a failed start.
+constexpr uint32_t kFailureMessageMs = 3000;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -241,6 +243,14 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
   st.last_mouse_motion = SDL_GetTicks();
 }
 
+// A playback that cannot start says why in the window as well as on the
+// console: the message outlives this screen and shows on the next one.
+bool fail_to_open(PlayerState& st, const std::string& caption) {
+  st.failure = caption;
+  show_toast(caption.c_str(), kFailureMessageMs);
+  return false;
+}
+
 }  // namespace
 
 bool open_playback(PlayerState& st, const std::string& path) {
@@ -249,13 +259,14 @@ bool open_playback(PlayerState& st, const std::string& path) {
   clear_overlay_rects();
   take_carried_speed(st);
   st.path = path;
-  if (!load_recording(path, st.recording)) return false;
+  LoadStatus status = LoadStatus::ok;
+  if (!load_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
   remember_used_folder(path);
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
   st.duration = recording_duration(st.recording);
   if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
-    return false;
+    return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
@@ -264,7 +275,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.decoding = std::make_unique<DecodingThread>();
   if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units)) {
     std::printf("Error: Cannot start decoding\n");
-    return false;
+    return fail_to_open(st, "CANNOT START DECODING");
   }
   st.last_mouse_motion = SDL_GetTicks();
   return true;

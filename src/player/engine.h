@@ -59,6 +59,7 @@ struct PlayerState {
   bool help_visible = false;  // the key help is drawn over the picture
   bool ended = false;         // in the finished state: last picture, bar and "END"
 
+  std::string failure;  // why open_playback failed, as the window shows it
   std::string next_action;
   bool leave = false;  // end the playback at once, without the finished state
   PlaybackStats stats;
@@ -93,7 +94,9 @@ std::string play_recording_with(const std::string& path, SDL_Window*& window,
 // The playback in steps, as play_recording_with runs them (tests drive them
 // one by one with events pushed in between).
 // Loads and indexes the recording, opens the decoder and the sound and starts
-// the decoding thread; false (with the message printed) when it cannot be played.
+// the decoding thread; false when it cannot be played: the reason is printed,
+// kept in st.failure and shown as the transient message, which the screen
+// that follows (the menu) draws.
 bool open_playback(PlayerState& st, const std::string& path);
 // One pass of the main loop: pending events, the overlay rule, then a paused
 // frame, or the oldest decoded picture waited for, shown or dropped by the

@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/action_loop.h"
 #include "app/menu.h"
+#include "draw/toast.h"
 #include "headless_sdl.h"
 #include "test_recordings.h"
 
@@ -151,25 +153,64 @@ class ActionLoopWithSdl : public ::testing::Test {
   void TearDown() override { SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT); }
 };
 
-TEST_F(ActionLoopWithSdl, UnopenablePathPrintsTheErrorAndTheMenuFollows) {
-  Screens screens = program_screens();
-  std::vector<std::string> visits;
-  screens.start_menu = [&](SDL_Window*& w, SDL_Renderer*& r, const char* program) {
-    visits.push_back("menu");
-    SDL_Event quit{};
-    quit.type = SDL_QUIT;
-    SDL_PushEvent(&quit);  // the menu is left at once
-    return run_start_menu(w, r, program);
+// A recording that cannot be played says why twice: the printed line, and
+// the reason in the window over the menu that follows (read back from its
+// pixels), for as long as a message shows.
+TEST_F(ActionLoopWithSdl, LoadFailuresArePrintedAndShownOverTheMenuThatFollows) {
+  const std::string folder = test_temp_dir() + "/load failures";
+  std::filesystem::create_directories(folder);
+  const std::string text = folder + "/notes.264";
+  ASSERT_TRUE(write_file_bytes(text, std::vector<uint8_t>(400, 'x')));
+  const std::string empty = folder + "/empty.264";
+  ASSERT_TRUE(write_file_bytes(empty, {}));
+  const std::string huge = folder + "/huge.264";  // sparse: takes no disk space
+  ASSERT_TRUE(write_file_bytes(huge, {}));
+  std::filesystem::resize_file(huge, uintmax_t{2} << 30);
+  const struct {
+    std::string path, printed, shown;
+  } rows[] = {
+      {folder + "/not there.264", "Error: Cannot open '" + folder + "/not there.264'\n",
+       "CANNOT OPEN THE FILE"},
+      {empty, "Error: File too small\n", "FILE TOO SMALL: NOT A RECORDING"},
+      {text, "Error: No NAL units\n", "NOT A RECORDING: NO NAL UNITS"},
+      {huge, "Error: File too large (2 GiB or more)\n", "FILE TOO LARGE: 2 GIB OR MORE"},
   };
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  const std::string missing = test_temp_dir() + "/not there.264";
-  testing::internal::CaptureStdout();
-  run_action_loop(missing, window, renderer, "h264player", screens);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Error: Cannot open '" + missing + "'\n"), std::string::npos) << out;
-  EXPECT_EQ(visits, (std::vector<std::string>{"menu"}));
-  EXPECT_EQ(window, nullptr) << "destroyed at the end of the loop";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    show_toast("", 0);
+    Screens screens = program_screens();
+    std::vector<std::string> visits;
+    std::string message;
+    Pixels menu;
+    screens.start_menu = [&](SDL_Window*& w, SDL_Renderer*& r, const char* program) {
+      visits.push_back("menu");
+      SDL_Event quit{};
+      quit.type = SDL_QUIT;
+      SDL_PushEvent(&quit);  // the menu is left after its first frame
+      const std::string result = run_start_menu(w, r, program);
+      message = toast_showing(SDL_GetTicks()) ? toast_text() : "";
+      menu = read_pixels(r, 960, 600);
+      return result;
+    };
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    testing::internal::CaptureStdout();
+    run_action_loop(row.path, window, renderer, "h264player", screens);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(row.printed), std::string::npos) << out;
+    EXPECT_EQ(visits, (std::vector<std::string>{"menu"}));
+    EXPECT_EQ(window, nullptr) << "destroyed at the end of the loop";
+    EXPECT_EQ(message, row.shown);
+    const SDL_Rect box = toast_box(960, row.shown.c_str(), 3);
+    const Rgba dark = menu.pixel_at(box.x + 1, box.y + 1);  // the message's box darkens the menu
+    EXPECT_TRUE(dark.r < 20 && dark.g < 35 && dark.b < 55);
+    int lit = 0;
+    for (int y = box.y; y < box.y + box.h; ++y) {
+      for (int x = box.x; x < box.x + box.w; ++x) lit += menu.pixel_at(x, y).r > 200 ? 1 : 0;
+    }
+    EXPECT_GT(lit, 20 * static_cast<int>(row.shown.size())) << "the message's letters";
+  }
+  show_toast("", 0);  // later tests draw the menu without it
 }
 
 TEST_F(ActionLoopWithSdl, ConversionAndLiveViewGetTheSharedWindow) {
