@@ -212,6 +212,27 @@ size_t end_at_zero_run(const uint8_t* p, size_t begin, size_t end) {
   return end;
 }
 
+// Where 00 00 00 first starts in [begin, end) outside the camera's blocks met
+// in the unit, or `end`. The zeros of a header's fields are the camera's, not
+// padding: a unit with a header inside it, or one followed by sound blocks
+// and then by something other than a start code, does not end there.
+size_t end_at_zero_run_outside_blocks(const uint8_t* p, size_t length, size_t begin, size_t end,
+                                      const std::vector<size_t>& blocks) {
+  size_t from = begin;
+  for (size_t h : blocks) {
+    if (h >= end) break;
+    const size_t block_end = h + block_length_at(p, length, h);
+    if (block_end <= from) continue;
+    if (h > from) {
+      const size_t zeros = end_at_zero_run(p, from, h);
+      if (zeros < h) return zeros;
+    }
+    from = std::max(from, block_end);
+    if (from >= end) return end;
+  }
+  return end_at_zero_run(p, from, end);
+}
+
 }  // namespace
 
 std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size_t max_units,
@@ -227,10 +248,11 @@ std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size
     // Keep only the current block: it may lie in this unit.
     if (!blocks.seen.empty()) blocks.seen.erase(blocks.seen.begin(), blocks.seen.end() - 1);
     const size_t next = find_start_code(payload, length, begin, &next_size, blocks);
-    const size_t end = end_at_zero_run(
-        payload, begin,
+    const size_t end = end_at_zero_run_outside_blocks(
+        payload, length, begin,
         end_before_trailing_blocks(payload, length, begin, next == SIZE_MAX ? length : next,
-                                   blocks));
+                                   blocks),
+        blocks.seen);
     if (end > begin) {
       units.push_back({payload + begin, static_cast<int32_t>(end - begin),
                        static_cast<int32_t>(payload[begin] & 0x1F)});

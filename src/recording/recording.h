@@ -45,7 +45,8 @@ uint32_t read_le32(const uint8_t* p);
 
 // A unit runs up to the next start code, less the camera's headers and sound
 // blocks that sit between it and that start code, and ends early at 00 00 00
-// (which no unit holds: what follows is padding). Bytes 00 00 01 inside a
+// outside those blocks (which no unit holds: what follows is padding; the
+// zeros of a block's own fields are not). Bytes 00 00 01 inside a
 // block header or a valid sound block are not a start code. Stops after
 // max_units + 1 units, so a caller can tell that the limit was passed. With
 // block_starts, the positions of the camera blocks it walked go there in

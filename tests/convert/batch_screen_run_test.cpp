@@ -1,10 +1,12 @@
 // The batch conversion screen run headless on made recordings, one of them broken.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "convert/batch_screen.h"
 #include "convert/remux.h"
+#include "draw/text.h"
 #include "convert_fixtures.h"
 #include "headless_sdl.h"
 #include "media_probe.h"
@@ -101,6 +103,47 @@ TEST(BatchScreen, EscapeAskedAndAnsweredCancelsLeavingFinishedMp4sAndNoTemporari
     finished += results[i] ? 1 : 0;
   }
   EXPECT_LE(finished, concurrent_conversion_limit()) << "waiting ones never start";
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
+// Two recordings whose MP4s would share a name (a.264, a.h264) get one each,
+// and the row and line of the one that replaced an earlier MP4 say so.
+TEST(BatchScreen, RecordingsThatWouldShareAnMp4GetOneEachAndAReplacementIsSaid) {
+  HeadlessCanvas canvas = make_headless_canvas(960, 600);
+  ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
+  const std::string folder = fresh_folder("batch-names");
+  RecordingSpec recipe;
+  recipe.width = 160;
+  recipe.height = 120;
+  recipe.frames = 40;
+  const std::string first = make_recording_file(recipe, folder + "/a.264");
+  recipe.frames = 70;
+  const std::string second = make_recording_file(recipe, folder + "/a.h264");
+  ASSERT_FALSE(first.empty() || second.empty());
+  ASSERT_TRUE(write_bytes(folder + "/a.mp4", {1, 2, 3}));
+
+  testing::internal::CaptureStdout();
+  const std::vector<bool> results =
+      run_batch_conversion_with_results(canvas.window.get(), canvas.renderer.get(), {first, second});
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(results, (std::vector<bool>{true, true}));
+  EXPECT_EQ(probe_streams(folder + "/a.mp4").frames_decoded, 40);
+  EXPECT_EQ(probe_streams(folder + "/a.h264.mp4").frames_decoded, 70);
+  EXPECT_NE(printed.find("OK  " + first + " -> " + folder + "/a.mp4  (replaced the existing file)\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_NE(printed.find("OK  " + second + " -> " + folder + "/a.h264.mp4\n"), std::string::npos)
+      << printed;
+  const Pixels p = read_pixels(canvas.renderer.get(), 960, 600);
+  int rows_right = 0;  // the list's rows, above the batch's own "OK"
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 960; ++x) {
+      if (p.is(x, y, 100, 255, 100)) rows_right = std::max(rows_right, x + 1);
+    }
+  }
+  // The row runs to its last letter (the pen's advance adds a gap after it).
+  EXPECT_NEAR(rows_right, 16 + text_width("a.264  OK (replaced the existing file)", 2), 8)
+      << "the row says so";
   EXPECT_TRUE(temporaries_in(folder).empty());
 }
 

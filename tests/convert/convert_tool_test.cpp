@@ -50,6 +50,23 @@ TEST(ConvertTool, OneResultLinePerFileAndFailureInTheExitStatus) {
   EXPECT_TRUE(temporaries_in(folder).empty());
 }
 
+// a.264 and a.h264 would both be a.mp4: each gets its own MP4, named in its line.
+TEST(ConvertTool, RecordingsThatWouldShareAnMp4GetOneEach) {
+  const std::string folder = fresh_folder("tool-names");
+  const std::string first = made_recording(folder, "a.264");
+  ASSERT_FALSE(first.empty());
+  const std::string second = folder + "/a.h264";
+  std::filesystem::copy_file(first, second);
+  int status = -1;
+  const std::string out = run_command(kTool + " --quiet " + shell_quoted(first) + " " +
+                                      shell_quoted(second), &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "OK  " + first + " -> " + folder + "/a.mp4\nOK  " + second + " -> " + folder +
+                     "/a.h264.mp4\n");
+  EXPECT_EQ(probe_streams(folder + "/a.mp4").frames_decoded, 45);
+  EXPECT_EQ(probe_streams(folder + "/a.h264.mp4").frames_decoded, 45);
+}
+
 TEST(ConvertTool, UsageErrorsExitWithTwoAndConvertNothing) {
   const std::string folder = fresh_folder("tool-usage");
   const std::string good = made_recording(folder, "good.264");

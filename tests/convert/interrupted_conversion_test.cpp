@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "convert/batch_screen.h"
 #include "convert/remux.h"
 #include "convert_fixtures.h"
 #include "media_probe.h"
+#include "thread_limit.h"
 
 namespace {
 
@@ -135,6 +137,35 @@ TEST(Interrupted, OnlyThisMachinesEndedProcessesLoseTheirTemporaries) {
   for (const std::string& name : kept) {
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + name)) << name;
   }
+}
+
+// Where the system has no thread to spare, a conversion and a batch end with
+// their reason, leaving neither MP4 nor temporary; with one thread to spare
+// the conversion works.
+TEST(ThreadLimit, ConversionsWithoutAThreadToSpareFailWithTheirReason) {
+  const std::string folder = folder_for_everyone("convert-threads");
+  RecordingSpec recipe;
+  recipe.frames = 25;
+  const std::string input = make_recording_file(recipe, folder + "/rec.264");
+  ASSERT_FALSE(input.empty());
+  const std::string output = folder + "/rec.mp4";
+  auto convert = [&] {
+    const RemuxResult result = convert_to_mp4(input, output, {}, RemuxOptions{false, true, nullptr});
+    return result.succeeded ? 0 : result.reason == "cannot start a reading thread" ? 1 : 2;
+  };
+  EXPECT_EQ(run_with_thread_limit(1, convert), 1);
+  EXPECT_FALSE(std::filesystem::exists(output));
+  testing::internal::CaptureStdout();
+  const int batch = run_with_thread_limit(1, [&] {
+    return run_batch_conversion_with_results(nullptr, nullptr, {input}) == std::vector<bool>{false} ? 1 : 2;
+  });
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(batch, 1);
+  EXPECT_EQ(printed, "FAILED  " + input + ": cannot start a worker\n");
+  EXPECT_FALSE(std::filesystem::exists(output));
+  EXPECT_TRUE(temporaries_in(folder).empty());
+  EXPECT_EQ(run_with_thread_limit(2, convert), 0);
+  EXPECT_EQ(probe_streams(output).frames_decoded, 25);
 }
 
 }  // namespace

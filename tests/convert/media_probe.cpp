@@ -186,14 +186,24 @@ SoundFacts probe_sound(const std::string& path) {
   return facts;
 }
 
-std::vector<int16_t> decoded_sound(const std::string& path) {
+namespace {
+
+std::vector<int16_t> decode_sound(const std::string& path, const std::string& filter) {
   const std::string raw = path + ".sound.raw";
-  run_command("ffmpeg -nostdin -v error -y -i " + shell_quoted(path) +
-              " -map 0:a:0 -f s16le -ac 1 -ar 8000 " + shell_quoted(raw));
+  run_command("ffmpeg -nostdin -v error -y -i " + shell_quoted(path) + " -map 0:a:0 " + filter +
+              "-f s16le -ac 1 -ar 8000 " + shell_quoted(raw));
   std::ifstream in(raw, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::remove(raw.c_str());
   std::vector<int16_t> samples(bytes.size() / 2);
   if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
   return samples;
+}
+
+}  // namespace
+
+std::vector<int16_t> decoded_sound(const std::string& path) { return decode_sound(path, ""); }
+
+std::vector<int16_t> decoded_sound_on_timeline(const std::string& path) {
+  return decode_sound(path, "-af aresample=async=1:first_pts=0 ");
 }

@@ -2,15 +2,18 @@
 // with events pushed into SDL's queue from the player's own hooks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "draw/letterbox.h"
+#include "draw/toast.h"
 #include "headless_sdl.h"
 #include "player/engine.h"
 #include "player_test_support.h"
+#include "thread_limit.h"
 
 namespace {
 
@@ -285,6 +288,40 @@ TEST_F(Playback, RecordingsThatCannotPlayReturnAtOnceWithoutAWindow) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(window, nullptr) << c.path;
   }
+}
+
+// Where the system has no thread to spare (here at every limit from none to
+// more than the playback needs), opening the playback ends cleanly: either it
+// plays, or it fails with the reason shown, never by ending the program. One
+// of the limits lets the decoder's own threads start and leaves none for the
+// decoding thread.
+TEST_F(Playback, ThreadsThatCannotStartEndThePlaybackWithAReason) {
+  const std::string folder = folder_for_everyone("thread-limit");
+  const std::string path = made_recording(small_recording(1), "threads.264");
+  ASSERT_FALSE(path.empty());
+  const std::string shared = folder + "/threads.264";
+  std::filesystem::copy_file(path, shared, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(shared, std::filesystem::perms::all);
+  std::vector<std::string> outcomes;
+  for (int threads = 1; threads <= 12; ++threads) {
+    const int result = run_with_thread_limit(threads, [&] {
+      PlayerState st;
+      testing::internal::CaptureStdout();
+      const bool opened = open_playback(st, shared);
+      testing::internal::GetCapturedStdout();
+      const bool shown = st.failure == toast_text() && toast_showing(SDL_GetTicks());
+      close_playback(st);
+      if (opened) return 0;
+      if (!shown) return 9;
+      return st.failure == "CANNOT START DECODING" ? 2 : 1;
+    });
+    ASSERT_GE(result, 0) << threads << " threads: the program ended";
+    ASSERT_NE(result, 9) << threads << " threads: the reason was not shown";
+    outcomes.push_back(result == 0 ? "plays" : result == 2 ? "no decoding thread" : "no decoder");
+  }
+  EXPECT_EQ(outcomes.front(), "no decoder");
+  EXPECT_NE(std::find(outcomes.begin(), outcomes.end(), "no decoding thread"), outcomes.end());
+  EXPECT_EQ(outcomes.back(), "plays");
 }
 
 TEST_F(Playback, PicturesCutIntoSeveralSlicesDecodeWhole) {

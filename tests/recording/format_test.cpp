@@ -126,6 +126,13 @@ TEST(IndexNalUnits, CameraBlocksAreNeitherUnitsNorPartOfThem) {
       {"00 00 00 ends a unit: the rest up to the next start code is padding",
        cat({{0, 0, 0, 1, 0x65, 0x11, 0, 0, 0, 0x77, 0x88, 0, 0}, {0, 0, 0, 1, 0x41, 0x33}}),
        {{4, 2, 5}, {4 + 9 + 4, 2, 1}}},
+      {"a header's zero fields inside coded data do not end the unit",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, hxvf(1000), {0x77, 0x88}, {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2 + 16 + 2, 5}, {4 + 20 + 4, 2, 1}}},
+      {"sound followed by data that is no start code stays in the unit",
+       cat({{0, 0, 0, 1, 0x65, 0x11}, hxaf(5 + 4, 7, 9), {0xFF, 0xFF, 0xFF}, hxvf(40),
+            {0, 0, 0, 1, 0x41, 0x33}}),
+       {{4, 2 + 25 + 3, 5}, {4 + 30 + 16 + 4, 2, 1}}},
   };
   for (const NalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,6 +144,24 @@ TEST(IndexNalUnits, CameraBlocksAreNeitherUnitsNorPartOfThem) {
       EXPECT_EQ(units[i].type, c.units[i].type);
     }
   }
+}
+
+// Units longer than kMaxUnitBytes are stretches without start codes: taken
+// out of the list, with where they lay.
+TEST(TakeOversizedUnits, LeavesOutOnlyUnitsPastTheBound) {
+  const uint8_t* base = reinterpret_cast<const uint8_t*>(0x1000);
+  const int32_t bound = static_cast<int32_t>(kMaxUnitBytes);
+  std::vector<NalUnit> units = {
+      {base + 4, 10, 7}, {base + 20, bound, 5}, {base + 30 + bound, bound + 1, 1}, {base + 40 + 2 * bound, 3, 1}};
+  const std::vector<SkippedStretch> skipped = take_oversized_units(units, base);
+  ASSERT_EQ(units.size(), 3u);
+  EXPECT_EQ(units[1].size, bound) << "a unit of exactly the bound stays";
+  EXPECT_EQ(units[2].size, 3);
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0].offset, 30 + bound);
+  EXPECT_EQ(skipped[0].size, bound + 1);
+  EXPECT_EQ(skipped_stretch_message(skipped[0]),
+            "Skipped 16777217 bytes without a start code at offset " + std::to_string(62 + bound) + "\n");
 }
 
 TEST(IndexNalUnits, AFilePackedWithStartCodesIsRefusedBeforeItsIndexOutgrowsIt) {
@@ -282,6 +307,36 @@ TEST(DetectFrameRate, EstimatesAndSnaps) {
     const Bytes payload = timestamps_payload(c.stamps);
     EXPECT_DOUBLE_EQ(detect_frame_rate(payload.data(), payload.size(), c.frames), c.expected);
   }
+}
+
+// Pictures without headers fill the sound's span: from the first block's
+// timestamp to the end of the last block's samples.
+TEST(DetectFrameRate, FromTheSoundsSpan) {
+  const struct {
+    const char* name;
+    int64_t pictures;
+    uint32_t first, last;
+    int64_t last_samples;
+    double expected;  // 0: the default applies
+  } rows[] = {
+      {"200 pictures over 10 s", 200, 1000, 10980, 160, 20.0},
+      {"270 pictures over 19.94 s: 13.54, too far to snap", 270, 1000, 20900, 320, 270 / 19.94},
+      {"snaps within 5 %", 249, 0, 9980, 160, 25.0},
+      {"under a second", 20, 0, 900, 160, 0},
+      {"timestamps going backwards", 100, 5000, 1000, 160, 0},
+      {"one picture", 1, 0, 10000, 160, 0},
+      {"above 120", 2500, 0, 10000, 160, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_DOUBLE_EQ(rate_from_sound_span(row.pictures, row.first, row.last, row.last_samples, nullptr),
+                     row.expected);
+  }
+  testing::internal::CaptureStdout();
+  EXPECT_DOUBLE_EQ(detect_frame_rate_from_sound(200, 1000, 10980, 160), 20.0);
+  EXPECT_DOUBLE_EQ(detect_frame_rate_from_sound(20, 0, 900, 160), 15.0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Detected FPS: 20.0 (from the sound's time span, duration=10.0s)\n");
 }
 
 TEST(DetectFrameRate, PrintsOnlyWhenItEstimated) {
