@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <unordered_set>
 
 #include "platform/files.h"
 #include "recording/frame_clock.h"
@@ -130,32 +129,39 @@ size_t find_start_code(const uint8_t* p, size_t length, size_t from, size_t* cod
   return SIZE_MAX;
 }
 
+// Block positions in [begin, end) from which a walk failed, so that a run of
+// many headers is walked once, not once from each of its headers. Made at
+// the first failure: most units never need it.
+struct FailedWalks {
+  size_t begin = 0;
+  std::vector<bool> at;
+  bool contains(size_t pos) const { return !at.empty() && at[pos - begin]; }
+  void add(const std::vector<size_t>& path, size_t end) {
+    if (at.empty()) at.assign(end - begin, false);
+    for (size_t pos : path) at[pos - begin] = true;
+  }
+};
+
 // True when only camera blocks and zero bytes lie between `from` and `end`.
-// Block positions whose walk already failed are in *failed, so a run of many
-// headers is walked once, not once from each of its headers.
 bool only_blocks_and_zeros(const uint8_t* p, size_t length, size_t from, size_t end,
-                           std::unordered_set<size_t>& failed) {
+                           FailedWalks& failed) {
   std::vector<size_t> path;  // blocks walked from `from`
   size_t pos = from;
-  bool reached = true;
   while (pos < end) {
     const size_t size = block_length_at(p, length, pos);
     if (size > 0) {
-      if (failed.count(pos) != 0) {
-        reached = false;
-        break;
-      }
+      if (failed.contains(pos)) break;
       path.push_back(pos);
       pos += size;
     } else if (p[pos] == 0) {
       ++pos;
     } else {
-      reached = false;
       break;
     }
   }
-  if (!reached) failed.insert(path.begin(), path.end());
-  return reached;
+  if (pos >= end) return true;
+  failed.add(path, end);
+  return false;
 }
 
 // Where the unit [begin, end) really ends: at the first of the blocks the
@@ -167,7 +173,8 @@ size_t end_before_trailing_blocks(const uint8_t* p, size_t length, size_t begin,
                                   BlockCursor& blocks) {
   size_t ignored = 0;
   if (end >= length && length > 0) inside_block(p, length, blocks, length - 1, &ignored);
-  std::unordered_set<size_t> failed;
+  FailedWalks failed;
+  failed.begin = begin;
   for (size_t h : blocks.seen) {
     if (h < begin || h >= end) continue;
     if (only_blocks_and_zeros(p, length, h, end, failed)) return h;
