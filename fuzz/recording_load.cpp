@@ -84,13 +84,13 @@ std::vector<PlainUnit> plain_unit_scan(const uint8_t* p, size_t length) {
     size_t next = begin, next_code = 0;
     while (next < length && (next_code = plain_start_code(p, length, inside, next)) == 0) ++next;
     size_t end = plain_unit_end(p, length, starts, begin, next_code ? next : length);
-    for (size_t z = begin; z + 3 <= end; ++z) {  // 00 00 00 ends a unit
-      if (p[z] == 0 && p[z + 1] == 0 && p[z + 2] == 0) {
+    for (size_t z = begin; z + 3 <= end; ++z) {  // 00 00 00 outside the blocks ends a unit
+      if (p[z] == 0 && p[z + 1] == 0 && p[z + 2] == 0 && !inside[z]) {
         end = z;
         break;
       }
     }
-    if (end > begin) units.push_back({begin, end - begin});
+    if (end > begin && end - begin <= kMaxUnitBytes) units.push_back({begin, end - begin});
     s = next;
     code = next_code;
   }

@@ -1,7 +1,9 @@
 // The MP4 remuxer on arbitrary recordings written to a temporary folder. On
 // success the MP4 is there, progress ended at 1, and its video holds one
-// sample per picture the player's loader counts; on failure there is no MP4
-// and no temporary file left behind, and progress was never reported as done.
+// sample per picture written, which with those left out (before the first key
+// frame, after a skipped stretch) are the pictures the player's loader counts;
+// on failure there is no MP4 and no temporary file left behind, and progress
+// was never reported as done.
 // Progress never goes backwards or leaves 0..1.
 #include <filesystem>
 #include <vector>
@@ -47,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string output = folder + "/input.mp4";
   if (!write_whole_file(input, data, size)) std::abort();
   std::vector<float> reports;
-  const bool ok = remux_to_mp4(input, output, [&](float f) { reports.push_back(f); });
+  const RemuxResult result =
+      convert_to_mp4(input, output, [&](float f) { reports.push_back(f); }, RemuxOptions{});
+  const bool ok = result.succeeded;
 
   for (size_t i = 0; i < reports.size(); ++i) {
     FUZZ_CHECK(reports[i] > 0.0f && reports[i] <= 1.0f);
@@ -63,9 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!reports.empty() && reports.back() == 1.0f);
     FUZZ_CHECK(std::filesystem::file_size(output, error) > 0);
     FUZZ_CHECK(files == 2);
+    FUZZ_CHECK(video_samples(output) == result.pictures);
     Recording recording;
-    if (load_recording(input, recording)) {
-      FUZZ_CHECK(video_samples(output) == count_pictures(recording.units, recording.frames));
+    if (load_recording(input, recording) && recording.skipped.empty() && result.skipped.empty()) {
+      FUZZ_CHECK(result.pictures + result.pictures_before_first_key + result.pictures_after_skipped ==
+                 count_pictures(recording.units, recording.frames));
     }
     std::filesystem::remove(output, error);
   } else {

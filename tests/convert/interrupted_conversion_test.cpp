@@ -20,18 +20,6 @@ namespace {
 
 const std::string kTools = H264_TOOLS_DIR;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 // A made recording followed by `size` bytes of zeros that take no disk space.
 std::string padded_recording(const std::string& folder, uintmax_t size) {
   RecordingSpec recipe;

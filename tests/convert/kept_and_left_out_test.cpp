@@ -17,18 +17,6 @@ namespace {
 
 const std::string kTools = H264_TOOLS_DIR;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 RemuxResult convert_quietly(const std::string& input, const std::string& output,
                             bool sound = true) {
   RemuxOptions options;
