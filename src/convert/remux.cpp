@@ -353,10 +353,12 @@ bool add_slice(Conversion& c, const StreamItem& item) {
 }
 
 // Parameter sets and SEI go with the next picture; other non-slice units
-// (delimiters, end of sequence, filler) are left out.
+// (delimiters, end of sequence, filler) are left out. Of a long run of them
+// without a picture, at most kMaxUnitBytes of the latest wait.
 bool add_unit(Conversion& c, const StreamItem& item) {
   if (item.type == 1 || item.type == 5) return add_slice(c, item);
   if (item.type != 6 && item.type != 7 && item.type != 8) return true;
+  if (c.prefix.size() + item.size > kMaxUnitBytes) c.prefix.clear();
   const size_t old_size = c.prefix.size();
   c.prefix.resize(old_size + 4 + item.size);
   write_length_prefixed(item.data, static_cast<uint32_t>(item.size), c.prefix.data() + old_size);

@@ -17,6 +17,14 @@ namespace {
 
 const std::string kTools = H264_TOOLS_DIR;
 
+// Where a test can run a program under an address-space limit: a POSIX
+// shell's ulimit, and no sanitizer reserving more than any such limit.
+#ifdef _WIN32
+constexpr bool kLimitsAddressSpace = false;
+#else
+constexpr bool kLimitsAddressSpace = !kAddressSanitizer;
+#endif
+
 RemuxResult convert_quietly(const std::string& input, const std::string& output,
                             bool sound = true) {
   RemuxOptions options;
@@ -189,9 +197,6 @@ TEST(SoundClock, WithoutPictureHeadersThePicturesLastAsLongAsTheSound) {
 // decodes and all the sound, and says what it skipped. The player leaves
 // the damaged unit out and says so too.
 TEST(BoundedWork, AStretchOfErasedFlashIsSkippedAndReportedNotCarried) {
-  if (kAddressSanitizer) {
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
-  }
   RecordingSpec recipe = camera_recipe(4);
   recipe.gop = 25;
   recipe.audio = true;
@@ -201,19 +206,24 @@ TEST(BoundedWork, AStretchOfErasedFlashIsSkippedAndReportedNotCarried) {
   const std::string input = make_recording_file(recipe, folder + "/rec.264");
   ASSERT_FALSE(input.empty());
   const uintmax_t input_size = std::filesystem::file_size(input);
+  const std::string output = folder + "/rec.mp4";
 
-  int status = -1;
-  const std::string printed = run_command(
-      "ulimit -v 300000; " + kTools + "/convert_mp4 --quiet " + shell_quoted(input), &status);
-  EXPECT_EQ(status, 0) << printed;
-  EXPECT_NE(printed.find("OK  " + input + " -> " + folder + "/rec.mp4  (skipped "), std::string::npos)
+  std::string printed;
+  if (kLimitsAddressSpace) {
+    int status = -1;
+    printed = run_command("ulimit -v 300000; " + kTools + "/convert_mp4 --quiet " + shell_quoted(input),
+                          &status);
+    EXPECT_EQ(status, 0) << printed;
+  } else {  // no limit to set: the conversion runs here, unlimited
+    printed = remux_result_line(input, output, convert_quietly(input, output));
+  }
+  EXPECT_NE(printed.find("OK  " + input + " -> " + output + "  (skipped "), std::string::npos)
       << printed;
   EXPECT_NE(printed.find("bytes without a start code at offset "), std::string::npos) << printed;
   // Picture 30 went with the stretch; 31..49 wait for the key frame 50.
   EXPECT_NE(printed.find("; 19 pictures after it left out up to the next key frame)"),
             std::string::npos)
       << printed;
-  const std::string output = folder + "/rec.mp4";
   EXPECT_LT(std::filesystem::file_size(output), input_size - (uintmax_t{128} << 20));
   EXPECT_EQ(probe_streams(output).frames_decoded, 80);
   EXPECT_EQ(decode_errors(output), "");
