@@ -5,8 +5,9 @@ pictures per second, a key picture every 25).
 
 Prints "PORT <n>" once it listens (on 127.0.0.1 unless asked otherwise), then
 one "REQUEST <METHOD>" line for every request a client makes, so a test can
-check what was sent, and "TRANSPORT <value>" with the Transport header of every
-SETUP (a test finds the client's UDP ports there).
+check what was sent, "TRANSPORT <value>" with the Transport header of every
+SETUP (a test finds the client's UDP ports there), and "SSRC <hex>" when a
+stream's first packet goes out.
 
 Options:
   --port N               port to listen on; 0 (default) lets the system choose
@@ -104,6 +105,21 @@ def report_transport(_client, context):
     say("TRANSPORT %s" % (transport[1] if transport[0] == GstRtsp.RTSPResult.OK else ""))
 
 
+def report_ssrc(media):
+    """Prints "SSRC <hex>" with the stream's SSRC when its first packet goes out."""
+    pad = media.get_element().get_by_name("pay0").get_static_pad("src")
+
+    def on_data(_pad, info):
+        if info.type & Gst.PadProbeType.BUFFER_LIST:
+            buffer = info.get_buffer_list().get(0)
+        else:
+            buffer = info.get_buffer()
+        say("SSRC %s" % buffer.extract_dup(8, 4).hex())
+        return Gst.PadProbeReturn.REMOVE
+
+    pad.add_probe(Gst.PadProbeType.BUFFER | Gst.PadProbeType.BUFFER_LIST, on_data)
+
+
 def count_pictures(media):
     """Counts the pictures the payloader sends (RTP packets with the marker
     bit) and prints "SENT <n>" when the stream ends."""
@@ -170,6 +186,7 @@ def main():
         factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
     medias = []
     factory.connect("media-configure", lambda _f, media: medias.append(media))
+    factory.connect("media-configure", lambda _f, media: report_ssrc(media))
     if args.count:
         factory.connect("media-configure", lambda _f, media: count_pictures(media))
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, silence_playing_streams, medias)
