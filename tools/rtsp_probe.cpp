@@ -208,7 +208,8 @@ int main(int argc, char** argv) {
       "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n"
       "Connects to a camera (media over the RTSP connection, or over UDP with\n"
       "--udp), decodes its live pictures for the given seconds (5) and prints the\n"
-      "exchange and the pictures' count and size.\n";
+      "exchange and the pictures' count and size. An IPv6 host goes in brackets:\n"
+      "rtsp://[fe80::2]:554/path.\n";
   if (answer_help_or_version(argc, argv, "rtsp_probe", usage)) return 0;
   int first = 1;
   const bool udp = argc > 1 && std::string(argv[1]) == "--udp";

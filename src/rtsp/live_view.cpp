@@ -274,6 +274,7 @@ void set_state(LiveLink& link, LiveState state) {
 
 // Puts a decoded picture into the slot, replacing one the main thread has not taken yet.
 void hand_over_picture(LiveLink& link, AVFrame* picture) {
+  ++link.pictures_decoded;
   {
     std::lock_guard<std::mutex> hold(link.lock);
     if (!link.picture) link.picture.reset(av_frame_alloc());
