@@ -6,6 +6,9 @@
 // the decoder gives is counted, also those completed by aggregated units, and
 // the decoder is drained at the end. Exit status 1 on "ERR" or "401" or when
 // no picture was decoded, 2 on bad usage.
+// The decoder helpers come with SDL's header, whose main wrapper this
+// console program does not use.
+#define SDL_MAIN_HANDLED
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
