@@ -6,14 +6,16 @@ constexpr int kTypeStapA = 24;
 constexpr int kTypeFuA = 28;
 
 // Hands one unit on: at once, or into the picture being gathered when whole
-// pictures are wanted. A picture that would pass the cap is dropped whole.
+// pictures are wanted. A picture that would pass the cap (its bytes and the
+// records of its units together) is dropped whole.
 void deliver(DepacketizerState& state, const NalSinks& sinks, const uint8_t* unit, size_t size, bool show) {
   if (!state.whole_pictures) {
     submit_unit(show ? sinks.decode_and_show : sinks.feed_nal, unit, size);
     return;
   }
   if (state.picture_damaged || size == 0) return;
-  if (state.access_unit.size() + size > kMaxFragmentBytes) {
+  const size_t records = (state.held_units.size() + 1) * sizeof(DepacketizerState::HeldUnit);
+  if (state.access_unit.size() + size + records > kMaxFragmentBytes) {
     state.access_unit.clear();
     state.access_unit.shrink_to_fit();
     state.held_units.clear();

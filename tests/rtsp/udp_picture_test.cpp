@@ -2,6 +2,7 @@
 // datagrams of the stream's SSRC are taken: the pure rules, packet by packet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,33 @@ TEST(WholePictures, ALossDropsEveryPictureItMayHaveHit) {
     EXPECT_EQ(handed_on(c.packets, c.codec, dropped), c.handed_on);
     EXPECT_EQ(dropped, c.dropped);
   }
+}
+
+// A hostile picture of tiny aggregated units: its bytes and the records of
+// its units together stay under the cap, and it is dropped whole.
+TEST(WholePictures, APictureGrowingPastTheCapIsDroppedWhole) {
+  DepacketizerState state;
+  state.whole_pictures = true;
+  int handed_on = 0;
+  NalSinks sinks;
+  sinks.feed_nal = [&handed_on](const uint8_t*, size_t) { ++handed_on; };
+  sinks.decode_and_show = sinks.feed_nal;
+  Bytes tiny_units = {0x78};
+  for (int i = 0; i < 460; ++i) tiny_units.insert(tiny_units.end(), {0, 1, 0x06});
+  uint16_t sequence = 0;
+  size_t largest = 0;
+  for (int i = 0; i < 1600; ++i) {
+    const Bytes packet = rtp_of({1, tiny_units, false}, sequence++);
+    depacketize_rtp(packet.data(), packet.size(), state, sinks);
+    largest = std::max(largest, state.access_unit.size() + state.held_units.size() * sizeof(DepacketizerState::HeldUnit));
+  }
+  for (const Packet& p : {Packet{1, first_slice(1), true}, Packet{2, first_slice(2), true}}) {
+    const Bytes packet = rtp_of(p, sequence++);
+    depacketize_rtp(packet.data(), packet.size(), state, sinks);
+  }
+  EXPECT_LE(largest, kMaxFragmentBytes);
+  EXPECT_EQ(state.pictures_dropped, 1u);
+  EXPECT_EQ(handed_on, 1);  // only the next picture
 }
 
 NetAddress address(const char* text, int port) {
