@@ -249,7 +249,8 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
   }
   freeaddrinfo(found);
   if (connected == kNoSocket) {
-    error = created ? "cannot connect to " + host + ":" + std::to_string(port) : "cannot create a socket";
+    const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    error = created ? "cannot connect to " + shown + ":" + std::to_string(port) : "cannot create a socket";
     return false;
   }
   socket.handle = static_cast<intptr_t>(connected);

@@ -76,8 +76,9 @@ bool accept_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, co
 
 // Takes one datagram as if it had come on the RTP port at `now_ms`: when
 // accepted, puts it in the reordering window and depacketises every packet
-// that is then ready, in order, telling the depacketiser of losses. True when
-// accepted (a sign of life).
+// that is then ready, in order, telling the depacketiser of losses (with
+// `state.whole_pictures` set, as in receive_udp_turn). True when accepted (a
+// sign of life).
 bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
                        uint64_t now_ms, DepacketizerState& state, const NalSinks& sinks);
 
