@@ -202,7 +202,7 @@ TEST(UdpServerSide, TakenFromTheSetupAnswer) {
     EXPECT_EQ(net_address_port(udp.server_rtp), c.rtp_port);
     EXPECT_EQ(net_address_port(udp.server_rtcp), c.rtcp_port);
     EXPECT_EQ(udp.ssrc_known, c.ssrc_known);
-    if (c.ssrc_known) EXPECT_EQ(udp.ssrc, c.ssrc);
+    EXPECT_EQ(udp.ssrc, c.ssrc_known ? c.ssrc : 0u);
   }
 }
 
