@@ -5,7 +5,11 @@
 //    (median of 5 runs each, and our time over GStreamer's);
 //  - CPU share of the whole live view (network, decoding, upload and
 //    presentation in a 1920x1080 window, software renderer) while showing
-//    1080p25, against GStreamer decoding the same stream without showing it.
+//    1080p25, against GStreamer decoding the same stream without showing it;
+//  - pictures the live view's worker decoded over UDP against over TCP, on
+//    the same camera-like stream (noise at a camera's bit rate, 720p and
+//    1080p, each picture counted against what the server sent; target: a
+//    ratio of at least 0.98).
 // The server runs in its own process; its CPU is not counted.
 #include <fcntl.h>
 #include <signal.h>
@@ -17,10 +21,12 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +42,8 @@ using Clock = std::chrono::steady_clock;
 struct Server {
   pid_t pid = -1;
   int port = 0;
+  // Pictures sent on the stream that ended last ("SENT n"); -1 while none has ended.
+  std::shared_ptr<std::atomic<int>> sent = std::make_shared<std::atomic<int>>(-1);
   ~Server() {
     if (pid > 0) {
       kill(pid, SIGTERM);
@@ -44,10 +52,13 @@ struct Server {
   }
 };
 
-// Starts the test server and reads its "PORT n" line; false when it did not start.
-bool start_server(Server& server, const std::string& codec, const std::string& size) {
+// Starts the test server (with `more` arguments) and reads its "PORT n" line;
+// false when it did not start.
+bool start_server(Server& server, const std::string& codec, const std::string& size,
+                  const std::vector<std::string>& more = {}) {
   const std::string script = std::string(H264_SOURCE_DIR) + "/tests/support/rtsp_test_server.py";
   std::vector<std::string> args = {"/usr/bin/python3", script, "--codec", codec, "--size", size};
+  args.insert(args.end(), more.begin(), more.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -65,11 +76,12 @@ bool start_server(Server& server, const std::string& codec, const std::string& s
   char line[256];
   while (lines && std::fgets(line, sizeof line, lines))
     if (std::sscanf(line, "PORT %d", &server.port) == 1) break;
-  // The rest of its output ("REQUEST ...") is not read: a thread drains it.
-  std::thread([lines] {
+  // The rest of its output ("REQUEST ...") is drained by a thread, which notes "SENT n".
+  std::thread([lines, sent = server.sent] {
     char rest[256];
-    while (lines && std::fgets(rest, sizeof rest, lines)) {
-    }
+    int n = 0;
+    while (lines && std::fgets(rest, sizeof rest, lines))
+      if (std::sscanf(rest, "SENT %d", &n) == 1) *sent = n;
     if (lines) std::fclose(lines);
   }).detach();
   return server.port > 0;
@@ -147,6 +159,43 @@ double our_cpu_percent(const std::string& url, int seconds) {
   return 100 * cpu / wall;
 }
 
+// The pictures the live view's worker decodes from one whole stream of a
+// server started with --count: the session runs until the server has sent its
+// last picture and a second more.
+int64_t our_pictures_of_whole_stream(Server& server, bool udp) {
+  *server.sent = -1;
+  LiveViewSettings settings;
+  settings.prefer_udp = udp;
+  LiveLink link;
+  link.main_listening = false;
+  std::thread worker([&] { run_live_session(url_of(server), settings, link); });
+  const Clock::time_point start = Clock::now();
+  while (*server.sent < 0 && !link.finished && Clock::now() - start < std::chrono::seconds(60))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  link.cancel = true;
+  worker.join();
+  return link.pictures_decoded;
+}
+
+// UDP against TCP on the same noisy stream at `size` and `kbps`, `pictures` long.
+bool compare_udp_with_tcp(const char* size, int kbps, int pictures) {
+  Server server;
+  if (!start_server(server, "h264", size,
+                    {"--pattern", "snow", "--bitrate", std::to_string(kbps), "--count", std::to_string(pictures)})) {
+    std::printf("the h264 test server did not start\n");
+    return false;
+  }
+  const int64_t tcp = our_pictures_of_whole_stream(server, false);
+  const int tcp_sent = *server.sent;
+  const int64_t udp = our_pictures_of_whole_stream(server, true);
+  const int udp_sent = *server.sent;
+  std::printf("  %s at %d kbit/s: UDP %lld of %d sent, TCP %lld of %d sent, ratio %.3f\n", size, kbps,
+              static_cast<long long>(udp), udp_sent, static_cast<long long>(tcp), tcp_sent,
+              tcp > 0 ? static_cast<double>(udp) / static_cast<double>(tcp) : 0.0);
+  return true;
+}
+
 }  // namespace
 
 int main() {
@@ -193,6 +242,8 @@ int main() {
                 " (the server delivered %.0f pictures in 10 s; at 25 per second about %.1f and %.1f)\n",
                 codec, ours, theirs, theirs > 0 ? ours / theirs : 0, pictures, ours * scale, theirs * scale);
   }
+  std::printf("Pictures decoded over UDP against TCP, noisy camera stream of 250 pictures (target >= 0.98):\n");
+  if (!compare_udp_with_tcp("1280x720", 4000, 250) || !compare_udp_with_tcp("1920x1080", 8000, 250)) return 1;
   SDL_Quit();
   return 0;
 }

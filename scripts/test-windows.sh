@@ -169,6 +169,33 @@ else
   log=$work/probe-udp.raw check "rtsp_probe.exe --udp decodes pictures sent over UDP" probe_decodes_over_udp
 fi
 
+# Over IPv6 (an address in brackets): a noisy 1280x720 stream at a camera's
+# bit rate, every picture the server sent decoded over UDP, and over TCP.
+/usr/bin/python3 "$root/tests/support/rtsp_test_server.py" --address ::1 --size 1280x720 --pattern snow \
+  --bitrate 4000 --count 50 >"$work/server6.log" 2>&1 &
+started_pids+=($!)
+for _ in $(seq 100); do grep -q '^PORT ' "$work/server6.log" && break; sleep 0.1; done
+port6=$(sed -n 's/^PORT //p' "$work/server6.log")
+if [[ -z $port6 ]]; then
+  echo "FAIL  the RTSP test server did not start on ::1:"; cat "$work/server6.log"; failed=$((failed + 1))
+else
+  probe_decodes_every_picture_over_ipv6_udp() {
+    wine "$app/rtsp_probe.exe" --udp "rtsp://[::1]:$port6/test" 7 >"$work/probe6.raw" 2>&1
+    local sent
+    sent=$(sed -n 's/^SENT //p' "$work/server6.log" | tail -1)
+    crlf_free "$work/probe6.raw" | grep -q '^Transport: RTP over UDP' &&
+      crlf_free "$work/probe6.raw" | grep -Eq ', lost: 0$' &&
+      [[ -n $sent ]] && crlf_free "$work/probe6.raw" | grep -q "^Pictures decoded: $sent\$"
+  }
+  probe_decodes_over_ipv6_tcp() {
+    wine "$app/rtsp_probe.exe" "rtsp://[::1]:$port6/test" 2 >"$work/probe6-tcp.raw" 2>&1
+    crlf_free "$work/probe6-tcp.raw" | grep -Eq '^Pictures decoded: [1-9]'
+  }
+  log=$work/probe6.raw check "rtsp_probe.exe --udp decodes every picture of a 1280x720 stream from [::1]" \
+    probe_decodes_every_picture_over_ipv6_udp
+  log=$work/probe6-tcp.raw check "rtsp_probe.exe decodes pictures from [::1] over TCP" probe_decodes_over_ipv6_tcp
+fi
+
 # The GUI program on the Xvfb screen.
 window_id() { xdotool search --name "$1" 2>/dev/null | head -1; }
 wait_for_window() {  # wait_for_window TITLE SECONDS

@@ -1,9 +1,14 @@
 // rtsp_probe [--udp] URL [seconds]: connects to a camera the way the live view
 // does (asking for RTP over UDP first with --udp), receives for a few seconds
 // (5 by default), decodes, and prints what came: the SDP, the codec, the
-// transport, the control URL, the session, the NAL units by type, the decoded
-// pictures and their size. Exit status 1 on "ERR" or "401" or when no picture
-// was decoded, 2 on bad usage.
+// transport, the control URL, the session, the NAL units by type, what was
+// dropped or lost over UDP, the decoded pictures and their size. Every picture
+// the decoder gives is counted, also those completed by aggregated units, and
+// the decoder is drained at the end. Exit status 1 on "ERR" or "401" or when
+// no picture was decoded, 2 on bad usage.
+// The decoder helpers come with SDL's header, whose main wrapper this
+// console program does not use.
+#define SDL_MAIN_HANDLED
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +19,7 @@
 #include "app/program_info.h"
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
+#include "player/video_output.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"
@@ -36,7 +42,7 @@ struct ProbeCounts {
   int other_channel_frames = 0;
   int skipped_messages = 0;
   int keep_alives = 0;
-  uint32_t lost_packets = 0;
+  uint32_t pictures_dropped = 0;  // over UDP: pictures that lost a packet, dropped whole
 };
 
 uint32_t now_ms() {
@@ -51,20 +57,29 @@ bool open_decoder(ProbeDecoder& decoder, VideoCodec codec) {
   return decoder.context && decoder.frame;
 }
 
-void send_unit(ProbeDecoder& decoder, const uint8_t* data, size_t size) {
-  if (!decoder.context || size == 0) return;
-  PacketPtr packet = make_nal_packet(data, size);
-  if (packet) avcodec_send_packet(decoder.context.get(), packet.get());
+void count_picture(ProbeDecoder& decoder) {
+  if (decoder.pictures++ == 0) {
+    decoder.width = decoder.frame->width;
+    decoder.height = decoder.frame->height;
+  }
 }
 
+// Takes every picture the decoder has ready.
 void collect_pictures(ProbeDecoder& decoder) {
   if (!decoder.context || !decoder.frame) return;
-  while (avcodec_receive_frame(decoder.context.get(), decoder.frame.get()) == 0) {
-    if (decoder.pictures++ == 0) {
-      decoder.width = decoder.frame->width;
-      decoder.height = decoder.frame->height;
-    }
-  }
+  while (avcodec_receive_frame(decoder.context.get(), decoder.frame.get()) == 0) count_picture(decoder);
+}
+
+// Sends one unit (null: the end of the stream) and takes the pictures it
+// completes; a picture waiting in the decoder is taken first when the
+// decoder refuses the unit until then.
+void send_unit(ProbeDecoder& decoder, const uint8_t* data, size_t size) {
+  if (!decoder.context || !decoder.frame || (data && size == 0)) return;
+  PacketPtr packet = data ? make_nal_packet(data, size) : nullptr;
+  if (data && !packet) return;
+  send_packet_taking_waiting_pictures(decoder.context.get(), decoder.frame.get(), packet.get(),
+                                      [&decoder] { count_picture(decoder); });
+  collect_pictures(decoder);
 }
 
 const char* h265_unit_name(int type) {
@@ -109,34 +124,14 @@ void count_units(ProbeCounts& counts, VideoCodec codec, const uint8_t* data, siz
   }
 }
 
-// One turn over UDP: every packet that is ready, in order.
-bool receive_udp_turn(RtspSession& session, DepacketizerState& state, const NalSinks& sinks,
-                      ProbeCounts& counts) {
-  std::vector<uint8_t> packet;
-  uint32_t lost = 0;
-  drain_control_answers(session);
-  const bool received = receive_udp_datagrams(session.udp);
-  while (next_udp_packet(session.udp, packet, lost)) {
-    ++counts.frames;
-    if (lost > 0) note_packet_loss(state);
-    counts.lost_packets += lost;
-    lost = 0;
-    depacketize_rtp(packet.data(), packet.size(), state, sinks);
-  }
-  return received;
-}
-
 void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCounts& counts) {
   NalSinks sinks;
+  // Units that complete a picture alone count as much as any other.
   sinks.feed_nal = [&](const uint8_t* data, size_t size) {
     count_units(counts, session.codec, data, size);
     send_unit(decoder, data, size);
   };
-  sinks.decode_and_show = [&](const uint8_t* data, size_t size) {
-    count_units(counts, session.codec, data, size);
-    send_unit(decoder, data, size);
-    collect_pictures(decoder);
-  };
+  sinks.decode_and_show = sinks.feed_nal;
   NalSinks sdp_sinks;
   sdp_sinks.feed_nal = [&](const uint8_t* data, size_t size) { send_unit(decoder, data, size); };
   counts.sdp_parameter_sets = feed_sdp_parameter_sets(session.sdp, sdp_sinks);
@@ -153,7 +148,8 @@ void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCount
   while (now_ms() - start < static_cast<uint32_t>(seconds) * 1000u && !session.socket.peer_closed) {
     if (keep_session_alive(session, now_ms())) ++counts.keep_alives;
     if (session.over_udp) {
-      receive_udp_turn(session, state, sinks, counts);
+      drain_control_answers(session);
+      receive_udp_turn(session.udp, state, sinks);
       continue;
     }
     if (!read_interleaved_frame(session.socket, frame)) {
@@ -164,15 +160,31 @@ void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCount
     if (frame.channel != 0) ++counts.other_channel_frames;
     handle_interleaved_frame(frame, state, sinks);
   }
+  // The pictures the decoder still holds.
+  send_unit(decoder, nullptr, 0);
+  counts.pictures_dropped = state.pictures_dropped;
+}
+
+void print_udp_report(const UdpTransport& udp, const ProbeCounts& counts) {
+  const UdpCounts& c = udp.counts;
+  auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+  std::printf("UDP receive buffer: %d bytes granted (%d asked)\n", udp.receive_buffer_bytes,
+              kUdpReceiveBufferBytes);
+  std::printf("UDP datagrams: %llu, RTP packets in order: %llu, lost: %llu\n", n(c.datagrams),
+              n(c.packets), n(c.lost));
+  std::printf("Dropped: %llu from strangers, %llu of another stream, %llu not RTP, %llu late or"
+              " twice, %llu strangers on the RTCP port\n",
+              n(c.foreign), n(c.other_ssrc), n(c.not_rtp), n(c.late_or_duplicate), n(c.rtcp_foreign));
+  std::printf("Pictures dropped for a lost packet: %u\n", counts.pictures_dropped);
 }
 
 void print_report(const RtspSession& session, const ProbeCounts& counts,
                   const ProbeDecoder& decoder) {
-  std::printf("Frames received: %d (%d on other channels)\n", counts.frames,
-              counts.other_channel_frames);
   if (session.over_udp)
-    std::printf("UDP datagrams: %llu, packets lost: %u\n",
-                static_cast<unsigned long long>(session.udp.datagrams), counts.lost_packets);
+    print_udp_report(session.udp, counts);
+  else
+    std::printf("Frames received: %d (%d on other channels)\n", counts.frames,
+                counts.other_channel_frames);
   std::printf("Parameter sets from the SDP: %d\n", counts.sdp_parameter_sets);
   std::printf("NAL units by type:\n");
   for (const auto& [type, count] : counts.units_by_type)
@@ -199,7 +211,8 @@ int main(int argc, char** argv) {
       "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n"
       "Connects to a camera (media over the RTSP connection, or over UDP with\n"
       "--udp), decodes its live pictures for the given seconds (5) and prints the\n"
-      "exchange and the pictures' count and size.\n";
+      "exchange and the pictures' count and size. An IPv6 host goes in brackets:\n"
+      "rtsp://[fe80::2]:554/path.\n";
   if (answer_help_or_version(argc, argv, "rtsp_probe", usage)) return 0;
   int first = 1;
   const bool udp = argc > 1 && std::string(argv[1]) == "--udp";

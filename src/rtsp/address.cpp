@@ -45,6 +45,36 @@ int32_t parse_decimal_prefix(std::string_view text) {
 
 bool port_is_usable(int32_t port) { return port >= 1 && port <= 65535; }
 
+namespace {
+
+// Splits "[literal]:port" or "[literal]"; false when the "]" is missing or
+// followed by anything but ":" and the port.
+bool split_bracketed_host(const std::string& host_port, RtspAddress& address) {
+  const size_t close = host_port.find(']');
+  if (close == std::string::npos) return false;
+  // A zone ("fe80::1%25eth0") is written with an escaped "%".
+  address.host = percent_decode(std::string_view(host_port).substr(1, close - 1));
+  const std::string after = host_port.substr(close + 1);
+  if (after.empty()) {
+    address.port = 554;
+    return true;
+  }
+  if (after[0] != ':') return false;
+  address.port = parse_decimal_prefix(std::string_view(after).substr(1));
+  return true;
+}
+
+// The host as it goes into a URL: an IPv6 literal (it holds ":") in brackets,
+// its zone's "%" escaped again.
+std::string url_host(const std::string& host) {
+  if (host.find(':') == std::string::npos) return host;
+  std::string escaped;
+  for (char c : host) escaped += c == '%' ? std::string("%25") : std::string(1, c);
+  return "[" + escaped + "]";
+}
+
+}  // namespace
+
 bool parse_rtsp_address(const std::string& text, RtspAddress& address) {
   if (!starts_with_ignoring_case(text, 0, "rtsp://")) return false;
   std::string rest = text.substr(7);
@@ -58,15 +88,20 @@ bool parse_rtsp_address(const std::string& text, RtspAddress& address) {
   size_t slash = rest.find('/');
   std::string host_port = rest.substr(0, slash);
   address.path = slash == std::string::npos ? "/" : rest.substr(slash);
-  size_t colon = host_port.rfind(':');
-  if (colon != std::string::npos) {
-    address.host = host_port.substr(0, colon);
-    address.port = parse_decimal_prefix(std::string_view(host_port).substr(colon + 1));
+  address.host.clear();
+  address.port = 554;
+  if (!host_port.empty() && host_port[0] == '[') {
+    if (!split_bracketed_host(host_port, address)) return false;
   } else {
-    address.host = host_port;
-    address.port = 554;
+    size_t colon = host_port.rfind(':');
+    if (colon != std::string::npos) {
+      address.host = host_port.substr(0, colon);
+      address.port = parse_decimal_prefix(std::string_view(host_port).substr(colon + 1));
+    } else {
+      address.host = host_port;
+    }
   }
-  address.request_url = "rtsp://" + address.host + ":" + std::to_string(address.port) + address.path;
+  address.request_url = "rtsp://" + url_host(address.host) + ":" + std::to_string(address.port) + address.path;
   return !address.host.empty();
 }
 

@@ -7,15 +7,18 @@
 #include <vector>
 
 struct RtspAddress {
-  std::string host;         // as typed, case kept
+  std::string host;         // as typed, case kept; an IPv6 literal without its brackets
   int32_t port = 554;       // 554 when the address names none
   std::string path = "/";   // always begins with "/"
   std::string credentials;  // text between "rtsp://" and the first "@", verbatim; may be empty
-  std::string request_url;  // "rtsp://" + host + ":" + port + path
+  std::string request_url;  // "rtsp://" + host ("[" host "]" for IPv6) + ":" + port + path
 };
 
 // Fills `address` from the typed text; true when it starts with "rtsp://" (any
-// letter case) and names a non-empty host. No percent-decoding, no resolution.
+// letter case) and names a non-empty host. An IPv6 literal is typed in
+// brackets ("[::1]:8554"; a zone as "%25eth0"); text after its "]" other than
+// ":" and a port makes the address invalid. No other percent-decoding, no
+// resolution.
 bool parse_rtsp_address(const std::string& text, RtspAddress& address);
 
 // Reads a decimal integer the way C's atoi does (leading white space, optional

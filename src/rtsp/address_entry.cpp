@@ -30,7 +30,15 @@ std::string masked_address(const std::string& text) {
   if (scheme == std::string::npos) return text;
   const size_t start = scheme + 3;
   size_t at = text.find('@', start);
-  size_t colon = text.find(':', start);
+  // Before any "@", a host in brackets is an IPv6 literal whose colons are no
+  // password's: the ":" of a port comes after its "]" (while the literal is
+  // being typed, nothing is masked).
+  size_t from = start;
+  if (at == std::string::npos && text.compare(start, 1, "[") == 0) {
+    from = text.find(']', start);
+    if (from == std::string::npos) return text;
+  }
+  size_t colon = text.find(':', from);
   if (colon == std::string::npos) return text;
   size_t end;
   if (at != std::string::npos) {

@@ -96,6 +96,48 @@ void depacketize_rtp(const uint8_t* packet, size_t size, DepacketizerState& stat
 void note_packet_loss(DepacketizerState& state) {
   state.fragment_buffer.clear();
   state.in_fragment = false;
+  if (state.picture_open) state.picture_damaged = true;
+  state.loss_pending = true;
+}
+
+uint32_t rtp_timestamp(const uint8_t* packet) {
+  return uint32_t(packet[4]) << 24 | uint32_t(packet[5]) << 16 | uint32_t(packet[6]) << 8 | packet[7];
+}
+
+bool rtp_marker(const uint8_t* packet) { return (packet[1] & 0x80) != 0; }
+
+void enter_picture(DepacketizerState& state, uint32_t timestamp, bool packet_begins_picture,
+                   const NalSinks& sinks) {
+  // A picture whose last packet (with the marker) did not come ends when the next one starts.
+  if (state.picture_open && timestamp != state.access_unit_timestamp) finish_picture(state, sinks);
+  if (!state.picture_open) {
+    state.picture_open = true;
+    state.access_unit_timestamp = timestamp;
+    // Lost packets just before a picture's visible start were the end of the
+    // one before (dropped already) or whole pictures; otherwise this one's head.
+    state.picture_damaged = state.loss_pending && !packet_begins_picture;
+  }
+  state.loss_pending = false;
+}
+
+void finish_picture(DepacketizerState& state, const NalSinks& sinks) {
+  if (state.picture_damaged) {
+    ++state.pictures_dropped;
+    // A unit being rebuilt belongs to the dropped picture.
+    state.fragment_buffer.clear();
+    state.in_fragment = false;
+  } else if (state.codec == VideoCodec::h265) {
+    if (!state.access_unit.empty())
+      submit_unit(sinks.decode_and_show, state.access_unit.data(), state.access_unit.size());
+  } else {
+    for (const DepacketizerState::HeldUnit& unit : state.held_units)
+      submit_unit(unit.show ? sinks.decode_and_show : sinks.feed_nal, state.access_unit.data() + unit.offset,
+                  unit.size);
+  }
+  state.access_unit.clear();
+  state.held_units.clear();
+  state.picture_open = false;
+  state.picture_damaged = false;
 }
 
 void handle_interleaved_frame(const InterleavedFrame& frame, DepacketizerState& state,

@@ -35,9 +35,25 @@ struct DepacketizerState {
   VideoCodec codec = VideoCodec::h264;
   std::vector<uint8_t> fragment_buffer;
   bool in_fragment = false;
-  // H.265: the access unit being gathered and the RTP timestamp it belongs to.
+  // Where packets can be lost (RTP over UDP), H.264 units are held until
+  // their picture is complete (the RTP marker, or the next timestamp), and a
+  // picture that lost a packet is dropped whole rather than decoded with a
+  // hole in it. H.265 pictures are always gathered, and dropped the same way.
+  bool whole_pictures = false;
+  // The picture being gathered: H.265 units joined by 00 00 00 01, or H.264
+  // units back to back with `held_units` saying where each lies.
+  struct HeldUnit {
+    size_t offset = 0;
+    size_t size = 0;
+    bool show = false;  // submitted with decode_and_show, else feed_nal
+  };
   std::vector<uint8_t> access_unit;
+  std::vector<HeldUnit> held_units;
   uint32_t access_unit_timestamp = 0;
+  bool picture_open = false;     // a packet of the picture came, its end not yet
+  bool picture_damaged = false;  // it lost a packet (or grew past kMaxFragmentBytes)
+  bool loss_pending = false;     // packets were lost just before the next one
+  uint32_t pictures_dropped = 0; // gathered pictures dropped as damaged
 };
 
 struct InterleavedFrame {
@@ -66,7 +82,9 @@ void depacketize_rtp(const uint8_t* packet, size_t size, DepacketizerState& stat
                      const NalSinks& sinks);
 
 // After a packet was lost: the unit being rebuilt from fragments is dropped
-// (later fragments are ignored until the next start).
+// (later fragments are ignored until the next start). A gathered picture the
+// loss may have hit is dropped whole: the one open now, and the one the next
+// packet belongs to unless that packet visibly starts it.
 void note_packet_loss(DepacketizerState& state);
 
 // Depacketises the frame when it is on channel 0 (video RTP); drops others.
@@ -78,6 +96,21 @@ void handle_interleaved_frame(const InterleavedFrame& frame, DepacketizerState& 
 // stream that carries them only in the SDP still decodes; in-band ones replace
 // them when they come. Returns how many units were fed.
 int feed_sdp_parameter_sets(const std::string& sdp, const NalSinks& sinks);
+
+// The RTP timestamp and the marker bit of a packet of at least 12 bytes.
+uint32_t rtp_timestamp(const uint8_t* packet);
+bool rtp_marker(const uint8_t* packet);
+
+// Shared by the codec depacketisers, before a packet's units are gathered:
+// ends the gathered picture when `timestamp` moved on, and opens the packet's
+// picture, damaged when a loss came just before a packet that does not
+// visibly start it (`packet_begins_picture`).
+void enter_picture(DepacketizerState& state, uint32_t timestamp, bool packet_begins_picture,
+                   const NalSinks& sinks);
+
+// Ends the gathered picture: submitted when whole (H.265 as one access unit,
+// H.264 unit by unit through each one's sink), dropped and counted when damaged.
+void finish_picture(DepacketizerState& state, const NalSinks& sinks);
 
 // Shared by the codec depacketisers: calls `sink` unless it is empty.
 void submit_unit(const std::function<void(const uint8_t*, size_t)>& sink, const uint8_t* data,

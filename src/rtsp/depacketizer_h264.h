@@ -8,6 +8,7 @@
 
 // Depacketises one H.264 RTP packet, submitting zero or more NAL units: single
 // units and finished fragmented ones to decode_and_show, aggregated ones to
-// feed_nal. Other packet types are dropped.
+// feed_nal. Other packet types are dropped. With `state.whole_pictures` the
+// units wait for the end of their picture (see DepacketizerState).
 void depacketize_h264(const uint8_t* packet, size_t size, DepacketizerState& state,
                       const NalSinks& sinks);

@@ -6,30 +6,39 @@ constexpr int kTypeAggregation = 48;
 constexpr int kTypeFragment = 49;
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
 
-uint32_t rtp_timestamp(const uint8_t* packet) {
-  return uint32_t(packet[4]) << 24 | uint32_t(packet[5]) << 16 | uint32_t(packet[6]) << 8 | packet[7];
-}
-
-bool rtp_marker(const uint8_t* packet) { return (packet[1] & 0x80) != 0; }
-
-void emit_access_unit(DepacketizerState& state, const NalSinks& sinks) {
-  if (state.access_unit.empty()) return;
-  submit_unit(sinks.decode_and_show, state.access_unit.data(), state.access_unit.size());
-  state.access_unit.clear();
-}
-
 // Adds one unit to the access unit; a unit that would take it past the cap
 // drops the whole access unit (the decoder skips to the next one).
 void add_unit(DepacketizerState& state, const uint8_t* unit, size_t size) {
-  if (size < 2) return;  // not even a unit header
+  if (size < 2 || state.picture_damaged) return;  // not even a unit header, or dropped anyway
   const size_t separator = state.access_unit.empty() ? 0 : sizeof kStartCode;
   if (state.access_unit.size() + separator + size > kMaxFragmentBytes) {
     state.access_unit.clear();
     state.access_unit.shrink_to_fit();
+    state.picture_damaged = true;
     return;
   }
   if (separator) state.access_unit.insert(state.access_unit.end(), kStartCode, kStartCode + 4);
   state.access_unit.insert(state.access_unit.end(), unit, unit + size);
+}
+
+// True when a unit visibly starts a picture: a parameter set, an access unit
+// delimiter, a prefix SEI, or a slice with first_slice_segment_in_pic_flag
+// (`first_byte`: the byte after the unit's two-byte header).
+bool unit_begins_picture(int type, uint8_t first_byte) {
+  if (type >= 32 && type <= 35) return true;
+  if (type == 39) return true;
+  return type <= 31 && (first_byte & 0x80);
+}
+
+// True when the packet's first unit visibly starts a picture.
+bool begins_picture(const uint8_t* payload, size_t size) {
+  const int type = h265_unit_type(payload);
+  if (type < kTypeAggregation) return size > 2 && unit_begins_picture(type, payload[2]);
+  if (type == kTypeAggregation)
+    return size > 6 && unit_begins_picture(h265_unit_type(payload + 4), payload[6]);
+  if (type == kTypeFragment)
+    return size > 3 && (payload[2] & 0x80) && unit_begins_picture(payload[2] & 0x3F, payload[3]);
+  return false;
 }
 
 void unpack_aggregation(const uint8_t* payload, size_t size, DepacketizerState& state) {
@@ -73,11 +82,7 @@ void depacketize_h265(const uint8_t* packet, size_t size, DepacketizerState& sta
   const uint8_t* payload = packet + offset;
   const size_t payload_size = size - offset;
   if (payload_size < 2) return;
-  const uint32_t timestamp = rtp_timestamp(packet);
-  // A picture whose last packet (with the marker) was lost ends when the next one starts.
-  if (!state.access_unit.empty() && timestamp != state.access_unit_timestamp)
-    emit_access_unit(state, sinks);
-  state.access_unit_timestamp = timestamp;
+  enter_picture(state, rtp_timestamp(packet), begins_picture(payload, payload_size), sinks);
   const int type = h265_unit_type(payload);
   if (type < kTypeAggregation)
     add_unit(state, payload, payload_size);
@@ -85,5 +90,5 @@ void depacketize_h265(const uint8_t* packet, size_t size, DepacketizerState& sta
     unpack_aggregation(payload, payload_size, state);
   else if (type == kTypeFragment)
     unpack_fragment(payload, payload_size, state);
-  if (rtp_marker(packet)) emit_access_unit(state, sinks);
+  if (rtp_marker(packet)) finish_picture(state, sinks);
 }

@@ -312,7 +312,7 @@ RtspOutcome ask_setup(RtspSession& session, bool udp, bool& refused) {
   std::string transport = "RTP/AVP/TCP;unicast;interleaved=0-1";
   if (udp) {
     std::string reason;
-    if (!open_udp_transport(session.udp, reason)) {
+    if (!open_udp_transport(session.udp, net_address_is_ipv6(net_peer(session.socket)), reason)) {
       refused = true;
       return failure("ERR", reason);
     }
@@ -333,7 +333,7 @@ RtspOutcome ask_setup(RtspSession& session, bool udp, bool& refused) {
   int32_t timeout = find_session_timeout(head);
   session.session_timeout_s = timeout > 0 ? timeout : 60;
   session.over_udp = udp;
-  if (udp) adopt_udp_transport_answer(session.udp, head, net_peer_address(session.socket));
+  if (udp) adopt_udp_transport_answer(session.udp, head, net_peer(session.socket));
   discard_body(session.socket, head);
   return success();
 }

@@ -17,8 +17,7 @@
 //   each turn: keep_session_alive(session, now);
 //              over TCP: if (read_interleaved_frame(session.socket, frame))
 //                          handle_interleaved_frame(frame, state, sinks);
-//              over UDP: receive_udp_datagrams(session.udp), then every
-//                        next_udp_packet to depacketize_rtp  // transport_udp.h
+//              over UDP: receive_udp_turn(session.udp, state, sinks);  // transport_udp.h
 //   teardown_rtsp(session);
 #pragma once
 

@@ -1,6 +1,7 @@
 #include "rtsp/live_view.h"
 
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 extern "C" {
@@ -246,9 +247,17 @@ bool wait_while_showing(LivePlayer& player, uint32_t ms) {
 
 namespace {
 
-// Wakes the main thread (waiting for events) once per batch of news.
+// The worker's clock: the steady clock in unsigned milliseconds (differences
+// are wrap-safe). The worker calls no SDL function but SDL_PushEvent, and that
+// only while the main thread listens: a worker left behind in a name lookup
+// may end after SDL was shut down.
+uint32_t worker_now_ms() { return static_cast<uint32_t>(net_now_ms()); }
+
+// Wakes the main thread (waiting for events) once per batch of news, while
+// it still listens: once it has left, SDL may already be shut down.
 void wake_main_thread(LiveLink& link) {
-  if (link.wake_pending.exchange(true)) return;
+  std::lock_guard<std::mutex> hold(link.wake_lock);
+  if (!link.main_listening || link.wake_pending.exchange(true)) return;
   SDL_Event event{};
   event.type = SDL_USEREVENT;
   SDL_PushEvent(&event);
@@ -265,6 +274,7 @@ void set_state(LiveLink& link, LiveState state) {
 
 // Puts a decoded picture into the slot, replacing one the main thread has not taken yet.
 void hand_over_picture(LiveLink& link, AVFrame* picture) {
+  ++link.pictures_decoded;
   {
     std::lock_guard<std::mutex> hold(link.lock);
     if (!link.picture) link.picture.reset(av_frame_alloc());
@@ -344,19 +354,13 @@ bool reconnect(const std::string& address, RtspSession& session, const LiveViewS
   }
 }
 
-// One turn of receiving over the session's transport; true when data came.
+// One turn of receiving over the session's transport; true when the camera
+// sent something (over UDP, only its own stream's packets count).
 bool receive_turn(RtspSession& session, DepacketizerState& state, const NalSinks& sinks,
-                  InterleavedFrame& frame, std::vector<uint8_t>& packet) {
+                  InterleavedFrame& frame) {
   if (session.over_udp) {
     drain_control_answers(session);
-    uint32_t lost = 0;
-    const bool received = receive_udp_datagrams(session.udp);
-    while (next_udp_packet(session.udp, packet, lost)) {
-      if (lost > 0) note_packet_loss(state);
-      lost = 0;
-      depacketize_rtp(packet.data(), packet.size(), state, sinks);
-    }
-    return received;
+    return receive_udp_turn(session.udp, state, sinks);
   }
   bool got = read_interleaved_frame(session.socket, frame);
   if (got) handle_interleaved_frame(frame, state, sinks);
@@ -371,7 +375,6 @@ void stream_session(const std::string& address, RtspSession& session,
   const NalSinks sinks = worker_sinks(decoder, link);
   DepacketizerState state;
   InterleavedFrame frame;
-  std::vector<uint8_t> packet;
   uint32_t last_data_ms = 0;
   bool starting = true;
   while (!link.cancel) {
@@ -388,22 +391,22 @@ void stream_session(const std::string& address, RtspSession& session,
       state.codec = session.codec;
       // Cameras that carry parameter sets only in the SDP still decode.
       feed_sdp_parameter_sets(session.sdp, sinks);
-      begin_streaming(session, SDL_GetTicks());
+      begin_streaming(session, worker_now_ms());
       if (session.over_udp) {
         net_set_receive_timeout(session.udp.rtp, settings.stream_timeout_ms);
         send_receiver_report(session.udp);
       }
-      last_data_ms = SDL_GetTicks();
+      last_data_ms = worker_now_ms();
       set_state(link, LiveState::live);
       starting = false;
     }
-    if (live_connection_lost(session.socket, SDL_GetTicks(), last_data_ms, settings)) {
+    if (live_connection_lost(session.socket, worker_now_ms(), last_data_ms, settings)) {
       if (!reconnect(address, session, settings, link)) break;
       starting = true;
       continue;
     }
-    keep_session_alive(session, SDL_GetTicks());
-    if (receive_turn(session, state, sinks, frame, packet)) last_data_ms = SDL_GetTicks();
+    keep_session_alive(session, worker_now_ms());
+    if (receive_turn(session, state, sinks, frame)) last_data_ms = worker_now_ms();
   }
   teardown_rtsp(session);
 }
@@ -466,14 +469,35 @@ void take_worker_news(LivePlayer& player, LiveLink& link) {
 
 // Asks the worker to stop and waits for it briefly; a worker stuck where no
 // wait can be cut short (a name lookup) is left to end on its own with the
-// shared state it holds.
+// shared state it holds, told first that nobody listens any more (it then
+// touches neither SDL nor anything of this screen).
 void stop_worker(std::thread& worker, const std::shared_ptr<LiveLink>& link) {
   link->cancel = true;
   for (int waited = 0; waited < 500 && !link->finished; waited += 5) SDL_Delay(5);
-  if (link->finished)
+  {
+    std::lock_guard<std::mutex> hold(link->wake_lock);
+    link->main_listening = false;
+  }
+  if (link->finished) {
     worker.join();
-  else
-    worker.detach();
+    return;
+  }
+  worker.detach();
+  std::printf("Live view: the network worker is still waiting for the name lookup of the camera's"
+              " host; it is left to end on its own\n");
+}
+
+// Starts the network worker; false with the reason when the system cannot
+// start a thread (std::thread reports that by throwing).
+bool start_worker(std::thread& worker, const std::string& address, const LiveViewSettings& settings,
+                  const std::shared_ptr<LiveLink>& link, std::string& reason) {
+  try {
+    worker = std::thread([address, settings, link] { run_live_session(address, settings, *link); });
+    return true;
+  } catch (const std::system_error& error) {
+    reason = std::string("cannot start the network thread: ") + error.what();
+    return false;
+  }
 }
 
 }  // namespace
@@ -491,7 +515,12 @@ std::string run_live_view_with(const std::string& address, SDL_Window* window,
   if (window) SDL_SetWindowTitle(window, live_view_title(address, player.state).c_str());
   player.frame.reset(av_frame_alloc());
   auto link = std::make_shared<LiveLink>();
-  std::thread worker([address, settings, link] { run_live_session(address, settings, *link); });
+  std::thread worker;
+  std::string reason;
+  if (!start_worker(worker, address, settings, link, reason)) {
+    report_failure(RtspOutcome{false, "ERR", reason});
+    return "ERR: " + reason;
+  }
   draw_live_frame(player);
   SDL_RenderPresent(renderer);
   // Redrawn now and then without news, so the transient message comes and goes.

@@ -116,6 +116,11 @@ struct LiveLink {
   std::atomic<bool> cancel{false};
   std::atomic<bool> finished{false};
   std::atomic<bool> wake_pending{false};  // an event to wake the main thread is on its way
+  std::atomic<int64_t> pictures_decoded{0};  // every picture the worker handed over, shown or replaced
+  // Cleared under `wake_lock` when the main thread stops listening: from then
+  // on the worker sends it no event (SDL may be shut down).
+  std::mutex wake_lock;
+  bool main_listening = true;
   std::mutex lock;
   LiveState state = LiveState::connecting;
   FramePtr picture;          // newest decoded picture not yet shown; null or empty when none

@@ -129,6 +129,45 @@ bool would_block() {
 #endif
 }
 
+
+#ifdef _WIN32
+using SocketLength = int;
+#else
+using SocketLength = socklen_t;
+#endif
+
+sockaddr_storage& storage_of(NetAddress& address) {
+  static_assert(sizeof(NetAddress::bytes) >= sizeof(sockaddr_storage), "NetAddress holds any socket address");
+  return *reinterpret_cast<sockaddr_storage*>(address.bytes);
+}
+
+const sockaddr_storage& storage_of(const NetAddress& address) {
+  return *reinterpret_cast<const sockaddr_storage*>(address.bytes);
+}
+
+void store_address(const sockaddr_storage& from, SocketLength length, NetAddress& address) {
+  address = NetAddress{};
+  if ((from.ss_family != AF_INET && from.ss_family != AF_INET6) || length <= 0) return;
+  const size_t size = static_cast<size_t>(length) < sizeof(sockaddr_storage) ? static_cast<size_t>(length)
+                                                                           : sizeof(sockaddr_storage);
+  std::memcpy(address.bytes, &from, size);
+  address.length = static_cast<int>(size);
+}
+
+// The host as 16 bytes: an IPv6 address as it is, an IPv4 one in its mapped form.
+bool host_bytes(const NetAddress& address, uint8_t out[16]) {
+  const sockaddr_storage& a = storage_of(address);
+  if (a.ss_family == AF_INET6) {
+    std::memcpy(out, &reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr, 16);
+    return true;
+  }
+  if (a.ss_family != AF_INET) return false;
+  std::memset(out, 0, 10);
+  out[10] = out[11] = 0xFF;
+  std::memcpy(out + 12, &reinterpret_cast<const sockaddr_in*>(&a)->sin_addr, 4);
+  return true;
+}
+
 }  // namespace
 
 NetSocket::NetSocket(NetSocket&& other) noexcept
@@ -181,28 +220,40 @@ bool net_connect_within(const std::string& host, int port, NetSocket& socket, st
   net_close(socket);
   socket.peer_closed = false;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;  // a camera may have only an IPv6 address
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
     error = "cannot resolve host \"" + host + "\"";
     return false;
   }
-  NativeSocket s = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-  if (s == kNoSocket) {
-    freeaddrinfo(found);
-    error = "cannot create a socket";
-    return false;
-  }
+  int count = 0;
+  for (const addrinfo* a = found; a; a = a->ai_next) ++count;
   const int limit = timeout_ms > 0 ? timeout_ms : kDefaultConnectTimeoutMs;
-  bool connected = connect_within(socket, s, found->ai_addr, static_cast<int>(found->ai_addrlen), limit);
+  const uint64_t end = net_now_ms() + static_cast<uint64_t>(limit);
+  NativeSocket connected = kNoSocket;
+  bool created = false;
+  // A name may give an address the camera does not answer on (an IPv6 one
+  // for an IPv4-only camera): the next one is tried, each getting its share
+  // of the time left.
+  for (const addrinfo* a = found; a && connected == kNoSocket && !cancelled(socket); a = a->ai_next, --count) {
+    NativeSocket s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == kNoSocket) continue;
+    created = true;
+    const uint64_t now = net_now_ms();
+    const int share = now >= end ? 1 : static_cast<int>((end - now) / static_cast<uint64_t>(count));
+    if (connect_within(socket, s, a->ai_addr, static_cast<int>(a->ai_addrlen), share > 0 ? share : 1))
+      connected = s;
+    else
+      close_native(s);
+  }
   freeaddrinfo(found);
-  if (!connected) {
-    close_native(s);
-    error = "cannot connect to " + host + ":" + std::to_string(port);
+  if (connected == kNoSocket) {
+    const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    error = created ? "cannot connect to " + shown + ":" + std::to_string(port) : "cannot create a socket";
     return false;
   }
-  socket.handle = static_cast<intptr_t>(s);
+  socket.handle = static_cast<intptr_t>(connected);
   return true;
 }
 
@@ -257,35 +308,103 @@ void net_close(NetSocket& socket) {
   socket.handle = -1;
 }
 
-std::string net_peer_address(const NetSocket& socket) {
-  if (!net_is_open(socket)) return "";
-  sockaddr_in peer{};
-#ifdef _WIN32
-  int size = sizeof peer;
-#else
-  socklen_t size = sizeof peer;
-#endif
-  if (getpeername(native(socket), reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
-      peer.sin_family != AF_INET)
+NetAddress net_peer(const NetSocket& socket) {
+  NetAddress address;
+  if (!net_is_open(socket)) return address;
+  sockaddr_storage peer{};
+  SocketLength size = sizeof peer;
+  if (getpeername(native(socket), reinterpret_cast<sockaddr*>(&peer), &size) != 0) return address;
+  store_address(peer, size, address);
+  return address;
+}
+
+bool net_numeric_address(const std::string& text, int port, NetAddress& address) {
+  address = NetAddress{};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (text.empty() || getaddrinfo(text.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+    return false;
+  sockaddr_storage copy{};
+  const size_t length = found->ai_addrlen < sizeof copy ? found->ai_addrlen : sizeof copy;
+  std::memcpy(&copy, found->ai_addr, length);
+  freeaddrinfo(found);
+  store_address(copy, static_cast<SocketLength>(length), address);
+  return address.length > 0;
+}
+
+std::string net_address_text(const NetAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  const sockaddr_storage& a = storage_of(address);
+  if (address.length == 0) return "";
+  if (a.ss_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&a);
+    if (!inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text)) return "";
+  } else if (a.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&a);
+    if (!inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text)) return "";
+  } else {
     return "";
-  char text[INET_ADDRSTRLEN] = {};
-  if (!inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text)) return "";
+  }
   return text;
 }
 
-bool net_bind_udp(int port, NetSocket& socket, std::string& error) {
+int net_address_port(const NetAddress& address) {
+  const sockaddr_storage& a = storage_of(address);
+  if (address.length == 0) return 0;
+  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port);
+  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port);
+  return 0;
+}
+
+void net_set_address_port(NetAddress& address, int port) {
+  sockaddr_storage& a = storage_of(address);
+  const uint16_t value = htons(static_cast<uint16_t>(port));
+  if (address.length == 0) return;
+  if (a.ss_family == AF_INET) reinterpret_cast<sockaddr_in*>(&a)->sin_port = value;
+  if (a.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = value;
+}
+
+bool net_address_is_ipv6(const NetAddress& address) {
+  return address.length > 0 && storage_of(address).ss_family == AF_INET6;
+}
+
+bool net_same_host(const NetAddress& a, const NetAddress& b) {
+  uint8_t first[16], second[16];
+  return a.length > 0 && b.length > 0 && host_bytes(a, first) && host_bytes(b, second) &&
+         std::memcmp(first, second, sizeof first) == 0;
+}
+
+bool net_bind_udp(int port, bool ipv6, NetSocket& socket, std::string& error) {
   net_close(socket);
   socket.peer_closed = false;
-  NativeSocket s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  NativeSocket s = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
   if (s == kNoSocket) {
     error = "cannot create a UDP socket";
     return false;
   }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = htons(static_cast<uint16_t>(port));
-  if (::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || !set_non_blocking(s, true)) {
+  sockaddr_storage local{};
+  SocketLength length = 0;
+  if (ipv6) {
+    // Dual stack where the system allows it: a camera reached over IPv6 may
+    // still name an IPv4 source for its media.
+    int v6_only = 0;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6_only), sizeof v6_only);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&local);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_any;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof(sockaddr_in6);
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&local);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_ANY);
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    length = sizeof(sockaddr_in);
+  }
+  if (::bind(s, reinterpret_cast<sockaddr*>(&local), length) != 0 || !set_non_blocking(s, true)) {
     close_native(s);
     error = "cannot bind UDP port " + std::to_string(port);
     return false;
@@ -302,36 +421,43 @@ bool net_bind_udp(int port, NetSocket& socket, std::string& error) {
   WSAIoctl(s, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0, &returned, nullptr,
            nullptr);
 #endif
-  // A burst of a large key picture must not overflow the system's default buffer.
-  int buffer = 2 * 1024 * 1024;
+  // A burst of a large key picture must not overflow the system's default
+  // buffer; the system may grant less (Linux caps it at net.core.rmem_max).
+  int buffer = kUdpReceiveBufferBytes;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
   socket.handle = static_cast<intptr_t>(s);
   return true;
 }
 
-int net_local_port(const NetSocket& socket) {
+int net_receive_buffer_bytes(const NetSocket& socket) {
   if (!net_is_open(socket)) return 0;
-  sockaddr_in local{};
-#ifdef _WIN32
-  int size = sizeof local;
-#else
-  socklen_t size = sizeof local;
-#endif
-  if (getsockname(native(socket), reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
-  return ntohs(local.sin_port);
+  int buffer = 0;
+  SocketLength size = sizeof buffer;
+  if (getsockopt(native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&buffer), &size) != 0) return 0;
+  return buffer;
 }
 
-bool net_bind_udp_pair(NetSocket& even, NetSocket& odd, std::string& error) {
+int net_local_port(const NetSocket& socket) {
+  if (!net_is_open(socket)) return 0;
+  sockaddr_storage local{};
+  SocketLength size = sizeof local;
+  if (getsockname(native(socket), reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
+  NetAddress address;
+  store_address(local, size, address);
+  return net_address_port(address);
+}
+
+bool net_bind_udp_pair(bool ipv6, NetSocket& even, NetSocket& odd, std::string& error) {
   // Let the system pick a port, step to the even one at or below it, and try
   // the pair; ports in use are skipped by trying again.
   for (int attempt = 0; attempt < 32; ++attempt) {
     NetSocket probe;
-    if (!net_bind_udp(0, probe, error)) return false;
+    if (!net_bind_udp(0, ipv6, probe, error)) return false;
     int port = net_local_port(probe) & ~1;
     net_close(probe);
     if (port < 1024) continue;
     std::string ignored;
-    if (net_bind_udp(port, even, ignored) && net_bind_udp(port + 1, odd, ignored)) return true;
+    if (net_bind_udp(port, ipv6, even, ignored) && net_bind_udp(port + 1, ipv6, odd, ignored)) return true;
     net_close(even);
     net_close(odd);
   }
@@ -339,14 +465,57 @@ bool net_bind_udp_pair(NetSocket& even, NetSocket& odd, std::string& error) {
   return false;
 }
 
-bool net_send_to(NetSocket& socket, const std::string& address, int port, const void* data,
-                 size_t size) {
-  if (!net_is_open(socket)) return false;
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
+long net_receive_datagram(NetSocket& socket, void* data, size_t size, NetAddress& from, bool wait) {
+  from = NetAddress{};
+  if (!net_is_open(socket)) return -1;
+  for (;;) {
+    if (cancelled(socket)) {
+      socket.peer_closed = true;
+      return -1;
+    }
+    if (wait) {
+      WaitResult waited = wait_ready(socket, native(socket), false, socket.receive_timeout_ms);
+      if (waited == WaitResult::timed_out) return -1;
+      if (waited == WaitResult::failed) {
+        socket.peer_closed = true;
+        return -1;
+      }
+    }
+    sockaddr_storage sender{};
+    SocketLength sender_size = sizeof sender;
+    long n = ::recvfrom(native(socket), static_cast<char*>(data), clamp_length(size), 0,
+                        reinterpret_cast<sockaddr*>(&sender), &sender_size);
+    if (n < 0 && interrupted()) continue;
+    if (n < 0 && would_block() && wait) continue;
+    // Nothing queued, or an error a datagram socket may report for an
+    // earlier send (the next datagram is unaffected).
+    if (n < 0) return -1;
+    store_address(sender, sender_size, from);
+    return n;
+  }
+}
+
+bool net_send_datagram(NetSocket& socket, const NetAddress& to, const void* data, size_t size) {
+  if (!net_is_open(socket) || to.length == 0) return false;
+  sockaddr_storage local{};
+  SocketLength local_size = sizeof local;
+  if (getsockname(native(socket), reinterpret_cast<sockaddr*>(&local), &local_size) != 0) return false;
+  sockaddr_storage target = storage_of(to);
+  SocketLength target_size = static_cast<SocketLength>(to.length);
+  if (local.ss_family == AF_INET6 && target.ss_family == AF_INET) {
+    // An IPv6 socket reaches an IPv4 host by its mapped address.
+    sockaddr_in6 mapped{};
+    mapped.sin6_family = AF_INET6;
+    mapped.sin6_port = reinterpret_cast<const sockaddr_in*>(&target)->sin_port;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&mapped.sin6_addr);
+    bytes[10] = bytes[11] = 0xFF;
+    std::memcpy(bytes + 12, &reinterpret_cast<const sockaddr_in*>(&target)->sin_addr, 4);
+    std::memcpy(&target, &mapped, sizeof mapped);
+    target_size = sizeof mapped;
+  } else if (local.ss_family != target.ss_family) {
+    return false;
+  }
   long n = ::sendto(native(socket), static_cast<const char*>(data), clamp_length(size), 0,
-                    reinterpret_cast<sockaddr*>(&peer), sizeof peer);
+                    reinterpret_cast<const sockaddr*>(&target), target_size);
   return n == static_cast<long>(size);
 }

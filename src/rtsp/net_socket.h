@@ -1,7 +1,7 @@
-// IPv4 client sockets (TCP for the control connection, UDP for RTP when a
-// server will not interleave): POSIX sockets, or Windows sockets under _WIN32,
-// behind the same few functions. Results follow recv/send: a count above 0 is
-// data, 0 or less is a failure, a time-out or a closed connection.
+// Client sockets, IPv4 or IPv6 (TCP for the control connection, UDP for RTP
+// when a server will not interleave): POSIX sockets, or Windows sockets under
+// _WIN32, behind the same few functions. Results follow recv/send: a count
+// above 0 is data, 0 or less is a failure, a time-out or a closed connection.
 //
 // Every wait (connect, receive, send) is a poll (select on Windows) in short
 // slices, never a socket time-out option: Windows leaves a socket's state
@@ -29,19 +29,34 @@ struct NetSocket {
   ~NetSocket();  // closes the connection
 };
 
+// A socket address of either family with its port, kept as bytes so that this
+// header needs no system socket header. `length` 0: no address.
+struct NetAddress {
+  alignas(8) uint8_t bytes[128] = {};  // a sockaddr_in or sockaddr_in6
+  int length = 0;
+};
+
 // How long a connect may take when the caller names no limit.
 constexpr int kDefaultConnectTimeoutMs = 5000;
+
+// The receive buffer a UDP socket asks for: a camera sends a key picture as
+// one burst (a 4K one is 1-2 MB, over 1000 datagrams), and the system charges
+// each datagram well over its payload (about 1 KB of bookkeeping more).
+constexpr int kUdpReceiveBufferBytes = 8 * 1024 * 1024;
 
 // Starts the socket library (Windows only; nothing elsewhere). Safe to call again.
 void net_startup();
 
-// Resolves `host` for IPv4 only, and connects to the first address found
-// within kDefaultConnectTimeoutMs; no other address is tried. False with
-// `error` (a short human reason) on failure.
+// Resolves `host` (a name, or an IPv4 or IPv6 literal without brackets) for
+// either family and connects to the addresses found in the resolver's order,
+// each in turn until one answers, all within kDefaultConnectTimeoutMs. False
+// with `error` (a short human reason) on failure.
 bool net_connect(const std::string& host, int port, NetSocket& socket, std::string& error);
 
 // The same, giving up on a connection not made within `timeout_ms` (0 or less:
-// kDefaultConnectTimeoutMs). Honours `socket.cancel` while waiting.
+// kDefaultConnectTimeoutMs; the time is shared out among the addresses still
+// to try). Honours `socket.cancel` while waiting; the name lookup itself
+// cannot be cut short.
 bool net_connect_within(const std::string& host, int port, NetSocket& socket, std::string& error,
                         int timeout_ms);
 
@@ -81,20 +96,50 @@ long net_recv(NetSocket& socket, void* data, size_t size);
 // Closes the connection (nothing when already closed).
 void net_close(NetSocket& socket);
 
-// The IPv4 address of the connected peer as dotted text; empty when unknown.
-std::string net_peer_address(const NetSocket& socket);
+// The connected peer's address and port; length 0 when unknown.
+NetAddress net_peer(const NetSocket& socket);
 
-// Binds a UDP socket on all local IPv4 addresses at `port` (0: any free
-// port). False with `error` when the port is taken or no socket can be made.
-bool net_bind_udp(int port, NetSocket& socket, std::string& error);
+// Reads an IPv4 or IPv6 literal (no name lookup) with `port`; false when the
+// text is not one.
+bool net_numeric_address(const std::string& text, int port, NetAddress& address);
+
+// The address without its port as text ("10.0.0.5", "::1"); empty for no address.
+std::string net_address_text(const NetAddress& address);
+
+// The port of an address (0 when none), and setting it.
+int net_address_port(const NetAddress& address);
+void net_set_address_port(NetAddress& address, int port);
+
+// True for an IPv6 address (an IPv4-mapped one included).
+bool net_address_is_ipv6(const NetAddress& address);
+
+// True when both name the same host, whatever their ports; an IPv4 address
+// and its IPv4-mapped IPv6 form are the same host.
+bool net_same_host(const NetAddress& a, const NetAddress& b);
+
+// Binds a UDP socket on all local addresses at `port` (0: any free port):
+// IPv4, or with `ipv6` IPv6 also taking IPv4 where the system allows. Asks for
+// a receive buffer of kUdpReceiveBufferBytes. False with `error` when the
+// port is taken or no socket can be made.
+bool net_bind_udp(int port, bool ipv6, NetSocket& socket, std::string& error);
+
+// The receive buffer the system granted the socket, in bytes as it reports
+// it (Linux reports twice what it lets the payloads take); 0 when unknown.
+int net_receive_buffer_bytes(const NetSocket& socket);
 
 // The local port a socket is bound to; 0 when unknown.
 int net_local_port(const NetSocket& socket);
 
-// Binds two UDP sockets on a free even port and the odd port after it, as RTP
-// and RTCP want them. False with `error` when no pair was found.
-bool net_bind_udp_pair(NetSocket& even, NetSocket& odd, std::string& error);
+// Binds two UDP sockets (as net_bind_udp) on a free even port and the odd port
+// after it, as RTP and RTCP want them. False with `error` when no pair was found.
+bool net_bind_udp_pair(bool ipv6, NetSocket& even, NetSocket& odd, std::string& error);
 
-// Sends one datagram to `address`:`port` from a UDP socket; false on failure.
-bool net_send_to(NetSocket& socket, const std::string& address, int port, const void* data,
-                 size_t size);
+// Receives one datagram of at most `size` bytes (a longer one is cut) and
+// its sender: with `wait`, after waiting at most the receive time-out; else
+// only one already queued. Its size (0 for an empty datagram), or -1 when
+// none came (a cancelled wait also marks `peer_closed`).
+long net_receive_datagram(NetSocket& socket, void* data, size_t size, NetAddress& from, bool wait);
+
+// Sends one datagram to `to` from a UDP socket (an IPv4 address from an IPv6
+// socket goes as its mapped form); false on failure.
+bool net_send_datagram(NetSocket& socket, const NetAddress& to, const void* data, size_t size);

@@ -29,7 +29,10 @@ ReorderPush reorder_push(RtpReorder& reorder, const uint8_t* packet, size_t size
   }
   const int distance = static_cast<int16_t>(static_cast<uint16_t>(sequence - reorder.next));
   if (distance < -static_cast<int>(kReorderSlots) || distance >= static_cast<int>(kReorderSlots)) {
-    clear_slots(reorder);  // the sender started again, or a long run was lost
+    // The sender started again, or a long run was lost: what is held cannot
+    // be put in order with what comes now.
+    reorder.discarded += static_cast<uint32_t>(reorder.held);
+    clear_slots(reorder);
     reorder.next = sequence;
     result = ReorderPush::restarted;
   } else if (distance < 0) {
@@ -51,21 +54,29 @@ bool reorder_pop(RtpReorder& reorder, std::vector<uint8_t>& packet, uint64_t now
   RtpReorder::Slot* expected = &slot_for(reorder, reorder.next);
   if (!expected->used) {
     // A gap: wait for the missing packet while the window has room and time.
-    uint64_t oldest = UINT64_MAX;
-    for (const RtpReorder::Slot& slot : reorder.slots)
-      if (slot.used && slot.arrived_ms < oldest) oldest = slot.arrived_ms;
-    if (reorder.held < kReorderSlots / 2 && now_ms - oldest < kReorderWaitMs) return false;
+    if (reorder.held < kReorderSlots / 2 && reorder_wait_left_ms(reorder, now_ms) > 0) return false;
     while (!expected->used) {
       ++lost;
       ++reorder.next;
       expected = &slot_for(reorder, reorder.next);
     }
   }
+  lost += reorder.discarded;
+  reorder.discarded = 0;
   packet.swap(expected->data);
   expected->used = false;
   --reorder.held;
   ++reorder.next;
   return true;
+}
+
+uint64_t reorder_wait_left_ms(const RtpReorder& reorder, uint64_t now_ms) {
+  if (reorder.held == 0) return UINT64_MAX;
+  uint64_t oldest = UINT64_MAX;
+  for (const RtpReorder::Slot& slot : reorder.slots)
+    if (slot.used && slot.arrived_ms < oldest) oldest = slot.arrived_ms;
+  const uint64_t waited = now_ms > oldest ? now_ms - oldest : 0;
+  return waited >= kReorderWaitMs ? 0 : kReorderWaitMs - waited;
 }
 
 void note_rtp_received(RtpReception& reception, const uint8_t* packet, size_t size) {

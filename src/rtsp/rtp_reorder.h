@@ -24,21 +24,27 @@ struct RtpReorder {
   bool started = false;
   uint16_t next = 0;  // the sequence number to hand on next
   size_t held = 0;
+  uint32_t discarded = 0;  // packets a restart threw away, not yet reported as lost
 };
 
 enum class ReorderPush { accepted, duplicate, late, restarted, malformed };
 
 // Takes one RTP packet. Duplicates and packets older than the next one to hand
 // on are dropped; a jump of a whole window or more starts again from the new
-// packet (what was held is dropped as lost). Shorter than 12 bytes: malformed.
+// packet (what was held is thrown away, and reported as lost by the next
+// reorder_pop). Shorter than 12 bytes: malformed.
 ReorderPush reorder_push(RtpReorder& reorder, const uint8_t* packet, size_t size, uint64_t now_ms);
 
 // Hands on the next packet in order: the expected one when it is held, else
 // (past a gap, adding the skipped numbers to `lost`) the next held one once
 // half the window is held or the oldest held packet has waited kReorderWaitMs.
-// False when nothing is ready.
+// Packets a restart threw away are added to `lost` too. False when nothing is ready.
 bool reorder_pop(RtpReorder& reorder, std::vector<uint8_t>& packet, uint64_t now_ms,
                  uint32_t& lost);
+
+// How long from `now_ms` until reorder_pop gives up on the gap it waits at;
+// UINT64_MAX when nothing is held.
+uint64_t reorder_wait_left_ms(const RtpReorder& reorder, uint64_t now_ms);
 
 // What a receiver report tells the sender (RFC 3550 section 6.4.1).
 struct RtpReception {

@@ -2,6 +2,11 @@
 // connection: RTP on a local even port, RTCP on the odd one after it, packets
 // put back in order within a small window, and receiver reports sent at least
 // every kReceiverReportIntervalMs (some servers end sessions that send none).
+//
+// Only the camera's packets are taken: datagrams must come from the server's
+// address and the ports its SETUP answer named, and RTP must belong to the
+// stream's SSRC (from the SETUP answer, else the first packet taken). Every
+// other datagram is dropped and counted, and is no sign of life.
 #pragma once
 
 #include <cstddef>
@@ -9,50 +14,83 @@
 #include <string>
 #include <vector>
 
+#include "rtsp/depacketizer.h"
 #include "rtsp/net_socket.h"
 #include "rtsp/rtp_reorder.h"
 
 constexpr uint32_t kReceiverReportIntervalMs = 4000;
 
+// Most datagrams one receiving turn takes in; the rest wait in the socket's
+// buffer for the next turn (nothing is dropped), so a turn stays short.
+constexpr int kMaxDatagramsPerTurn = 2048;
+
+// What came on the ports, for the probe and the tests.
+struct UdpCounts {
+  uint64_t datagrams = 0;          // every datagram taken in on the RTP port
+  uint64_t packets = 0;            // the stream's RTP packets handed on in order
+  uint64_t foreign = 0;            // from another address or port than the server's: dropped
+  uint64_t other_ssrc = 0;         // from the server, but not the stream's SSRC: dropped
+  uint64_t not_rtp = 0;            // shorter than an RTP header or not version 2: dropped
+  uint64_t late_or_duplicate = 0;  // came after their turn had passed, or twice: dropped
+  uint64_t lost = 0;               // never came, or thrown away by a restart of the window
+  uint64_t rtcp_foreign = 0;       // on the RTCP port from a stranger: dropped
+};
+
 struct UdpTransport {
   NetSocket rtp;   // even port
   NetSocket rtcp;  // the odd port after it
-  std::string server_address;  // where receiver reports go
-  int server_rtcp_port = 0;    // 0: the server named none; no reports are sent
+  // The server's side: its address with the port RTP comes from (0: it named
+  // none; any of its ports is taken) and the port RTCP comes from and receiver
+  // reports go to (0: none named; no reports are sent).
+  NetAddress server_rtp;
+  NetAddress server_rtcp;
+  bool ssrc_known = false;
+  uint32_t ssrc = 0;           // the stream's, once known
   uint32_t own_ssrc = 0;
   RtpReorder reorder;
   RtpReception reception;
   uint64_t last_report_ms = 0;
-  uint64_t datagrams = 0;      // every datagram taken in on the RTP port
-  std::vector<uint8_t> buffer; // one datagram as received
+  UdpCounts counts;
+  int receive_buffer_bytes = 0;  // what the system granted the RTP socket
+  std::vector<uint8_t> buffer;   // one datagram as received
+  std::vector<uint8_t> ready;    // one packet as handed on
 };
 
-// Binds the port pair and draws the SSRC of the reports; false with `error`.
-bool open_udp_transport(UdpTransport& udp, std::string& error);
+// Binds the port pair (IPv6 sockets for a server reached over IPv6) and draws
+// the SSRC of the reports; false with `error`.
+bool open_udp_transport(UdpTransport& udp, bool ipv6, std::string& error);
 
 // The SETUP request's Transport value for the bound pair: "RTP/AVP;unicast;client_port=a-b".
 std::string udp_transport_request(const UdpTransport& udp);
 
-// Takes the server's side from the SETUP answer's Transport header: the RTCP
-// port of "server_port=x-y" (x + 1 when only x is named) and the "source="
-// address, else `peer_address` (the RTSP connection's peer).
-void adopt_udp_transport_answer(UdpTransport& udp, const std::string& head,
-                                const std::string& peer_address);
+// Takes the server's side from the SETUP answer's Transport header: the ports
+// of "server_port=x-y" (y = x + 1 when only x is named), the "source=" address
+// when it is a literal, else `peer` (the RTSP connection's peer), and the
+// stream's "ssrc=" (hex) when given.
+void adopt_udp_transport_answer(UdpTransport& udp, const std::string& head, const NetAddress& peer);
 
-// One turn of receiving: waits at most the RTP socket's receive time-out for
-// datagrams, takes in the burst that came (without waiting again), drains the
-// RTCP port and sends a receiver report when one is due. True when any
-// datagram came.
-bool receive_udp_datagrams(UdpTransport& udp);
+// Checks one datagram that came on the RTP port from `from` and counts it:
+// true when it is an RTP packet of the camera's stream (the SSRC is learnt
+// from the first one when the SETUP answer named none).
+bool accept_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from);
 
-// The next RTP packet in order that is ready, without waiting; `lost` counts
-// packets skipped before it. False when none is ready.
-bool next_udp_packet(UdpTransport& udp, std::vector<uint8_t>& packet, uint32_t& lost);
+// Takes one datagram as if it had come on the RTP port at `now_ms`: when
+// accepted, puts it in the reordering window and depacketises every packet
+// that is then ready, in order, telling the depacketiser of losses (with
+// `state.whole_pictures` set, as in receive_udp_turn). True when accepted (a
+// sign of life).
+bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
+                       uint64_t now_ms, DepacketizerState& state, const NalSinks& sinks);
+
+// One turn of receiving: waits at most the RTP socket's receive time-out (less
+// while the window waits at a gap) for a datagram, then takes in every one
+// already queued (at most kMaxDatagramsPerTurn) without waiting again, handing
+// each packet to the depacketiser as soon as it is in order. Drains the RTCP
+// port and sends a receiver report when one is due. Sets
+// `state.whole_pictures`: over UDP a picture that lost a packet is dropped
+// whole. True when a datagram of the camera's stream came.
+bool receive_udp_turn(UdpTransport& udp, DepacketizerState& state, const NalSinks& sinks);
 
 // Sends a receiver report now (also the first right after PLAY, which opens
 // the way through a NAT for the server's packets).
 void send_receiver_report(UdpTransport& udp);
-
-// Takes one datagram (RTP) into the reordering window and the reception
-// figures; exposed for the fuzz target and the scripted tests.
-void take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, uint64_t now_ms);

@@ -34,8 +34,16 @@ TEST(RtspAddress, ParsesTheTypedForms) {
       // The first "@" ends the credentials, wherever it is.
       {"rtsp://admin:p@ss@host/x", true, "ss@host", 554, "/x", "admin:p", "rtsp://ss@host:554/x"},
       {"rtsp://host/path@x", true, "x", 554, "/", "host/path", "rtsp://x:554/"},
-      // No bracket handling: the split is at the last ":".
-      {"rtsp://[::1]:8554/x", true, "[::1]", 8554, "/x", "", "rtsp://[::1]:8554/x"},
+      // IPv6 literals in brackets, with and without port and credentials; a zone as %25.
+      {"rtsp://[::1]:8554/x", true, "::1", 8554, "/x", "", "rtsp://[::1]:8554/x"},
+      {"rtsp://[2001:db8::5]", true, "2001:db8::5", 554, "/", "", "rtsp://[2001:db8::5]:554/"},
+      {"rtsp://admin:pw@[::1]:8554/test", true, "::1", 8554, "/test", "admin:pw", "rtsp://[::1]:8554/test"},
+      {"rtsp://[fe80::1%25eth0]/live", true, "fe80::1%eth0", 554, "/live", "", "rtsp://[fe80::1%25eth0]:554/live"},
+      {"rtsp://[::1/x", false, "", 554, "/x", "", ""},
+      {"rtsp://[::1]8554/x", false, "", 554, "/x", "", ""},
+      {"rtsp://[]:554/x", false, "", 554, "/x", "", ""},
+      // Without brackets the split is at the last ":".
+      {"rtsp://fe80::1:554/x", true, "fe80::1", 554, "/x", "", "rtsp://[fe80::1]:554/x"},
       // Empty host, short or foreign text.
       {"rtsp://", false, "", 554, "/", "", ""},
       {"rtsp://user@/x", false, "", 554, "/x", "user", ""},

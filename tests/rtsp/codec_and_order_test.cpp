@@ -137,7 +137,9 @@ TEST(RtpReorder, PacketsComeOutInOrderWithinABoundedWindow) {
       {"a gap is waited for, then skipped", {{1, 0}, {3, 0}, {4, 10}}, kReorderWaitMs, {1, 3, 4}, 1},
       {"a gap is not skipped before its time", {{1, 0}, {3, 0}}, kReorderWaitMs - 1, {1}, 0},
       {"across the 16-bit wrap", {{65534, 0}, {0, 0}, {65535, 0}, {1, 0}}, 0, {65534, 65535, 0, 1}, 0},
-      {"a jump of a window starts again", {{10, 0}, {12, 0}, {500, 0}, {501, 0}}, 0, {10, 500, 501}, 0},
+      // What was held at the jump is thrown away and counted lost.
+      {"a jump of a window starts again", {{10, 0}, {12, 0}, {13, 0}, {500, 0}, {501, 0}}, 0, {10, 500, 501}, 2},
+      {"a jump back of a window starts again", {{900, 0}, {902, 0}, {100, 0}, {101, 0}}, 0, {900, 100, 101}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -195,6 +197,11 @@ TEST(AddressField, ThePasswordIsDrawnAsAsterisks) {
       {"rtsp://10.0.0.5:5", "rtsp://10.0.0.5:5"},
       {"rtsp://admin@cam/live", "rtsp://admin@cam/live"},
       {"rtsp://cam/a:b@c", "rtsp://cam/a:*@c"},  // all before the "@" is credentials, as they are sent
+      // An IPv6 literal's colons are not a password's.
+      {"rtsp://[::1]:8554/test", "rtsp://[::1]:8554/test"},
+      {"rtsp://[fe80::1", "rtsp://[fe80::1"},
+      {"rtsp://[2001:db8::5]/live", "rtsp://[2001:db8::5]/live"},
+      {"rtsp://admin:pw@[::1]:8554/x", "rtsp://admin:**@[::1]:8554/x"},
       {"rtsp://", "rtsp://"},
   };
   for (const auto& c : cases) EXPECT_EQ(masked_address(c.typed), c.shown) << c.typed;

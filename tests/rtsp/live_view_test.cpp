@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 #include "rtsp/live_view.h"
 #include "sdl_events.h"
 #include "rtsp_server_process.h"
+#include "sanitizer_build.h"
 #include "scripted_server.h"
 
 namespace fs = std::filesystem;
@@ -200,18 +203,26 @@ TEST_F(LiveViewTest, WrongPasswordGives401) {
   EXPECT_EQ(rtsp_test_server_log(*server).find("REQUEST SETUP"), std::string::npos);
 }
 
-TEST_F(LiveViewTest, AddressesThatGoNowhereGiveErr) {
-  // A port that was free a moment ago: nothing listens there.
+namespace {
+
+// A loopback port that was free a moment ago: nothing listens there. 0 on failure.
+int closed_loopback_port() {
   int probe = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&addr), len), 0);
-  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  const int closed_port = ntohs(addr.sin_port);
+  const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+                     getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   close(probe);
+  return bound ? ntohs(addr.sin_port) : 0;
+}
 
+}  // namespace
+
+TEST_F(LiveViewTest, AddressesThatGoNowhereGiveErr) {
+  const int closed_port = closed_loopback_port();
+  ASSERT_NE(closed_port, 0);
   for (std::string address : {"rtsp://127.0.0.1:" + std::to_string(closed_port) + "/live",
                               std::string("rtsp://"), std::string("http://127.0.0.1/live"),
                               std::string("rtsp://admin:pw@/live"),
@@ -429,4 +440,43 @@ TEST_F(LiveViewTest, FailuresComeBackWithTheirReason) {
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(failure, "ERR: DESCRIBE answered 503 Service Unavailable");
   EXPECT_EQ(printed, failure + "\n");
+}
+
+// The worker wakes the main thread with an event only while the main thread
+// listens: one left behind in a name lookup must not call SDL after the
+// window and SDL are gone.
+TEST_F(LiveViewTest, AWorkerLeftBehindSendsNoEvent) {
+  const int closed_port = closed_loopback_port();
+  ASSERT_NE(closed_port, 0);
+  for (const bool listening : {true, false}) {
+    SCOPED_TRACE(listening ? "listening" : "left");
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    LiveLink link;
+    link.main_listening = listening;
+    run_live_session("rtsp://127.0.0.1:" + std::to_string(closed_port) + "/live", LiveViewSettings{}, link);
+    EXPECT_TRUE(link.finished);
+    EXPECT_TRUE(link.failed);
+    EXPECT_EQ(SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_USEREVENT, SDL_USEREVENT), listening ? 1 : 0);
+  }
+}
+
+// With no room for a thread's stack the worker cannot start: the view ends
+// at once with the reason, shown and printed, instead of the program ending.
+TEST_F(LiveViewTest, AThreadThatCannotStartEndsTheViewWithAReason) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer reserves more address space than any such limit";
+  auto without_room_for_a_thread = [this] {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    statm >> pages;
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (2 << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    const std::string failure = run_live_view("rtsp://127.0.0.1:554/live", canvas.window.get(), canvas.renderer.get());
+    std::fprintf(stderr, "returned \"%s\", message \"%s\"\n", failure.c_str(), toast_text());
+    std::_Exit(failure.rfind("ERR: cannot start the network thread", 0) == 0 && std::string(toast_text()) == "ERR" ? 0 : 1);
+  };
+  // A fresh process: one forked from this one would reuse the stacks of threads
+  // that earlier tests ended.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(without_room_for_a_thread(), testing::ExitedWithCode(0), "returned \"ERR: cannot start the network thread");
 }

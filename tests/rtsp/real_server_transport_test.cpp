@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "rtsp_server_process.h"
@@ -105,4 +106,116 @@ TEST(RtspTransports, ProbeFailsWhenNoPictureCame) {
   std::string output;
   EXPECT_EQ(run_probe(scripted_server_url(*server) + " 2", output), 1) << output;
   EXPECT_NE(output.find("ERR: no picture was decoded"), std::string::npos) << output;
+}
+
+namespace {
+
+// The number the probe printed right after `label`; -1 when it did not print it.
+long probe_figure(const std::string& output, const std::string& label) {
+  const size_t at = output.find(label);
+  return at == std::string::npos ? -1 : std::atol(output.c_str() + at + label.size());
+}
+
+// Runs the probe against a server that sends `options.count` pictures and
+// checks that every picture sent was decoded, none lost or dropped.
+void expect_every_picture_sent_decoded(const RtspTestServerOptions& options, bool udp) {
+  std::string error;
+  auto server = start_rtsp_test_server(options, error);
+  ASSERT_TRUE(server) << "cannot start the GStreamer RTSP server: " << error;
+  std::string output;
+  // The server encodes on the same shared cores: seconds to spare.
+  const int seconds = options.count / 25 + 5;
+  const std::string arguments =
+      std::string(udp ? "--udp " : "") + rtsp_test_server_url(*server) + " " + std::to_string(seconds);
+  EXPECT_EQ(run_probe(arguments, output), 0) << output;
+  ASSERT_TRUE(wait_for_rtsp_test_server_log(*server, "SENT ")) << rtsp_test_server_log(*server);
+  // The payloader has sent one picture fewer than the source made in every run
+  // seen; what counts is what it sent.
+  const int sent = rtsp_test_server_pictures_sent(*server);
+  EXPECT_GE(sent, options.count - 2) << rtsp_test_server_log(*server);
+  EXPECT_EQ(probe_figure(output, "Pictures decoded: "), sent) << output;
+  EXPECT_NE(output.find("Picture size: " + options.size + "\n"), std::string::npos) << output;
+  if (udp) {
+    EXPECT_EQ(probe_figure(output, ", lost: "), 0) << output;
+    EXPECT_EQ(probe_figure(output, "Pictures dropped for a lost packet: "), 0) << output;
+    // The figures a report wants: the buffer granted and what came.
+    for (const char* label : {"UDP receive buffer", "UDP datagrams", "Dropped"}) {
+      const size_t at = output.find(label);
+      if (at != std::string::npos)
+        std::printf("[ figures  ] %s: %s\n", options.size.c_str(), output.substr(at, output.find('\n', at) - at).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+// x264 at a camera's bit rate on noise: each key picture takes hundreds of
+// packets in one burst, and every picture sent must be decoded as over TCP.
+TEST(RtspTransports, NoisyCameraPicturesOverUdpAllArrive) {
+  const struct {
+    const char* size;
+    int kbps;
+  } cases[] = {{"1280x720", 4000}, {"1920x1080", 8000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    RtspTestServerOptions options;
+    options.size = c.size;
+    options.pattern = "snow";
+    options.bitrate_kbps = c.kbps;
+    options.count = 50;
+    expect_every_picture_sent_decoded(options, true);
+  }
+}
+
+// Servers that put small units (parameter sets, SEI, whole small pictures)
+// into STAP-A packets, as many cameras do: the probe counts what the decoder gives.
+TEST(RtspTransports, AggregatedUnitsAreCountedAsTheDecoderSeesThem) {
+  const struct {
+    const char* size;
+    const char* pattern;
+    int kbps;
+    bool udp;
+  } cases[] = {{"320x240", "smpte", 0, false}, {"1280x720", "snow", 4000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    RtspTestServerOptions options;
+    options.size = c.size;
+    options.pattern = c.pattern;
+    options.bitrate_kbps = c.kbps;
+    options.aggregate = true;
+    options.count = 50;
+    expect_every_picture_sent_decoded(options, c.udp);
+  }
+}
+
+TEST(RtspTransports, IPv6LiteralsInBrackets) {
+  const struct {
+    const char* what;
+    bool udp;
+    const char* credentials;
+  } cases[] = {{"over TCP", false, ""}, {"over UDP, with credentials", true, "viewer:s3cret"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RtspTestServerOptions options;
+    options.address = "::1";
+    if (*c.credentials) {
+      options.user = "viewer";
+      options.password = "s3cret";
+    }
+    std::string error;
+    auto server = start_rtsp_test_server(options, error);
+    ASSERT_TRUE(server) << "cannot start the GStreamer RTSP server on [::1]: " << error;
+    const std::string url = rtsp_test_server_url(*server, c.credentials);
+    ASSERT_NE(url.find(*c.credentials ? "@[::1]:" : "//[::1]:"), std::string::npos) << url;
+    std::string output;
+    EXPECT_EQ(run_probe(std::string(c.udp ? "--udp " : "") + url + " 2", output), 0) << output;
+    EXPECT_NE(output.find(std::string("Transport: ") + (c.udp ? "RTP over UDP" : "RTP interleaved over TCP")),
+              std::string::npos) << output;
+    EXPECT_NE(output.find("Control URL: rtsp://[::1]:" + std::to_string(server->port) + "/test/"),
+              std::string::npos) << output;
+    EXPECT_GT(probe_figure(output, "Pictures decoded: "), 0) << output;
+    if (c.udp) {
+      EXPECT_EQ(probe_figure(output, "Dropped: "), 0) << output;
+    }
+  }
 }

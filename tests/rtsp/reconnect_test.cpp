@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,6 +21,7 @@
 #include "rtsp/live_view.h"
 #include "sdl_events.h"
 #include "rtsp_server_process.h"
+#include "scripted_server.h"
 
 namespace fs = std::filesystem;
 
@@ -251,3 +254,78 @@ TEST_F(LiveReconnectSession, ACameraThatStopsSendingIsAskedAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// The last client RTP port the server was asked to send to ("TRANSPORT ...client_port=").
+int last_client_port(const RtspServerProcess& server) {
+  const std::string log = rtsp_test_server_log(server);
+  const size_t at = log.rfind("client_port=");
+  return at == std::string::npos ? 0 : std::atoi(log.c_str() + at + 12);
+}
+
+// The SSRC of the stream whose first packet went out last ("SSRC <hex>").
+uint32_t last_stream_ssrc(const RtspServerProcess& server) {
+  const std::string log = rtsp_test_server_log(server);
+  const size_t at = log.rfind("SSRC ");
+  return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(log.c_str() + at + 5, nullptr, 16));
+}
+
+// An RTP packet of the stream `ssrc` (an H.264 slice) with `sequence`, as a
+// stranger who saw the stream would forge it.
+std::string stray_rtp(uint16_t sequence, uint32_t ssrc) {
+  std::string p = {char(0x80), char(96), char(sequence >> 8), char(sequence & 0xFF), 0, 0, 0, 1,
+                   char(ssrc >> 24), char(ssrc >> 16), char(ssrc >> 8), char(ssrc)};
+  return p + std::string(200, '\x41');
+}
+
+}  // namespace
+
+// Over UDP a camera whose media stops is a dead camera even while a stranger
+// keeps sending packets of its stream to the client's ports: they are no
+// sign of life, so the session is negotiated again. Camera-sized noisy
+// pictures over UDP.
+TEST(LiveReconnectUdp, StrangersDoNotKeepADeadCameraAlive) {
+  RtspTestServerOptions options;
+  options.udp_only = true;
+  options.size = "1280x720";
+  options.pattern = "snow";
+  options.bitrate_kbps = 4000;
+  auto server = start_server(options);
+  ASSERT_TRUE(server);
+  LiveViewSettings settings = quick_settings();
+  settings.prefer_udp = true;
+  LiveLink link;
+  link.main_listening = false;  // no window here: the worker sends no events
+  std::thread worker([&] { run_live_session(rtsp_test_server_url(*server), settings, link); });
+  auto picture_shown = [&link] {
+    std::lock_guard<std::mutex> hold(link.lock);
+    return link.picture && link.picture->width == 1280;
+  };
+  for (int waited = 0; waited < 20000 && !picture_shown() && !link.finished; waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool live = picture_shown();
+  const int client_port = last_client_port(*server);
+  const uint32_t ssrc = last_stream_ssrc(*server);
+  bool asked_again = false;
+  if (live && client_port > 0) {
+    silence_rtsp_test_server(*server);
+    ASSERT_TRUE(wait_for_rtsp_test_server_log(*server, "SILENCED"));
+    // A stranger keeps sending packets of the stream's SSRC to both client
+    // ports, every 20 ms, until the camera is asked again.
+    const int stranger = bind_scripted_udp("127.0.0.1", 0);
+    for (int round = 0; round < 750 && !asked_again; ++round) {
+      scripted_send_datagram(stranger, client_port, stray_rtp(static_cast<uint16_t>(round * 977), ssrc));
+      scripted_send_datagram(stranger, client_port + 1, stray_rtp(0, ssrc));
+      const std::string log = rtsp_test_server_log(*server);
+      asked_again = log.find("REQUEST PLAY", log.find("SILENCED")) != std::string::npos;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    close(stranger);
+  }
+  link.cancel = true;
+  worker.join();
+  ASSERT_TRUE(live) << "no 1280x720 picture came over UDP\n" << rtsp_test_server_log(*server);
+  ASSERT_GT(client_port, 0) << rtsp_test_server_log(*server);
+  EXPECT_TRUE(asked_again) << "the stranger's datagrams kept the dead session alive\n" << rtsp_test_server_log(*server);
+}

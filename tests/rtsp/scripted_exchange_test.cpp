@@ -383,3 +383,39 @@ TEST(RtspKeepAlive, KeepsASessionThatTheServerWouldReclaim) {
 }
 
 }  // namespace
+
+// A camera with an IPv6 address only: the connection is made over IPv6, and
+// the UDP ports for its media are IPv6 sockets that also take IPv4 senders.
+TEST(IPv6Camera, ConnectsAndBindsItsMediaPortsForIPv6) {
+  const int listener = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0) << "no IPv6 loopback here";
+  ASSERT_EQ(listen(listener, 1), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  NetSocket socket;
+  std::string error;
+  ASSERT_TRUE(net_connect("::1", ntohs(addr.sin6_port), socket, error)) << error;
+  const NetAddress peer = net_peer(socket);
+  EXPECT_TRUE(net_address_is_ipv6(peer));
+  EXPECT_EQ(net_address_text(peer), "::1");
+  EXPECT_EQ(net_address_port(peer), ntohs(addr.sin6_port));
+  close(listener);
+
+  UdpTransport udp;
+  ASSERT_TRUE(open_udp_transport(udp, true, error)) << error;
+  NetAddress self;
+  ASSERT_TRUE(net_numeric_address("127.0.0.1", net_local_port(udp.rtp), self));
+  const uint8_t hello[] = {1, 2, 3};
+  ASSERT_TRUE(net_send_datagram(udp.rtcp, self, hello, sizeof hello)) << "an IPv6 socket sends to IPv4";
+  uint8_t got[8];
+  NetAddress from;
+  net_set_receive_timeout(udp.rtp, 1000);
+  EXPECT_EQ(net_receive_datagram(udp.rtp, got, sizeof got, from, true), 3);
+  NetAddress loopback;
+  ASSERT_TRUE(net_numeric_address("127.0.0.1", 0, loopback));
+  EXPECT_TRUE(net_same_host(from, loopback)) << net_address_text(from);
+  EXPECT_EQ(net_address_port(from), net_local_port(udp.rtcp));
+}

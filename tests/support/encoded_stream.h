@@ -19,3 +19,10 @@ struct EncodedStream {
 // B-frames, a key frame every `key_interval` pictures with its parameter sets.
 EncodedStream encode_h264_stream(int w, int h, const char* pix_fmt, unsigned left, unsigned right,
                                  int frames, int key_interval = 250);
+
+// `frames` camera-like pictures of w x h: a moving test picture under sensor
+// noise, at `bit_rate` ("8M") with an encoder buffer of `buffer` ("48M"),
+// which lets the first key picture take far more than its share (a 4K one at
+// 8M and 48M is about 1.5 MB), as a camera's does. No B-frames, a key frame
+// every 25 pictures.
+EncodedStream encode_noisy_h264_stream(int w, int h, int frames, const char* bit_rate, const char* buffer);

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 // Under Wine the server runs on the Linux side, started by the host runner.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <random>
 
@@ -11,6 +12,7 @@
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -54,6 +56,10 @@ std::vector<std::string> server_arguments(const RtspTestServerOptions& options) 
     if (options.digest) args.push_back("--digest");
   }
   if (options.params_in_sdp_only) args.push_back("--params-in-sdp-only");
+  if (options.bitrate_kbps > 0) args.insert(args.end(), {"--bitrate", std::to_string(options.bitrate_kbps)});
+  if (options.aggregate) args.push_back("--aggregate");
+  if (options.count > 0) args.insert(args.end(), {"--count", std::to_string(options.count)});
+  args.insert(args.end(), {"--address", options.address});
   return args;
 }
 
@@ -72,18 +78,9 @@ int port_from_log(const std::string& log) {
 
 #ifdef _WIN32
 
-bool accepts_connections(int port) {
-  net_startup();
-  SOCKET fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (fd == INVALID_SOCKET) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<u_short>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  closesocket(fd);
-  return ok;
-}
+using NativeSocket = SOCKET;
+void close_native(NativeSocket s) { closesocket(s); }
+bool valid_native(NativeSocket s) { return s != INVALID_SOCKET; }
 
 // A log file on the Linux side's /tmp (Wine's drive Z:), written there by
 // the server and read here.
@@ -103,17 +100,9 @@ bool server_exited(pid_t) { return false; }  // the log's time limit tells inste
 
 #else
 
-bool accepts_connections(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
+using NativeSocket = int;
+void close_native(NativeSocket s) { close(s); }
+bool valid_native(NativeSocket s) { return s >= 0; }
 
 bool spawn_server(const std::vector<std::string>& args, const std::string& log_path, pid_t& pid) {
   posix_spawn_file_actions_t actions;
@@ -148,6 +137,24 @@ bool server_exited(pid_t pid) {
 
 #endif
 
+// True when a TCP connection to `address`:`port` is accepted.
+bool accepts_connections(const std::string& address, int port) {
+#ifdef _WIN32
+  net_startup();
+#endif
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return false;
+  NativeSocket fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  bool ok = valid_native(fd) && connect(fd, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0;
+  if (valid_native(fd)) close_native(fd);
+  freeaddrinfo(found);
+  return ok;
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -178,6 +185,7 @@ std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOp
                                                           std::string& error) {
   auto server = std::make_unique<RtspServerProcess>();
   server->mount = options.mount;
+  server->address = options.address;
   server->log_path = new_log_path();
   if (server->log_path.empty()) {
     error = "cannot create the server's log file";
@@ -196,7 +204,7 @@ std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOp
       return nullptr;
     }
     int port = port_from_log(read_file(server->log_path));
-    if (port > 0 && accepts_connections(port)) {
+    if (port > 0 && accepts_connections(options.address, port)) {
       server->port = port;
       return server;
     }
@@ -218,7 +226,15 @@ void silence_rtsp_test_server(const RtspServerProcess& server) {
 std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials) {
   std::string url = "rtsp://";
   if (!credentials.empty()) url += credentials + "@";
-  return url + "127.0.0.1:" + std::to_string(server.port) + server.mount;
+  const bool ipv6 = server.address.find(':') != std::string::npos;
+  url += ipv6 ? "[" + server.address + "]" : server.address;
+  return url + ":" + std::to_string(server.port) + server.mount;
+}
+
+int rtsp_test_server_pictures_sent(const RtspServerProcess& server) {
+  const std::string log = rtsp_test_server_log(server);
+  const size_t at = log.rfind("SENT ");
+  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 5);
 }
 
 std::string rtsp_test_server_log(const RtspServerProcess& server) {

@@ -17,12 +17,17 @@ struct RtspTestServerOptions {
   std::string codec = "h264";       // "h264" (x264) or "h265" (x265)
   bool udp_only = false;            // refuse TCP interleaving (461), serve RTP over UDP
   std::string size = "320x240";     // picture size
+  int bitrate_kbps = 0;             // x264's target bit rate; 0: its own (2048)
+  bool aggregate = false;           // STAP-A for small units (aggregate-mode=zero-latency)
+  std::string address = "127.0.0.1";  // where it listens; "::1" for IPv6
+  int count = 0;                    // pictures to send before the media stops; 0: no end
 };
 
 // A running server; destroying it kills the process and removes its log.
 struct RtspServerProcess {
   pid_t pid = -1;
   int port = 0;
+  std::string address;  // as listened on
   std::string mount;
   std::string log_path;
   RtspServerProcess() = default;
@@ -40,11 +45,15 @@ std::unique_ptr<RtspServerProcess> start_rtsp_test_server(const RtspTestServerOp
 // still answered (the server prints "SILENCED").
 void silence_rtsp_test_server(const RtspServerProcess& server);
 
-// "rtsp://" + credentials (if not empty) + "@127.0.0.1:<port>" + mount.
+// "rtsp://" + credentials (if not empty) + "@" + address ("[::1]" for IPv6) + ":<port>" + mount.
 std::string rtsp_test_server_url(const RtspServerProcess& server, const std::string& credentials = "");
 
 // Everything the server printed so far ("PORT n", "REQUEST <METHOD>" lines, errors).
 std::string rtsp_test_server_log(const RtspServerProcess& server);
+
+// The pictures the server sent on the stream that ended last ("SENT n" in its
+// log), or -1 while none has ended.
+int rtsp_test_server_pictures_sent(const RtspServerProcess& server);
 
 // Waits (at most `max_ms`) until the server's log holds `text`; true when it does.
 bool wait_for_rtsp_test_server_log(const RtspServerProcess& server, const std::string& text,

@@ -7,6 +7,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace {
 
 void set_receive_timeout(int fd, int ms) {
@@ -112,4 +114,57 @@ std::string interleaved(int channel, const std::string& data) {
   frame += static_cast<char>((data.size() >> 8) & 0xFF);
   frame += static_cast<char>(data.size() & 0xFF);
   return frame + data;
+}
+
+ScriptedUdpPorts::~ScriptedUdpPorts() {
+  if (rtp_fd >= 0) close(rtp_fd);
+  if (rtcp_fd >= 0) close(rtcp_fd);
+}
+
+int bind_scripted_udp(const char* address, int port) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd < 0 || inet_pton(AF_INET, address, &addr.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool open_scripted_udp_ports(ScriptedUdpPorts& ports, const char* address) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    int probe = bind_scripted_udp(address, 0);
+    if (probe < 0) return false;
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(probe);
+    const int even = ntohs(addr.sin_port) & ~1;
+    ports.rtp_fd = bind_scripted_udp(address, even);
+    ports.rtcp_fd = ports.rtp_fd < 0 ? -1 : bind_scripted_udp(address, even + 1);
+    if (ports.rtcp_fd >= 0) {
+      ports.rtp_port = even;
+      return true;
+    }
+    if (ports.rtp_fd >= 0) close(ports.rtp_fd);
+    ports.rtp_fd = -1;
+  }
+  return false;
+}
+
+bool scripted_send_datagram(int fd, int port, const std::string& bytes) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+int client_port_of(const std::string& setup_request) {
+  size_t at = setup_request.find("client_port=");
+  return at == std::string::npos ? 0 : std::atoi(setup_request.c_str() + at + 12);
 }

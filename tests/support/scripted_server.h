@@ -62,3 +62,27 @@ Script reply_in_turn(std::vector<std::string> replies);
 
 // An interleaved frame: "$", channel, 16-bit big-endian length, data.
 std::string interleaved(int channel, const std::string& data);
+
+// A scripted server's UDP side: RTP from an even port, RTCP from the odd one
+// after it, both bound on `address`. Closed when destroyed.
+struct ScriptedUdpPorts {
+  int rtp_fd = -1;
+  int rtcp_fd = -1;
+  int rtp_port = 0;  // the RTCP port is rtp_port + 1
+  ScriptedUdpPorts() = default;
+  ScriptedUdpPorts(const ScriptedUdpPorts&) = delete;
+  ScriptedUdpPorts& operator=(const ScriptedUdpPorts&) = delete;
+  ~ScriptedUdpPorts();
+};
+
+// Binds a free even/odd pair on `address` (an IPv4 loopback address); false when none was found.
+bool open_scripted_udp_ports(ScriptedUdpPorts& ports, const char* address = "127.0.0.1");
+
+// A UDP socket bound on `address` at `port` (0: any); -1 on failure.
+int bind_scripted_udp(const char* address, int port);
+
+// Sends one datagram from `fd` to 127.0.0.1:`port`; false when it did not go.
+bool scripted_send_datagram(int fd, int port, const std::string& bytes);
+
+// The first port of a SETUP request's "client_port=", or 0.
+int client_port_of(const std::string& setup_request);
