@@ -65,42 +65,53 @@ struct Pictures {
   const std::vector<bool>& key;
 };
 
-// The usual non-key size per block of kBaselineBlockS (see the header).
-std::vector<double> block_baselines(const Pictures& pictures) {
-  const size_t count = pictures.times.size();
-  const double last = pictures.times.empty() ? 0.0 : std::max(0.0, pictures.times.back());
-  const auto blocks = static_cast<size_t>(last / kBaselineBlockS) + 1;
-  std::vector<std::vector<double>> sizes(blocks);
-  std::vector<double> all, keys;
-  for (size_t k = 0; k < count; ++k) {
-    const auto size = static_cast<double>(pictures.sizes[k]);
-    if (pictures.key[k]) {
-      keys.push_back(size);
-      continue;
-    }
-    const double t = std::max(0.0, pictures.times[k]);
-    sizes[std::min(blocks - 1, static_cast<size_t>(t / kBaselineBlockS))].push_back(size);
-    all.push_back(size);
-  }
+// The block of kBaselineBlockS a time falls in (times before 0 in the first).
+size_t block_of(double t) {
+  constexpr double kLastBlock = 1e12;  // far past any recording; keeps the cast defined
+  return static_cast<size_t>(std::clamp(t / kBaselineBlockS, 0.0, kLastBlock));
+}
+
+// The usual size for each measured (non-key) picture, in order (see the
+// header). Blocks are kept only where pictures are, so a long gap in the
+// camera's clock costs nothing.
+std::vector<double> usual_sizes(const Pictures& pictures, const std::vector<size_t>& measured) {
   // Blocks with too few predicted pictures to say what is usual stay out.
   constexpr size_t kMinBlockPictures = 3;
-  std::vector<double> own(blocks, -1.0);
-  for (size_t b = 0; b < blocks; ++b) {
-    if (sizes[b].size() >= kMinBlockPictures) own[b] = quantile(sizes[b], kBaselineQuantile);
+  std::vector<size_t> numbers;  // blocks with their own figure, in time order
+  std::vector<double> own, sizes, all, keys;
+  for (size_t k = 0; k < pictures.times.size(); ++k) {
+    if (pictures.key[k]) keys.push_back(static_cast<double>(pictures.sizes[k]));
+  }
+  for (size_t i = 0; i < measured.size();) {
+    const size_t number = block_of(pictures.times[measured[i]]);
+    sizes.clear();
+    for (; i < measured.size() && block_of(pictures.times[measured[i]]) == number; ++i) {
+      sizes.push_back(static_cast<double>(pictures.sizes[measured[i]]));
+    }
+    all.insert(all.end(), sizes.begin(), sizes.end());
+    if (sizes.size() < kMinBlockPictures) continue;
+    numbers.push_back(number);
+    own.push_back(quantile(sizes, kBaselineQuantile));
   }
   const double floor = std::max(1.0, kBaselineFloorOfKey * quantile(keys, 0.5));
   const double whole = quantile(all, kBaselineQuantile);
   const auto reach = static_cast<size_t>(std::lround(kBaselineHalfWindowS / kBaselineBlockS));
-  std::vector<double> baselines(blocks);
-  std::vector<double> near;
-  for (size_t b = 0; b < blocks; ++b) {
-    near.clear();
-    for (size_t n = b > reach ? b - reach : 0; n <= std::min(blocks - 1, b + reach); ++n) {
-      if (own[n] >= 0) near.push_back(own[n]);
+  std::vector<double> usual(measured.size()), near;
+  size_t lo = 0, hi = 0;  // numbers[lo, hi) lie within reach of the current block
+  for (size_t i = 0; i < measured.size(); ++i) {
+    const size_t number = block_of(pictures.times[measured[i]]);
+    if (i > 0 && number == block_of(pictures.times[measured[i - 1]])) {
+      usual[i] = usual[i - 1];
+      continue;
     }
-    baselines[b] = std::max(floor, near.empty() ? whole : quantile(near, 0.5));
+    while (lo < numbers.size() && numbers[lo] + reach < number) ++lo;
+    hi = std::max(hi, lo);
+    while (hi < numbers.size() && numbers[hi] <= number + reach) ++hi;
+    near.assign(own.begin() + static_cast<std::ptrdiff_t>(lo),
+                own.begin() + static_cast<std::ptrdiff_t>(hi));
+    usual[i] = std::max(floor, near.empty() ? whole : quantile(near, 0.5));
   }
-  return baselines;
+  return usual;
 }
 
 // Each picture's level: the median of the non-key levels within
@@ -144,15 +155,14 @@ ActivityProfile activity_from_sizes(const std::vector<double>& times,
   ActivityProfile profile;
   profile.duration = duration;
   profile.times = times;
-  const std::vector<double> baselines = block_baselines({times, sizes, key});
   std::vector<size_t> measured;
-  std::vector<double> raw;
   for (size_t k = 0; k < times.size(); ++k) {
-    if (key[k]) continue;
-    const double t = std::max(0.0, times[k]);
-    const size_t block = std::min(baselines.size() - 1, static_cast<size_t>(t / kBaselineBlockS));
-    measured.push_back(k);
-    raw.push_back(static_cast<double>(sizes[k]) / baselines[block]);
+    if (!key[k]) measured.push_back(k);
+  }
+  const std::vector<double> usual = usual_sizes({times, sizes, key}, measured);
+  std::vector<double> raw(measured.size());
+  for (size_t i = 0; i < measured.size(); ++i) {
+    raw[i] = static_cast<double>(sizes[measured[i]]) / usual[i];
   }
   profile.levels = smoothed_levels(times, measured, raw);
   return profile;

@@ -130,6 +130,19 @@ TEST(ActivityFromSizes, LevelsAreRelativeToTheUsualSizeAndKeyPicturesTakeTheirNe
   EXPECT_TRUE(activity_from_sizes({}, {}, {}, 0).levels.empty());
 }
 
+// Blocks of the usual size exist only where pictures are: a gap of decades
+// between two halves costs nothing and changes nothing.
+TEST(ActivityFromSizes, AGapInTheTimesCostsNothing) {
+  Series s = make_series(25, 60, 50, busy({{40, 44}}));
+  constexpr double kGap = 1e9;
+  for (double& t : s.times) t += t >= 30 ? kGap : 0;
+  const std::vector<ActivityStretch> found =
+      find_activity_stretches(activity_from_sizes(s.times, s.sizes, s.key, s.duration + kGap));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_NEAR(found[0].from, kGap + 40, 0.05);
+  EXPECT_NEAR(found[0].to, kGap + 44, 0.05);
+}
+
 TEST(ActivityFigures, PerSecondAndPerBucketTakeTheHighestLevelShown) {
   ActivityProfile p;
   p.times = {0.5, 1.0, 1.5, 3.5};
