@@ -4,8 +4,10 @@
 // usual size show how much the picture changes, without decoding anything.
 //
 // What the sizes can show depends on the encoder having room to spend more:
-// a camera's fixed-quality (variable-rate) mode does; a constant bit rate
-// that a still scene already fills keeps every second the same size, and an
+// a camera's fixed-quality (variable-rate) mode has it, and so does a bit
+// rate that a still scene stays under (cameras keep a lowest quantiser); a
+// constant bit rate that a still scene already fills keeps every second the
+// same size, and an
 // encoder that raises its quantiser as the picture gets busier can spend
 // fewer bytes on a noisy picture with something moving in it. There the
 // level stays near 1 and nothing is found: the figures miss activity rather
@@ -35,9 +37,11 @@ constexpr double kSmoothingHalfWindowS = 0.3;
 
 // The usual size: per block of this many seconds the kBaselineQuantile of its
 // non-key sizes, then the median of those over kBaselineHalfWindowS either
-// side. A low quantile stays on the quiet pictures while activity fills up to
-// most of a block; the long window follows slow changes (dusk, the noise a
-// camera's gain adds) and lets events of up to about that length stand out.
+// side. The median, not a lower share, because encoders make some pictures
+// far smaller than usual (those just after a key picture, under a
+// quality-based rate), and a lower share takes those for the quiet level.
+// The long window follows lasting changes (dusk, the noise a camera's gain
+// adds) and lets events of up to about its length stand out.
 constexpr double kBaselineBlockS = 10.0;
 constexpr double kBaselineQuantile = 0.5;
 constexpr double kBaselineHalfWindowS = 150.0;
@@ -47,8 +51,10 @@ constexpr double kBaselineHalfWindowS = 150.0;
 // clock, and doubling that is rounding, not an event.
 constexpr double kBaselineFloorOfKey = 0.005;
 
-// Active runs shorter than this are blips (a quick exposure correction, a
-// bird's shadow) and are dropped; what a person or a car does takes longer.
+// Active runs shorter than this are blips and are dropped: an encoder
+// settling after a brightness jump, at its start or after a key picture
+// (refining what it coded coarsely, seen to last up to about 0.7 s), a bird's
+// shadow. What a person or a car does in view takes longer.
 constexpr double kMinStretchS = 1.0;
 
 // Stretches closer than this are one event (someone stopping at a door).
