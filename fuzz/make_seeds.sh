@@ -34,6 +34,7 @@ make plain --width 64 --height 48 --fps 10 --frames 12 --gop 5
 make sound --width 64 --height 48 --fps 8 --frames 10 --audio --block-samples 80 --audio-offset-ms 200
 make odd --width 48 --height 32 --fps 12.5 --frames 9 --mid-gop 2 --no-hxvf --bad-hxaf 3 --slices 2
 make resize --width 64 --height 48 --fps 5 --frames 12 --size-change-at 1 --width2 32 --height2 32
+make activity --width 64 --height 48 --fps 10 --frames 40 --gop 10 --noise 3 --qp 28 --moving-object 1-2.5
 
 for target in recording_load alaw_blocks remux; do
   mkdir -p "$seeds/$target"

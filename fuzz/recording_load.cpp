@@ -1,13 +1,15 @@
 // The file player's loader and every scan of a recording, on arbitrary file
 // contents. Besides the sanitizers' checks, the fast start-code and magic
 // scans are compared with plain byte-by-byte versions of the same rules,
-// every record must point inside the payload, and the clock must run forward
-// in bounded steps.
+// every record must point inside the payload, the clock must run forward
+// in bounded steps, and the activity found must lie within the recording.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "recording/activity.h"
 #include "recording/frame_clock.h"
 #include "recording/recording.h"
 
@@ -165,6 +167,22 @@ void check_audio(const uint8_t* payload, size_t length) {
   }
 }
 
+// Levels are finite and not negative, one per picture; stretches are in
+// order, at least kMinStretchS long, kMergeGapS apart and within the recording.
+void check_activity(const Recording& recording) {
+  const ActivityProfile profile = measure_activity(recording);
+  FUZZ_CHECK(profile.levels.size() == profile.times.size());
+  FUZZ_CHECK(profile.times.size() <= recording.frames.size());
+  for (float level : profile.levels) FUZZ_CHECK(std::isfinite(level) && level >= 0);
+  double end = -kMergeGapS;
+  for (const ActivityStretch& s : find_activity_stretches(profile)) {
+    FUZZ_CHECK(s.from - end >= kMergeGapS && s.to - s.from >= kMinStretchS);
+    FUZZ_CHECK(s.from >= 0 && s.to <= profile.duration + 1e-9);
+    end = s.to;
+  }
+  FUZZ_CHECK(activity_buckets(profile, 7).size() == 7);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -194,5 +212,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::memcmp(recording.payload(), data + 32, recording.length) == 0);
   check_units(recording);
   check_audio(recording.payload(), recording.length);
+  check_activity(recording);
   return 0;
 }

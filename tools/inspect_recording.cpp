@@ -1,13 +1,15 @@
 // Recording inspector: loads a .264 recording exactly as the player does,
 // prints the player's own lines, then the audio blocks, the time origin and
 // the key-frame positions. With --times, each frame's time on the recording's
-// clock too. Exit status 0 on success, 1 on a load error (running out of
+// clock too. With --activity, how much the picture changes per second and
+// one "Activity: FROM-TO" line per stretch of activity. Exit status 0 on success, 1 on a load error (running out of
 // memory included).
 #include <cstdio>
 #include <new>
 #include <string>
 
 #include "app/program_info.h"
+#include "recording/activity.h"
 #include "recording/recording.h"
 
 namespace {
@@ -38,10 +40,23 @@ int print_details(const Recording& recording, bool times) {
   return 0;
 }
 
-int inspect(const std::string& path, bool times) {
+// Per second its figure (1 is the usual change, kActiveLevel and above is
+// activity), then each stretch in seconds from the start, one decimal.
+void print_activity(const Recording& recording) {
+  const ActivityProfile profile = measure_activity(recording);
+  const std::vector<float> seconds = activity_per_second(profile);
+  for (size_t s = 0; s < seconds.size(); ++s) std::printf("Second %zu: %.2f\n", s, seconds[s]);
+  for (const ActivityStretch& stretch : find_activity_stretches(profile)) {
+    std::printf("Activity: %.1f-%.1f\n", stretch.from, stretch.to);
+  }
+}
+
+int inspect(const std::string& path, bool times, bool activity) {
   Recording recording;
   if (!load_recording(path, recording)) return 1;
-  return print_details(recording, times);
+  const int status = print_details(recording, times);
+  if (activity) print_activity(recording);
+  return status;
 }
 
 }  // namespace
@@ -49,20 +64,23 @@ int inspect(const std::string& path, bool times) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   if (answer_help_or_version(argc, argv, "inspect_recording",
-                             "Usage: inspect_recording [--times] RECORDING.264\n"
+                             "Usage: inspect_recording [--times | --activity] RECORDING.264\n"
                              "Prints what the player reads from a recording: frames, frame rate,\n"
                              "audio blocks, time origin, key frames and duration; --times adds\n"
-                             "each frame's time on the camera's clock.\n")) {
+                             "each frame's time on the camera's clock; --activity how much the\n"
+                             "picture changes per second (1 is usual) and each stretch of\n"
+                             "activity as 'Activity: FROM-TO' in seconds from the start.\n")) {
     return 0;
   }
-  const bool times = argc == 3 && std::string(argv[1]) == "--times";
-  if (argc != 2 && !times) {
-    std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",
+  const std::string flag = argc == 3 ? argv[1] : "";
+  const bool times = flag == "--times", activity = flag == "--activity";
+  if (argc != 2 && !times && !activity) {
+    std::fprintf(stderr, "usage: %s [--times | --activity] RECORDING.264\n",
                  argc > 0 ? argv[0] : "inspect_recording");
     return 2;
   }
   try {
-    return inspect(argv[argc - 1], times);
+    return inspect(argv[argc - 1], times, activity);
   } catch (const std::bad_alloc&) {
     std::printf("Error: Out of memory\n");
     return 1;

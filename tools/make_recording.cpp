@@ -3,7 +3,8 @@
 // blocks interleaved by time), with options for the awkward cases a player
 // meets: odd frame rates, full-range video, files that start inside a group,
 // size changes, missing headers, malformed sound blocks, sound written after
-// its picture, stretches of erased flash and units stuffed with headers.
+// its picture, stretches of erased flash and units stuffed with headers; and
+// still scenes with activity only in known seconds.
 //
 // Every picture carries its frame number as a row of 16 black/white cells
 // across the top (most significant bit on the left), so decoders and seeks
@@ -21,6 +22,7 @@ extern "C" {
 #include <cstring>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/program_info.h"
@@ -80,6 +82,13 @@ struct MakerOptions {
   int erased_after = -1;
   int header_run = 0;           // "HXVF" headers inside the last unit of picture header_run_at
   int header_run_at = -1;
+  // Known activity: a still scene, changed only where asked, and the
+  // quantiser limits a camera's rate control works within.
+  bool still = false;
+  std::vector<std::pair<double, double>> moving;  // seconds [from, to) an object moves
+  std::vector<double> exposure_steps;             // seconds at which the brightness jumps
+  int qp = -1;      // >= 0: one quantiser for every picture, as a camera's fixed-quality mode
+  int qp_min = -1;  // >= 0: the lowest quantiser, as a camera keeps one under its bit rate
 };
 
 void print_usage() {
@@ -118,6 +127,14 @@ void print_usage() {
       "                         and its sound, before the next start code\n"
       "  --header-run N --header-run-at K  N \"HXVF\" headers back to back in the middle of\n"
       "                         picture K's last unit (their length and unread fields 0xFF)\n"
+      "  --still                a still scene: only the frame-number band changes\n"
+      "  --moving-object A-B    a still scene with an object crossing it from second A\n"
+      "                         to B (from the first picture); may be repeated\n"
+      "  --exposure-step S      a still scene whose brightness jumps at second S, as a\n"
+      "                         camera's auto-exposure does (up, then down); may be repeated\n"
+      "  --qp N                 one quantiser for every picture, as a camera's fixed-quality\n"
+      "                         (variable-rate) mode\n"
+      "  --qp-min N             the lowest quantiser, as a camera keeps one under --bitrate\n"
       "Timestamps are written as they fall, even where their bytes read 00 00 01.\n");
 }
 
@@ -166,6 +183,9 @@ struct ArgReader {
 };
 
 bool read_clock_option(ArgReader& args, MakerOptions& o, std::string& error);
+bool is_activity_option(const std::string& name);
+bool check_activity_options(const MakerOptions& o, std::string& error);
+bool read_activity_option(ArgReader& args, MakerOptions& o, std::string& error);
 
 bool read_int_option(ArgReader& args, long long low, long long high, long long& out,
                      std::string& error) {
@@ -259,6 +279,7 @@ void add_sensor_noise(AVFrame* frame, int amplitude, uint32_t& state) {
 bool read_option(ArgReader& args, MakerOptions& o, std::string& error) {
   const std::string& n = args.name;
   if (is_camera_option(n)) return read_camera_option(args, o, error);
+  if (is_activity_option(n)) return read_activity_option(args, o, error);
   if (n == "--help" || n == "-h") return read_flag(args, o.help, error);
   if (n == "--out") {
     if (!args.take_value(error)) return false;
@@ -404,7 +425,7 @@ bool check_options(MakerOptions& o, std::string& error) {
       return error = "--size-change-at must fall after the first and before the last frame", false;
     }
   }
-  return check_clock_options(o, error);
+  return check_clock_options(o, error) && check_activity_options(o, error);
 }
 
 bool parse_options(int argc, char** argv, MakerOptions& o, std::string& error) {
@@ -418,6 +439,8 @@ bool parse_options(int argc, char** argv, MakerOptions& o, std::string& error) {
 }
 
 // ---- pictures ----------------------------------------------------------
+
+void draw_frame_number(AVFrame* frame, int number);
 
 // Paints picture `number`: a diagonal gradient drifting each frame, a box
 // crossing the picture, and the frame-number cells along the top.
@@ -446,7 +469,13 @@ void draw_picture(AVFrame* frame, int number, int seed) {
       }
     }
   }
-  // Frame number: 16 cells, most significant bit left, white for 1.
+  draw_frame_number(frame, number);
+}
+
+// The frame number as 16 cells across the top band, most significant bit
+// left, white for 1, on neutral chroma.
+void draw_frame_number(AVFrame* frame, int number) {
+  const int w = frame->width, h = frame->height;
   const int cell_w = w / 16, band_h = std::max(8, h / 10);
   const auto bits = static_cast<uint16_t>(number);
   for (int y = 0; y < band_h; ++y) {
@@ -462,6 +491,127 @@ void draw_picture(AVFrame* frame, int number, int seed) {
                   static_cast<size_t>(w / 2));
     }
   }
+}
+
+// ---- known activity ----------------------------------------------------
+// A still scene that changes only where asked, so a test knows which seconds
+// hold activity: an object crossing it, or the brightness jumping as a
+// camera's auto-exposure makes it. Sensor noise (--noise) still moves every
+// pixel of every picture, and the frame-number band changes like a camera's
+// on-screen clock.
+
+// How far the brightness jumps at an exposure step, in luma steps: a camera
+// correcting its exposure moves the whole picture by about a tenth of the range.
+constexpr int kExposureStepLuma = 24;
+
+bool is_activity_option(const std::string& name) {
+  return name == "--still" || name == "--moving-object" || name == "--exposure-step" ||
+         name == "--qp" || name == "--qp-min";
+}
+
+// "A-B" in seconds with 0 <= A < B.
+bool parse_span(const std::string& text, std::pair<double, double>& span) {
+  const size_t dash = text.find('-');
+  if (dash == std::string::npos) return false;
+  return parse_number(text.substr(0, dash), span.first) &&
+         parse_number(text.substr(dash + 1), span.second) && span.first >= 0 &&
+         span.first < span.second;
+}
+
+bool read_activity_option(ArgReader& args, MakerOptions& o, std::string& error) {
+  if (args.name == "--still") return read_flag(args, o.still, error);
+  if (args.name == "--qp") return read_int_option(args, 0, 51, o.qp, error);
+  if (args.name == "--qp-min") return read_int_option(args, 0, 51, o.qp_min, error);
+  o.still = true;
+  if (!args.take_value(error)) return false;
+  if (args.name == "--exposure-step") {
+    double at = 0;
+    if (!parse_number(args.value, at) || at < 0) {
+      return error = "--exposure-step needs a second from 0 on, got '" + args.value + "'", false;
+    }
+    o.exposure_steps.push_back(at);
+    return true;
+  }
+  std::pair<double, double> span;
+  if (!parse_span(args.value, span)) {
+    return error = "--moving-object needs seconds FROM-TO with FROM < TO, got '" + args.value + "'",
+           false;
+  }
+  o.moving.push_back(span);
+  return true;
+}
+
+bool check_activity_options(const MakerOptions& o, std::string& error) {
+  if (o.qp >= 0 && o.bitrate_kbps > 0) return error = "--qp and --bitrate exclude each other", false;
+  return true;
+}
+
+// When picture `number` was taken, in seconds from the first; pictures
+// before the first (a group's lead-in) are spaced at --fps.
+double picture_seconds(const MakerOptions& o, const std::vector<double>& real_ms, int number) {
+  if (number >= 0 && number < static_cast<int>(real_ms.size())) {
+    return real_ms[static_cast<size_t>(number)] / 1000.0;
+  }
+  return number / o.fps;
+}
+
+// Brightness offset at second t: up after the first step, down after the next, ...
+int exposure_offset(const MakerOptions& o, double t) {
+  int passed = 0;
+  for (const double at : o.exposure_steps) passed += t >= at ? 1 : 0;
+  return passed % 2 ? kExposureStepLuma : 0;
+}
+
+// The object's left edge at second t, or -1 when it is not moving then: it
+// crosses the picture from left to right over its span.
+int object_x(const MakerOptions& o, double t, int width, int size) {
+  for (const auto& [from, to] : o.moving) {
+    if (t >= from && t < to) return static_cast<int>((t - from) / (to - from) * (width - size));
+  }
+  return -1;
+}
+
+// The scene: a fixed gradient with fixed blocks of detail, every luma value
+// moved by the exposure offset; while an object moves, a striped box (its
+// stripes shifting as it goes, like a walker's legs or a car's wheels)
+// crosses the middle of the picture.
+void draw_still_scene(AVFrame* frame, int number, double t, const MakerOptions& o) {
+  const int w = frame->width, h = frame->height;
+  const int light = exposure_offset(o, t);
+  const int drift = o.seed * 17;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int x = 0; x < w; ++x) {
+      const int detail = ((x / 24 + y / 24) % 3 == 0) ? 30 : 0;
+      row[x] = static_cast<uint8_t>(std::min(255, 30 + (x + y + drift) % 150 + detail + light));
+    }
+  }
+  for (int plane = 1; plane <= 2; ++plane) {
+    for (int y = 0; y < h / 2; ++y) {
+      uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+      for (int x = 0; x < w / 2; ++x) row[x] = static_cast<uint8_t>(96 + (x * plane + drift) % 64);
+    }
+  }
+  const int size = std::max(8, std::min(w, h) / 4) & ~1;
+  const int left = object_x(o, t, w, size);
+  if (left >= 0) {
+    const int top = (h / 2 - size / 2) & ~1;
+    const int shift = static_cast<int>(t * 40);
+    for (int y = top; y < top + size && y < h; ++y) {
+      uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+      for (int x = left; x < left + size && x < w; ++x) {
+        row[x] = static_cast<uint8_t>(((x - left + y + shift) / 6) % 2 ? 210 : 50);
+      }
+    }
+    for (int plane = 1; plane <= 2; ++plane) {
+      for (int y = top / 2; y < (top + size) / 2 && y < h / 2; ++y) {
+        uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+        std::memset(row + left / 2, plane == 1 ? 90 : 180,
+                    static_cast<size_t>(std::min(size / 2, w / 2 - left / 2)));
+      }
+    }
+  }
+  draw_frame_number(frame, number);
 }
 
 // ---- encoding ----------------------------------------------------------
@@ -495,6 +645,8 @@ bool open_encoder(const MakerOptions& o, int width, int height, Encoder& enc, st
   c->max_b_frames = 0;
   c->thread_count = 1;  // one slice per picture unless asked: no sliced threads
   set_camera_bit_rate(c, o.bitrate_kbps);
+  if (o.qp >= 0) av_opt_set_int(c->priv_data, "qp", o.qp, 0);
+  if (o.qp_min >= 0) c->qmin = o.qp_min;
   av_opt_set(c->priv_data, "preset", "ultrafast", 0);
   av_opt_set(c->priv_data, "tune", "zerolatency", 0);
   av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
@@ -540,9 +692,15 @@ bool encode_run(const MakerOptions& o, int width, int height, int first, int cou
   std::vector<EncodedPicture> run;
   AVFrame* f = enc.frame.get();
   uint32_t noise_state = 2463534242u + static_cast<uint32_t>(o.seed);
+  const std::vector<double> real = picture_real_ms(o);
   for (int i = 0; i < lead_in + count; ++i) {
     if (av_frame_make_writable(f) < 0) return error = "out of memory", false;
-    draw_picture(f, first + i - lead_in, o.seed);
+    const int number = first + i - lead_in;
+    if (o.still) {
+      draw_still_scene(f, number, picture_seconds(o, real, number), o);
+    } else {
+      draw_picture(f, number, o.seed);
+    }
     add_sensor_noise(f, o.noise, noise_state);
     f->pts = i;
     f->pict_type = i % o.gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;

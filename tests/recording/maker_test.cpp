@@ -281,6 +281,11 @@ TEST(MakerOptions, BadOptionsFailWithAMessageAndWriteNothing) {
       {{"--out", out, "--first-ts", "100", "--audio", "--audio-offset-ms", "200"}, "before timestamp 0"},
       {{"--out", out, "--block-samples", "65532"}, "--block-samples"},
       {{"--out", out, "--slices", "16"}, "--slices"},
+      {{"--out", out, "--moving-object", "5-3"}, "--moving-object needs seconds FROM-TO"},
+      {{"--out", out, "--moving-object", "5"}, "--moving-object needs seconds FROM-TO"},
+      {{"--out", out, "--exposure-step", "-1"}, "--exposure-step needs a second"},
+      {{"--out", out, "--qp", "30", "--bitrate", "1000"}, "exclude each other"},
+      {{"--out", out, "--qp", "52"}, "--qp needs a whole number from 0 to 51"},
       {{"--out", out, "--colour"}, "unknown option '--colour'"},
       {{"--out", test_temp_dir() + "/missing/x.264", "--frames", "1"}, "cannot write"},
   };
