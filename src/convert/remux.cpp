@@ -575,7 +575,7 @@ bool convert_stream(const std::string& input_path, const std::string& temporary,
   const WalkEnd end = walk_payload(reader, visit, options.cancel, progress);
   close_payload_reader(reader);
   if (c.failed) return fail(reason, "cannot write the MP4");
-  if (end == WalkEnd::stopped) return fail(reason, "cancelled");
+  if (end == WalkEnd::stopped) return fail(reason, kCancelledReason);
   if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
   if (c.pictures == 0) return fail(reason, "no video frames");
@@ -638,7 +638,7 @@ int remove_stale_temporaries(const std::string& folder) {
   int removed = 0;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(file_system_path(folder), error)) {
-    const std::string name = entry.path().filename().string();
+    const std::string name = path_text(entry.path().filename());
     const long owner = temporary_owner(name);
     if (owner < 0 || owner == static_cast<long>(current_process_id())) continue;
     if (process_is_running(owner)) continue;
@@ -650,12 +650,6 @@ int remove_stale_temporaries(const std::string& folder) {
 
 void remove_active_temporaries() {
   for (TemporarySlot& slot : g_temporaries) {
-    if (slot.ready.load()) {
-#ifdef _WIN32
-      DeleteFileA(slot.path);
-#else
-      unlink(slot.path);
-#endif
-    }
+    if (slot.ready.load()) remove_file_now(slot.path);
   }
 }
