@@ -8,9 +8,18 @@
 #include <string>
 
 #include "app/program_info.h"
+#include "platform/arguments.h"
+#include "platform/console.h"
 #include "recording/recording.h"
 
 namespace {
+
+const char kProgram[] = "inspect_recording";
+const char kUsage[] =
+    "Usage: inspect_recording [--times] RECORDING.264\n"
+    "Prints what the player reads from a recording: frames, frame rate,\n"
+    "audio blocks, time origin, key frames and duration; --times adds\n"
+    "each frame's time on the camera's clock.\n";
 
 int print_details(const Recording& recording, bool times) {
   const auto blocks = index_audio_blocks(recording.payload(), recording.length);
@@ -48,21 +57,15 @@ int inspect(const std::string& path, bool times) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (answer_help_or_version(argc, argv, "inspect_recording",
-                             "Usage: inspect_recording [--times] RECORDING.264\n"
-                             "Prints what the player reads from a recording: frames, frame rate,\n"
-                             "audio blocks, time origin, key frames and duration; --times adds\n"
-                             "each frame's time on the camera's clock.\n")) {
-    return 0;
-  }
-  const bool times = argc == 3 && std::string(argv[1]) == "--times";
-  if (argc != 2 && !times) {
-    std::fprintf(stderr, "usage: %s [--times] RECORDING.264\n",
-                 argc > 0 ? argv[0] : "inspect_recording");
-    return 2;
+  use_utf8_console_output();
+  const CommandLine line = parse_command_line(program_arguments(argc, argv), {"--times"});
+  if (const auto status = early_exit_status(line, kProgram, kUsage)) return *status;
+  if (line.operands.size() != 1) {
+    const char* problem = line.operands.empty() ? "no recording named" : "one recording at a time";
+    return refuse_command_line(kProgram, problem, kUsage);
   }
   try {
-    return inspect(argv[argc - 1], times);
+    return inspect(line.operands.front(), line.has("--times"));
   } catch (const std::bad_alloc&) {
     std::printf("Error: Out of memory\n");
     return 1;
