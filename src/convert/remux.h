@@ -8,6 +8,9 @@
 // Called with the fraction done (0..1); an empty one is never called.
 using ProgressCallback = std::function<void(float)>;
 
+// The reason remux_recording gives when it stopped on its cancel flag.
+constexpr const char* kCancelledReason = "cancelled";
+
 struct RemuxOptions {
   bool print_frame_rate = true;  // the "Detected FPS" line, printed when the file is read
   bool sound = true;             // the A-law sound as an AAC track, when there is any
