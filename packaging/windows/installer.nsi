@@ -137,8 +137,13 @@ SectionEnd
 Section "Uninstall"
   !include "${UNINSTALL_FILES}"
   Delete "$INSTDIR\Uninstall.exe"
-  ; Only an empty folder goes: files the user put there stay.
+  ; Only an empty folder goes: files the user put there stay. So does the
+  ; folder of per-user programs, made for this install, when nothing else is in it.
   RMDir "$INSTDIR"
+  ${If} $MultiUser.InstallMode == "CurrentUser"
+    GetKnownFolderPath $0 {5CD7AEE2-2219-4A67-B85D-6C9CE15660CB}
+    RMDir $0
+  ${EndIf}
   Delete "${SHORTCUT}"
 
   ; .264 goes back to the type it had before, or to none.
@@ -157,5 +162,6 @@ Section "Uninstall"
   DeleteRegKey /ifempty SHCTX "Software\Classes\.264"
   DeleteRegKey SHCTX "Software\Classes\${PROGID}"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+  DeleteRegKey /ifempty SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall"
   !insertmacro NOTIFY_ASSOCIATION_CHANGED
 SectionEnd

@@ -84,17 +84,17 @@ TEST(PlatformFiles, NewFileIsCreatedOnlyOnce) {
 }
 
 // Names as the program holds them, in UTF-8: spaces, accents, and scripts no
-// ANSI code page has together (Japanese, Korean); and, as narrow calls took
-// them, bytes of the ANSI code page (0xE9 is "e acute" in code page 1252, not
-// valid UTF-8), in a folder whose own name is outside the code pages.
+// ANSI code page has together (Japanese, Korean), also in a folder whose own
+// name is outside the code pages; and, as narrow calls took them, bytes of the
+// ANSI code page (0xE9 is "e acute" in code page 1252, not valid UTF-8).
 TEST(PlatformFiles, PathsWithSpacesAccentsAndAnyScriptOpen) {
   const ScratchFolder scratch;
-  const std::string folder = scratch.path + "/camera recordings 日本";
-  std::filesystem::create_directories(file_system_path(folder));
-  for (const std::string name : {"front door.264", "r\xE9sum\xE9 1.264", "r\xC3\xA9sum\xC3\xA9 2.264",
-                                 "カメラ 日本 한 ü 3.264"}) {
-    SCOPED_TRACE(name);
-    const std::string path = folder + "/" + name;
+  const std::string folder = scratch.path + "/camera recordings";
+  const std::string far_folder = scratch.path + "/カメラ 日본";
+  for (const std::string& f : {folder, far_folder}) std::filesystem::create_directories(file_system_path(f));
+  for (const std::string& path : {folder + "/front door.264", folder + "/r\xE9sum\xE9 1.264",
+                                 folder + "/r\xC3\xA9sum\xC3\xA9 2.264", far_folder + "/日本 한 ü 3.264"}) {
+    SCOPED_TRACE(path);
     std::FILE* file = open_file(path, "wb");
     ASSERT_NE(file, nullptr);
     std::fputs("camera", file);

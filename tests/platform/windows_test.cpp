@@ -31,7 +31,7 @@ namespace {
 const std::string kFirstName = "カメラ 日本 1.264";
 const std::string kSecondName = "b é ü 한.264";
 
-std::wstring wide(const char* text) { return wide_from_utf8(text); }
+std::wstring wide(const std::string& text) { return wide_from_utf8(text); }
 
 bool expecting_japanese() {
   const char* expected = std::getenv("H264_EXPECT_UI");
@@ -89,7 +89,7 @@ TEST(WindowsPlatform, OpenDialogsSpeakTheUserLanguageWhateverTheCodePage) {
 TEST(WindowsPlatform, OpenDialogsGiveAnyNameAsUtf8ThatOpens) {
   const NamedFolder folder;
   const ChooserTexts one = chooser_texts(false, user_interface_is_japanese());
-  std::thread watcher([&] { answer_open_dialog(wide(one.title), wide(kFirstName.c_str()), 20000); });
+  std::thread watcher([&] { answer_open_dialog(wide(one.title), wide(kFirstName), 20000); });
   const std::string chosen = choose_recording_in(nullptr, folder.path);
   watcher.join();
   EXPECT_EQ(chosen, folder.path + "\\" + kFirstName);
@@ -97,7 +97,7 @@ TEST(WindowsPlatform, OpenDialogsGiveAnyNameAsUtf8ThatOpens) {
   EXPECT_EQ(last_used_folder(), folder.path + "\\") << "the next dialog opens there";
 
   const ChooserTexts several = chooser_texts(true, user_interface_is_japanese());
-  const std::wstring both = wide(("\"" + kFirstName + "\" \"" + kSecondName + "\"").c_str());
+  const std::wstring both = wide("\"" + kFirstName + "\" \"" + kSecondName + "\"");
   watcher = std::thread([&] { answer_open_dialog(wide(several.title), both, 20000); });
   const std::vector<std::string> paths = choose_recordings(nullptr);
   watcher.join();
@@ -124,7 +124,7 @@ TEST(WindowsPlatform, ArgumentsComeFromTheWideCommandLine) {
 }
 
 TEST(WindowsPlatform, WideTextRoundTripsAndKeepsNuls) {
-  const std::string text = std::string("a\0日本 é 한 \xF0\x9F\x93\xB7", 19);
+  const std::string text = std::string("a\0日本 é 한 \xF0\x9F\x93\xB7", 20);
   const std::wstring converted = wide_from_utf8(text);
   EXPECT_EQ(converted.size(), 11u) << "a, NUL, 2 kanji, space, e, space, hangul, space, a surrogate pair";
   EXPECT_EQ(utf8_from_wide(converted), text);
