@@ -199,6 +199,22 @@ names_the_files() {
 log=$work/convert.out check "convert_mp4.exe's result line names the files with é and 日本" names_the_files
 check "convert_mp4.exe writes an MP4 with all 20 frames" converts_all_frames "$small" 20
 
+# A path past the old limit of 260 characters (the manifest declares long
+# paths, the programs use the wide calls).
+deep=$work/deep
+for level in 1 2 3 4 5 6 7 8 9; do deep="$deep/a folder name that is rather long 日本 $level"; done
+mkdir -p "$deep"
+"$linux_build/tools/make_recording" --out "$deep/clip é.264" --width 160 --height 120 --fps 10 \
+  --frames 20 >/dev/null
+takes_a_long_path() {
+  wine "$app/inspect_recording.exe" "$(windows_path "$deep/clip é.264")" >"$work/deep.out" 2>&1 &&
+    crlf_free "$work/deep.out" | grep -q '^Loaded: .* 20 frames' &&
+    converts_all_frames "$deep/clip é.264" 20
+}
+deep_path=$(windows_path "$deep/clip é.264")
+log=$work/deep.out check "inspect_recording.exe and convert_mp4.exe take a path of ${#deep_path} characters" \
+  takes_a_long_path
+
 # rtsp_probe.exe decodes pictures from GStreamer's server on the Linux side.
 /usr/bin/python3 "$root/tests/support/rtsp_test_server.py" >"$work/server.log" 2>&1 &
 started_pids+=($!)
