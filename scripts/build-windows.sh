@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the player and its tools for 64-bit Windows and packs them into
-# h264player-<version>-windows-x64.zip in the build folder.
+# h264player-<version>-windows-x64.zip and the installer
+# h264player-<version>-windows-x64-setup.exe in the build folder.
 #
 #   scripts/build-windows.sh [--libraries-only] [build folder]   (default: build-windows)
 #
@@ -22,9 +23,10 @@ toolchain=$root/cmake/mingw-w64-x86_64.cmake
 fail() { echo "build-windows: $*" >&2; exit 1; }
 as_root() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
 
-for tool in $triple-gcc-posix $triple-g++-posix $triple-objdump nasm dpkg-source; do
+for tool in $triple-gcc-posix $triple-g++-posix $triple-objdump nasm dpkg-source makensis \
+  rsvg-convert icotool; do
   command -v "$tool" >/dev/null ||
-    fail "$tool is missing (run scripts/install-deps.sh: g++-mingw-w64-x86-64-posix, nasm, dpkg-dev)"
+    fail "$tool is missing (run scripts/install-deps.sh: g++-mingw-w64-x86-64-posix, nasm, dpkg-dev, nsis, librsvg2-bin, icoutils)"
 done
 
 # apt-get source needs a deb-src entry; Debian's images ship only deb lines.
@@ -207,5 +209,23 @@ for program in "$stage"/*.exe; do copy_imported_dlls "$program" "$stage"; done
 cp "$root/logo.svg" "$stage/"
 sed 's/$/\r/' "$root/packaging/windows-readme.txt" >"$stage/README.txt"
 (cd "$build" && rm -f "$package.zip" && zip -qr "$package.zip" "$package")
-echo "Built $build/$package.zip ($(du -k "$build/$package.zip" | cut -f1) KiB):"
+
+# The installer, of the same files (see packaging/windows/installer.nsi).
+installer=$build/$package-setup.exe
+nsis=$build/installer
+rm -rf "$nsis" "$installer"
+mkdir -p "$nsis"
+for file in "$stage"/*; do
+  name=$(basename "$file")
+  printf 'File "%s"\n' "$file" >>"$nsis/install-files.nsh"
+  printf 'Delete "$INSTDIR\\%s"\n' "$name" >>"$nsis/uninstall-files.nsh"
+done
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DICON="$build/h264player.ico" \
+  -DINSTALL_FILES="$nsis/install-files.nsh" -DUNINSTALL_FILES="$nsis/uninstall-files.nsh" \
+  -DOUTFILE="$installer" "$root/packaging/windows/installer.nsi" >"$nsis/makensis.log" 2>&1 || {
+  cat "$nsis/makensis.log" >&2
+  fail "makensis could not build the installer"
+}
+echo "Built $build/$package.zip ($(du -k "$build/$package.zip" | cut -f1) KiB) and" \
+  "$(basename "$installer") ($(du -k "$installer" | cut -f1) KiB):"
 (cd "$stage" && ls)

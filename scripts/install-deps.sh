@@ -15,6 +15,9 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix nasm dpkg-dev zip unzip
   wine wine64 xvfb xdotool locales
+  # The Windows installer (NSIS's makensis) and the programs' icon, drawn from
+  # logo.svg (rsvg-convert) and packed as an .ico (icotool).
+  nsis librsvg2-bin icoutils
   # The recording chooser's title and filters are Japanese; without a font
   # that has them zenity shows empty boxes. The smallest Debian Japanese font.
   fonts-sawarabi-gothic

@@ -32,18 +32,20 @@ extern "C" {
 #include "app/program_info.h"
 #include "convert/output_paths.h"
 #include "convert/remux.h"
+#include "platform/arguments.h"
+#include "platform/console.h"
 
 namespace {
 
 constexpr int kBarWidth = 30;
 
-void print_usage() {
-  std::printf("Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n"
-              "Writes FILE.mp4 beside each recording, with its sound as AAC unless --no-sound;\n"
-              "recordings that would share an MP4 get distinct names (a.264 -> a.mp4,\n"
-              "a.h264 -> a.h264.mp4). An existing MP4 is replaced, and the result line says so.\n"
-              "--quiet prints only the result lines. Exits 1 when any conversion failed.\n");
-}
+const char kProgram[] = "convert_mp4";
+const char kUsage[] =
+    "Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n"
+    "Writes FILE.mp4 beside each recording, with its sound as AAC unless --no-sound;\n"
+    "recordings that would share an MP4 get distinct names (a.264 -> a.mp4,\n"
+    "a.h264 -> a.h264.mp4). An existing MP4 is replaced, and the result line says so.\n"
+    "--quiet prints only the result lines. Exits 1 when any conversion failed.\n";
 
 void draw_progress_bar(const std::string& name, float fraction) {
   const int filled = static_cast<int>(fraction * kBarWidth);
@@ -83,42 +85,20 @@ int main(int argc, char** argv) {
   // The decoder's complaints go to standard error; Windows' C runtime buffers
   // it when it is a file, which would put them after the result line.
   std::setvbuf(stderr, nullptr, _IONBF, 0);
-  bool quiet = false;
-  bool sound = true;
-  std::vector<std::string> inputs;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!options_done && !std::strcmp(arg, "--")) {
-      options_done = true;
-    } else if (!options_done && !std::strcmp(arg, "--quiet")) {
-      quiet = true;
-    } else if (!options_done && !std::strcmp(arg, "--no-sound")) {
-      sound = false;
-    } else if (!options_done && (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"))) {
-      print_usage();
-      return 0;
-    } else if (!options_done && !std::strcmp(arg, "--version")) {
-      std::printf("convert_mp4 %s\n", program_version());
-      return 0;
-    } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
-      std::fprintf(stderr, "convert_mp4: unknown option '%s'\n", arg);
-      return 2;
-    } else {
-      inputs.emplace_back(arg);
-    }
-  }
-  if (inputs.empty()) {
-    std::fprintf(stderr, "Usage: convert_mp4 [--quiet] [--no-sound] FILE.264...\n");
-    return 2;
-  }
+  use_utf8_console_output();
+  const CommandLine line =
+      parse_command_line(program_arguments(argc, argv), {"--quiet", "--no-sound"});
+  if (const auto status = early_exit_status(line, kProgram, kUsage)) return *status;
+  if (line.operands.empty()) return refuse_command_line(kProgram, "no recording named", kUsage);
+  const bool quiet = line.has("--quiet");
+  const bool sound = !line.has("--no-sound");
   std::signal(SIGINT, remove_temporary_and_stop);
   std::signal(SIGTERM, remove_temporary_and_stop);
   const bool show_bar = !quiet && stdout_is_terminal();
   int failed = 0;
-  const std::vector<std::string> outputs = batch_output_paths(inputs);
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    if (!convert_file(inputs[i], outputs[i], show_bar, quiet, sound)) ++failed;
+  const std::vector<std::string> outputs = batch_output_paths(line.operands);
+  for (size_t i = 0; i < line.operands.size(); ++i) {
+    if (!convert_file(line.operands[i], outputs[i], show_bar, quiet, sound)) ++failed;
   }
   return failed ? 1 : 0;
 }

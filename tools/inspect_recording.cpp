@@ -9,10 +9,21 @@
 #include <string>
 
 #include "app/program_info.h"
+#include "platform/arguments.h"
+#include "platform/console.h"
 #include "recording/activity.h"
 #include "recording/recording.h"
 
 namespace {
+
+const char kProgram[] = "inspect_recording";
+const char kUsage[] =
+    "Usage: inspect_recording [--times | --activity] RECORDING.264\n"
+    "Prints what the player reads from a recording: frames, frame rate,\n"
+    "audio blocks, time origin, key frames and duration; --times adds\n"
+    "each frame's time on the camera's clock; --activity how much the\n"
+    "picture changes per second (1 is usual) and each stretch of\n"
+    "activity as 'Activity: FROM-TO' in seconds from the start.\n";
 
 int print_details(const Recording& recording, bool times) {
   const auto blocks = index_audio_blocks(recording.payload(), recording.length);
@@ -63,24 +74,16 @@ int inspect(const std::string& path, bool times, bool activity) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (answer_help_or_version(argc, argv, "inspect_recording",
-                             "Usage: inspect_recording [--times | --activity] RECORDING.264\n"
-                             "Prints what the player reads from a recording: frames, frame rate,\n"
-                             "audio blocks, time origin, key frames and duration; --times adds\n"
-                             "each frame's time on the camera's clock; --activity how much the\n"
-                             "picture changes per second (1 is usual) and each stretch of\n"
-                             "activity as 'Activity: FROM-TO' in seconds from the start.\n")) {
-    return 0;
-  }
-  const std::string flag = argc == 3 ? argv[1] : "";
-  const bool times = flag == "--times", activity = flag == "--activity";
-  if (argc != 2 && !times && !activity) {
-    std::fprintf(stderr, "usage: %s [--times | --activity] RECORDING.264\n",
-                 argc > 0 ? argv[0] : "inspect_recording");
-    return 2;
+  use_utf8_console_output();
+  const CommandLine line =
+      parse_command_line(program_arguments(argc, argv), {"--times", "--activity"});
+  if (const auto status = early_exit_status(line, kProgram, kUsage)) return *status;
+  if (line.operands.size() != 1) {
+    const char* problem = line.operands.empty() ? "no recording named" : "one recording at a time";
+    return refuse_command_line(kProgram, problem, kUsage);
   }
   try {
-    return inspect(argv[argc - 1], times, activity);
+    return inspect(line.operands.front(), line.has("--times"), line.has("--activity"));
   } catch (const std::bad_alloc&) {
     std::printf("Error: Out of memory\n");
     return 1;

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "app/program_info.h"
+#include "platform/arguments.h"
+#include "platform/console.h"
 #include "player/av_handles.h"
 #include "player/nal_packet.h"
 #include "player/video_output.h"
@@ -203,30 +205,38 @@ const char* authentication_name(const RtspSession& session) {
   return session.authorization_line.empty() ? "none" : "Basic";
 }
 
+// Whole seconds from 0 to a day, or -1 for anything else.
+int seconds_argument(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  const int seconds = std::atoi(text.c_str());
+  return seconds <= 86400 ? seconds : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
+  use_utf8_console_output();
+  const char program[] = "rtsp_probe";
   const char usage[] =
-      "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [seconds]\n"
+      "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [SECONDS]\n"
       "Connects to a camera (media over the RTSP connection, or over UDP with\n"
       "--udp), decodes its live pictures for the given seconds (5) and prints the\n"
       "exchange and the pictures' count and size. An IPv6 host goes in brackets:\n"
       "rtsp://[fe80::2]:554/path.\n";
-  if (answer_help_or_version(argc, argv, "rtsp_probe", usage)) return 0;
-  int first = 1;
-  const bool udp = argc > 1 && std::string(argv[1]) == "--udp";
-  if (udp) ++first;
-  if (argc - first < 1 || argc - first > 2) {
-    std::fputs(usage, stdout);
-    return 2;
+  const CommandLine line = parse_command_line(program_arguments(argc, argv), {"--udp"});
+  if (const auto status = early_exit_status(line, program, usage)) return *status;
+  if (line.operands.empty() || line.operands.size() > 2) {
+    const char* problem = line.operands.empty() ? "no address named" : "too many arguments";
+    return refuse_command_line(program, problem, usage);
   }
-  int seconds = argc - first == 2 ? std::atoi(argv[first + 1]) : 5;
-  if (seconds < 0) seconds = 0;
+  const int seconds = line.operands.size() == 2 ? seconds_argument(line.operands[1]) : 5;
+  if (seconds < 0) return refuse_command_line(program, "SECONDS is a whole number up to 86400", usage);
 
   RtspSession session;
-  session.prefer_udp = udp;
-  RtspOutcome outcome = open_rtsp_session(argv[first], session);
+  session.prefer_udp = line.has("--udp");
+  RtspOutcome outcome = open_rtsp_session(line.operands.front(), session);
   if (!outcome.ok) {
     std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
     return 1;

@@ -1,5 +1,6 @@
 #include "app/program_info.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,17 +10,61 @@
 
 const char* program_version() { return H264_VERSION; }
 
+bool CommandLine::has(std::string_view flag) const {
+  return std::find(flags.begin(), flags.end(), flag) != flags.end();
+}
+
+CommandLine parse_command_line(const std::vector<std::string>& args,
+                               std::initializer_list<std::string_view> known_flags) {
+  CommandLine line;
+  bool options_done = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      line.operands.push_back(arg);
+    } else if (arg == "--") {
+      options_done = true;
+    } else if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
+    } else if (std::find(known_flags.begin(), known_flags.end(), arg) != known_flags.end()) {
+      line.flags.push_back(arg);
+    } else if (line.unknown.empty()) {
+      line.unknown = arg;
+    }
+  }
+  return line;
+}
+
+bool answer_help_or_version(const CommandLine& line, const char* program, const char* usage) {
+  if (line.help) {
+    std::fputs(usage, stdout);
+  } else if (line.version) {
+    std::printf("%s %s\n", program, program_version());
+  } else {
+    return false;
+  }
+  std::fflush(stdout);
+  return true;
+}
+
 bool answer_help_or_version(int argc, char** argv, const char* program, const char* usage) {
   if (argc != 2) return false;
-  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-    std::fputs(usage, stdout);
-    std::fflush(stdout);
-    return true;
+  return answer_help_or_version(parse_command_line({program, argv[1]}, {}), program, usage);
+}
+
+int refuse_command_line(const char* program, const std::string& problem, const char* usage) {
+  std::fprintf(stderr, "%s: %s\n%s", program, problem.c_str(), usage);
+  std::fflush(stderr);
+  return 2;
+}
+
+std::optional<int> early_exit_status(const CommandLine& line, const char* program,
+                                     const char* usage) {
+  if (answer_help_or_version(line, program, usage)) return 0;
+  if (!line.unknown.empty()) {
+    return refuse_command_line(program, "unknown option '" + line.unknown + "'", usage);
   }
-  if (!std::strcmp(argv[1], "--version")) {
-    std::printf("%s %s\n", program, program_version());
-    std::fflush(stdout);
-    return true;
-  }
-  return false;
+  return std::nullopt;
 }

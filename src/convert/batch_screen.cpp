@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -10,11 +11,11 @@
 #include "convert/remux.h"
 #include "draw/sdl_handles.h"
 #include "draw/text.h"
+#include "platform/files.h"
 
 namespace {
 
 constexpr Uint32 kFrameDelayMs = 50;
-constexpr Uint32 kOutcomeDelayMs = 800;
 constexpr int kRowScale = 2;
 constexpr int kRowHeight = 16;
 constexpr int kListTop = 12;
@@ -43,6 +44,11 @@ void draw_centred_text(SDL_Renderer* renderer, int w, int top, const char* text,
   draw_text(renderer, (w - text_width(text, scale)) / 2, top, text, scale);
 }
 
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 std::string file_name_of(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -64,7 +70,10 @@ int running_count(const Batch& batch) {
 }
 
 void finish_job(BatchJob& job, const RemuxResult& result) {
-  job.state = result.succeeded ? RowState::succeeded : RowState::failed;
+  const bool cancelled = !result.succeeded && result.reason == kCancelledReason;
+  job.state = result.succeeded ? RowState::succeeded
+              : cancelled      ? RowState::cancelled
+                               : RowState::failed;
   job.reason = result.reason;
   job.notes = remux_notes(result);
   std::fputs(remux_result_line(job.input, job.output, result).c_str(), stdout);
@@ -84,7 +93,7 @@ void start_waiting(Batch& batch) {
   for (auto& job : batch.jobs) {
     if (job->state != RowState::waiting) continue;
     if (batch.cancel.load()) {
-      finish_job(*job, failure("cancelled"));
+      finish_job(*job, failure(kCancelledReason));
       continue;
     }
     if (running_count(batch) >= limit) return;
@@ -146,7 +155,7 @@ std::vector<BatchRow> rows_of(const Batch& batch, float* overall, int* finished)
     row.state = job->state;
     row.reason = job->reason;
     row.notes = job->notes;
-    const bool over = job->state == RowState::succeeded || job->state == RowState::failed;
+    const bool over = job->state != RowState::waiting && job->state != RowState::converting;
     row.progress = over ? 1.0f : job->status.progress.load();
     sum += row.progress;
     *finished += over ? 1 : 0;
@@ -170,17 +179,62 @@ void draw_batch(SDL_Window* window, SDL_Renderer* renderer, const Batch& batch) 
   SDL_RenderPresent(renderer);
 }
 
-void show_outcome(SDL_Window* window, SDL_Renderer* renderer, const Batch& batch, bool succeeded) {
-  if (window && renderer) {
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    float overall = 0;
-    int finished = 0;
-    draw_outcome_frame(renderer, w, h, succeeded);
-    draw_batch_rows(renderer, w, h, rows_of(batch, &overall, &finished), batch.sound);
-    SDL_RenderPresent(renderer);
+std::vector<std::string> written_mp4s(const Batch& batch) {
+  std::vector<std::string> written;
+  for (const auto& job : batch.jobs) {
+    if (job->state == RowState::succeeded) written.push_back(job->output);
   }
-  SDL_Delay(kOutcomeDelayMs);
+  return written;
+}
+
+void draw_results(SDL_Window* window, SDL_Renderer* renderer, const std::vector<BatchRow>& rows,
+                  const std::string& place) {
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  const BatchSummary summary = summarize_rows(rows);
+  draw_outcome_frame(renderer, w, h, summary.failed == 0 && summary.succeeded > 0);
+  draw_batch_results(renderer, w, h, rows, place);
+  SDL_RenderPresent(renderer);
+}
+
+// True when the event ends the results: a key pressed or a click once they
+// were shown (a key held or pressed during the conversion does not count),
+// or a close request, which is queued again for the next screen.
+bool dismisses_results(const SDL_Event& event, Uint32 shown_at) {
+  free_drop_text(event);
+  const bool since_shown = SDL_TICKS_PASSED(event.common.timestamp, shown_at);
+  switch (event.type) {
+    case SDL_KEYDOWN: return since_shown && event.key.repeat == 0;
+    case SDL_MOUSEBUTTONDOWN: return since_shown;
+    case SDL_QUIT: break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event != SDL_WINDOWEVENT_CLOSE) return false;
+      break;
+    default: return false;
+  }
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  return true;
+}
+
+// Keeps the results on the screen until the user has read them.
+void show_results(SDL_Window* window, SDL_Renderer* renderer, const Batch& batch) {
+  if (!window || !renderer) return;
+  float overall = 0;
+  int finished = 0;
+  const std::vector<BatchRow> rows = rows_of(batch, &overall, &finished);
+  const std::string place = output_place_text(written_mp4s(batch));
+  draw_results(window, renderer, rows, place);
+  const Uint32 shown_at = SDL_GetTicks();
+  for (;;) {
+    SDL_Delay(kFrameDelayMs);
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+      if (dismisses_results(event, shown_at)) return;
+    }
+    draw_results(window, renderer, rows, place);
+  }
 }
 
 void set_row_colour(SDL_Renderer* renderer, RowState state) {
@@ -189,6 +243,29 @@ void set_row_colour(SDL_Renderer* renderer, RowState state) {
     case RowState::converting: SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255); break;
     case RowState::succeeded: SDL_SetRenderDrawColor(renderer, 100, 255, 100, 255); break;
     case RowState::failed: SDL_SetRenderDrawColor(renderer, 255, 60, 100, 255); break;
+    case RowState::cancelled: SDL_SetRenderDrawColor(renderer, 240, 190, 70, 255); break;
+  }
+}
+
+// The rows fill the space above the counter; the first unfinished row stays in view.
+void draw_row_list(SDL_Renderer* renderer, int h, const std::vector<BatchRow>& rows) {
+  const int room = std::max(1, (h / 2 - 60 - kListTop - 8) / kRowHeight);
+  const int count = static_cast<int>(rows.size());
+  int first_open = count;
+  for (int i = 0; i < count; ++i) {
+    if (rows[static_cast<size_t>(i)].state == RowState::waiting ||
+        rows[static_cast<size_t>(i)].state == RowState::converting) {
+      first_open = i;
+      break;
+    }
+  }
+  int first = std::max(0, std::min(first_open - 1, count - room));
+  if (first_open == count) first = std::max(0, count - room);
+  for (int i = first; i < count && i < first + room; ++i) {
+    const BatchRow& row = rows[static_cast<size_t>(i)];
+    set_row_colour(renderer, row.state);
+    draw_text(renderer, 16, kListTop + (i - first) * kRowHeight, batch_row_text(row).c_str(),
+              kRowScale);
   }
 }
 
@@ -206,6 +283,7 @@ std::string batch_row_text(const BatchRow& row) {
       return row.name + "  " + std::to_string(static_cast<int>(row.progress * 100.0f)) + "%";
     case RowState::succeeded: return row.name + (row.notes.empty() ? "  OK" : "  OK (" + row.notes + ")");
     case RowState::failed: return row.name + "  ER: " + row.reason;
+    case RowState::cancelled: return row.name + "  CANCELLED";
   }
   return row.name;
 }
@@ -238,25 +316,7 @@ void draw_conversion_frame(SDL_Renderer* renderer, int w, int h, int index, int 
 
 void draw_batch_rows(SDL_Renderer* renderer, int w, int h, const std::vector<BatchRow>& rows,
                      bool sound) {
-  // Rows fill the space above the counter; the first unfinished row stays in view.
-  const int room = std::max(1, (h / 2 - 60 - kListTop - 8) / kRowHeight);
-  const int count = static_cast<int>(rows.size());
-  int first_open = count;
-  for (int i = 0; i < count; ++i) {
-    if (rows[static_cast<size_t>(i)].state == RowState::waiting ||
-        rows[static_cast<size_t>(i)].state == RowState::converting) {
-      first_open = i;
-      break;
-    }
-  }
-  int first = std::max(0, std::min(first_open - 1, count - room));
-  if (first_open == count) first = std::max(0, count - room);
-  for (int i = first; i < count && i < first + room; ++i) {
-    const BatchRow& row = rows[static_cast<size_t>(i)];
-    set_row_colour(renderer, row.state);
-    draw_text(renderer, 16, kListTop + (i - first) * kRowHeight, batch_row_text(row).c_str(),
-              kRowScale);
-  }
+  draw_row_list(renderer, h, rows);
   SDL_SetRenderDrawColor(renderer, 130, 130, 140, 255);
   draw_centred_text(renderer, w, h - 24, sound ? "S: SOUND ON   ESC: CANCEL" : "S: SOUND OFF   ESC: CANCEL",
                     kRowScale);
@@ -280,6 +340,62 @@ void draw_outcome_frame(SDL_Renderer* renderer, int w, int h, bool succeeded) {
   draw_centred_text(renderer, w, h / 2 - 10, succeeded ? "OK" : "ER", 4);
 }
 
+BatchSummary summarize_rows(const std::vector<BatchRow>& rows) {
+  BatchSummary summary;
+  for (const BatchRow& row : rows) {
+    summary.succeeded += row.state == RowState::succeeded ? 1 : 0;
+    summary.failed += row.state == RowState::failed ? 1 : 0;
+    summary.cancelled += row.state == RowState::cancelled ? 1 : 0;
+  }
+  return summary;
+}
+
+std::string batch_summary_text(const BatchSummary& summary) {
+  std::string text = std::to_string(summary.succeeded) + " CONVERTED";
+  if (summary.failed > 0) text += "  " + std::to_string(summary.failed) + " FAILED";
+  if (summary.cancelled > 0) text += "  " + std::to_string(summary.cancelled) + " CANCELLED";
+  return text;
+}
+
+std::string output_place_text(const std::vector<std::string>& written_mp4s) {
+  if (written_mp4s.empty()) return "NO MP4 FILE WAS WRITTEN";
+  const std::string folder = folder_of(written_mp4s.front());
+  for (const std::string& path : written_mp4s) {
+    if (folder_of(path) != folder) return "MP4 FILES ARE BESIDE THEIR RECORDINGS";
+  }
+  std::string shown = folder;
+  if (shown.empty()) {
+    std::error_code error;
+    const auto working = std::filesystem::current_path(error);
+    shown = error ? std::string("THE WORKING FOLDER") : path_text(working);
+  }
+  return "MP4 FILES ARE IN " + shown;
+}
+
+std::string fit_from_left(const std::string& text, int max_width, int scale) {
+  if (text_width(text.c_str(), scale) <= max_width) return text;
+  const std::string ellipsis = "...";
+  for (size_t cut = 1; cut < text.size(); ++cut) {
+    // A UTF-8 continuation byte is no character's start.
+    if ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) continue;
+    const std::string shown = ellipsis + text.substr(cut);
+    if (text_width(shown.c_str(), scale) <= max_width) return shown;
+  }
+  return ellipsis;
+}
+
+void draw_batch_results(SDL_Renderer* renderer, int w, int h, const std::vector<BatchRow>& rows,
+                        const std::string& place) {
+  draw_row_list(renderer, h, rows);
+  SDL_SetRenderDrawColor(renderer, 220, 220, 230, 255);
+  draw_centred_text(renderer, w, h / 2 + 30, batch_summary_text(summarize_rows(rows)).c_str(),
+                    kRowScale);
+  draw_centred_text(renderer, w, h / 2 + 56, fit_from_left(place, w - 32, kRowScale).c_str(),
+                    kRowScale);
+  SDL_SetRenderDrawColor(renderer, 130, 130, 140, 255);
+  draw_centred_text(renderer, w, h - 24, "PRESS A KEY OR CLICK TO GO ON", kRowScale);
+}
+
 std::vector<bool> run_batch_conversion_with_results(SDL_Window* window, SDL_Renderer* renderer,
                                                     const std::vector<std::string>& paths) {
   if (paths.empty()) return {};
@@ -301,8 +417,7 @@ std::vector<bool> run_batch_conversion_with_results(SDL_Window* window, SDL_Rend
   }
   std::vector<bool> results;
   for (const auto& job : batch.jobs) results.push_back(job->state == RowState::succeeded);
-  const bool all_ok = std::all_of(results.begin(), results.end(), [](bool ok) { return ok; });
-  show_outcome(window, renderer, batch, all_ok);
+  show_results(window, renderer, batch);
   return results;
 }
 

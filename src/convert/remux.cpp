@@ -123,7 +123,7 @@ bool read_head(const std::string& path, HeadFacts& head, const std::atomic<bool>
   const WalkEnd end = walk_payload(
       reader, [&head](const StreamItem& item) { return note_head_item(head, item); }, cancel, {});
   close_payload_reader(reader);
-  if (end == WalkEnd::cancelled) return fail(reason, "cancelled");
+  if (end == WalkEnd::cancelled) return fail(reason, kCancelledReason);
   if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
   if (head.sps.empty() || head.pps.empty()) return fail(reason, "no SPS or PPS");
@@ -478,7 +478,7 @@ bool write_samples(Conversion& c, const std::string& input_path, const ProgressC
       progress);
   close_payload_reader(reader);
   if (!c.failure.empty()) return fail(reason, c.failure.c_str());
-  if (end == WalkEnd::cancelled) return fail(reason, "cancelled");
+  if (end == WalkEnd::cancelled) return fail(reason, kCancelledReason);
   if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
   if (c.pictures == 0) return fail(reason, "no video frames");
@@ -605,6 +605,7 @@ std::string remux_notes(const RemuxResult& r) {
 
 std::string remux_result_line(const std::string& input, const std::string& output,
                               const RemuxResult& result) {
+  if (!result.succeeded && result.reason == kCancelledReason) return "CANCELLED  " + input + "\n";
   if (!result.succeeded) return "FAILED  " + input + ": " + result.reason + "\n";
   const std::string notes = remux_notes(result);
   return "OK  " + input + " -> " + output + (notes.empty() ? "" : "  (" + notes + ")") + "\n";

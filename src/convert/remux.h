@@ -13,6 +13,9 @@
 // Called with the fraction done (0..1); an empty one is never called.
 using ProgressCallback = std::function<void(float)>;
 
+// The reason remux_recording gives when it stopped on its cancel flag.
+constexpr const char* kCancelledReason = "cancelled";
+
 struct RemuxOptions {
   bool print_frame_rate = true;  // the "Detected FPS" line
   bool sound = true;             // the A-law sound as an AAC track, when there is any
@@ -68,7 +71,8 @@ bool remux_to_mp4(const std::string& input_path, const std::string& output_path,
 std::string remux_notes(const RemuxResult& result);
 
 // The result line the converters print: "OK  in -> out\n", with "  (notes)"
-// before the newline when remux_notes has any, or "FAILED  in: reason\n".
+// before the newline when remux_notes has any, "CANCELLED  in\n" when it was
+// cancelled, or "FAILED  in: reason\n".
 std::string remux_result_line(const std::string& input, const std::string& output,
                               const RemuxResult& result);
 

@@ -163,6 +163,6 @@ int remove_stale_temporaries(const std::string& folder) {
 
 void remove_active_temporaries() {
   for (TemporarySlot& slot : g_temporaries) {
-    if (slot.ready.load()) remove_file_in_signal_handler(slot.path);
+    if (slot.ready.load()) remove_file_now(slot.path);
   }
 }

@@ -14,14 +14,6 @@ extern char** environ;
 
 namespace {
 
-// Japanese texts of the single chooser, in UTF-8 as the desktop expects.
-const char* const kSingleTitle = ".264 ファイルを開く";
-const char* const kSingleVideoFilter = "H.264 ファイル (*.264)";
-const char* const kSingleAllFilter = "全てのファイル (*.*)";
-const char* const kMultipleTitle = "Select .264 files to convert";
-const char* const kMultipleVideoFilter = "H.264 Files (*.264)";
-const char* const kMultipleAllFilter = "All Files (*.*)";
-
 bool is_executable_file(const std::string& path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
@@ -34,27 +26,25 @@ std::string as_folder(const std::string& folder) {
   return folder + "/";
 }
 
-std::vector<std::string> zenity_arguments(bool multiple, unsigned long owner,
-                                          const std::string& start_folder) {
+std::vector<std::string> zenity_arguments(bool multiple, const ChooserTexts& texts,
+                                          unsigned long owner, const std::string& start_folder) {
   std::vector<std::string> args = {"zenity", "--file-selection"};
   if (multiple) {
     // A newline separates the paths: spaces and any other bytes stay inside names.
     args.push_back("--multiple");
     args.push_back("--separator=\n");
   }
-  args.push_back(std::string("--title=") + (multiple ? kMultipleTitle : kSingleTitle));
-  args.push_back(std::string("--file-filter=") +
-                 (multiple ? kMultipleVideoFilter : kSingleVideoFilter) + " | *.264");
-  args.push_back(std::string("--file-filter=") +
-                 (multiple ? kMultipleAllFilter : kSingleAllFilter) + " | *");
+  args.push_back(std::string("--title=") + texts.title);
+  args.push_back(std::string("--file-filter=") + texts.recordings_filter + " | *.264");
+  args.push_back(std::string("--file-filter=") + texts.all_files_filter + " | *");
   if (owner != 0) args.push_back("--attach=" + std::to_string(owner));
   if (!start_folder.empty()) args.push_back("--filename=" + as_folder(start_folder));
   return args;
 }
 
-std::vector<std::string> kdialog_arguments(bool multiple, unsigned long owner,
-                                           const std::string& start_folder) {
-  std::vector<std::string> args = {"kdialog", "--title", multiple ? kMultipleTitle : kSingleTitle};
+std::vector<std::string> kdialog_arguments(bool multiple, const ChooserTexts& texts,
+                                           unsigned long owner, const std::string& start_folder) {
+  std::vector<std::string> args = {"kdialog", "--title", texts.title};
   if (multiple) {
     args.push_back("--multiple");
     args.push_back("--separate-output");
@@ -65,8 +55,8 @@ std::vector<std::string> kdialog_arguments(bool multiple, unsigned long owner,
   }
   args.push_back("--getopenfilename");
   args.push_back(start_folder.empty() ? std::string(".") : as_folder(start_folder));
-  args.push_back(std::string("*.264|") + (multiple ? kMultipleVideoFilter : kSingleVideoFilter) +
-                 "\n*|" + (multiple ? kMultipleAllFilter : kSingleAllFilter));
+  args.push_back(std::string("*.264|") + texts.recordings_filter + "\n*|" +
+                 texts.all_files_filter);
   return args;
 }
 
@@ -142,12 +132,13 @@ const char* no_chooser_message() {
 }
 
 std::vector<std::string> chooser_arguments(ChooserProgram program, bool multiple,
-                                           unsigned long owner, const std::string& start_folder) {
+                                           const ChooserTexts& texts, unsigned long owner,
+                                           const std::string& start_folder) {
   switch (program) {
     case ChooserProgram::zenity:
-      return zenity_arguments(multiple, owner, start_folder);
+      return zenity_arguments(multiple, texts, owner, start_folder);
     case ChooserProgram::kdialog:
-      return kdialog_arguments(multiple, owner, start_folder);
+      return kdialog_arguments(multiple, texts, owner, start_folder);
     case ChooserProgram::none:
       break;
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/chooser_texts.h"
+
 enum class ChooserProgram { none, zenity, kdialog };
 
 // Result limits in bytes, counted as the native dialogs' buffers count them:
@@ -27,11 +29,11 @@ ChooserProgram find_chooser_program();
 const char* no_chooser_message();
 
 // The argument vector (program name first) asking `program` for one recording
-// (Japanese title and filter names) or several (English ones, one path a line).
-// owner is an X11 window id to attach the dialog to, 0 for none; the dialog
-// opens in start_folder when one is given.
+// or several (one path a line), with the given title and filter names. owner
+// is an X11 window id to attach the dialog to, 0 for none; the dialog opens in
+// start_folder when one is given.
 std::vector<std::string> chooser_arguments(ChooserProgram program, bool multiple,
-                                           unsigned long owner,
+                                           const ChooserTexts& texts, unsigned long owner,
                                            const std::string& start_folder = "");
 
 struct ProgramRun {

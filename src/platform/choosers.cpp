@@ -7,13 +7,18 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/chooser_texts.h"
+#include "platform/files.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <commdlg.h>
-#endif
+#include <cwchar>
 
-// Also on Windows: its result limits size the native dialogs' buffers.
+#include "platform/wide_text.h"
+#else
 #include "platform/chooser_program.h"
+#endif
 
 std::vector<std::string> split_multiselect_result(const char* buffer, size_t size) {
   std::vector<std::string> paths;
@@ -51,8 +56,8 @@ std::string& used_folder() {
 std::string absolute_folder(const std::string& folder) {
   if (folder.empty()) return folder;
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::absolute(folder, error);
-  return error ? folder : full.string();
+  const std::filesystem::path full = std::filesystem::absolute(file_system_path(folder), error);
+  return error ? folder : path_text(full);
 }
 
 // Where a chooser opens: the given folder, else the last one used.
@@ -93,52 +98,58 @@ void* owner_window_handle(SDL_Window* window) {
 
 namespace {
 
-// Code page 932 (Shift-JIS) bytes, which the narrow dialog shows as they are:
-// "H.264 ファイル (*.264)", "全てのファイル (*.*)" and ".264 ファイルを開く".
-const char kSingleFilter[] =
-    "H.264 \x83t\x83@\x83" "C\x83\x8B (*.264)\0*.264\0"
-    "\x91S\x82\xC4\x82\xCC\x83t\x83@\x83" "C\x83\x8B (*.*)\0*.*\0";
-const char kSingleTitle[] = ".264 \x83t\x83@\x83" "C\x83\x8B\x82\xF0\x8A" "J\x82\xAD";
-const char kMultipleFilter[] = "H.264 Files (*.264)\0*.264\0All Files (*.*)\0*.*\0";
-const char kMultipleTitle[] = "Select .264 files to convert";
+// Room for the longest path Windows has, or for several names of one folder.
+constexpr size_t kDialogBufferUnits = 32768;
 
 constexpr DWORD kSingleFlags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
 constexpr DWORD kMultipleFlags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST |
                                  OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
 
-bool run_open_dialog(void* owner, const char* filter, const char* title, DWORD flags,
-                     const std::string& folder, std::vector<char>& buffer) {
-  OPENFILENAMEA ofn;
+// "name\0pattern\0name\0pattern\0"; the string's own terminator closes the list.
+std::wstring filter_list(const ChooserTexts& texts) {
+  std::wstring list = wide_from_utf8(texts.recordings_filter);
+  list.append(L"\0*.264\0", 7);
+  list += wide_from_utf8(texts.all_files_filter);
+  list.append(L"\0*.*\0", 5);
+  return list;
+}
+
+// The wide dialog shows its texts in any language, whatever the code page.
+bool run_open_dialog(void* owner, bool multiple, const std::string& folder,
+                     std::vector<wchar_t>& buffer) {
+  const ChooserTexts texts = user_chooser_texts(multiple);
+  const std::wstring filter = filter_list(texts);
+  const std::wstring title = wide_from_utf8(texts.title);
+  const std::wstring initial_folder = wide_path(folder);
+  OPENFILENAMEW ofn;
   std::memset(&ofn, 0, sizeof ofn);
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = static_cast<HWND>(owner);
-  ofn.lpstrFilter = filter;
+  ofn.lpstrFilter = filter.c_str();
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-  ofn.lpstrTitle = title;
-  ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-  ofn.Flags = flags;
-  return GetOpenFileNameA(&ofn) != 0;
+  ofn.lpstrTitle = title.c_str();
+  ofn.lpstrInitialDir = initial_folder.empty() ? nullptr : initial_folder.c_str();
+  ofn.Flags = multiple ? kMultipleFlags : kSingleFlags;
+  return GetOpenFileNameW(&ofn) != 0;
 }
 
 }  // namespace
 
 std::string choose_recording_in(void* owner, const std::string& folder) {
-  std::vector<char> buffer(kSingleChoiceLimit, '\0');
-  if (!run_open_dialog(owner, kSingleFilter, kSingleTitle, kSingleFlags, start_folder(folder),
-                       buffer))
-    return "";
-  std::string path(buffer.data());
-  remember_used_folder(path);
+  std::vector<wchar_t> buffer(kDialogBufferUnits, L'\0');
+  if (!run_open_dialog(owner, false, start_folder(folder), buffer)) return "";
+  const std::string path = utf8_from_wide(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
+  if (!path.empty()) remember_used_folder(path);
   return path;
 }
 
 std::vector<std::string> choose_recordings(void* owner) {
-  std::vector<char> buffer(kMultipleChoiceLimit, '\0');
-  if (!run_open_dialog(owner, kMultipleFilter, kMultipleTitle, kMultipleFlags, start_folder(""),
-                       buffer))
-    return {};
-  std::vector<std::string> paths = split_multiselect_result(buffer.data(), buffer.size());
+  std::vector<wchar_t> buffer(kDialogBufferUnits, L'\0');
+  if (!run_open_dialog(owner, true, start_folder(""), buffer)) return {};
+  // Converted whole, NULs and all, so the list splits as the dialog laid it out.
+  const std::string list = utf8_from_wide(buffer.data(), buffer.size());
+  std::vector<std::string> paths = split_multiselect_result(list.data(), list.size());
   if (!paths.empty()) remember_used_folder(paths.front());
   return paths;
 }
@@ -160,7 +171,9 @@ std::string run_chooser(bool multiple, void* owner, const std::string& folder) {
     return "";
   }
   ProgramRun run = run_program_for_output(
-      chooser_arguments(program, multiple, owner_window_id(owner), folder), kChooserOutputCap);
+      chooser_arguments(program, multiple, user_chooser_texts(multiple), owner_window_id(owner),
+                        folder),
+      kChooserOutputCap);
   if (!run.started || run.exit_status != 0 || run.overflowed) return "";
   return run.output;
 }

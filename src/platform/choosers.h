@@ -1,4 +1,6 @@
-// Modal file-open dialogs for recordings, and the native owner handle.
+// Modal file-open dialogs for recordings, and the native owner handle. Their
+// texts are in the user's language (chooser_texts.h); the paths they return
+// are UTF-8, as every path in the program.
 #pragma once
 
 #include <SDL.h>

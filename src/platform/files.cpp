@@ -5,7 +5,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <vector>
+
+#include "platform/wide_text.h"
 #else
 #include <fcntl.h>
 #include <sys/types.h>
@@ -16,55 +17,19 @@
 
 #ifdef _WIN32
 
-namespace {
-
-// The UTF-16 form of a valid UTF-8 string; empty when it is not valid UTF-8.
-std::wstring wide_from_utf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                         static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      wide.data(), length);
-  return wide;
-}
-
-// The UTF-16 form of text in the ANSI code page.
-std::wstring wide_from_ansi(const std::string& text) {
-  if (text.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-}  // namespace
-
 std::filesystem::path file_system_path(const std::string& path) {
-  const std::wstring wide_path = wide_from_utf8(path);
-  return std::filesystem::path(wide_path.empty() ? wide_from_ansi(path) : wide_path);
+  return std::filesystem::path(wide_path(path));
 }
 
 std::string utf8_path(const std::string& path) {
   if (path.empty() || !wide_from_utf8(path).empty()) return path;
-  const std::wstring wide = wide_from_ansi(path);
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return path;
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
-                      nullptr, nullptr);
-  return text;
+  const std::string converted = utf8_from_wide(wide_from_ansi(path));
+  return converted.empty() ? path : converted;
 }
 
 std::FILE* open_file(const std::string& path, const char* mode) {
-  const std::wstring wide_path = wide_from_utf8(path);
-  if (wide_path.empty()) return std::fopen(path.c_str(), mode);
   const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(wide_path.c_str(), wide_mode.c_str());
+  return _wfopen(wide_path(path).c_str(), wide_mode.c_str());
 }
 
 bool seek_file(std::FILE* file, int64_t offset, int origin) {
@@ -76,15 +41,25 @@ int64_t file_position(std::FILE* file) { return _ftelli64(file); }
 CreateResult create_new_file(const std::string& path) {
   // msvcrt ignores fopen's "x": only _O_EXCL makes the creation exclusive.
   const int flags = _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY;
-  const std::wstring wide_path = wide_from_utf8(path);
-  const int fd = wide_path.empty() ? _open(path.c_str(), flags, _S_IREAD | _S_IWRITE)
-                                   : _wopen(wide_path.c_str(), flags, _S_IREAD | _S_IWRITE);
+  const int fd = _wopen(wide_path(path).c_str(), flags, _S_IREAD | _S_IWRITE);
   if (fd < 0) return errno == EEXIST ? CreateResult::exists : CreateResult::failed;
   _close(fd);
   return CreateResult::created;
 }
 
 bool local_time(std::time_t when, std::tm& out) { return localtime_s(&out, &when) == 0; }
+
+void remove_file_now(const char* path) {
+  // Converted on the stack: no allocation, as an interrupt needs. 32767
+  // units is the longest path Windows has.
+  wchar_t wide[32768];
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, 32768);
+  if (length > 0) {
+    DeleteFileW(wide);
+  } else {
+    DeleteFileA(path);
+  }
+}
 
 #else
 
@@ -112,7 +87,14 @@ CreateResult create_new_file(const std::string& path) {
 
 bool local_time(std::time_t when, std::tm& out) { return localtime_r(&when, &out) != nullptr; }
 
+void remove_file_now(const char* path) { ::unlink(path); }
+
 #endif
+
+std::string path_text(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
 
 int64_t open_file_size(std::FILE* file) {
   if (!seek_file(file, 0, SEEK_END)) return -1;

@@ -47,11 +47,3 @@ std::string host_name() {
   return name;
 #endif
 }
-
-void remove_file_in_signal_handler(const char* path) {
-#ifdef _WIN32
-  DeleteFileA(path);
-#else
-  unlink(path);
-#endif
-}

@@ -15,5 +15,3 @@ bool process_is_running(long pid);
 // computer name); empty when the system does not say.
 std::string host_name();
 
-// Removes a file from inside a signal handler: only async-signal-safe calls.
-void remove_file_in_signal_handler(const char* path);

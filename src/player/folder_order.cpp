@@ -26,8 +26,7 @@ std::vector<std::string> recording_names_in(const std::string& folder) {
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     std::error_code type_error;
     if (!it->is_regular_file(type_error)) continue;
-    const std::u8string u8 = it->path().filename().u8string();
-    std::string name(reinterpret_cast<const char*>(u8.data()), u8.size());
+    std::string name = path_text(it->path().filename());
     if (is_recording_name(name)) names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());

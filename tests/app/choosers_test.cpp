@@ -16,6 +16,13 @@ bool has(const Paths& args, const std::string& arg) {
   return std::find(args.begin(), args.end(), arg) != args.end();
 }
 
+// The user's language for the scope: only LANG set (empty counts as unset).
+struct ScopedLanguage {
+  ScopedEnv language{"LANGUAGE", ""}, all{"LC_ALL", ""}, messages{"LC_MESSAGES", ""};
+  ScopedEnv lang;
+  explicit ScopedLanguage(const std::string& value) : lang("LANG", value) {}
+};
+
 TEST(SplitMultiselectResult, OneFileSeveralFilesDriveRootAndBrokenBuffers) {
   struct Case {
     const char* name;
@@ -52,7 +59,8 @@ TEST(ChooserOutput, LimitsOfTheNativeBuffers) {
   EXPECT_EQ(multiple_choices_from_output("/a.264\n\n/b.264"), (Paths{"/a.264", "/b.264"}));
 }
 
-TEST(ChooseRecording, ReturnsTheChosenPathAndAsksInJapanese) {
+TEST(ChooseRecording, ReturnsTheChosenPathAndAsksInJapaneseForAJapaneseUser) {
+  const ScopedLanguage japanese("ja_JP.UTF-8");
   const std::string chosen = "/tmp/my recordings/カメラ 1 \xff.264";
   StandInChooser zenity("zenity", chosen + "\n", 0);
   EXPECT_EQ(choose_recording(nullptr), chosen);
@@ -86,6 +94,7 @@ TEST(ChooseRecording, CancelFailureAndOverlongResultAreEmpty) {
 }
 
 TEST(ChooseRecordings, SeveralFilesInOrderWithSpacesAndOtherBytes) {
+  const ScopedLanguage english("en_GB.UTF-8");
   const Paths chosen = {"/tmp/rec dir/b file.264", "/tmp/rec dir/a\xe9\xff.264",
                         "/tmp/レコード/c.264"};
   StandInChooser zenity("zenity", chosen[0] + "\n" + chosen[1] + "\n" + chosen[2] + "\n", 0);
@@ -121,6 +130,7 @@ TEST(ChooseRecordings, OneFileCancelAndResultsOverTheLimit) {
 }
 
 TEST(Choosers, KdialogWhenZenityIsMissing) {
+  const ScopedLanguage english("C.UTF-8");
   StandInChooser kdialog("kdialog", "/tmp/x y/a.264\n/tmp/x y/b.264\n", 0, true);
   EXPECT_EQ(choose_recordings(nullptr), (Paths{"/tmp/x y/a.264", "/tmp/x y/b.264"}));
   Paths args = kdialog.arguments();
@@ -131,11 +141,45 @@ TEST(Choosers, KdialogWhenZenityIsMissing) {
 
   choose_recording(reinterpret_cast<void*>(uintptr_t{77}));
   args = kdialog.arguments();
-  EXPECT_TRUE(has(args, ".264 ファイルを開く"));
-  EXPECT_TRUE(has(args, "*.264|H.264 ファイル (*.264)\n*|全てのファイル (*.*)"));
+  EXPECT_TRUE(has(args, "Open a .264 file"));
+  EXPECT_TRUE(has(args, "*.264|H.264 Files (*.264)\n*|All Files (*.*)"));
   auto attach = std::find(args.begin(), args.end(), "--attach");
   ASSERT_NE(attach, args.end());
   EXPECT_EQ(*(attach + 1), "77");
+}
+
+// Both choosers follow the user's language as gettext finds it: Japanese
+// texts for a Japanese one, English for any other.
+TEST(Choosers, TextsFollowTheLanguageOfMessages) {
+  struct Case {
+    const char* language;
+    const char* all;
+    const char* messages;
+    const char* lang;
+    bool japanese;
+  };
+  const Case cases[] = {
+      {"", "", "", "ja_JP.UTF-8", true},
+      {"", "", "", "en_US.UTF-8", false},
+      {"", "", "ja_JP.UTF-8", "en_US.UTF-8", true},  // messages over LANG
+      {"", "en_US.UTF-8", "ja_JP.UTF-8", "ja_JP.UTF-8", false},  // LC_ALL over both
+      {"ja:en", "", "", "en_US.UTF-8", true},  // LANGUAGE first
+      {"ja", "C", "", "", false},  // LANGUAGE does not count for the C locale
+      {"", "", "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.language) + "|" + c.all + "|" + c.messages + "|" + c.lang);
+    ScopedEnv language("LANGUAGE", c.language), all("LC_ALL", c.all),
+        messages("LC_MESSAGES", c.messages), lang("LANG", c.lang);
+    EXPECT_EQ(user_interface_is_japanese(), c.japanese);
+    StandInChooser zenity("zenity", "", 1);
+    choose_recordings(nullptr);
+    EXPECT_TRUE(has(zenity.arguments(), c.japanese ? "--title=変換する .264 ファイルを選択"
+                                                   : "--title=Select .264 files to convert"));
+    choose_recording(nullptr);
+    EXPECT_TRUE(has(zenity.arguments(), c.japanese ? "--title=.264 ファイルを開く"
+                                                   : "--title=Open a .264 file"));
+  }
 }
 
 TEST(Choosers, NoChooserProgramPrintsOneLineAndGivesNothing) {

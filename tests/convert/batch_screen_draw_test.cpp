@@ -6,6 +6,7 @@
 #include <string>
 
 #include "convert/batch_screen.h"
+#include "draw/text.h"
 #include "headless_sdl.h"
 
 namespace {
@@ -119,6 +120,69 @@ TEST(BatchRowText, NamesEachFileWithItsState) {
       {{"cam1.264", RowState::succeeded, 1, "", "replaced the existing file"},
        "cam1.264  OK (replaced the existing file)"},
       {{"cam1.264", RowState::failed, 1, "out of memory", ""}, "cam1.264  ER: out of memory"},
+      {{"cam1.264", RowState::cancelled, 1, "cancelled", ""}, "cam1.264  CANCELLED"},
   };
   for (const auto& r : rows) EXPECT_EQ(batch_row_text(r.row), r.text);
+}
+
+TEST(BatchResults, SummaryCountsEachOutcome) {
+  const struct {
+    std::vector<RowState> states;
+    const char* text;
+  } cases[] = {
+      {{RowState::succeeded, RowState::succeeded}, "2 CONVERTED"},
+      {{RowState::failed}, "0 CONVERTED  1 FAILED"},
+      {{RowState::succeeded, RowState::cancelled, RowState::failed, RowState::cancelled},
+       "1 CONVERTED  1 FAILED  2 CANCELLED"},
+      {{RowState::cancelled}, "0 CONVERTED  1 CANCELLED"},
+  };
+  for (const auto& c : cases) {
+    std::vector<BatchRow> rows;
+    for (RowState state : c.states) rows.push_back({"x.264", state, 1, ""});
+    EXPECT_EQ(batch_summary_text(summarize_rows(rows)), c.text);
+  }
+}
+
+TEST(BatchResults, PlaceOfTheMp4s) {
+  using Paths = std::vector<std::string>;
+  EXPECT_EQ(output_place_text({}), "NO MP4 FILE WAS WRITTEN");
+  EXPECT_EQ(output_place_text(Paths{"/rec/a.mp4", "/rec/b.mp4"}), "MP4 FILES ARE IN /rec/");
+  EXPECT_EQ(output_place_text(Paths{"D:\\rec 日本\\a.mp4"}), "MP4 FILES ARE IN D:\\rec 日本\\");
+  EXPECT_EQ(output_place_text(Paths{"/rec/a.mp4", "/other/b.mp4"}),
+            "MP4 FILES ARE BESIDE THEIR RECORDINGS");
+  const std::string working = output_place_text(Paths{"a.mp4"});
+  EXPECT_EQ(working.rfind("MP4 FILES ARE IN ", 0), 0u);
+  EXPECT_GT(working.size(), std::string("MP4 FILES ARE IN ").size()) << "the working folder named";
+}
+
+TEST(BatchResults, LongTextIsCutFromTheLeftAtACharacterStart) {
+  const std::string folder = "MP4 FILES ARE IN /home/user/recordings/camera 日本/2024/";
+  EXPECT_EQ(fit_from_left(folder, 10000, 2), folder);
+  for (const int width : {300, 200, 101, 60}) {
+    const std::string cut = fit_from_left(folder, width, 2);
+    SCOPED_TRACE(cut);
+    EXPECT_LE(text_width(cut.c_str(), 2), width);
+    EXPECT_EQ(cut.rfind("...", 0), 0u);
+    const std::string kept = cut.substr(3);
+    EXPECT_EQ(folder.compare(folder.size() - kept.size(), kept.size(), kept), 0) << "the end kept";
+    EXPECT_NE(static_cast<unsigned char>(kept.front()) & 0xC0, 0x80) << "not inside a character";
+  }
+}
+
+TEST_F(Canvas, ResultsListTheRowsThenCountsPlaceAndHowToGoOn) {
+  SDL_Renderer* r = canvas.renderer.get();
+  const std::vector<BatchRow> rows = {{"a.264", RowState::succeeded, 1, ""},
+                                      {"b.264", RowState::cancelled, 1, "cancelled"}};
+  draw_outcome_frame(r, 960, 600, true);
+  draw_batch_results(r, 960, 600, rows, "MP4 FILES ARE IN /REC/");
+  const Pixels p = read_pixels(r, 960, 600);
+  EXPECT_EQ(p.bounds_of(100, 255, 100).y, 12) << "the succeeded row at the top";
+  EXPECT_EQ(p.bounds_of(240, 190, 70).y, 28) << "the cancelled one below it";
+  const SDL_Rect notes = p.bounds_of(220, 220, 230);
+  EXPECT_EQ(notes.y, 330);
+  EXPECT_EQ(notes.y + notes.h, 366);
+  expect_centred(notes, 960, 2);
+  const SDL_Rect hint = p.bounds_of(130, 130, 140);
+  EXPECT_EQ(hint.y, 576);
+  expect_centred(hint, 960, 2);
 }

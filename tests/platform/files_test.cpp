@@ -83,16 +83,18 @@ TEST(PlatformFiles, NewFileIsCreatedOnlyOnce) {
   EXPECT_EQ(create_new_file(scratch.path + "/no such folder/x.tmp"), CreateResult::failed);
 }
 
-// Names as a console or the open dialog hand them over: spaces, and bytes of
-// the ANSI code page (0xE9 is "e acute" in code page 1252, not valid UTF-8),
-// or the same name in UTF-8 as SDL's main wrapper gives it.
-TEST(PlatformFiles, PathsWithSpacesAndAccentsOpen) {
+// Names as the program holds them, in UTF-8: spaces, accents, and scripts no
+// ANSI code page has together (Japanese, Korean), also in a folder whose own
+// name is outside the code pages; and, as narrow calls took them, bytes of the
+// ANSI code page (0xE9 is "e acute" in code page 1252, not valid UTF-8).
+TEST(PlatformFiles, PathsWithSpacesAccentsAndAnyScriptOpen) {
   const ScratchFolder scratch;
   const std::string folder = scratch.path + "/camera recordings";
-  std::filesystem::create_directories(folder);
-  for (const std::string name : {"front door.264", "r\xE9sum\xE9 1.264", "r\xC3\xA9sum\xC3\xA9 2.264"}) {
-    SCOPED_TRACE(name);
-    const std::string path = folder + "/" + name;
+  const std::string far_folder = scratch.path + "/カメラ 日본";
+  for (const std::string& f : {folder, far_folder}) std::filesystem::create_directories(file_system_path(f));
+  for (const std::string& path : {folder + "/front door.264", folder + "/r\xE9sum\xE9 1.264",
+                                 folder + "/r\xC3\xA9sum\xC3\xA9 2.264", far_folder + "/日本 한 ü 3.264"}) {
+    SCOPED_TRACE(path);
     std::FILE* file = open_file(path, "wb");
     ASSERT_NE(file, nullptr);
     std::fputs("camera", file);
@@ -104,6 +106,17 @@ TEST(PlatformFiles, PathsWithSpacesAndAccentsOpen) {
     EXPECT_EQ(create_new_file(path), CreateResult::exists);
     // The same file for std::filesystem (which the converter renames with).
     EXPECT_TRUE(std::filesystem::exists(file_system_path(path)));
+  }
+}
+
+TEST(PlatformFiles, RemoveFileNowTakesAnyName) {
+  const ScratchFolder scratch;
+  for (const std::string name : {"plain.tmp", "カメラ 日本 é.tmp"}) {
+    const std::string path = scratch.path + "/" + name;
+    ASSERT_EQ(create_new_file(path), CreateResult::created) << name;
+    remove_file_now(path.c_str());
+    EXPECT_FALSE(std::filesystem::exists(file_system_path(path))) << name;
+    EXPECT_EQ(path_text(file_system_path(path)), path) << "the UTF-8 text comes back";
   }
 }
 

@@ -1,66 +1,135 @@
-// What only Windows has: the narrow open dialog showing its code page 932
-// texts, and the socket library's start-up. Run under Wine with a Japanese
-// locale (code page 932) by the Windows test script.
+// What only Windows has: the open dialogs (their texts in the user's
+// language as wide text, whatever the code page; any file name coming back as
+// UTF-8), the command line read wide, wide text conversions, and the socket
+// library's start-up. The Windows test script runs the dialog tests under
+// Wine with an English, a Japanese, and an English-code-page-but-Japanese-
+// interface locale, saying which language to expect in H264_EXPECT_UI.
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
 
-#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "dialog_control.h"
+#include "platform/arguments.h"
+#include "platform/chooser_texts.h"
 #include "platform/choosers.h"
+#include "platform/files.h"
+#include "platform/wide_text.h"
 #include "rtsp/net_socket.h"
 
 namespace {
 
-std::wstring window_text(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
+// Names outside code page 1252, and outside 932 too (Korean, u umlaut).
+const std::string kFirstName = "カメラ 日本 1.264";
+const std::string kSecondName = "b é ü 한.264";
+
+std::wstring wide(const std::string& text) { return wide_from_utf8(text); }
+
+bool expecting_japanese() {
+  const char* expected = std::getenv("H264_EXPECT_UI");
+  return expected && std::string(expected) == "ja";
 }
 
-std::wstring combo_item(HWND combo, int index) {
-  wchar_t text[512] = {};
-  if (SendMessageW(combo, CB_GETLBTEXTLEN, index, 0) >= 512) return L"";
-  SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
-struct SeenDialog {
-  std::wstring title, first_filter, second_filter;
+// A folder whose own name is outside the code pages, with two recordings'
+// worth of bytes in it; removed at the end.
+struct NamedFolder {
+  std::string path;
+  NamedFolder() {
+    path = path_text(std::filesystem::temp_directory_path() /
+                     std::filesystem::path(wide("h264 日本 é " + std::to_string(GetCurrentProcessId()))));
+    std::filesystem::create_directories(file_system_path(path));
+    for (const std::string& name : {kFirstName, kSecondName}) {
+      std::FILE* file = open_file(path + "\\" + name, "wb");
+      if (file) std::fputs(name.c_str(), file);
+      if (file) std::fclose(file);
+    }
+  }
+  ~NamedFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(file_system_path(path), ignored);
+  }
 };
 
-// Waits (at most 20 s) for this process's dialog titled `title`, reads its
-// title and file-type list, then cancels it.
-void read_and_cancel_dialog(const wchar_t* title, SeenDialog& seen) {
-  for (int waited = 0; waited < 20000; waited += 100) {
-    HWND dialog = FindWindowW(L"#32770", title);
-    if (dialog) {
-      seen.title = window_text(dialog);
-      HWND types = GetDlgItem(dialog, 0x470);  // the file-type combo box (cmb1)
-      seen.first_filter = combo_item(types, 0);
-      seen.second_filter = combo_item(types, 1);
-      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-      return;
-    }
-    Sleep(100);
+std::string file_content(const std::string& path) {
+  std::FILE* file = open_file(path, "rb");
+  if (!file) return "(cannot open)";
+  char text[256] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  return std::string(text, n);
+}
+
+TEST(WindowsPlatform, OpenDialogsSpeakTheUserLanguageWhateverTheCodePage) {
+  ASSERT_NE(std::getenv("H264_EXPECT_UI"), nullptr) << "the test script says which language to expect";
+  const bool japanese = expecting_japanese();
+  ASSERT_EQ(user_interface_is_japanese(), japanese) << "UI language " << GetUserDefaultUILanguage();
+  for (const bool multiple : {false, true}) {
+    SCOPED_TRACE(multiple ? "several" : "one");
+    const ChooserTexts texts = chooser_texts(multiple, japanese);
+    SeenDialog seen;
+    std::thread watcher([&] { seen = answer_open_dialog(wide(texts.title), L"", 20000); });
+    const bool chose_something =
+        multiple ? !choose_recordings(nullptr).empty() : !choose_recording(nullptr).empty();
+    watcher.join();
+    EXPECT_FALSE(chose_something) << "cancel chooses nothing";
+    ASSERT_TRUE(seen.found) << "no dialog titled " << texts.title << " (code page " << GetACP() << ")";
+    EXPECT_EQ(seen.first_filter, wide(texts.recordings_filter));
+    EXPECT_EQ(seen.second_filter, wide(texts.all_files_filter));
   }
 }
 
-TEST(WindowsPlatform, OpenDialogShowsItsJapaneseTextsAndCancelReturnsNothing) {
-  ASSERT_EQ(GetACP(), 932u) << "run with a Japanese locale (LANG=ja_JP.UTF-8 under Wine)";
-  const wchar_t* title = L".264 \x30D5\x30A1\x30A4\x30EB\x3092\x958B\x304F";  // .264 ファイルを開く
-  SeenDialog seen;
-  std::thread watcher(read_and_cancel_dialog, title, std::ref(seen));
-  const std::string chosen = choose_recording(nullptr);
+TEST(WindowsPlatform, OpenDialogsGiveAnyNameAsUtf8ThatOpens) {
+  const NamedFolder folder;
+  const ChooserTexts one = chooser_texts(false, user_interface_is_japanese());
+  std::thread watcher([&] { answer_open_dialog(wide(one.title), wide(kFirstName), 20000); });
+  const std::string chosen = choose_recording_in(nullptr, folder.path);
   watcher.join();
-  EXPECT_EQ(chosen, "");
-  EXPECT_EQ(seen.title, title);
-  EXPECT_EQ(seen.first_filter, L"H.264 \x30D5\x30A1\x30A4\x30EB (*.264)");  // H.264 ファイル
-  EXPECT_EQ(seen.second_filter, L"\x5168\x3066\x306E\x30D5\x30A1\x30A4\x30EB (*.*)");  // 全てのファイル
+  EXPECT_EQ(chosen, folder.path + "\\" + kFirstName);
+  EXPECT_EQ(file_content(chosen), kFirstName);
+  EXPECT_EQ(last_used_folder(), folder.path + "\\") << "the next dialog opens there";
+
+  const ChooserTexts several = chooser_texts(true, user_interface_is_japanese());
+  const std::wstring both = wide("\"" + kFirstName + "\" \"" + kSecondName + "\"");
+  watcher = std::thread([&] { answer_open_dialog(wide(several.title), both, 20000); });
+  const std::vector<std::string> paths = choose_recordings(nullptr);
+  watcher.join();
+  ASSERT_EQ(paths.size(), 2u);
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(path.rfind(folder.path + "\\", 0), 0u);
+    const std::string name = path.substr(folder.path.size() + 1);
+    EXPECT_TRUE(name == kFirstName || name == kSecondName);
+    EXPECT_EQ(file_content(path), name);
+  }
+}
+
+// The test program's own command line, read wide: its first argument is the
+// program, and what it holds arrives whole in UTF-8.
+TEST(WindowsPlatform, ArgumentsComeFromTheWideCommandLine) {
+  int count = 0;
+  wchar_t** wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+  ASSERT_NE(wide_args, nullptr);
+  const std::vector<std::string> args = program_arguments(0, nullptr);
+  ASSERT_EQ(args.size(), static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) EXPECT_EQ(wide_from_utf8(args[static_cast<size_t>(i)]), wide_args[i]);
+  LocalFree(wide_args);
+}
+
+TEST(WindowsPlatform, WideTextRoundTripsAndKeepsNuls) {
+  const std::string text = std::string("a\0日本 é 한 \xF0\x9F\x93\xB7", 20);
+  const std::wstring converted = wide_from_utf8(text);
+  EXPECT_EQ(converted.size(), 11u) << "a, NUL, 2 kanji, space, e, space, hangul, space, a surrogate pair";
+  EXPECT_EQ(utf8_from_wide(converted), text);
+  EXPECT_TRUE(wide_from_utf8("caf\xE9").empty()) << "not UTF-8";
+  EXPECT_EQ(wide_path("caf\xE9"), wide_from_ansi("caf\xE9")) << "taken as the ANSI code page";
 }
 
 TEST(WindowsPlatform, SocketsWorkAfterStartupAndTheLibraryIsReleasedOnce) {

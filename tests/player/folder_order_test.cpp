@@ -11,6 +11,7 @@
 #include "headless_sdl.h"
 #include "player/controls.h"
 #include "player/engine.h"
+#include "platform/files.h"
 #include "player/folder_order.h"
 #include "player_test_support.h"
 
@@ -49,6 +50,27 @@ TEST(FolderOrder, NeighboursInNameOrder) {
                           {"x.h264", false}, {"x264", false}}) {
     EXPECT_EQ(is_recording_name(name), is) << name;
   }
+}
+
+// Names in any script are listed and stepped through in UTF-8, in a folder
+// whose own name is outside every ANSI code page; each neighbour opens.
+TEST(FolderOrder, NamesInAnyScriptAreListedAndSteppedInUtf8) {
+  const std::string folder = test_temp_dir() + "/카메라 日本 é/";
+  std::filesystem::create_directories(file_system_path(folder));
+  const Names names = {"a é.264", "b 日本.264", "c 한국.264"};
+  for (const std::string& name : names) {
+    std::FILE* file = open_file(folder + name, "wb");
+    ASSERT_NE(file, nullptr) << name;
+    std::fputs(name.c_str(), file);
+    std::fclose(file);
+  }
+  EXPECT_EQ(recording_names_in(folder), names);
+  EXPECT_EQ(neighbour_recording(folder + names[0], 1), folder + names[1]);
+  EXPECT_EQ(neighbour_recording(folder + names[2], -1), folder + names[1]);
+  EXPECT_EQ(neighbour_recording(folder + names[2], 1), "");
+  std::FILE* next = open_file(neighbour_recording(folder + names[1], 1), "rb");
+  ASSERT_NE(next, nullptr);
+  std::fclose(next);
 }
 
 // A folder of three short recordings whose names sort by time, plus files and
