@@ -15,7 +15,7 @@ namespace {
 constexpr Uint32 kFrameDelayMs = 50;
 constexpr Uint32 kOutcomeDelayMs = 800;
 constexpr int kRowScale = 2;
-constexpr int kRowHeight = 16;
+constexpr int kRowHeight = 22;  // a line of scale-2 text with its descenders, and a gap
 constexpr int kListTop = 12;
 
 struct BatchJob {

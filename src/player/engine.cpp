@@ -6,8 +6,10 @@
 
 #include "draw/overlay.h"
 #include "platform/choosers.h"
+#include "platform/user_folders.h"
 #include "draw/toast.h"
 #include "player/controls.h"
+#include "player/folder_order.h"
 
 namespace {
 
@@ -20,40 +22,55 @@ double now_ms() {
          static_cast<double>(SDL_GetPerformanceFrequency());
 }
 
-OverlayView overlay_view(const PlayerState& st) {
-  OverlayView view;
-  if (st.seek_drag) {
-    view.progress = st.seek_fraction;
-    view.position_s = st.duration * static_cast<double>(st.seek_fraction);
-  } else {
-    view.position_s = video_position(st);
-    view.progress = st.duration > 0 ? static_cast<float>(std::min(1.0, view.position_s / st.duration))
-                                    : 0.0f;
-  }
-  view.duration_s = st.duration;
-  view.paused = st.paused;
-  view.speed = st.speed;
-  view.audio_available = st.audio.has_audio;
-  view.volume = st.audio.volume;
-  view.muted = st.audio.muted;
-  view.ended = st.ended;
-  view.auto_continue = player_preferences().auto_continue;
-  return view;
-}
-
 void handle_pending_events(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
   SDL_Event event;
   while (SDL_PollEvent(&event)) handle_player_event(st, window, renderer, event);
 }
 
-// Paused without a seek drag: the last picture with the overlay, nothing decoded.
+// Time the paused loop spends, per pass, decoding ahead for a step back.
+constexpr double kPausedDecodeSliceMs = 25.0;
+
+// Puts a picture of the stepper on the screen as the one shown.
+void show_stepper_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                          const AVFrame* picture, int tag) {
+  if (!st.video.frame) return;
+  av_frame_unref(st.video.frame.get());
+  if (av_frame_ref(st.video.frame.get(), picture) < 0) return;
+  st.shown_frame = tag;
+  st.frame_counter = tag;
+  st.position_s = frame_time(st, tag);
+  st.stepped = true;
+  if (!window || !renderer) return;
+  const OverlayView view = overlay_view(st);
+  SDL_Window* shown_in = window;
+  SDL_Renderer* drawn_by = renderer;
+  present_picture(st.video, shown_in, drawn_by, st.overlay_visible ? &view : nullptr, true,
+                  st.help_visible);
+  set_playback_title(window, view);
+}
+
+// Paused without a seek drag: the picture at the position (decoded by the
+// stepper after a paused seek) with the overlay. The rest of the pass goes
+// to decoding ahead for a step back, or to waiting.
 void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
   st.overlay_visible = true;
+  if (st.frame_counter != st.shown_frame && st.frame_counter != st.unreachable_frame) {
+    int tag = -1;
+    const AVFrame* picture = stepper_picture_from(st.stepper, st.frame_counter, &tag);
+    if (picture) {
+      show_stepper_picture(st, window, renderer, picture, tag);
+    } else {
+      st.unreachable_frame = st.frame_counter;
+    }
+  }
+  const OverlayView view = overlay_view(st);
   if (renderer && st.video.texture) {
-    const OverlayView view = overlay_view(st);
     draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
   }
-  SDL_Delay(kPausedFrameMs);
+  set_playback_title(window, view);
+  if (st.shown_frame <= 0 || stepper_prepare_before(st.stepper, st.shown_frame, kPausedDecodeSliceMs)) {
+    SDL_Delay(kPausedFrameMs);
+  }
 }
 
 // Longest sleep between two passes of the loop, so events are handled while
@@ -115,10 +132,13 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
   if (sets_clock) clock_wait_for_picture(st.clock, picture_s);
   follow_clock(st, now);
   std::swap(st.video.frame, picture.frame);
+  st.shown_frame = picture.frame_index;
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr, true,
                   st.help_visible);
+  // The title follows the playback also while the bar is hidden.
+  set_playback_title(window, view);
   st.last_drawn_ms = now_ms();
   if (sets_clock) clock_start(st.clock, picture_s, st.last_drawn_ms);
   ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
@@ -204,6 +224,7 @@ void show_finished_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
   st.overlay_visible = true;
   const OverlayView view = overlay_view(st);
   draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
+  set_playback_title(window, view);
 }
 
 // True while the finished state lasts: nothing asked to leave and no seek
@@ -254,9 +275,10 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
   st.duration = recording_duration(st.recording);
-  if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
-    return false;
-  }
+  st.split_pictures = has_split_pictures(st.recording.units);
+  if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) return false;
+  st.start = recording_start(path, st.duration, file_modified_time(path));
+  attach_stepper(st.stepper, st.recording.units, st.recording.frames, st.split_pictures);
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
   st.position_s = frame_time(st, 0);
@@ -298,6 +320,7 @@ void close_playback(PlayerState& st) {
   refresh_decoding_stats(st);
   if (st.decoding) stop_decoding(*st.decoding);
   st.decoding.reset();
+  reset_stepper(st.stepper);
   close_audio_output(st.audio);
   teardown_video_output(st.video);
   st.recording = Recording{};
@@ -372,16 +395,20 @@ ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int6
   return ParameterSets{};
 }
 
-void seek_to_frame(PlayerState& st, int target) {
+namespace {
+
+// The decoding thread goes to key frame k (with the parameter sets before
+// it) and queues pictures from frame `show_from` on (-1: from k); the clock
+// waits for the first of them.
+void send_decoder_to(PlayerState& st, int k, int show_from) {
   const Recording& rec = st.recording;
-  const int k = find_seek_frame(rec.units, rec.frames, target);
-  if (rec.frames.empty()) return;
   const int64_t u = rec.frames[static_cast<size_t>(k)];
   const ParameterSets sets = find_parameter_sets_before(rec.units, u);
   if (st.decoding) {
     DecoderSeek seek;
     seek.unit = static_cast<uint64_t>(u);
     seek.frame = k;
+    seek.show_from = show_from;
     if (sets.sps >= 0 && sets.pps >= 0) {
       seek.sps = sets.sps;
       seek.pps = sets.pps;
@@ -389,12 +416,91 @@ void seek_to_frame(PlayerState& st, int target) {
     request_seek(*st.decoding, seek);
   }
   st.nal_cursor = static_cast<uint64_t>(u);
+  clock_wait_for_picture(st.clock, frame_time(st, show_from > k ? show_from : k));
+  st.reached_end = false;
+}
+
+}  // namespace
+
+void seek_to_frame(PlayerState& st, int target) {
+  const Recording& rec = st.recording;
+  const int k = find_seek_frame(rec.units, rec.frames, target);
+  if (rec.frames.empty()) return;
+  send_decoder_to(st, k, -1);
   st.frame_counter = k;
   st.position_s = frame_time(st, k);
-  clock_wait_for_picture(st.clock, st.position_s);
-  st.reached_end = false;
+  st.unreachable_frame = -1;
   ++st.stats.seeks;
   resync_audio(st.audio, frame_time(st, k));
+}
+
+void settle_on_shown_picture(PlayerState& st) {
+  if (st.shown_frame < 0) return;
+  st.frame_counter = st.shown_frame;
+  st.position_s = frame_time(st, st.shown_frame);
+}
+
+void resume_after_shown_picture(PlayerState& st) {
+  if (st.stepped && st.shown_frame >= 0 && !st.recording.frames.empty()) {
+    // From the picture after the one shown; after the last one nothing is
+    // queued and the end follows.
+    const int next = st.shown_frame + 1;
+    const int k = find_seek_frame(st.recording.units, st.recording.frames, next);
+    send_decoder_to(st, k, next);
+    st.position_s = frame_time(st, st.shown_frame);
+  }
+  st.stepped = false;
+  st.unreachable_frame = -1;
+  reset_stepper(st.stepper);  // its pictures and decoder are memory only a pause needs
+}
+
+void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction) {
+  if (st.ended) {
+    // A step from the finished state examines the end: paused, no longer finished.
+    st.reached_end = false;
+    st.paused = true;
+    pause_audio(st.audio, true, video_position(st));
+  } else if (!st.paused) {
+    toggle_pause(st);
+  }
+  int tag = -1;
+  const AVFrame* picture =
+      direction > 0 ? stepper_picture_from(st.stepper, st.shown_frame + 1, &tag)
+                    : stepper_picture_before(st.stepper, st.shown_frame, &tag);
+  if (!picture) {
+    show_toast(direction > 0 ? "Last picture" : "First picture", 1500);
+    return;
+  }
+  show_stepper_picture(st, window, renderer, picture, tag);
+}
+
+OverlayView overlay_view(const PlayerState& st) {
+  OverlayView view;
+  if (st.seek_drag) {
+    view.progress = st.seek_fraction;
+    view.position_s = st.duration * static_cast<double>(st.seek_fraction);
+  } else {
+    view.position_s = video_position(st);
+    view.progress = st.duration > 0 ? static_cast<float>(std::min(1.0, view.position_s / st.duration))
+                                    : 0.0f;
+  }
+  view.duration_s = st.duration;
+  view.paused = st.paused;
+  view.speed = st.speed;
+  view.audio_available = st.audio.has_audio;
+  view.volume = st.audio.volume;
+  view.muted = st.audio.muted;
+  view.ended = st.ended;
+  view.auto_continue = player_preferences().auto_continue;
+  // Paused, the picture is being examined: its exact time and number.
+  view.precise = st.paused && !st.seek_drag && !st.ended;
+  view.picture_number = st.shown_frame >= 0 ? st.shown_frame + 1 : 0;
+  const TimeOfDayTexts clock = time_of_day_texts(st.start, view.position_s, view.precise);
+  view.time_of_day = clock.bar;
+  view.title_time_of_day = clock.title;
+  view.time_of_day_large = player_preferences().time_of_day_large;
+  view.file_name = file_name_of(st.path);
+  return view;
 }
 
 std::string play_recording_with(const std::string& path, SDL_Window*& window,
