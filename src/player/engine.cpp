@@ -16,6 +16,9 @@ namespace {
 constexpr int kDecoderThreads = 4;
 constexpr uint32_t kPausedFrameMs = 30;
 constexpr uint32_t kFinishedPollMs = 50;
+// The pictures kept while playing for the first steps back after a pause:
+// about 20 at 1080p, 5 at 4K.
+constexpr size_t kRecentPicturesBytes = size_t{64} << 20;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -68,9 +71,66 @@ void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
   }
   set_playback_title(window, view);
-  if (st.shown_frame <= 0 || stepper_prepare_before(st.stepper, st.shown_frame, kPausedDecodeSliceMs)) {
+  if (st.shown_frame <= 0 || stepper_decode_ahead(st.stepper, st.shown_frame, kPausedDecodeSliceMs)) {
     SDL_Delay(kPausedFrameMs);
   }
+}
+
+// True when picture `later` is the one right after picture `earlier`.
+bool next_picture(const PlayerState& st, int earlier, int later) {
+  return earlier >= 0 && later > earlier && picture_number(st, later) == picture_number(st, earlier) + 1;
+}
+
+// Keeps the picture just replaced on the screen while the pictures kept
+// follow one another; a gap (a seek, a dropped picture) starts them again.
+void remember_recent_picture(PlayerState& st, int tag, FramePtr picture) {
+  if (tag < 0 || !picture || !picture->buf[0]) return;
+  if (!st.recent.empty() && !next_picture(st, st.recent.back().first, tag)) {
+    st.recent.clear();
+    st.recent_bytes = 0;
+  }
+  st.recent_bytes += picture_bytes(picture.get());
+  st.recent.emplace_back(tag, std::move(picture));
+  while (st.recent_bytes > kRecentPicturesBytes && !st.recent.empty()) {
+    st.recent_bytes -= picture_bytes(st.recent.front().second.get());
+    st.recent.pop_front();
+  }
+}
+
+void forget_recent_pictures(PlayerState& st) {
+  st.recent.clear();
+  st.recent_bytes = 0;
+}
+
+// The picture shown and those shown just before it go to the stepper, each
+// knowing its predecessor where the tags run on without a gap.
+void hand_recent_pictures_to_stepper(PlayerState& st) {
+  if (st.shown_frame < 0 || !st.video.frame || !st.video.frame->buf[0]) return;
+  FramePtr shown(av_frame_clone(st.video.frame.get()));
+  const int before_shown = st.recent.empty() ? -1 : st.recent.back().first;
+  stepper_adopt(st.stepper, st.shown_frame, std::move(shown),
+                next_picture(st, before_shown, st.shown_frame) ? before_shown : -1);
+  for (size_t i = st.recent.size(); i-- > 0;) {
+    const int tag = st.recent[i].first;
+    const int before = i > 0 ? st.recent[i - 1].first : -1;
+    stepper_adopt(st.stepper, tag, std::move(st.recent[i].second),
+                  next_picture(st, before, tag) ? before : -1);
+  }
+  forget_recent_pictures(st);
+}
+
+// For each frame-list entry, the number of the picture it belongs to: a
+// slice whose first macroblock is 0 (its first bit set) starts a picture.
+std::vector<int> number_pictures(const Recording& rec) {
+  std::vector<int> numbers;
+  numbers.reserve(rec.frames.size());
+  int number = 0;
+  for (int64_t u : rec.frames) {
+    const NalUnit& unit = rec.units[static_cast<size_t>(u)];
+    if (number == 0 || (unit.size >= 2 && (unit.data[1] & 0x80))) ++number;
+    numbers.push_back(number);
+  }
+  return numbers;
 }
 
 // Longest sleep between two passes of the loop, so events are handled while
@@ -131,8 +191,10 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
   const bool sets_clock = !st.clock.started || !options.pacing;
   if (sets_clock) clock_wait_for_picture(st.clock, picture_s);
   follow_clock(st, now);
+  const int replaced = st.shown_frame;
   std::swap(st.video.frame, picture.frame);
   st.shown_frame = picture.frame_index;
+  remember_recent_picture(st, replaced, std::move(picture.frame));
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr, true,
@@ -278,6 +340,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.split_pictures = has_split_pictures(st.recording.units);
   if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) return false;
   st.start = recording_start(path, st.duration, file_modified_time(path));
+  if (st.split_pictures) st.picture_numbers = number_pictures(st.recording);
   attach_stepper(st.stepper, st.recording.units, st.recording.frames, st.split_pictures);
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
@@ -378,8 +441,16 @@ int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t
   const int count = static_cast<int>(frames.size());
   if (count == 0) return 0;
   int k = target < 0 ? 0 : (target >= count ? count - 1 : target);
+  const auto unit_of = [&](int frame) -> const NalUnit& {
+    return units[static_cast<size_t>(frames[static_cast<size_t>(frame)])];
+  };
   for (; k >= 0; --k) {
-    if (units[static_cast<size_t>(frames[static_cast<size_t>(k)])].type == 5) return k;
+    if (unit_of(k).type != 5) continue;
+    // A key frame cut into slices starts at its first slice (the one whose
+    // first macroblock is 0, its first bit set): decoding from a later slice
+    // would lose the part of the picture before it.
+    while (k > 0 && unit_of(k).size >= 2 && !(unit_of(k).data[1] & 0x80) && unit_of(k - 1).type == 5) --k;
+    return k;
   }
   return 0;
 }
@@ -427,6 +498,7 @@ void seek_to_frame(PlayerState& st, int target) {
   const int k = find_seek_frame(rec.units, rec.frames, target);
   if (rec.frames.empty()) return;
   send_decoder_to(st, k, -1);
+  forget_recent_pictures(st);
   st.frame_counter = k;
   st.position_s = frame_time(st, k);
   st.unreachable_frame = -1;
@@ -438,6 +510,7 @@ void settle_on_shown_picture(PlayerState& st) {
   if (st.shown_frame < 0) return;
   st.frame_counter = st.shown_frame;
   st.position_s = frame_time(st, st.shown_frame);
+  hand_recent_pictures_to_stepper(st);
 }
 
 void resume_after_shown_picture(PlayerState& st) {
@@ -459,6 +532,7 @@ void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, i
     // A step from the finished state examines the end: paused, no longer finished.
     st.reached_end = false;
     st.paused = true;
+    settle_on_shown_picture(st);
     pause_audio(st.audio, true, video_position(st));
   } else if (!st.paused) {
     toggle_pause(st);
@@ -472,6 +546,13 @@ void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, i
     return;
   }
   show_stepper_picture(st, window, renderer, picture, tag);
+}
+
+int picture_number(const PlayerState& st, int tag) {
+  if (tag < 0) return 0;
+  if (st.picture_numbers.empty()) return tag + 1;
+  const size_t last = st.picture_numbers.size() - 1;
+  return st.picture_numbers[static_cast<size_t>(tag) < last ? static_cast<size_t>(tag) : last];
 }
 
 OverlayView overlay_view(const PlayerState& st) {
@@ -494,7 +575,7 @@ OverlayView overlay_view(const PlayerState& st) {
   view.auto_continue = player_preferences().auto_continue;
   // Paused, the picture is being examined: its exact time and number.
   view.precise = st.paused && !st.seek_drag && !st.ended;
-  view.picture_number = st.shown_frame >= 0 ? st.shown_frame + 1 : 0;
+  view.picture_number = st.shown_frame >= 0 ? picture_number(st, st.shown_frame) : 0;
   const TimeOfDayTexts clock = time_of_day_texts(st.start, view.position_s, view.precise);
   view.time_of_day = clock.bar;
   view.title_time_of_day = clock.title;

@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +42,9 @@ struct PlayerState {
   VideoOutput video;  // video.frame holds the picture shown, video.zoom its zoom
   AudioOutput audio;
   bool split_pictures = false;  // pictures cut into several slices
+  // With split pictures: the number (from 1) of the picture each frame-list
+  // entry belongs to; empty otherwise, when entry k is picture k + 1.
+  std::vector<int> picture_numbers;
   RecordingStart start;         // for the time of day of the pictures
 
   // The picture shown (the tag of the picture in video.frame; -1 before the
@@ -48,6 +52,11 @@ struct PlayerState {
   // frame steps.
   int shown_frame = -1;
   FrameStepper stepper;
+  // The pictures shown last before it while playing, oldest first, tags in a
+  // row: on pausing they go to the stepper, so the first steps back need no
+  // decoding.
+  std::deque<std::pair<int, FramePtr>> recent;
+  size_t recent_bytes = 0;
   bool stepped = false;         // the paused picture came from the stepper: playing goes on after it
   int unreachable_frame = -1;   // a paused seek's frame that gave no picture (not tried again)
 
@@ -136,11 +145,15 @@ void close_playback(PlayerState& st);
 // picture a message says so and nothing changes.
 void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction);
 
-// Pausing: the position becomes the time of the picture shown. Resuming after
+// Pausing: the position becomes the time of the picture shown, and the
+// pictures shown just before it go to the stepper. Resuming after
 // a paused seek or a frame step: the playback goes on from the picture after
 // the one shown, and the stepper's pictures are released.
 void settle_on_shown_picture(PlayerState& st);
 void resume_after_shown_picture(PlayerState& st);
+
+// The number (from 1) of the picture whose first slice is frame `tag`.
+int picture_number(const PlayerState& st, int tag);
 
 // What the bar and the title show for the playback now.
 OverlayView overlay_view(const PlayerState& st);
@@ -154,7 +167,8 @@ std::string speed_message(double speed);
 void set_speed(PlayerState& st, int index);
 
 // The key frame a seek to `target` lands on: target clamped to the frames,
-// then the nearest IDR frame at or before it; 0 when there is none.
+// then the nearest IDR frame at or before it (its first slice when the
+// picture is cut into slices); 0 when there is none.
 int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
                     int target);
 

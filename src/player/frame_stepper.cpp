@@ -29,22 +29,36 @@ bool ensure_codec(FrameStepper& st) {
   return st.codec != nullptr;
 }
 
-size_t frame_bytes(const AVFrame* frame) {
-  size_t bytes = 0;
-  for (const AVBufferRef* buf : frame->buf)
-    if (buf) bytes += buf->size;
-  return bytes;
-}
 
-// Drops kept pictures, the farthest from `focus` first, until the budget holds.
+// Drops kept pictures, the farthest from `focus` first, until the budget
+// holds. Pictures after the focus count twice as far: steps go back more
+// often than forward, which decoding serves anyway.
 void keep_within_budget(FrameStepper& st, int focus) {
   while (st.kept_bytes > st.budget_bytes && st.kept.size() > kMinKeptPictures) {
     auto first = st.kept.begin();
     auto last = std::prev(st.kept.end());
-    auto victim = (focus - first->first) >= (last->first - focus) ? first : last;
+    const int64_t below = int64_t{focus} - first->first;
+    const int64_t above = 2 * (int64_t{last->first} - focus);
+    auto victim = below > above ? first : last;
     st.kept_bytes -= victim->second.bytes;
     st.kept.erase(victim);
   }
+}
+
+void store(FrameStepper& st, int tag, FramePtr picture, int previous, int run_key, int focus) {
+  auto found = st.kept.find(tag);
+  if (found != st.kept.end()) {
+    st.kept_bytes -= found->second.bytes;
+    st.kept.erase(found);
+  }
+  KeptPicture kept;
+  kept.bytes = picture_bytes(picture.get());
+  kept.frame = std::move(picture);
+  kept.previous = previous;
+  kept.run_key = run_key;
+  st.kept_bytes += kept.bytes;
+  st.kept.emplace(tag, std::move(kept));
+  keep_within_budget(st, focus);
 }
 
 // Keeps the picture in the scratch frame under its tag.
@@ -57,22 +71,10 @@ void keep_picture(FrameStepper& st, int focus) {
     return;
   }
   av_frame_move_ref(picture.get(), f);
-  auto found = st.kept.find(tag);
-  if (found != st.kept.end()) {
-    st.kept_bytes -= found->second.bytes;
-    st.kept.erase(found);
-  }
-  KeptPicture kept;
-  kept.bytes = frame_bytes(picture.get());
-  kept.frame = std::move(picture);
-  kept.previous = st.previous_in_run;
-  kept.run_key = st.run_key;
-  st.kept_bytes += kept.bytes;
-  st.kept.emplace(tag, std::move(kept));
+  store(st, tag, std::move(picture), st.previous_in_run, st.run_key, focus);
   st.previous_in_run = tag;
   if (tag > st.last_received) st.last_received = tag;
   ++st.pictures_decoded;
-  keep_within_budget(st, focus);
 }
 
 void send_unit(FrameStepper& st, const NalUnit& unit, int64_t pts, int focus) {
@@ -175,6 +177,13 @@ bool decode_from_key_until(FrameStepper& st, int key, int until, double deadline
 
 }  // namespace
 
+size_t picture_bytes(const AVFrame* picture) {
+  size_t bytes = 0;
+  for (const AVBufferRef* buf : picture->buf)
+    if (buf) bytes += buf->size;
+  return bytes;
+}
+
 void attach_stepper(FrameStepper& stepper, const std::vector<NalUnit>& units,
                     const std::vector<int64_t>& frames, bool split_pictures) {
   reset_stepper(stepper);
@@ -224,4 +233,22 @@ bool stepper_prepare_before(FrameStepper& st, int tag, double budget_ms) {
   int ignored = 0;
   return decode_from_key_until(st, key_for(st, tag - 1), tag, now_ms() + budget_ms,
                                [&] { return known_before(st, tag, &ignored) != nullptr; });
+}
+
+bool stepper_decode_ahead(FrameStepper& st, int tag, double budget_ms) {
+  if (!st.frames || tag <= 0) return true;
+  // The lowest picture reached from `tag` through known predecessors.
+  int lowest = tag;
+  for (auto it = st.kept.find(lowest); it != st.kept.end() && it->second.previous >= 0;
+       it = st.kept.find(lowest)) {
+    if (st.kept.find(it->second.previous) == st.kept.end()) break;
+    lowest = it->second.previous;
+  }
+  if (lowest != tag && lowest <= key_for(st, tag)) return true;  // the group is complete
+  return stepper_prepare_before(st, lowest, budget_ms);
+}
+
+void stepper_adopt(FrameStepper& st, int tag, FramePtr picture, int previous) {
+  if (!picture || tag < 0) return;
+  store(st, tag, std::move(picture), previous, previous >= 0 ? -1 : kUnknownRun, tag);
 }

@@ -21,9 +21,13 @@
 struct KeptPicture {
   FramePtr frame;
   int previous = -1;  // tag of the picture decoded just before it from the same key frame; -1: none
-  int run_key = -1;   // the key frame its decoding started from
+  int run_key = -1;   // the key frame its decoding started from; kUnknownRun: not known
   size_t bytes = 0;
 };
+
+// The run of a picture handed over from elsewhere (the playback), whose
+// predecessor is not known.
+constexpr int kUnknownRun = 1 << 30;
 
 struct FrameStepper {
   const std::vector<NalUnit>* units = nullptr;
@@ -70,3 +74,16 @@ const AVFrame* stepper_picture_before(FrameStepper& stepper, int tag, int* tag_b
 // Works towards stepper_picture_before(tag) needing no decoding, for at most
 // `budget_ms` milliseconds. True when it is ready (or can never be).
 bool stepper_prepare_before(FrameStepper& stepper, int tag, double budget_ms);
+
+// Decoding ahead while paused on picture `tag`, for at most `budget_ms`: the
+// kept pictures before it are completed down to the key frame of its group;
+// standing on a key frame, the group before it is decoded. True when there is
+// nothing more to do.
+bool stepper_decode_ahead(FrameStepper& stepper, int tag, double budget_ms);
+
+// Bytes of a decoded picture's buffers.
+size_t picture_bytes(const AVFrame* picture);
+
+// Takes a picture decoded elsewhere (the playback's) as the one tagged `tag`;
+// `previous` is the tag of the picture just before it when known, else -1.
+void stepper_adopt(FrameStepper& stepper, int tag, FramePtr picture, int previous);
