@@ -306,3 +306,58 @@ TEST_F(LivePictureTest, BeforeThePictureTheWindowIsBlackWithTheState) {
     EXPECT_GT(p.count_not(word, 0, 0, 0), 40);
   }
 }
+
+// The wheel zooms the live picture at the pointer, a drag moves it, "0" shows
+// it whole again; the screenshot then holds the visible part at its own pixels.
+TEST_F(LiveScreenshotTest, ZoomAndPanOfTheLivePicture) {
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
+  play(player, s);
+  ASSERT_TRUE(player.live_texture);
+  const auto wheel = [](int notches, int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = notches;
+    e.wheel.mouseX = x;
+    e.wheel.mouseY = y;
+    return e;
+  };
+  // 2x (a notch is 1.25x) at the right edge: the picture's right half fills the window.
+  for (int i = 0; i < 3; ++i) handle(wheel(1, 320, 120));
+  EXPECT_DOUBLE_EQ(player.zoom.zoom, 1.25 * 1.25 * 1.25);
+  draw_live_frame(player);
+  Pixels p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(10, 120), 0xC0, 0x30, 0x20)) << "the right half reaches the left edge";
+  EXPECT_TRUE(near(p.pixel_at(310, 230), 0xC0, 0x30, 0x20));
+
+  const std::string printed = handle(key_event(SDLK_s));
+  ASSERT_EQ(printed.rfind("Screenshot: ", 0), 0u) << printed;
+  SurfacePtr loaded(SDL_LoadBMP(printed.substr(12, printed.size() - 13).c_str()));
+  ASSERT_TRUE(loaded);
+  const SDL_Rect part = visible_pixels(player.zoom, 160, 120);
+  EXPECT_EQ(loaded->w, part.w);
+  EXPECT_EQ(loaded->h, part.h);
+  EXPECT_LT(loaded->w, 160);
+
+  // A drag to the right brings the left half back into view.
+  SDL_Event press{};
+  press.type = SDL_MOUSEBUTTONDOWN;
+  press.button.button = SDL_BUTTON_LEFT;
+  press.button.x = 10;
+  press.button.y = 120;
+  handle(press);
+  SDL_Event motion{};
+  motion.type = SDL_MOUSEMOTION;
+  motion.motion.x = 310;
+  motion.motion.y = 120;
+  handle(motion);
+  SDL_Event release = press;
+  release.type = SDL_MOUSEBUTTONUP;
+  handle(release);
+  EXPECT_LT(player.zoom.x, 80.0);
+  draw_live_frame(player);
+  p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(10, 120), 0x20, 0x60, 0xC0)) << "the left half again";
+
+  handle(key_event(SDLK_0));
+  EXPECT_EQ(player.zoom, ZoomView{});
+}
