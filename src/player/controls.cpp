@@ -177,7 +177,7 @@ void handle_drop(PlayerState& st, char* file) {
 }
 
 // Keys of the finished state that differ from playback; true when handled.
-bool handle_finished_key(PlayerState& st, SDL_Keycode key) {
+bool handle_finished_key(SDL_Keycode key) {
   switch (key) {
     case SDLK_RIGHT: return true;  // nothing lies ahead of the end
     default: return false;
@@ -190,7 +190,7 @@ void handle_key_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rendere
     st.help_visible = false;  // any key only closes the help
     return;
   }
-  if (st.ended && handle_finished_key(st, key)) return;
+  if (st.ended && handle_finished_key(key)) return;
   handle_player_key(st, window, renderer, key);
 }
 

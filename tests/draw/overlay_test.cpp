@@ -49,7 +49,7 @@ struct Frame {
   bool muted = false;
   bool ended = false;
   bool auto_continue = false;
-  std::string time_of_day;
+  std::string time_of_day = "";
   bool time_of_day_large = true;
   bool precise = false;
   int picture_number = 0;
@@ -373,7 +373,9 @@ TEST(Overlay, VolumeSliderLevelAndSpeakerState) {
     std::string seen = blue(level) ? "blue"
                        : level == p.pixel_at(790, 581) ? "none"
                        : level.r == level.g && level.r > 100 ? "grey" : "other";
-    if (k.volume > 0) EXPECT_EQ(seen, k.level);
+    if (k.volume > 0) {
+      EXPECT_EQ(seen, k.level);
+    }
   }
 }
 
