@@ -109,39 +109,21 @@ TEST(SpeedSteps, StepsMessagesAndLimits) {
 
 // A real playback driven step by step in a 960x600 window, events pushed in
 // between steps.
-class Controls : public ::testing::Test {
+class Controls : public PlaybackInWindow {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
-    canvas = make_headless_canvas(960, 600);
-    ASSERT_TRUE(canvas.window && canvas.renderer);
-    window = canvas.window.get();
-    renderer = canvas.renderer.get();
-    options.pacing = false;
-  }
-  void TearDown() override {
-    close_playback(st);
-    drop_pending_events();
-  }
   void open(bool audio) {
     RecordingSpec recipe;
     recipe.fps = 25;
     recipe.duration_s = 3;
     recipe.gop = 10;
     recipe.audio = audio;
-    const std::string path = made_recording(recipe, audio ? "controls_audio.264" : "controls.264");
-    ASSERT_FALSE(path.empty());
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(open_playback(st, path));
-    testing::internal::GetCapturedStdout();
+    open_recording(recipe, audio ? "controls_audio.264" : "controls.264");
   }
   // Runs steps until `n` more pictures were shown (or the units run out).
   void show_pictures(int n) {
     const int64_t until = st.stats.pictures_shown + n;
     while (playback_running(st) && st.stats.pictures_shown < until) step();
   }
-  void step() { run_playback_step(st, window, renderer, options); }
   // Only the pending events, nothing decoded.
   void handle_pending(PlayerState& state) {
     SDL_Event event;
@@ -152,12 +134,6 @@ class Controls : public ::testing::Test {
     push_mouse_button(true, p.x, p.y);
     push_mouse_button(false, p.x, p.y);
   }
-
-  HeadlessCanvas canvas;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  PlaybackOptions options;
-  PlayerState st;
 };
 
 TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShowsAndAClickOnThePicturePauses) {

@@ -23,30 +23,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Examine : public ::testing::Test {
+class Examine : public PlaybackInWindow {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
-    canvas = make_headless_canvas(960, 600);
-    ASSERT_TRUE(canvas.window && canvas.renderer);
-    window = canvas.window.get();
-    renderer = canvas.renderer.get();
-    options.pacing = false;
+    PlaybackInWindow::SetUp();
     player_preferences() = PlayerPreferences{};
   }
   void TearDown() override {
-    close_playback(st);
-    drop_pending_events();
+    PlaybackInWindow::TearDown();
     player_preferences() = PlayerPreferences{};
   }
-  void open(const RecordingSpec& recipe, const std::string& name) {
-    const std::string path = made_recording(recipe, name);
-    ASSERT_FALSE(path.empty());
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(open_playback(st, path));
-    testing::internal::GetCapturedStdout();
-  }
+  void open(const RecordingSpec& recipe, const std::string& name) { open_recording(recipe, name); }
   void open_small() {
     RecordingSpec recipe;
     recipe.fps = 25;
@@ -54,7 +41,6 @@ class Examine : public ::testing::Test {
     recipe.gop = 10;
     open(recipe, "examine_small.264");
   }
-  void step() { run_playback_step(st, window, renderer, options); }
   // Runs steps until the picture of frame `frame` or later was shown.
   void play_to(int frame) {
     while (playback_running(st) && st.shown_frame < frame) step();
@@ -78,12 +64,6 @@ class Examine : public ::testing::Test {
         },
         st.video.width, st.video.height);
   }
-
-  HeadlessCanvas canvas;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  PlaybackOptions options;
-  PlayerState st;
 };
 
 TEST_F(Examine, PausedSeeksShowThePictureTheyLandOn) {

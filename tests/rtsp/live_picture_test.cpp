@@ -217,13 +217,18 @@ class LiveScreenshotTest : public LivePictureTest {
   std::unique_ptr<ScopedPicturesFolder> pictures;
 };
 
-SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+// A mouse button event (press or release) at (x, y).
+SDL_Event mouse_button(Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
   SDL_Event e{};
-  e.type = SDL_MOUSEBUTTONDOWN;
+  e.type = type;
   e.button.button = button;
   e.button.x = x;
   e.button.y = y;
   return e;
+}
+
+SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+  return mouse_button(SDL_MOUSEBUTTONDOWN, x, y, button);
 }
 
 }  // namespace
@@ -339,20 +344,13 @@ TEST_F(LiveScreenshotTest, ZoomAndPanOfTheLivePicture) {
   EXPECT_LT(loaded->w, 160);
 
   // A drag to the right brings the left half back into view.
-  SDL_Event press{};
-  press.type = SDL_MOUSEBUTTONDOWN;
-  press.button.button = SDL_BUTTON_LEFT;
-  press.button.x = 10;
-  press.button.y = 120;
-  handle(press);
+  handle(mouse_button(SDL_MOUSEBUTTONDOWN, 10, 120));
   SDL_Event motion{};
   motion.type = SDL_MOUSEMOTION;
   motion.motion.x = 310;
   motion.motion.y = 120;
   handle(motion);
-  SDL_Event release = press;
-  release.type = SDL_MOUSEBUTTONUP;
-  handle(release);
+  handle(mouse_button(SDL_MOUSEBUTTONUP, 310, 120));
   EXPECT_LT(player.zoom.x, 80.0);
   draw_live_frame(player);
   p = window_pixels();
