@@ -145,8 +145,25 @@ size_t utf8_sequence_length(const unsigned char* p) {
   return length;
 }
 
+// Rectangles gathered for one SDL_RenderFillRects call, on the stack: text
+// is drawn every frame and allocates nothing.
+struct CellBatch {
+  explicit CellBatch(SDL_Renderer* r) : renderer(r) {}
+  SDL_Renderer* renderer;
+  SDL_Rect rects[256];
+  int count = 0;
+  void add(const SDL_Rect& r) {
+    if (count == static_cast<int>(sizeof rects / sizeof rects[0])) flush();
+    rects[count++] = r;
+  }
+  void flush() {
+    if (count > 0) SDL_RenderFillRects(renderer, rects, count);
+    count = 0;
+  }
+};
+
 // The rectangles of one glyph at (x, y): each run of lit cells in a row is one.
-void add_glyph_cells(int x, int y, const GlyphRows& rows, int s, std::vector<SDL_Rect>& cells) {
+void add_glyph_cells(int x, int y, const GlyphRows& rows, int s, CellBatch& cells) {
   for (int r = 0; r < kGlyphRows; ++r) {
     const unsigned bits = rows[static_cast<size_t>(r)];
     int c = 0;
@@ -157,7 +174,7 @@ void add_glyph_cells(int x, int y, const GlyphRows& rows, int s, std::vector<SDL
       }
       const int start = c;
       while (c < kGlyphColumns && (bits & (1u << (kGlyphColumns - 1 - c)))) ++c;
-      cells.push_back(SDL_Rect{x + start * s, y + r * s, (c - start) * s, s});
+      cells.add(SDL_Rect{x + start * s, y + r * s, (c - start) * s, s});
     }
   }
 }
@@ -188,7 +205,7 @@ int text_glyph_count(const char* text) {
 
 void draw_text(SDL_Renderer* renderer, int x, int y, const char* text, int s) {
   if (!text || s <= 0) return;
-  std::vector<SDL_Rect> cells;
+  CellBatch cells(renderer);
   int pen_x = x;
   for (size_t i = 0; text[i];) {
     const TextUnit unit = next_text_unit(text, i);
@@ -196,7 +213,7 @@ void draw_text(SDL_Renderer* renderer, int x, int y, const char* text, int s) {
     pen_x += kAdvanceCells * s;
     i += unit.bytes;
   }
-  if (!cells.empty()) SDL_RenderFillRects(renderer, cells.data(), static_cast<int>(cells.size()));
+  cells.flush();
 }
 
 int text_width(const char* text, int s) { return text_glyph_count(text) * kAdvanceCells * s; }
