@@ -290,7 +290,7 @@ PY
 }
 menu_shows() {
   local id
-  id=$(window_id 'Orvalink H.264 Player')
+  id=$(window_id '^H\.264 Player$')
   [[ -n $id ]] || return 1
   sleep 1  # a few frames drawn
   # Two corners, then three points of the logo (its ring, its play sign, its name).
@@ -303,7 +303,7 @@ menu_shows() {
 wine "$app/h264player.exe" >"$work/menu.out" 2>&1 &
 started_pids+=($!)
 menu_pid=$!
-wait_for_window 'Orvalink H.264 Player' 60 || true
+wait_for_window '^H\.264 Player$' 60 || true
 log=$work/menu.out check "h264player.exe shows the start menu with the logo beside the .exe" menu_shows
 kill "$menu_pid" 2>/dev/null || true
 wineserver -k 2>/dev/null || true

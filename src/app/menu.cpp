@@ -2,11 +2,13 @@
 
 #include "platform/choosers.h"
 #include "app/logo.h"
+#include "draw/program_name.h"
 #include "draw/help_overlay.h"
 #include "draw/text.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
+#include "player/video_output.h"
 
 #include <cstdio>
 
@@ -47,19 +49,19 @@ void apply_command(MenuCommand command, SDL_Window* window, MenuState& state) {
   }
 }
 
-void draw_button(SDL_Renderer* renderer, const MenuButton& button) {
+void draw_button(SDL_Renderer* renderer, const MenuButton& button, int s) {
   const SDL_Rect& r = button.rect;
   set_color(renderer, 20, 60, 120, 200);
   SDL_RenderFillRect(renderer, &r);
   set_color(renderer, 120, 180, 255, 200);
   SDL_RenderDrawRect(renderer, &r);
-  SDL_Rect cap = menu_key_cap(r);
+  SDL_Rect cap = menu_key_cap(r, s);
   set_color(renderer, 50, 130, 240, 180);
   SDL_RenderFillRect(renderer, &cap);
   set_color(renderer, 255, 255, 255, 240);
-  draw_text(renderer, cap.x + 4, cap.y + 2, button.letter, 2);
+  draw_text(renderer, cap.x + 2 * s, cap.y + 2 * s, button.letter, s);
   set_color(renderer, 220, 230, 255, 220);
-  draw_text(renderer, cap.x + 14 + 10, r.y + (r.h - 10) / 2, button.label, 2);
+  draw_text(renderer, cap.x + cap.w + 5 * s, r.y + (r.h - text_height(s)) / 2, button.label, s);
 }
 
 std::array<MenuButton, 4> buttons_of(SDL_Window* window) {
@@ -72,8 +74,10 @@ std::array<MenuButton, 4> buttons_of(SDL_Window* window) {
 
 bool create_menu_window(SDL_Window*& window, SDL_Renderer*& renderer) {
   if (!window) {
-    window = SDL_CreateWindow("H.264 Player", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 960,
-                              600, SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
+    // 960 x 600, or smaller with the same shape on a screen that has less room.
+    const SDL_Point size = window_size_for_screen({960, 600});
+    window = SDL_CreateWindow(kProgramName, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.x,
+                              size.y, SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (!window) {
       std::printf("Cannot create the window: %s\n", SDL_GetError());
       return false;
@@ -94,16 +98,19 @@ bool create_menu_window(SDL_Window*& window, SDL_Renderer*& renderer) {
 std::array<MenuButton, 4> menu_buttons(int window_width, int window_height) {
   static const char* const kLetters[4] = {"O", "C", "R", "Q"};
   static const char* const kLabels[4] = {"Open .264", "Convert MP4", "RTSP Stream", "Quit"};
+  const int s = text_scale_for_window(window_width, window_height);
+  const int w = 110 * s, h = 19 * s;
   std::array<MenuButton, 4> buttons{};
   for (int i = 0; i < 4; ++i) {
-    SDL_Rect rect{(window_width - 220) / 2, window_height / 2 - 104 + 50 * i, 220, 38};
+    SDL_Rect rect{(window_width - w) / 2, window_height / 2 - 52 * s + 25 * s * i, w, h};
     buttons[i] = MenuButton{kLetters[i], kLabels[i], rect};
   }
   return buttons;
 }
 
-SDL_Rect menu_key_cap(const SDL_Rect& button) {
-  return SDL_Rect{button.x + 8, button.y + (button.h - 10) / 2 - 2, 14, 14};
+SDL_Rect menu_key_cap(const SDL_Rect& button, int s) {
+  const int w = 9 * s, h = 11 * s;
+  return SDL_Rect{button.x + 4 * s, button.y + (button.h - h) / 2, w, h};
 }
 
 SDL_Rect menu_logo_rect(int window_width, int logo_width, int logo_height) {
@@ -188,8 +195,9 @@ void draw_menu(SDL_Renderer* renderer, int window_width, int window_height, SDL_
     SDL_RenderCopy(renderer, logo, nullptr, &dst);
   }
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+  const int s = text_scale_for_window(window_width, window_height);
   for (const MenuButton& button : menu_buttons(window_width, window_height))
-    draw_button(renderer, button);
+    draw_button(renderer, button, s);
 }
 
 std::string run_start_menu(SDL_Window*& window, SDL_Renderer*& renderer, const char* program_path) {
@@ -200,7 +208,7 @@ std::string run_start_menu(SDL_Window*& window, SDL_Renderer*& renderer, const c
   TexturePtr logo;
   std::string logo_path = find_logo_path(program_path);
   if (!logo_path.empty()) logo = load_logo_texture(renderer, logo_path, kLogoWidth, &logo_w, &logo_h);
-  SDL_SetWindowTitle(window, "Orvalink H.264 Player");
+  SDL_SetWindowTitle(window, kProgramName);
 
   MenuState state;
   while (true) {

@@ -9,7 +9,8 @@
 // window is null. Returns a path, kConvertAction, kRtspAction or empty (quit).
 std::string run_start_menu(SDL_Window*& window, SDL_Renderer*& renderer, const char* program_path);
 
-// Creates the shared 960x600 window and its renderer as the menu does; false
+// Creates the shared 960x600 window (smaller, same shape, when the screen's
+// usable area is smaller) and its renderer as the menu does; false
 // (after printing SDL's error) when SDL cannot make them.
 bool create_menu_window(SDL_Window*& window, SDL_Renderer*& renderer);
 
@@ -30,12 +31,13 @@ struct MenuState {
   bool help_visible = false;  // the key help is drawn over the menu; any key hides it
 };
 
-// The four buttons (Open, Convert, RTSP, Quit) laid out for a W x H window:
-// 220x38, centred, the first 104 pixels above the middle, 50 pixels apart.
+// The four buttons (Open, Convert, RTSP, Quit) laid out for a W x H window at
+// its text scale s (text_scale_for_window): 110s x 19s, centred, the first 52s
+// above the middle, 25s apart (220 x 38, 104 and 50 at scale 2).
 std::array<MenuButton, 4> menu_buttons(int window_width, int window_height);
 
-// The key cap inside a button: 14x14, 8 pixels in, raised 2 pixels.
-SDL_Rect menu_key_cap(const SDL_Rect& button);
+// The key cap inside a button at text scale s: 9s x 11s, 4s in, centred vertically.
+SDL_Rect menu_key_cap(const SDL_Rect& button, int s);
 
 // Where the logo goes: at its own size, or shrunk to half the window width
 // when wider than that; centred, 40 pixels from the top.

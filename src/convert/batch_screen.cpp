@@ -17,7 +17,7 @@ namespace {
 
 constexpr Uint32 kFrameDelayMs = 50;
 constexpr int kRowScale = 2;
-constexpr int kRowHeight = 16;
+constexpr int kRowHeight = 22;  // a line of scale-2 text with its descenders, and a gap
 constexpr int kListTop = 12;
 
 struct BatchJob {

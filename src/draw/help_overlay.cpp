@@ -4,38 +4,44 @@
 
 namespace {
 
-constexpr const char* kHeading = "KEYS  -  ANY KEY CLOSES";
+constexpr const char* kHeading = "Keys  -  any key closes this";
 
-// Upper case only: the font shows lower case as underlined capitals.
 constexpr HelpLine kPlayerLines[] = {
-    {"SPACE", "PAUSE / PLAY  -  AT THE END: PLAY AGAIN"},
-    {"LEFT RIGHT", "5 S BACK / ON"},
-    {"HOME", "FROM THE START"},
-    {"UP DOWN", "FASTER / SLOWER"},
-    {"PGDN PGUP", "NEXT / PREVIOUS RECORDING IN THE FOLDER"},
-    {"A", "AUTO: NEXT RECORDING AT THE END ON / OFF"},
-    {"M", "SOUND ON / OFF"},
-    {"F", "FULL SCREEN"},
-    {"S", "SCREENSHOT"},
-    {"O", "OPEN A RECORDING"},
-    {"C", "CONVERT TO MP4"},
-    {"R", "LIVE STREAM"},
-    {"ESC Q", "MENU"},
-    {"F1 H", "THIS HELP"},
+    {"Space", "pause / play  -  at the end: play again"},
+    {". ,", "next / previous picture (pauses)"},
+    {"Left Right", "5 s back / on"},
+    {"Home", "from the start"},
+    {"Up Down", "faster / slower"},
+    {"PgDn PgUp", "next / previous recording in the folder"},
+    {"A", "auto: next recording at the end on / off"},
+    {"T", "time of day or elapsed time large"},
+    {"Wheel", "zoom at the pointer (drag to move)"},
+    {"0", "zoom back to the whole picture"},
+    {"Click", "pause / play  -  double-click: full screen"},
+    {"M", "sound on / off"},
+    {"F", "full screen"},
+    {"S", "screenshot"},
+    {"O", "open a recording"},
+    {"C", "convert to MP4"},
+    {"R", "live stream"},
+    {"Esc Q", "menu"},
+    {"F1 H", "this help"},
 };
 
 constexpr HelpLine kMenuLines[] = {
-    {"O", "OPEN A RECORDING  -  OR DROP ONE ON THE WINDOW"},
-    {"C", "CONVERT RECORDINGS TO MP4"},
-    {"R", "LIVE STREAM FROM A CAMERA"},
-    {"ESC Q", "QUIT"},
-    {"F1 H", "THIS HELP"},
+    {"O", "open a recording  -  or drop one on the window"},
+    {"C", "convert recordings to MP4"},
+    {"R", "live stream from a camera"},
+    {"Esc Q", "quit"},
+    {"F1 H", "this help"},
 };
 
 constexpr HelpLine kLiveLines[] = {
-    {"S", "SCREENSHOT"},
-    {"ESC", "BACK TO THE MENU"},
-    {"F1 H", "THIS HELP"},
+    {"S", "screenshot"},
+    {"Wheel", "zoom at the pointer (drag to move)"},
+    {"0", "zoom back to the whole picture"},
+    {"Esc", "back to the menu"},
+    {"F1 H", "this help"},
 };
 
 constexpr int kPadding = 8;  // in text cells
@@ -52,13 +58,13 @@ int widest(std::span<const HelpLine> lines, bool keys, int s) {
 HelpLayout layout_at(int window_w, int window_h, std::span<const HelpLine> lines, int s) {
   HelpLayout l;
   l.s = s;
-  l.line_h = 9 * s;
+  l.line_h = text_line_height(s) + 2 * s;
   const int pad = kPadding * s / 2;
   const int keys_w = widest(lines, true, s);
   int content_w = keys_w + 6 * s + widest(lines, false, s);
   const int heading_w = text_width(kHeading, s);
   if (heading_w > content_w) content_w = heading_w;
-  const int content_h = l.line_h * (static_cast<int>(lines.size()) + 2) - 4 * s;
+  const int content_h = l.line_h * (static_cast<int>(lines.size()) + 2) - 2 * s;
   l.box = {(window_w - content_w) / 2 - pad, (window_h - content_h) / 2 - pad,
            content_w + 2 * pad, content_h + 2 * pad};
   l.keys_x = l.box.x + pad;
@@ -81,8 +87,9 @@ std::span<const HelpLine> menu_help_lines() { return kMenuLines; }
 std::span<const HelpLine> live_help_lines() { return kLiveLines; }
 
 HelpLayout layout_help(int window_w, int window_h, std::span<const HelpLine> lines) {
-  HelpLayout l = layout_at(window_w, window_h, lines, 2);
-  if (l.box.w > window_w || l.box.h > window_h) l = layout_at(window_w, window_h, lines, 1);
+  int s = text_scale_for_window(window_w, window_h);
+  HelpLayout l = layout_at(window_w, window_h, lines, s);
+  while (s > 1 && (l.box.w > window_w || l.box.h > window_h)) l = layout_at(window_w, window_h, lines, --s);
   return l;
 }
 

@@ -7,8 +7,8 @@
 #include <span>
 
 struct HelpLine {
-  const char* keys;    // e.g. "LEFT RIGHT"
-  const char* action;  // e.g. "5 S BACK / ON"
+  const char* keys;    // e.g. "Left Right"
+  const char* action;  // e.g. "5 s back / on"
 };
 
 // The keys of the file player, the start menu and the live view.
@@ -16,8 +16,9 @@ std::span<const HelpLine> player_help_lines();
 std::span<const HelpLine> menu_help_lines();
 std::span<const HelpLine> live_help_lines();
 
-// The help box for `lines` centred in a window_w x window_h window: text scale
-// 2, or 1 when the box would not fit at 2. Pure arithmetic.
+// The help box for `lines` centred in a window_w x window_h window: the
+// window's text scale, or smaller down to 1 while the box would not fit.
+// Pure arithmetic.
 struct HelpLayout {
   int s = 2;
   SDL_Rect box{};

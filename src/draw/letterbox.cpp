@@ -32,8 +32,15 @@ SDL_Rect letterbox_rect(int window_w, int window_h, int picture_w, int picture_h
           static_cast<int>(w), static_cast<int>(h)};
 }
 
+SDL_Rect output_letterbox_rect(SDL_Renderer* renderer, int picture_w, int picture_h, int sar_num,
+                               int sar_den) {
+  int out_w = 0, out_h = 0;
+  SDL_GetRendererOutputSize(renderer, &out_w, &out_h);
+  return letterbox_rect(out_w, out_h, picture_w, picture_h, sar_num, sar_den);
+}
+
 SDL_Rect draw_letterboxed(SDL_Renderer* renderer, SDL_Texture* texture, int picture_w,
-                          int picture_h, int sar_num, int sar_den) {
+                          int picture_h, int sar_num, int sar_den, const ZoomView* zoom) {
   int out_w = 0, out_h = 0;
   SDL_GetRendererOutputSize(renderer, &out_w, &out_h);
   const SDL_Rect r = letterbox_rect(out_w, out_h, picture_w, picture_h, sar_num, sar_den);
@@ -45,6 +52,16 @@ SDL_Rect draw_letterboxed(SDL_Renderer* renderer, SDL_Texture* texture, int pict
   fill_black(renderer, {0, r.y + r.h, out_w, out_h - r.y - r.h});
   fill_black(renderer, {0, r.y, r.x, r.h});
   fill_black(renderer, {r.x + r.w, r.y, out_w - r.x - r.w, r.h});
-  if (texture && r.w > 0) SDL_RenderCopy(renderer, texture, nullptr, &r);
+  if (!texture || r.w <= 0) return r;
+  if (zoom && zoom->zoom > 1.0) {
+    // The source is whole texture pixels around the visible part; the clip
+    // keeps what lies past the box's edges off the bars.
+    const ZoomCopy copy = zoom_copy_rects(*zoom, r, picture_w, picture_h);
+    SDL_RenderSetClipRect(renderer, &r);
+    SDL_RenderCopyF(renderer, texture, &copy.source, &copy.target);
+    SDL_RenderSetClipRect(renderer, nullptr);
+  } else {
+    SDL_RenderCopy(renderer, texture, nullptr, &r);
+  }
   return r;
 }

@@ -5,75 +5,98 @@
 #include <cstdio>
 #include <cstring>
 
+#include "draw/program_name.h"
 #include "draw/text.h"
 #include "draw/widgets.h"
 
 namespace {
 
-constexpr int kBarHeight = 36;
-constexpr int kMargin = 12;
-constexpr int kTrackHeight = 6;
-constexpr int kSliderWidth = 56;
-constexpr int kSliderTrackHeight = 4;
 constexpr Uint8 kButtonFillAlpha = 200;
-constexpr int kTrackGap = 24;  // clear space between the track's end and the controls
 constexpr const char* kEndText = "END";
+constexpr const char* kPausedText = "PAUSED";
 constexpr const char* kWidestSpeedLabel = "0.25x";
-constexpr const char* kFinishedTitle = "H.264 Player  [Finished]";
+constexpr SDL_Color kAmber{255, 200, 50, 240};
+constexpr SDL_Color kBlue{50, 130, 240, 230};
 
 bool is_normal_speed(double speed) { return speed > 0.99 && speed < 1.01; }
 
 void set_colour(SDL_Renderer* renderer, Uint8 r, Uint8 g, Uint8 b, Uint8 a) {
   SDL_SetRenderDrawColor(renderer, r, g, b, a);
 }
+void set_colour(SDL_Renderer* renderer, SDL_Color c) { set_colour(renderer, c.r, c.g, c.b, c.a); }
 
 void fill(SDL_Renderer* renderer, SDL_Rect rect) { SDL_RenderFillRect(renderer, &rect); }
+
+// Visible width of a text: its pen advance less the gap after the last glyph.
+int ink_width(const char* text, int s) {
+  const int w = text_width(text, s);
+  return w > 0 ? w - s : 0;
+}
 
 // Black with alpha 180 one pixel right and down, then the text in its colour.
 void draw_shadowed_text(SDL_Renderer* renderer, int x, int y, const char* text, int s,
                         SDL_Color colour) {
   set_colour(renderer, 0, 0, 0, 180);
   draw_text(renderer, x + 1, y + 1, text, s);
-  set_colour(renderer, colour.r, colour.g, colour.b, colour.a);
+  set_colour(renderer, colour);
   draw_text(renderer, x, y, text, s);
 }
 
 void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, float progress) {
   set_colour(renderer, 0, 0, 0, 140);
   fill(renderer, l.bar);
+  if (l.track.w <= 0) return;
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.track);
-  int fw = played_width(progress, l.track.w);
+  const int fw = played_width(progress, l.track.w);
   if (fw > 0) {
-    set_colour(renderer, 50, 130, 240, 230);
+    set_colour(renderer, kBlue);
     fill(renderer, {l.track.x, l.track.y, fw, l.track.h});
   }
-  int kx = l.track.x + fw;
+  const int kx = l.track.x + fw, r = l.knob_radius;
   set_colour(renderer, 255, 255, 255, 240);
-  fill_circle(renderer, kx, l.knob_y, 8);
+  fill_circle(renderer, kx, l.knob_y, r);
   set_colour(renderer, 50, 130, 240, 255);
-  fill_circle(renderer, kx, l.knob_y, 6);
+  fill_circle(renderer, kx, l.knob_y, r * 3 / 4);
   set_colour(renderer, 255, 255, 255, 240);
-  fill_circle(renderer, kx, l.knob_y, 3);
+  fill_circle(renderer, kx, l.knob_y, r * 3 / 8);
 }
 
-// Position and duration just above the bar, centred; "END" follows in amber
-// once the recording has played to its end.
-void draw_time_readout(SDL_Renderer* renderer, int window_w, int window_h, const OverlayView& view,
-                       int s) {
-  const bool hours = clock_needs_hours(view.duration_s);
-  char position[24], duration[24], readout[56];
-  format_clock(position, sizeof position, view.position_s, hours);
-  format_clock(duration, sizeof duration, view.duration_s, hours);
-  std::snprintf(readout, sizeof readout, "%s / %s", position, duration);
-  const int readout_w = text_width(readout, s);
-  const int end_gap = 4 * s;
-  const int total = readout_w + (view.ended ? end_gap + text_width(kEndText, s) : 0);
-  const int tx = (window_w - total) / 2;
-  const int ty = window_h - 54;
-  draw_shadowed_text(renderer, tx, ty, readout, s, {255, 255, 255, 230});
-  if (view.ended) {
-    draw_shadowed_text(renderer, tx + readout_w + end_gap, ty, kEndText, s, {255, 200, 50, 240});
+// One piece of the read-out: a text at a scale in a colour.
+struct ReadoutPiece {
+  std::string text;
+  int s = 1;
+  SDL_Color colour{255, 255, 255, 230};
+};
+
+// The read-out centred just above the bar, its pieces side by side on one
+// baseline: the large clock, the small one, then "PAUSED" or "END" in amber.
+void draw_time_readout(SDL_Renderer* renderer, const OverlayLayout& l, int window_w,
+                       const OverlayView& view) {
+  const int s = l.s;
+  const std::string elapsed = elapsed_text(view);
+  ReadoutPiece pieces[3];
+  int count = 0;
+  if (view.time_of_day.empty()) {
+    pieces[count++] = {elapsed, s + 1};
+  } else if (view.time_of_day_large) {
+    pieces[count++] = {view.time_of_day, s + 1};
+    pieces[count++] = {elapsed, s};
+  } else {
+    pieces[count++] = {elapsed, s + 1};
+    pieces[count++] = {view.time_of_day, s};
+  }
+  if (view.ended) pieces[count++] = {kEndText, s, kAmber};
+  else if (view.paused) pieces[count++] = {kPausedText, s, kAmber};
+  const int gap = 4 * s;
+  int total = 0;
+  for (int i = 0; i < count; ++i) total += (i ? gap : 0) + ink_width(pieces[i].text.c_str(), pieces[i].s);
+  const int baseline = l.bar.y - 2 * s - 4;  // room below for descenders and the shadow
+  int x = (window_w - total) / 2;
+  for (int i = 0; i < count; ++i) {
+    const ReadoutPiece& p = pieces[i];
+    draw_shadowed_text(renderer, x, baseline - text_height(p.s), p.text.c_str(), p.s, p.colour);
+    x += ink_width(p.text.c_str(), p.s) + gap;
   }
 }
 
@@ -83,51 +106,61 @@ void draw_volume_controls(SDL_Renderer* renderer, const OverlayLayout& l, int vo
   draw_speaker_icon(renderer, l.mute, muted || volume == 0);
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.volume_track);
-  int lw = volume_level_width(volume);
+  const int lw = volume_level_width(volume, l.volume_track.w);
   if (lw > 0) {
     if (muted)
       set_colour(renderer, 130, 130, 130, 220);
     else
-      set_colour(renderer, 50, 130, 240, 230);
+      set_colour(renderer, kBlue);
     fill(renderer, {l.volume_track.x, l.volume_track.y, lw, l.volume_track.h});
   }
   set_colour(renderer, 255, 255, 255, 240);
-  fill_circle(renderer, l.volume_track.x + lw, l.volume_track.y + kSliderTrackHeight / 2, 5);
-}
-
-// Visible width of a text: its pen advance less the gap after the last glyph.
-int ink_width(const char* text, int s) {
-  const int w = text_width(text, s);
-  return w > 0 ? w - s : 0;
+  fill_circle(renderer, l.volume_track.x + lw, l.volume_track.y + l.volume_track.h / 2,
+              l.volume_knob_radius);
 }
 
 void draw_speed_buttons(SDL_Renderer* renderer, const OverlayLayout& l, const char* label,
-                        double speed, int s) {
-  const int b = l.button;
+                        double speed) {
+  const int b = l.button, s = l.s;
+  const int bar_len = b - 8;
   draw_control_button(renderer, l.slower, kButtonFillAlpha);
-  fill(renderer, {l.slower.x + 4, l.row_y + b / 2, 5 * s, 2});
+  fill(renderer, {l.slower.x + 4, l.row_y + b / 2 - 1, bar_len, 2});
 
-  SDL_Color label_colour = is_normal_speed(speed) ? SDL_Color{200, 200, 200, 240}
-                                                  : SDL_Color{255, 200, 50, 240};
+  const SDL_Color label_colour = is_normal_speed(speed) ? SDL_Color{200, 200, 200, 240} : kAmber;
   const int label_x = l.label_slot.x + (l.label_slot.w - ink_width(label, s)) / 2;
-  draw_shadowed_text(renderer, label_x, l.row_y + 4, label, s, label_colour);
+  draw_shadowed_text(renderer, label_x, l.row_y + (b - text_height(s)) / 2, label, s, label_colour);
 
   draw_control_button(renderer, l.faster, kButtonFillAlpha);
-  fill(renderer, {l.faster.x + 4, l.row_y + b / 2, 5 * s, 2});
-  fill(renderer, {l.faster.x + b / 2 - 1, l.row_y + 4, 2, 5 * s});
+  fill(renderer, {l.faster.x + 4, l.row_y + b / 2 - 1, bar_len, 2});
+  fill(renderer, {l.faster.x + b / 2 - 1, l.row_y + 4, 2, bar_len});
 }
 
 // "AUTO" on a lit button while the next recording follows, dim otherwise.
-void draw_auto_button(SDL_Renderer* renderer, const OverlayLayout& l, bool on, int s) {
+void draw_auto_button(SDL_Renderer* renderer, const OverlayLayout& l, bool on) {
   const SDL_Rect& r = l.auto_button;
+  const int s = l.s;
   draw_control_button(renderer, r, kButtonFillAlpha);
   if (on) {
-    set_colour(renderer, 50, 130, 240, 230);
+    set_colour(renderer, kBlue);
     fill(renderer, {r.x + 1, r.y + 1, r.w - 2, r.h - 2});
   }
   const SDL_Color text = on ? SDL_Color{255, 255, 255, 240} : SDL_Color{130, 130, 130, 220};
-  draw_shadowed_text(renderer, r.x + (r.w - ink_width("AUTO", s)) / 2, r.y + (r.h - 5 * s) / 2,
-                     "AUTO", s, text);
+  draw_shadowed_text(renderer, r.x + (r.w - ink_width("AUTO", s)) / 2,
+                     r.y + (r.h - text_height(s)) / 2, "AUTO", s, text);
+}
+
+// The play / pause button: while paused it is lit and shows the play
+// triangle (what a click does), while playing the two pause bars.
+void draw_play_button(SDL_Renderer* renderer, const OverlayLayout& l, bool paused) {
+  draw_control_button(renderer, l.play, kButtonFillAlpha);
+  if (paused) {
+    set_colour(renderer, kBlue);
+    fill(renderer, {l.play.x + 1, l.play.y + 1, l.play.w - 2, l.play.h - 2});
+    set_colour(renderer, 255, 255, 255, 240);
+    draw_play_icon(renderer, l.play);
+  } else {
+    draw_pause_icon(renderer, l.play);
+  }
 }
 
 // Whole seconds for a clock: negatives and NaN become 0, huge values saturate
@@ -147,39 +180,92 @@ OverlayRects& overlay_rects() {
 
 void clear_overlay_rects() { overlay_rects() = OverlayRects{}; }
 
+BarTarget bar_target_at(const OverlayRects& r, int x, int y) {
+  if (r.bar.w <= 0 || y < r.bar.y) return BarTarget::picture;
+  const struct {
+    const SDL_Rect& rect;
+    BarTarget target;
+  } controls[] = {
+      {r.play_button_rect, BarTarget::play_pause},  {r.slower_button_rect, BarTarget::slower},
+      {r.faster_button_rect, BarTarget::faster},    {r.screenshot_button_rect, BarTarget::screenshot},
+      {r.mute_button_rect, BarTarget::mute},        {r.auto_button_rect, BarTarget::auto_continue},
+      {r.volume_rect, BarTarget::volume},           {r.seek_rect, BarTarget::seek},
+  };
+  for (const auto& c : controls)
+    if (rect_contains(c.rect, x, y)) return c.target;
+  return BarTarget::none;
+}
+
 OverlayLayout layout_overlay(int window_w, int window_h, int s, bool audio_available) {
   OverlayLayout l;
-  const int b = 5 * s + 8;
+  if (s < 1) s = 1;
+  l.s = s;
+  const int b = 7 * s + 6;
+  const int bar_h = b + 16;
+  const int margin = 6 * s, small_gap = 3 * s, gap = 6 * s;
   l.button = b;
-  l.row_y = (window_h - kBarHeight) + (kBarHeight - b) / 2;
-  l.bar = {0, window_h - kBarHeight, window_w, kBarHeight};
-  l.knob_y = window_h - 18;
+  l.bar = {0, window_h - bar_h, window_w, bar_h};
+  l.row_y = l.bar.y + (bar_h - b) / 2;
+  l.knob_y = l.bar.y + bar_h / 2;
+  l.knob_radius = 4 * s;
+  l.volume_knob_radius = 5 * s / 2;
+  l.play = {margin, l.row_y, b, b};
 
-  // Laid out from the right edge leftward; no width depends on the speed.
+  // The right-hand group, laid out from the right edge leftward; no width
+  // depends on the speed.
   const int slot_w = ink_width(kWidestSpeedLabel, s);
-  const int xf = window_w - b - kMargin;
-  const int xl = xf - 6 - slot_w;
-  const int xs = xl - 6 - b;
-  const int xc = xs - b - 12;
+  const int xf = window_w - b - margin;
+  const int xl = xf - small_gap - slot_w;
+  const int xs = xl - small_gap - b;
+  const int xc = xs - b - gap;
   l.faster = {xf, l.row_y, b, b};
   l.label_slot = {xl, l.row_y, slot_w, b};
   l.slower = {xs, l.row_y, b, b};
   l.screenshot = {xc, l.row_y, b, b};
   int group_x = xc;
   if (audio_available) {
-    const int xv = xc - 12 - kSliderWidth;
-    const int xm = xv - b - 6;
-    l.volume = {xv, l.row_y, kSliderWidth, b};
+    const int slider_w = 28 * s;
+    const int xv = xc - gap - slider_w;
+    const int xm = xv - b - small_gap;
+    const int track_h = 2 * s;
+    l.volume = {xv, l.row_y, slider_w, b};
     l.mute = {xm, l.row_y, b, b};
-    l.volume_track = {xv, l.row_y + (b - kSliderTrackHeight) / 2, kSliderWidth,
-                      kSliderTrackHeight};
+    l.volume_track = {xv, l.row_y + (b - track_h) / 2, slider_w, track_h};
+    // The knob reaches past both ends; the gaps beside the slider are wider than it.
+    l.volume_zone = {xv - l.volume_knob_radius, l.row_y, slider_w + 2 * l.volume_knob_radius, b};
     group_x = xm;
   }
   const int auto_w = ink_width("AUTO", s) + 8;
-  l.auto_button = {group_x - 12 - auto_w, l.row_y, auto_w, b};
-  const int track_w = l.auto_button.x - kTrackGap - kMargin;
-  l.track = {kMargin, window_h - 21, track_w > 0 ? track_w : 0, kTrackHeight};
+  l.auto_button = {group_x - gap - auto_w, l.row_y, auto_w, b};
+
+  // The track runs between the play button and the group with room for the
+  // knob's radius and a gap at both ends, so the knob never covers a control.
+  const int track_x = l.play.x + b + l.knob_radius + small_gap;
+  const int track_end = l.auto_button.x - l.knob_radius - gap;
+  const int track_h = 3 * s;
+  l.track = {track_x, l.knob_y - track_h / 2, track_end > track_x ? track_end - track_x : 0, track_h};
+  if (l.track.w > 0) {
+    l.seek_zone = {l.track.x - l.knob_radius, l.bar.y, l.track.w + 2 * l.knob_radius, bar_h};
+  }
   return l;
+}
+
+OverlayRects rects_of_layout(const OverlayLayout& l, bool audio_available) {
+  OverlayRects r;
+  r.bar = l.bar;
+  r.play_button_rect = l.play;
+  r.seek_rect = l.seek_zone;
+  r.seek_track = l.track;
+  r.slower_button_rect = l.slower;
+  r.faster_button_rect = l.faster;
+  r.screenshot_button_rect = l.screenshot;
+  r.auto_button_rect = l.auto_button;
+  if (audio_available) {
+    r.mute_button_rect = l.mute;
+    r.volume_slider_rect = l.volume;
+    r.volume_rect = l.volume_zone;
+  }
+  return r;
 }
 
 int played_width(float progress, int track_w) {
@@ -189,10 +275,10 @@ int played_width(float progress, int track_w) {
   return static_cast<int>(p * static_cast<float>(track_w));
 }
 
-int volume_level_width(int volume) {
+int volume_level_width(int volume, int slider_w) {
   if (volume < 0) volume = 0;
   if (volume > 100) volume = 100;
-  return volume * kSliderWidth / 100;
+  return volume * slider_w / 100;
 }
 
 bool clock_needs_hours(double duration_s) { return whole_seconds(duration_s) >= 3600; }
@@ -204,6 +290,34 @@ void format_clock(char* out, size_t size, double seconds, bool hours) {
   } else {
     std::snprintf(out, size, "%02d:%02d", t / 60, t % 60);
   }
+}
+
+void format_clock_ms(char* out, size_t size, double seconds, bool hours) {
+  // Rounded to the millisecond first, so 9.9996 s reads 00:10.000.
+  const double rounded = seconds > 0 ? std::floor(seconds * 1000.0 + 0.5) / 1000.0 : 0.0;
+  char whole[24];
+  format_clock(whole, sizeof whole, rounded, hours);
+  const int ms = rounded < static_cast<double>(INT_MAX)
+                     ? static_cast<int>(std::llround((rounded - std::floor(rounded)) * 1000.0)) % 1000
+                     : 0;
+  std::snprintf(out, size, "%s.%03d", whole, ms);
+}
+
+std::string elapsed_text(const OverlayView& view) {
+  const bool hours = clock_needs_hours(view.duration_s);
+  char position[32], duration[24], text[96];
+  if (view.precise) {
+    format_clock_ms(position, sizeof position, view.position_s, hours);
+  } else {
+    format_clock(position, sizeof position, view.position_s, hours);
+  }
+  format_clock(duration, sizeof duration, view.duration_s, hours);
+  if (view.precise && view.picture_number > 0) {
+    std::snprintf(text, sizeof text, "%s / %s  #%d", position, duration, view.picture_number);
+  } else {
+    std::snprintf(text, sizeof text, "%s / %s", position, duration);
+  }
+  return text;
 }
 
 void format_speed(char* out, size_t size, double speed) {
@@ -226,20 +340,34 @@ void format_speed(char* out, size_t size, double speed) {
 
 void format_window_title(char* out, size_t size, const OverlayView& view) {
   if (view.ended) {
-    std::snprintf(out, size, "%s", kFinishedTitle);
+    std::snprintf(out, size, "%s  [Finished]", kProgramName);
     return;
   }
   const bool hours = clock_needs_hours(view.duration_s);
   char position[24], duration[24], speed[72];
   format_clock(position, sizeof position, view.position_s, hours);
   format_clock(duration, sizeof duration, view.duration_s, hours);
+  std::string clocks = std::string(position) + " / " + duration;
+  if (!view.title_time_of_day.empty()) {
+    clocks = view.time_of_day_large ? view.title_time_of_day + "  " + clocks
+                                    : clocks + "  " + view.title_time_of_day;
+  }
   speed[0] = '\0';
   if (!is_normal_speed(view.speed)) {
     speed[0] = speed[1] = ' ';
     format_speed(speed + 2, sizeof speed - 2, view.speed);
   }
-  std::snprintf(out, size, "H.264 Player  [%s / %s]%s%s", position, duration, speed,
-                view.paused ? "  PAUSED" : "");
+  const std::string name = view.file_name.empty() ? "" : "  " + view.file_name;
+  std::snprintf(out, size, "%s  [%s]%s%s%s", kProgramName, clocks.c_str(), speed,
+                view.paused ? "  PAUSED" : "", name.c_str());
+}
+
+void set_playback_title(SDL_Window* window, const OverlayView& view) {
+  if (!window) return;
+  char title[512];
+  format_window_title(title, sizeof title, view);
+  // Setting the title costs a round trip to the window system: only changes are sent.
+  if (std::strcmp(title, SDL_GetWindowTitle(window)) != 0) SDL_SetWindowTitle(window, title);
 }
 
 void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const OverlayView& view,
@@ -250,31 +378,15 @@ void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const Ove
 
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
   draw_seek_bar(renderer, l, view.progress);
-  draw_time_readout(renderer, w, h, view, s);
+  draw_time_readout(renderer, l, w, view);
+  draw_play_button(renderer, l, view.paused && !view.ended);
 
-  OverlayRects& rects = overlay_rects();
-  rects.screenshot_button_rect = l.screenshot;
   draw_control_button(renderer, l.screenshot, kButtonFillAlpha);
   draw_camera_icon(renderer, l.screenshot);
-  if (view.audio_available) {
-    rects.volume_slider_rect = l.volume;
-    rects.mute_button_rect = l.mute;
-    draw_volume_controls(renderer, l, view.volume, view.muted);
-  } else {
-    rects.volume_slider_rect = {0, 0, 0, 0};
-    rects.mute_button_rect = {0, 0, 0, 0};
-  }
-  rects.auto_button_rect = l.auto_button;
-  draw_auto_button(renderer, l, view.auto_continue, s);
-  rects.slower_button_rect = l.slower;
-  rects.faster_button_rect = l.faster;
+  if (view.audio_available) draw_volume_controls(renderer, l, view.volume, view.muted);
+  draw_auto_button(renderer, l, view.auto_continue);
   char label[72];
   format_speed(label, sizeof label, view.speed);
-  draw_speed_buttons(renderer, l, label, view.speed, s);
-
-  char title[256];
-  format_window_title(title, sizeof title, view);
-  // The title changes about once a second; setting it costs a round trip to
-  // the window system on every picture.
-  if (std::strcmp(title, SDL_GetWindowTitle(window)) != 0) SDL_SetWindowTitle(window, title);
+  draw_speed_buttons(renderer, l, label, view.speed);
+  overlay_rects() = rects_of_layout(l, view.audio_available);
 }

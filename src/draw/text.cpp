@@ -1,126 +1,251 @@
 #include "draw/text.h"
 
+#include <vector>
+
 namespace {
 
-constexpr uint16_t kDigitGlyphs[10] = {
-    0x7B6F, 0x2492, 0x73E7, 0x73CF, 0x5BC9, 0x79CF, 0x79EF, 0x7249, 0x7BEF, 0x7BC9,
+// The glyphs of 0x20..0x7E and, last, the replacement glyph (a question mark
+// in a solid block, as text viewers show characters they cannot draw). Nine
+// rows of five cells each, top row first: '#' lit, '.' dark. Shapes that are
+// easily confused differ on purpose: "0" has a slash where "O" is plain, "1"
+// a flag and a foot, "l" a hook, "I" bars at both ends; lower case has its
+// own shapes, with descenders for g, j, p, q, y and the comma.
+constexpr const char* kGlyphPictures[] = {
+    "....." "....." "....." "....." "....." "....." "....." "....." ".....",  // space
+    "..#.." "..#.." "..#.." "..#.." "..#.." "....." "..#.." "....." ".....",  // !
+    ".#.#." ".#.#." ".#.#." "....." "....." "....." "....." "....." ".....",  // "
+    ".#.#." ".#.#." "#####" ".#.#." "#####" ".#.#." ".#.#." "....." ".....",  // #
+    "..#.." ".####" "#.#.." ".###." "..#.#" "####." "..#.." "....." ".....",  // $
+    "##..." "##..#" "...#." "..#.." ".#..." "#..##" "...##" "....." ".....",  // %
+    ".##.." "#..#." "#.#.." ".#..." "#.#.#" "#..#." ".##.#" "....." ".....",  // &
+    "..#.." "..#.." ".#..." "....." "....." "....." "....." "....." ".....",  // '
+    "...#." "..#.." ".#..." ".#..." ".#..." "..#.." "...#." "....." ".....",  // (
+    ".#..." "..#.." "...#." "...#." "...#." "..#.." ".#..." "....." ".....",  // )
+    "....." "..#.." "#.#.#" ".###." "#.#.#" "..#.." "....." "....." ".....",  // *
+    "....." "..#.." "..#.." "#####" "..#.." "..#.." "....." "....." ".....",  // +
+    "....." "....." "....." "....." "....." ".##.." ".##.." "..#.." ".#...",  // ,
+    "....." "....." "....." "#####" "....." "....." "....." "....." ".....",  // -
+    "....." "....." "....." "....." "....." ".##.." ".##.." "....." ".....",  // .
+    "....#" "....#" "...#." "..#.." ".#..." "#...." "#...." "....." ".....",  // /
+    ".###." "#...#" "#..##" "#.#.#" "##..#" "#...#" ".###." "....." ".....",  // 0
+    "..#.." ".##.." "..#.." "..#.." "..#.." "..#.." ".###." "....." ".....",  // 1
+    ".###." "#...#" "....#" "...#." "..#.." ".#..." "#####" "....." ".....",  // 2
+    "#####" "...#." "..#.." "...#." "....#" "#...#" ".###." "....." ".....",  // 3
+    "...#." "..##." ".#.#." "#..#." "#####" "...#." "...#." "....." ".....",  // 4
+    "#####" "#...." "####." "....#" "....#" "#...#" ".###." "....." ".....",  // 5
+    "..##." ".#..." "#...." "####." "#...#" "#...#" ".###." "....." ".....",  // 6
+    "#####" "....#" "...#." "..#.." ".#..." ".#..." ".#..." "....." ".....",  // 7
+    ".###." "#...#" "#...#" ".###." "#...#" "#...#" ".###." "....." ".....",  // 8
+    ".###." "#...#" "#...#" ".####" "....#" "...#." ".##.." "....." ".....",  // 9
+    "....." ".##.." ".##.." "....." ".##.." ".##.." "....." "....." ".....",  // :
+    "....." ".##.." ".##.." "....." ".##.." ".##.." "..#.." ".#..." ".....",  // ;
+    "...#." "..#.." ".#..." "#...." ".#..." "..#.." "...#." "....." ".....",  // <
+    "....." "....." "#####" "....." "#####" "....." "....." "....." ".....",  // =
+    ".#..." "..#.." "...#." "....#" "...#." "..#.." ".#..." "....." ".....",  // >
+    ".###." "#...#" "....#" "...#." "..#.." "....." "..#.." "....." ".....",  // ?
+    ".###." "#...#" "#.###" "#.#.#" "#.###" "#...." ".####" "....." ".....",  // @
+    ".###." "#...#" "#...#" "#####" "#...#" "#...#" "#...#" "....." ".....",  // A
+    "####." "#...#" "#...#" "####." "#...#" "#...#" "####." "....." ".....",  // B
+    ".###." "#...#" "#...." "#...." "#...." "#...#" ".###." "....." ".....",  // C
+    "####." "#...#" "#...#" "#...#" "#...#" "#...#" "####." "....." ".....",  // D
+    "#####" "#...." "#...." "####." "#...." "#...." "#####" "....." ".....",  // E
+    "#####" "#...." "#...." "####." "#...." "#...." "#...." "....." ".....",  // F
+    ".###." "#...#" "#...." "#.###" "#...#" "#...#" ".####" "....." ".....",  // G
+    "#...#" "#...#" "#...#" "#####" "#...#" "#...#" "#...#" "....." ".....",  // H
+    ".###." "..#.." "..#.." "..#.." "..#.." "..#.." ".###." "....." ".....",  // I
+    "..###" "...#." "...#." "...#." "...#." "#..#." ".##.." "....." ".....",  // J
+    "#...#" "#..#." "#.#.." "##..." "#.#.." "#..#." "#...#" "....." ".....",  // K
+    "#...." "#...." "#...." "#...." "#...." "#...." "#####" "....." ".....",  // L
+    "#...#" "##.##" "#.#.#" "#.#.#" "#...#" "#...#" "#...#" "....." ".....",  // M
+    "#...#" "#...#" "##..#" "#.#.#" "#..##" "#...#" "#...#" "....." ".....",  // N
+    ".###." "#...#" "#...#" "#...#" "#...#" "#...#" ".###." "....." ".....",  // O
+    "####." "#...#" "#...#" "####." "#...." "#...." "#...." "....." ".....",  // P
+    ".###." "#...#" "#...#" "#...#" "#.#.#" "#..#." ".##.#" "....." ".....",  // Q
+    "####." "#...#" "#...#" "####." "#.#.." "#..#." "#...#" "....." ".....",  // R
+    ".####" "#...." "#...." ".###." "....#" "....#" "####." "....." ".....",  // S
+    "#####" "..#.." "..#.." "..#.." "..#.." "..#.." "..#.." "....." ".....",  // T
+    "#...#" "#...#" "#...#" "#...#" "#...#" "#...#" ".###." "....." ".....",  // U
+    "#...#" "#...#" "#...#" "#...#" "#...#" ".#.#." "..#.." "....." ".....",  // V
+    "#...#" "#...#" "#...#" "#.#.#" "#.#.#" "#.#.#" ".#.#." "....." ".....",  // W
+    "#...#" "#...#" ".#.#." "..#.." ".#.#." "#...#" "#...#" "....." ".....",  // X
+    "#...#" "#...#" ".#.#." "..#.." "..#.." "..#.." "..#.." "....." ".....",  // Y
+    "#####" "....#" "...#." "..#.." ".#..." "#...." "#####" "....." ".....",  // Z
+    ".###." ".#..." ".#..." ".#..." ".#..." ".#..." ".###." "....." ".....",  // [
+    "#...." "#...." ".#..." "..#.." "...#." "....#" "....#" "....." ".....",  // backslash
+    ".###." "...#." "...#." "...#." "...#." "...#." ".###." "....." ".....",  // ]
+    "..#.." ".#.#." "#...#" "....." "....." "....." "....." "....." ".....",  // ^
+    "....." "....." "....." "....." "....." "....." "....." "#####" ".....",  // _
+    ".#..." "..#.." "....." "....." "....." "....." "....." "....." ".....",  // `
+    "....." "....." ".###." "....#" ".####" "#...#" ".####" "....." ".....",  // a
+    "#...." "#...." "####." "#...#" "#...#" "#...#" "####." "....." ".....",  // b
+    "....." "....." ".###." "#...." "#...." "#...." ".###." "....." ".....",  // c
+    "....#" "....#" ".####" "#...#" "#...#" "#...#" ".####" "....." ".....",  // d
+    "....." "....." ".###." "#...#" "#####" "#...." ".###." "....." ".....",  // e
+    "..##." ".#..#" ".#..." "###.." ".#..." ".#..." ".#..." "....." ".....",  // f
+    "....." "....." ".####" "#...#" "#...#" "#...#" ".####" "....#" ".###.",  // g
+    "#...." "#...." "#.##." "##..#" "#...#" "#...#" "#...#" "....." ".....",  // h
+    "..#.." "....." ".##.." "..#.." "..#.." "..#.." ".###." "....." ".....",  // i
+    "...#." "....." "..##." "...#." "...#." "...#." "...#." "#..#." ".##..",  // j
+    "#...." "#...." "#..#." "#.#.." "##..." "#.#.." "#..#." "....." ".....",  // k
+    ".##.." "..#.." "..#.." "..#.." "..#.." "..#.." "...##" "....." ".....",  // l
+    "....." "....." "##.#." "#.#.#" "#.#.#" "#.#.#" "#.#.#" "....." ".....",  // m
+    "....." "....." "#.##." "##..#" "#...#" "#...#" "#...#" "....." ".....",  // n
+    "....." "....." ".###." "#...#" "#...#" "#...#" ".###." "....." ".....",  // o
+    "....." "....." "####." "#...#" "#...#" "#...#" "####." "#...." "#....",  // p
+    "....." "....." ".####" "#...#" "#...#" "#...#" ".####" "....#" "....#",  // q
+    "....." "....." "#.##." "##..#" "#...." "#...." "#...." "....." ".....",  // r
+    "....." "....." ".####" "#...." ".###." "....#" "####." "....." ".....",  // s
+    ".#..." ".#..." "####." ".#..." ".#..." ".#..#" "..##." "....." ".....",  // t
+    "....." "....." "#...#" "#...#" "#...#" "#..##" ".##.#" "....." ".....",  // u
+    "....." "....." "#...#" "#...#" "#...#" ".#.#." "..#.." "....." ".....",  // v
+    "....." "....." "#...#" "#...#" "#.#.#" "#.#.#" ".#.#." "....." ".....",  // w
+    "....." "....." "#...#" ".#.#." "..#.." ".#.#." "#...#" "....." ".....",  // x
+    "....." "....." "#...#" "#...#" "#...#" "#...#" ".####" "....#" ".###.",  // y
+    "....." "....." "#####" "...#." "..#.." ".#..." "#####" "....." ".....",  // z
+    "...##" "..#.." "..#.." ".#..." "..#.." "..#.." "...##" "....." ".....",  // {
+    "..#.." "..#.." "..#.." "..#.." "..#.." "..#.." "..#.." "..#.." ".....",  // |
+    "##..." "..#.." "..#.." "...#." "..#.." "..#.." "##..." "....." ".....",  // }
+    "....." "....." ".#..." "#.#.#" "...#." "....." "....." "....." ".....",  // ~
+    "#####" "#...#" "###.#" "##.##" "##.##" "#####" "##.##" "#####" ".....",  // replacement
 };
-constexpr uint16_t kColonGlyph = 0x0820;
-constexpr uint16_t kLetterGlyphs[26] = {
-    0x2BED, 0x6BAE, 0x7927, 0x6B6E, 0x79E7, 0x79E4, 0x796B, 0x5BED, 0x7497,
-    0x124A, 0x5BAD, 0x4927, 0x5FED, 0x5F6D, 0x7B6F, 0x7BE4, 0x7B59, 0x7BAD,
-    0x79CF, 0x7492, 0x5B6F, 0x5B6A, 0x5B7D, 0x5AAD, 0x5A92, 0x72A7,
+constexpr int kGlyphCount = sizeof kGlyphPictures / sizeof kGlyphPictures[0];
+static_assert(kGlyphCount == 0x7F - 0x20 + 1, "one picture per printable character and the replacement");
+
+using GlyphRows = std::array<uint8_t, kGlyphRows>;
+
+constexpr GlyphRows rows_of(const char* picture) {
+  GlyphRows rows{};
+  for (int r = 0; r < kGlyphRows; ++r)
+    for (int c = 0; c < kGlyphColumns; ++c)
+      if (picture[r * kGlyphColumns + c] == '#')
+        rows[static_cast<size_t>(r)] |= static_cast<uint8_t>(1u << (kGlyphColumns - 1 - c));
+  return rows;
+}
+
+constexpr std::array<GlyphRows, kGlyphCount> build_glyphs() {
+  std::array<GlyphRows, kGlyphCount> glyphs{};
+  for (int i = 0; i < kGlyphCount; ++i) glyphs[static_cast<size_t>(i)] = rows_of(kGlyphPictures[i]);
+  return glyphs;
+}
+
+constexpr std::array<GlyphRows, kGlyphCount> kGlyphs = build_glyphs();
+
+bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of a well-formed UTF-8 sequence at p (lead byte and the right number
+// of continuation bytes, no overlong two-byte form); 0 when it is not one.
+size_t utf8_sequence_length(const unsigned char* p) {
+  size_t length = 0;
+  if (p[0] >= 0xC2 && p[0] <= 0xDF) length = 2;
+  else if (p[0] >= 0xE0 && p[0] <= 0xEF) length = 3;
+  else if (p[0] >= 0xF0 && p[0] <= 0xF4) length = 4;
+  else return 0;
+  for (size_t k = 1; k < length; ++k)
+    if (!is_continuation(p[k])) return 0;  // also stops at the terminating NUL
+  return length;
+}
+
+// Rectangles gathered for one SDL_RenderFillRects call, on the stack: text
+// is drawn every frame and allocates nothing.
+struct CellBatch {
+  explicit CellBatch(SDL_Renderer* r) : renderer(r) {}
+  SDL_Renderer* renderer;
+  SDL_Rect rects[256];
+  int count = 0;
+  void add(const SDL_Rect& r) {
+    if (count == static_cast<int>(sizeof rects / sizeof rects[0])) flush();
+    rects[count++] = r;
+  }
+  void flush() {
+    if (count > 0) SDL_RenderFillRects(renderer, rects, count);
+    count = 0;
+  }
 };
 
-bool is_digit(unsigned char b) { return b >= '0' && b <= '9'; }
-bool is_upper(unsigned char b) { return b >= 'A' && b <= 'Z'; }
-bool is_lower(unsigned char b) { return b >= 'a' && b <= 'z'; }
-
-// Marks the font has no shape for but which still take a full cell: they show
-// as one dot in the centre so the reader sees something stood there.
-bool is_placeholder(unsigned char b) {
-  switch (b) {
-    case '#': case '&': case '(': case ')': case '?': case '@': case '[': case ']':
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Fills a rectangle given in cells (and extra pixels) relative to the pen.
-void fill_cells(SDL_Renderer* renderer, int pen_x, int y, int cx, int cy, int cw, int ch, int s) {
-  SDL_Rect r{pen_x + cx * s, y + cy * s, cw * s, ch * s};
-  SDL_RenderFillRect(renderer, &r);
-}
-
-// The diagonal strokes: one cell per row, at the given column for rows 0..4.
-void draw_slant(SDL_Renderer* renderer, int pen_x, int y, int s, bool rising) {
-  for (int r = 0; r < 5; ++r) {
-    int step = (2 * r) / 5;
-    int column = rising ? 2 - step : step;
-    fill_cells(renderer, pen_x, y, column, r, 1, 1, s);
-  }
-}
-
-void draw_byte(SDL_Renderer* renderer, int pen_x, int y, unsigned char b, int s) {
-  if (uint16_t glyph = glyph_pattern(b)) {
-    draw_glyph(renderer, pen_x, y, glyph, s);
-    return;
-  }
-  if (is_lower(b)) {
-    draw_glyph(renderer, pen_x, y, glyph_pattern(static_cast<unsigned char>(b - 'a' + 'A')), s);
-    // One pixel high at every scale, one pixel clear of the glyph's last row.
-    SDL_Rect underline{pen_x, y + 5 * s + 1, 3 * s, 1};
-    SDL_RenderFillRect(renderer, &underline);
-    return;
-  }
-  if (is_placeholder(b)) {
-    fill_cells(renderer, pen_x, y, 1, 2, 1, 1, s);
-    return;
-  }
-  switch (b) {
-    case '.': fill_cells(renderer, pen_x, y, 0, 4, 1, 1, s); break;
-    case '-': fill_cells(renderer, pen_x, y, 0, 2, 3, 1, s); break;
-    case '_': fill_cells(renderer, pen_x, y, 0, 4, 3, 1, s); break;
-    case '+':
-      fill_cells(renderer, pen_x, y, 0, 2, 3, 1, s);
-      fill_cells(renderer, pen_x, y, 1, 1, 1, 3, s);
-      break;
-    case '=':
-    case '~':
-      fill_cells(renderer, pen_x, y, 0, 1, 3, 1, s);
-      fill_cells(renderer, pen_x, y, 0, 3, 3, 1, s);
-      break;
-    case '/': draw_slant(renderer, pen_x, y, s, true); break;
-    case '\\': draw_slant(renderer, pen_x, y, s, false); break;
-    // A full-height centre stroke, so the pause mark "  ||  " reads as a pause sign.
-    case '|': fill_cells(renderer, pen_x, y, 1, 0, 1, 5, s); break;
-    default: break;  // blank byte: only the pen moves
+// The rectangles of one glyph at (x, y): each run of lit cells in a row is one.
+void add_glyph_cells(int x, int y, const GlyphRows& rows, int s, CellBatch& cells) {
+  for (int r = 0; r < kGlyphRows; ++r) {
+    const unsigned bits = rows[static_cast<size_t>(r)];
+    int c = 0;
+    while (c < kGlyphColumns) {
+      if (!(bits & (1u << (kGlyphColumns - 1 - c)))) {
+        ++c;
+        continue;
+      }
+      const int start = c;
+      while (c < kGlyphColumns && (bits & (1u << (kGlyphColumns - 1 - c)))) ++c;
+      cells.add(SDL_Rect{x + start * s, y + r * s, (c - start) * s, s});
+    }
   }
 }
 
 }  // namespace
 
-uint16_t glyph_pattern(unsigned char byte) {
-  if (is_digit(byte)) return kDigitGlyphs[byte - '0'];
-  if (is_upper(byte)) return kLetterGlyphs[byte - 'A'];
-  if (byte == ':') return kColonGlyph;
-  return 0;
+const std::array<uint8_t, kGlyphRows>& glyph_rows(int code) {
+  if (code < 0x20 || code > kReplacementGlyph) code = kReplacementGlyph;
+  return kGlyphs[static_cast<size_t>(code - 0x20)];
 }
 
-int advance_cells(unsigned char b) {
-  if (b == ':' || b == '.') return 2;
-  if (is_digit(b) || is_upper(b) || is_lower(b) || is_placeholder(b)) return 4;
-  switch (b) {
-    case '-': case '_': case '+': case '=': case '~': case '/': case '\\': case '|':
-      return 4;
-    default:
-      return 2;
+TextUnit next_text_unit(const char* text, size_t i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text + i);
+  if (p[0] >= 0x20 && p[0] < 0x7F) return TextUnit{p[0], 1};
+  const size_t length = utf8_sequence_length(p);
+  return TextUnit{kReplacementGlyph, length > 0 ? length : 1};
+}
+
+int text_glyph_count(const char* text) {
+  if (!text) return 0;
+  int count = 0;
+  for (size_t i = 0; text[i];) {
+    i += next_text_unit(text, i).bytes;
+    ++count;
   }
-}
-
-void draw_glyph(SDL_Renderer* renderer, int x, int y, uint16_t glyph, int s) {
-  for (int r = 0; r < 5; ++r)
-    for (int c = 0; c < 3; ++c)
-      if (glyph & (1u << (14 - (3 * r + c)))) {
-        SDL_Rect cell{x + c * s, y + r * s, s, s};
-        SDL_RenderFillRect(renderer, &cell);
-      }
+  return count;
 }
 
 void draw_text(SDL_Renderer* renderer, int x, int y, const char* text, int s) {
-  if (!text) return;
+  if (!text || s <= 0) return;
+  CellBatch cells(renderer);
   int pen_x = x;
-  for (const char* p = text; *p; ++p) {
-    unsigned char b = static_cast<unsigned char>(*p);
-    draw_byte(renderer, pen_x, y, b, s);
-    pen_x += advance_cells(b) * s;
+  for (size_t i = 0; text[i];) {
+    const TextUnit unit = next_text_unit(text, i);
+    add_glyph_cells(pen_x, y, glyph_rows(unit.code), s, cells);
+    pen_x += kAdvanceCells * s;
+    i += unit.bytes;
   }
+  cells.flush();
 }
 
-int text_width(const char* text, int s) {
-  if (!text) return 0;
-  int cells = 0;
-  for (const char* p = text; *p; ++p) cells += advance_cells(static_cast<unsigned char>(*p));
-  return cells * s;
+int text_width(const char* text, int s) { return text_glyph_count(text) * kAdvanceCells * s; }
+
+int text_scale_for_window(int window_w, int window_h) {
+  if (window_h < 360 || window_w < 560) return 1;
+  if (window_h >= 1400 && window_w >= 2400) return 4;
+  if (window_h >= 1000 && window_w >= 1600) return 3;
+  return 2;
+}
+
+int window_text_scale(SDL_Window* window) {
+  int w = 0, h = 0;
+  if (window) SDL_GetWindowSize(window, &w, &h);
+  return text_scale_for_window(w, h);
+}
+
+std::string fit_text_width(const std::string& text, int max_width, int s) {
+  const int advance = kAdvanceCells * (s > 0 ? s : 1);
+  const int fits = max_width / advance;
+  // Byte offsets of the characters, so a cut never splits a UTF-8 sequence.
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < text.size();) {
+    starts.push_back(i);
+    i += next_text_unit(text.c_str(), i).bytes;
+  }
+  const int count = static_cast<int>(starts.size());
+  if (count <= fits) return text;
+  const int kept = fits - 2;  // room for ".."
+  if (kept <= 0) return fits >= 2 ? ".." : "";
+  const int tail = kept * 2 / 3;
+  const int head = kept - tail;
+  return text.substr(0, starts[static_cast<size_t>(head)]) + ".." +
+         text.substr(starts[static_cast<size_t>(count - tail)]);
 }

@@ -44,6 +44,22 @@ void draw_speaker_icon(SDL_Renderer* renderer, SDL_Rect rect, bool crossed) {
   }
 }
 
+void draw_play_icon(SDL_Renderer* renderer, SDL_Rect rect) {
+  // A triangle pointing right, a third of the button in from each side.
+  const int x0 = rect.x + rect.w / 3, top = rect.y + rect.h / 4, bottom = rect.y + rect.h - 1 - rect.h / 4;
+  const int half = (bottom - top) / 2;
+  for (int i = 0; i <= half; ++i) SDL_RenderDrawLine(renderer, x0 + i, top + i, x0 + i, bottom - i);
+}
+
+void draw_pause_icon(SDL_Renderer* renderer, SDL_Rect rect) {
+  const int bar_w = std::max(2, rect.w / 6);
+  const int top = rect.y + rect.h / 4, h = rect.h - 2 * (rect.h / 4);
+  SDL_Rect left{rect.x + rect.w / 2 - bar_w - bar_w / 2, top, bar_w, h};
+  SDL_Rect right{rect.x + rect.w / 2 + bar_w / 2 + (bar_w % 2), top, bar_w, h};
+  SDL_RenderFillRect(renderer, &left);
+  SDL_RenderFillRect(renderer, &right);
+}
+
 void draw_control_button(SDL_Renderer* renderer, SDL_Rect rect, Uint8 fill_alpha) {
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
   SDL_SetRenderDrawColor(renderer, 40, 40, 60, fill_alpha);

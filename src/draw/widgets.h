@@ -7,6 +7,9 @@
 void fill_circle(SDL_Renderer* renderer, int cx, int cy, int r);
 void draw_camera_icon(SDL_Renderer* renderer, SDL_Rect rect);
 void draw_speaker_icon(SDL_Renderer* renderer, SDL_Rect rect, bool crossed);
+// The play triangle (shown while paused) and the two pause bars (while playing).
+void draw_play_icon(SDL_Renderer* renderer, SDL_Rect rect);
+void draw_pause_icon(SDL_Renderer* renderer, SDL_Rect rect);
 
 // Blended fill (40, 40, 60, fill_alpha), outline (120, 150, 200, 200), then
 // leaves the colour at (255, 255, 255, 220) for the icon.

@@ -1,10 +1,13 @@
 #include "player/controls.h"
 
+#include <cstdlib>
+
 #include "platform/choosers.h"
 #include "draw/overlay.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
+#include "platform/user_folders.h"
 #include "player/folder_order.h"
 #include "player/screenshot.h"
 
@@ -13,7 +16,8 @@ namespace {
 constexpr uint32_t kPauseMessageMs = 1500;
 constexpr double kFiveSecondJumpS = 5.0;
 constexpr uint32_t kRecordingMessageMs = 2500;
-constexpr int kOverlayScale = 2;
+// A press on the picture that moves further than this is a drag, not a click.
+constexpr int kDragThreshold = 4;
 
 void leave_with(PlayerState& st, std::string next_action) {
   st.next_action = std::move(next_action);
@@ -26,10 +30,15 @@ void toggle_fullscreen(PlayerState& st, SDL_Window* window) {
   if (window) SDL_SetWindowFullscreen(window, was_on ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
-// The bare picture over the whole window, saved as a screenshot.
-void capture_action(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
-  if (!renderer || !window || !st.video.texture) return;
-  capture_screenshot(renderer, window, st.video.texture.get());
+// The picture shown, at its own size (its visible part when zoomed), beside
+// the recording or else in the user's pictures folder.
+void capture_action(PlayerState& st) {
+  if (!st.video.texture || st.shown_frame < 0) return;
+  std::string beside = folder_of(st.path);
+  if (beside.size() > 1) beside.pop_back();  // the separator; "/" stays the root
+  const std::string name =
+      recording_screenshot_name(st.path, st.start, frame_time(st, st.shown_frame));
+  capture_picture(st.video.frame.get(), st.video.zoom, {beside, user_pictures_folder()}, name);
 }
 
 // The chooser opens in this recording's folder.
@@ -61,56 +70,104 @@ void leave_for_neighbour(PlayerState& st, const char* what, const std::string& p
   leave_with(st, path);
 }
 
-void start_seek_drag(PlayerState& st, SDL_Window* window, int x) {
+void start_seek_drag(PlayerState& st, int x) {
   st.seek_drag = true;
-  st.seek_fraction = progress_fraction_at(x, player_seek_track(window, st.audio.has_audio));
+  st.seek_fraction = progress_fraction_at(x, overlay_rects().seek_track);
 }
 
-void handle_mouse_motion(PlayerState& st, SDL_Window* window, int x) {
+// Space, the play button: plays again in the finished state, else pauses or plays.
+void play_or_pause(PlayerState& st) {
+  if (st.ended) {
+    play_from_start(st);
+  } else {
+    toggle_pause(st);
+  }
+}
+
+void toggle_time_of_day_size() {
+  bool& large = player_preferences().time_of_day_large;
+  large = !large;
+}
+
+void pan_picture(PlayerState& st, SDL_Window* window, int x, int y) {
+  if (st.video.zoom.zoom > 1.0) {
+    st.video.zoom = pan_by(st.video.zoom, picture_box_in_window(st.video, window), st.video.width,
+                           st.video.height, x - st.last_drag_x, y - st.last_drag_y);
+  }
+  st.last_drag_x = x;
+  st.last_drag_y = y;
+}
+
+void handle_mouse_motion(PlayerState& st, SDL_Window* window, int x, int y) {
   st.last_mouse_motion = SDL_GetTicks();
   st.overlay_visible = true;
   if (st.volume_drag) set_volume_from_x(st, x);
-  if (st.seek_drag && window) {
-    st.seek_fraction = progress_fraction_at(x, player_seek_track(window, st.audio.has_audio));
+  if (st.seek_drag) st.seek_fraction = progress_fraction_at(x, overlay_rects().seek_track);
+  if (st.picture_press) {
+    if (!st.picture_dragged &&
+        (std::abs(x - st.press_x) > kDragThreshold || std::abs(y - st.press_y) > kDragThreshold)) {
+      st.picture_dragged = true;
+    }
+    if (st.picture_dragged) pan_picture(st, window, x, y);
   }
 }
 
-// The first control under the point, when the overlay shows; true when one took it.
-bool press_overlay_control(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int x,
-                           int y) {
-  const OverlayRects& rects = overlay_rects();
-  if (rect_contains(rects.slower_button_rect, x, y)) {
-    set_speed(st, st.speed_index - 1);
-  } else if (rect_contains(rects.faster_button_rect, x, y)) {
-    set_speed(st, st.speed_index + 1);
-  } else if (rect_contains(rects.screenshot_button_rect, x, y)) {
-    capture_action(st, window, renderer);
-  } else if (rect_contains(rects.mute_button_rect, x, y)) {
-    toggle_mute(st.audio, video_position(st));
-  } else if (rect_contains(rects.volume_slider_rect, x, y)) {
-    st.volume_drag = true;
-    set_volume_from_x(st, x);
-  } else if (rect_contains(rects.auto_button_rect, x, y)) {
-    toggle_auto_continue();
-  } else {
-    return false;
-  }
-  return true;
-}
-
-void handle_left_press(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int x, int y) {
+// Acts on the control under the point, when the bar shows; a press on the
+// picture waits for its release (a click) or motion (a drag).
+void handle_left_press(PlayerState& st, SDL_Window* window, int x, int y) {
   if (!window) return;
-  if (st.overlay_visible && press_overlay_control(st, window, renderer, x, y)) return;
-  int w = 0, h = 0;
-  SDL_GetWindowSize(window, &w, &h);
-  if (on_progress_strip(y, h)) start_seek_drag(st, window, x);
+  const BarTarget target =
+      st.overlay_visible ? bar_target_at(overlay_rects(), x, y) : BarTarget::picture;
+  switch (target) {
+    case BarTarget::picture:
+      st.picture_press = true;
+      st.picture_dragged = false;
+      st.press_x = st.last_drag_x = x;
+      st.press_y = st.last_drag_y = y;
+      break;
+    case BarTarget::play_pause: play_or_pause(st); break;
+    case BarTarget::seek: start_seek_drag(st, x); break;
+    case BarTarget::slower: set_speed(st, st.speed_index - 1); break;
+    case BarTarget::faster: set_speed(st, st.speed_index + 1); break;
+    case BarTarget::screenshot: capture_action(st); break;
+    case BarTarget::mute: toggle_mute(st.audio, video_position(st)); break;
+    case BarTarget::volume:
+      st.volume_drag = true;
+      set_volume_from_x(st, x);
+      break;
+    case BarTarget::auto_continue: toggle_auto_continue(); break;
+    case BarTarget::none: break;  // a gap, a label, a margin: nothing
+  }
 }
 
-void handle_left_release(PlayerState& st) {
+// A click on the picture pauses or plays; the second click of a double-click
+// undoes that and toggles full screen instead. The finished state has
+// nothing to pause.
+void click_on_picture(PlayerState& st, SDL_Window* window, int clicks) {
+  if (clicks >= 2) {
+    toggle_fullscreen(st, window);
+    if (!st.ended) toggle_pause(st);
+  } else if (!st.ended) {
+    toggle_pause(st);
+  }
+}
+
+void handle_left_release(PlayerState& st, SDL_Window* window, int clicks) {
   st.volume_drag = false;
+  if (st.picture_press) {
+    st.picture_press = false;
+    if (!st.picture_dragged) click_on_picture(st, window, clicks);
+  }
   if (!st.seek_drag) return;
   st.seek_drag = false;
   seek_to_frame(st, frame_at_time(st, st.duration * static_cast<double>(st.seek_fraction)));
+}
+
+void handle_wheel(PlayerState& st, SDL_Window* window, const SDL_MouseWheelEvent& wheel) {
+  if (!st.video.texture) return;
+  const SDL_Point at = wheel_pointer(wheel);
+  st.video.zoom = zoom_at(st.video.zoom, picture_box_in_window(st.video, window), st.video.width,
+                          st.video.height, at.x, at.y, wheel_zoom_factor(wheel));
 }
 
 void handle_drop(PlayerState& st, char* file) {
@@ -120,9 +177,8 @@ void handle_drop(PlayerState& st, char* file) {
 }
 
 // Keys of the finished state that differ from playback; true when handled.
-bool handle_finished_key(PlayerState& st, SDL_Keycode key) {
+bool handle_finished_key(SDL_Keycode key) {
   switch (key) {
-    case SDLK_SPACE: play_from_start(st); return true;
     case SDLK_RIGHT: return true;  // nothing lies ahead of the end
     default: return false;
   }
@@ -134,7 +190,7 @@ void handle_key_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rendere
     st.help_visible = false;  // any key only closes the help
     return;
   }
-  if (st.ended && handle_finished_key(st, key)) return;
+  if (st.ended && handle_finished_key(key)) return;
   handle_player_key(st, window, renderer, key);
 }
 
@@ -151,12 +207,6 @@ float progress_fraction_at(int x, const SDL_Rect& track) {
   if (track.w <= 0) return 0.0f;
   const float f = static_cast<float>(x - track.x) / static_cast<float>(track.w);
   return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : f);
-}
-
-SDL_Rect player_seek_track(SDL_Window* window, bool audio_available) {
-  int w = 0, h = 0;
-  if (window) SDL_GetWindowSize(window, &w, &h);
-  return layout_overlay(w, h, kOverlayScale, audio_available).track;
 }
 
 void go_to_neighbour_recording(PlayerState& st, int step) {
@@ -185,10 +235,6 @@ bool continue_with_next_recording(PlayerState& st) {
   return true;
 }
 
-bool on_progress_strip(int y, int window_height) {
-  return y >= window_height - kProgressStripHeight;
-}
-
 int volume_at(int x, const SDL_Rect& slider) {
   if (slider.w <= 0) return -1;
   const int v = (x - slider.x) * 100 / slider.w;
@@ -207,7 +253,12 @@ void set_volume_from_x(PlayerState& st, int x) {
 
 void toggle_pause(PlayerState& st) {
   st.paused = !st.paused;
-  if (st.paused) show_toast("  ||  ", kPauseMessageMs);
+  if (st.paused) {
+    show_toast("  ||  ", kPauseMessageMs);
+    settle_on_shown_picture(st);
+  } else {
+    resume_after_shown_picture(st);
+  }
   // Pausing keeps the queued sound; resuming resynchronises before unpausing.
   pause_audio(st.audio, st.paused, video_position(st));
 }
@@ -217,13 +268,18 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
   switch (key) {
     case SDLK_ESCAPE:
     case SDLK_q: leave_with(st, ""); break;
-    case SDLK_SPACE: toggle_pause(st); break;
+    case SDLK_SPACE: play_or_pause(st); break;
     case SDLK_c: leave_with(st, kConvertAction); break;
     case SDLK_r: leave_with(st, kRtspAction); break;
     case SDLK_o: open_another_recording(st, window); break;
     case SDLK_f: toggle_fullscreen(st, window); break;
     case SDLK_m: toggle_mute(st.audio, video_position(st)); break;
-    case SDLK_s: capture_action(st, window, renderer); break;
+    case SDLK_s: capture_action(st); break;
+    case SDLK_PERIOD: step_picture(st, window, renderer, 1); break;
+    case SDLK_COMMA: step_picture(st, window, renderer, -1); break;
+    case SDLK_t: toggle_time_of_day_size(); break;
+    case SDLK_0:
+    case SDLK_KP_0: st.video.zoom = ZoomView{}; break;
     case SDLK_LEFT: seek_by_seconds(st, -kFiveSecondJumpS); break;
     case SDLK_RIGHT: seek_by_seconds(st, kFiveSecondJumpS); break;
     case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
@@ -243,15 +299,16 @@ void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
   switch (event.type) {
     case SDL_QUIT: leave_with(st, ""); break;
     case SDL_KEYDOWN: handle_key_event(st, window, renderer, event.key.keysym.sym); break;
-    case SDL_MOUSEMOTION: handle_mouse_motion(st, window, event.motion.x); break;
+    case SDL_MOUSEMOTION: handle_mouse_motion(st, window, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:
       if (event.button.button == SDL_BUTTON_LEFT) {
-        handle_left_press(st, window, renderer, event.button.x, event.button.y);
+        handle_left_press(st, window, event.button.x, event.button.y);
       }
       break;
     case SDL_MOUSEBUTTONUP:
-      if (event.button.button == SDL_BUTTON_LEFT) handle_left_release(st);
+      if (event.button.button == SDL_BUTTON_LEFT) handle_left_release(st, window, event.button.clicks);
       break;
+    case SDL_MOUSEWHEEL: handle_wheel(st, window, event.wheel); break;
     case SDL_DROPFILE: handle_drop(st, event.drop.file); break;
     case SDL_DROPTEXT: SDL_free(event.drop.file); break;
     default: break;

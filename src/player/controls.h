@@ -8,7 +8,6 @@
 
 #include "player/engine.h"
 
-constexpr int kProgressStripHeight = 36;  // bottom of the window, full width
 constexpr uint32_t kOverlayHideAfterMs = 3000;
 
 // Choices that outlive one playback. Process-wide, main thread only.
@@ -20,6 +19,9 @@ struct PlayerPreferences {
   // Speed step the next playback starts at when it was reached by stepping
   // through the folder (PageDown, PageUp, auto-continue); -1 otherwise.
   int carried_speed_index = -1;
+  // The bar shows the time of day large and the elapsed time small (or the
+  // reverse); `t` switches.
+  bool time_of_day_large = true;
 };
 PlayerPreferences& player_preferences();
 
@@ -29,12 +31,6 @@ int five_second_jump(double fps);
 // Fraction of the seek track under mouse x, clamped to 0..1 (0 when the track
 // has no width).
 float progress_fraction_at(int x, const SDL_Rect& track);
-
-// The seek track of the bar in the player's window (as the overlay lays it out).
-SDL_Rect player_seek_track(SDL_Window* window, bool audio_available);
-
-// True when mouse y lies on the progress strip of a window `window_height` high.
-bool on_progress_strip(int y, int window_height);
 
 // Volume for mouse x over a slider: (x - slider x) * 100 / slider width,
 // truncated and clamped to 0..100; -1 when the slider has no width.
@@ -54,7 +50,11 @@ void take_carried_speed(PlayerState& st);
 bool continue_with_next_recording(PlayerState& st);
 
 // Handles one event of the playback loop (keys, mouse, window close, drops).
-// While the key help shows, a key only hides it.
+// While the key help shows, a key only hides it. A left press acts only on
+// what lies under it: a control of the bar while the bar shows, the picture
+// otherwise (a click pauses or plays, a double-click toggles full screen, a
+// drag moves a zoomed picture); gaps in the bar do nothing. The wheel zooms
+// at the pointer.
 void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
                          const SDL_Event& event);
 

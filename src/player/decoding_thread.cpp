@@ -15,6 +15,7 @@ struct DecoderCursor {
   bool ended = false;       // drained: waits for a seek or the stop
   bool key_frames_only = false;
   int last_index = -1;      // tag of the last picture, for pictures without one
+  int show_from = -1;       // pictures tagged before it are not queued
 };
 
 // Waits until there is work: a seek, the stop, or units to decode. Returns
@@ -48,6 +49,7 @@ void apply_seek(DecodingThread& dt, DecoderCursor& cursor, const DecoderSeek& se
   cursor.next_frame = seek.frame;
   cursor.ended = false;
   cursor.last_index = seek.frame - 1;
+  cursor.show_from = seek.show_from;
   cursor.key_frames_only = false;
   dt.codec->skip_frame = AVDISCARD_DEFAULT;
   dt.key_frames_until.store(-1);
@@ -59,6 +61,10 @@ void deliver_picture(DecodingThread& dt, DecoderCursor& cursor, AVFrame* frame, 
   const int index = frame->pts != AV_NOPTS_VALUE ? static_cast<int>(frame->pts)
                                                  : cursor.last_index + 1;
   cursor.last_index = index;
+  if (index < cursor.show_from) {
+    av_frame_unref(frame);
+    return;
+  }
   FramePtr picture(av_frame_alloc());
   if (!picture) {
     av_frame_unref(frame);

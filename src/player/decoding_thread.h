@@ -35,6 +35,9 @@ struct DecoderSeek {
   uint64_t unit = 0;  // first unit to decode
   int frame = 0;      // frame-list index of that unit
   int64_t sps = -1, pps = -1;  // units sent before it; -1: none
+  // Pictures tagged before this frame are decoded but not queued: the
+  // playback goes on exactly there, not at the key frame. -1: from the key frame.
+  int show_from = -1;
 };
 
 struct DecodingThread {

@@ -6,8 +6,10 @@
 
 #include "draw/overlay.h"
 #include "platform/choosers.h"
+#include "platform/user_folders.h"
 #include "draw/toast.h"
 #include "player/controls.h"
+#include "player/folder_order.h"
 
 namespace {
 
@@ -16,31 +18,13 @@ constexpr uint32_t kPausedFrameMs = 30;
 constexpr uint32_t kFinishedPollMs = 50;
 // Long enough to be read on the menu that follows a failed start.
 constexpr uint32_t kFailureMessageMs = 3000;
+// The pictures kept while playing for the first steps back after a pause:
+// about 20 at 1080p, 5 at 4K.
+constexpr size_t kRecentPicturesBytes = size_t{64} << 20;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
          static_cast<double>(SDL_GetPerformanceFrequency());
-}
-
-OverlayView overlay_view(const PlayerState& st) {
-  OverlayView view;
-  if (st.seek_drag) {
-    view.progress = st.seek_fraction;
-    view.position_s = st.duration * static_cast<double>(st.seek_fraction);
-  } else {
-    view.position_s = video_position(st);
-    view.progress = st.duration > 0 ? static_cast<float>(std::min(1.0, view.position_s / st.duration))
-                                    : 0.0f;
-  }
-  view.duration_s = st.duration;
-  view.paused = st.paused;
-  view.speed = st.speed;
-  view.audio_available = st.audio.has_audio;
-  view.volume = st.audio.volume;
-  view.muted = st.audio.muted;
-  view.ended = st.ended;
-  view.auto_continue = player_preferences().auto_continue;
-  return view;
 }
 
 void handle_pending_events(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
@@ -48,14 +32,107 @@ void handle_pending_events(PlayerState& st, SDL_Window* window, SDL_Renderer* re
   while (SDL_PollEvent(&event)) handle_player_event(st, window, renderer, event);
 }
 
-// Paused without a seek drag: the last picture with the overlay, nothing decoded.
+// Time the paused loop spends, per pass, decoding ahead for a step back.
+constexpr double kPausedDecodeSliceMs = 25.0;
+
+// Puts a picture of the stepper on the screen as the one shown.
+void show_stepper_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
+                          const AVFrame* picture, int tag) {
+  if (!st.video.frame) return;
+  av_frame_unref(st.video.frame.get());
+  if (av_frame_ref(st.video.frame.get(), picture) < 0) return;
+  st.shown_frame = tag;
+  st.frame_counter = tag;
+  st.position_s = frame_time(st, tag);
+  st.stepped = true;
+  if (!window || !renderer) return;
+  const OverlayView view = overlay_view(st);
+  SDL_Window* shown_in = window;
+  SDL_Renderer* drawn_by = renderer;
+  present_picture(st.video, shown_in, drawn_by, st.overlay_visible ? &view : nullptr, true,
+                  st.help_visible);
+  set_playback_title(window, view);
+}
+
+// Paused without a seek drag: the picture at the position (decoded by the
+// stepper after a paused seek) with the overlay. The rest of the pass goes
+// to decoding ahead for a step back, or to waiting.
 void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer) {
   st.overlay_visible = true;
+  if (st.frame_counter != st.shown_frame && st.frame_counter != st.unreachable_frame) {
+    int tag = -1;
+    const AVFrame* picture = stepper_picture_from(st.stepper, st.frame_counter, &tag);
+    if (picture) {
+      show_stepper_picture(st, window, renderer, picture, tag);
+    } else {
+      st.unreachable_frame = st.frame_counter;
+    }
+  }
+  const OverlayView view = overlay_view(st);
   if (renderer && st.video.texture) {
-    const OverlayView view = overlay_view(st);
     draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
   }
-  SDL_Delay(kPausedFrameMs);
+  set_playback_title(window, view);
+  if (st.shown_frame <= 0 || stepper_decode_ahead(st.stepper, st.shown_frame, kPausedDecodeSliceMs)) {
+    SDL_Delay(kPausedFrameMs);
+  }
+}
+
+// True when picture `later` is the one right after picture `earlier`.
+bool next_picture(const PlayerState& st, int earlier, int later) {
+  return earlier >= 0 && later > earlier && picture_number(st, later) == picture_number(st, earlier) + 1;
+}
+
+// Keeps the picture just replaced on the screen while the pictures kept
+// follow one another; a gap (a seek, a dropped picture) starts them again.
+void remember_recent_picture(PlayerState& st, int tag, FramePtr picture) {
+  if (tag < 0 || !picture || !picture->buf[0]) return;
+  if (!st.recent.empty() && !next_picture(st, st.recent.back().first, tag)) {
+    st.recent.clear();
+    st.recent_bytes = 0;
+  }
+  st.recent_bytes += picture_bytes(picture.get());
+  st.recent.emplace_back(tag, std::move(picture));
+  while (st.recent_bytes > kRecentPicturesBytes && !st.recent.empty()) {
+    st.recent_bytes -= picture_bytes(st.recent.front().second.get());
+    st.recent.pop_front();
+  }
+}
+
+void forget_recent_pictures(PlayerState& st) {
+  st.recent.clear();
+  st.recent_bytes = 0;
+}
+
+// The picture shown and those shown just before it go to the stepper, each
+// knowing its predecessor where the tags run on without a gap.
+void hand_recent_pictures_to_stepper(PlayerState& st) {
+  if (st.shown_frame < 0 || !st.video.frame || !st.video.frame->buf[0]) return;
+  FramePtr shown(av_frame_clone(st.video.frame.get()));
+  const int before_shown = st.recent.empty() ? -1 : st.recent.back().first;
+  stepper_adopt(st.stepper, st.shown_frame, std::move(shown),
+                next_picture(st, before_shown, st.shown_frame) ? before_shown : -1);
+  for (size_t i = st.recent.size(); i-- > 0;) {
+    const int tag = st.recent[i].first;
+    const int before = i > 0 ? st.recent[i - 1].first : -1;
+    stepper_adopt(st.stepper, tag, std::move(st.recent[i].second),
+                  next_picture(st, before, tag) ? before : -1);
+  }
+  forget_recent_pictures(st);
+}
+
+// For each frame-list entry, the number of the picture it belongs to: a
+// slice whose first macroblock is 0 (its first bit set) starts a picture.
+std::vector<int> number_pictures(const Recording& rec) {
+  std::vector<int> numbers;
+  numbers.reserve(rec.frames.size());
+  int number = 0;
+  for (int64_t u : rec.frames) {
+    const NalUnit& unit = rec.units[static_cast<size_t>(u)];
+    if (number == 0 || (unit.size >= 2 && (unit.data[1] & 0x80))) ++number;
+    numbers.push_back(number);
+  }
+  return numbers;
 }
 
 // Longest sleep between two passes of the loop, so events are handled while
@@ -116,11 +193,16 @@ void show_picture(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
   const bool sets_clock = !st.clock.started || !options.pacing;
   if (sets_clock) clock_wait_for_picture(st.clock, picture_s);
   follow_clock(st, now);
+  const int replaced = st.shown_frame;
   std::swap(st.video.frame, picture.frame);
+  st.shown_frame = picture.frame_index;
+  remember_recent_picture(st, replaced, std::move(picture.frame));
   feed_audio(st.audio, video_position(st), st.paused, st.speed);
   const OverlayView view = overlay_view(st);
   present_picture(st.video, window, renderer, st.overlay_visible ? &view : nullptr, true,
                   st.help_visible);
+  // The title follows the playback also while the bar is hidden.
+  set_playback_title(window, view);
   st.last_drawn_ms = now_ms();
   if (sets_clock) clock_start(st.clock, picture_s, st.last_drawn_ms);
   ++(picture.drained ? st.stats.pictures_drained : st.stats.pictures_shown);
@@ -206,6 +288,7 @@ void show_finished_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
   st.overlay_visible = true;
   const OverlayView view = overlay_view(st);
   draw_video_frame(st.video, window, renderer, &view, true, st.help_visible);
+  set_playback_title(window, view);
 }
 
 // True while the finished state lasts: nothing asked to leave and no seek
@@ -265,9 +348,13 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.frame_count = static_cast<int>(st.recording.frames.size());
   st.fps = st.recording.fps;
   st.duration = recording_duration(st.recording);
-  if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
+  st.split_pictures = has_split_pictures(st.recording.units);
+  if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) {
     return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
+  st.start = recording_start(path, st.duration, file_modified_time(path));
+  if (st.split_pictures) st.picture_numbers = number_pictures(st.recording);
+  attach_stepper(st.stepper, st.recording.units, st.recording.frames, st.split_pictures);
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
   st.position_s = frame_time(st, 0);
@@ -309,6 +396,7 @@ void close_playback(PlayerState& st) {
   refresh_decoding_stats(st);
   if (st.decoding) stop_decoding(*st.decoding);
   st.decoding.reset();
+  reset_stepper(st.stepper);
   close_audio_output(st.audio);
   teardown_video_output(st.video);
   st.recording = Recording{};
@@ -366,8 +454,16 @@ int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t
   const int count = static_cast<int>(frames.size());
   if (count == 0) return 0;
   int k = target < 0 ? 0 : (target >= count ? count - 1 : target);
+  const auto unit_of = [&](int frame) -> const NalUnit& {
+    return units[static_cast<size_t>(frames[static_cast<size_t>(frame)])];
+  };
   for (; k >= 0; --k) {
-    if (units[static_cast<size_t>(frames[static_cast<size_t>(k)])].type == 5) return k;
+    if (unit_of(k).type != 5) continue;
+    // A key frame cut into slices starts at its first slice (the one whose
+    // first macroblock is 0, its first bit set): decoding from a later slice
+    // would lose the part of the picture before it.
+    while (k > 0 && unit_of(k).size >= 2 && !(unit_of(k).data[1] & 0x80) && unit_of(k - 1).type == 5) --k;
+    return k;
   }
   return 0;
 }
@@ -383,16 +479,20 @@ ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int6
   return ParameterSets{};
 }
 
-void seek_to_frame(PlayerState& st, int target) {
+namespace {
+
+// The decoding thread goes to key frame k (with the parameter sets before
+// it) and queues pictures from frame `show_from` on (-1: from k); the clock
+// waits for the first of them.
+void send_decoder_to(PlayerState& st, int k, int show_from) {
   const Recording& rec = st.recording;
-  const int k = find_seek_frame(rec.units, rec.frames, target);
-  if (rec.frames.empty()) return;
   const int64_t u = rec.frames[static_cast<size_t>(k)];
   const ParameterSets sets = find_parameter_sets_before(rec.units, u);
   if (st.decoding) {
     DecoderSeek seek;
     seek.unit = static_cast<uint64_t>(u);
     seek.frame = k;
+    seek.show_from = show_from;
     if (sets.sps >= 0 && sets.pps >= 0) {
       seek.sps = sets.sps;
       seek.pps = sets.pps;
@@ -400,12 +500,101 @@ void seek_to_frame(PlayerState& st, int target) {
     request_seek(*st.decoding, seek);
   }
   st.nal_cursor = static_cast<uint64_t>(u);
+  clock_wait_for_picture(st.clock, frame_time(st, show_from > k ? show_from : k));
+  st.reached_end = false;
+}
+
+}  // namespace
+
+void seek_to_frame(PlayerState& st, int target) {
+  const Recording& rec = st.recording;
+  const int k = find_seek_frame(rec.units, rec.frames, target);
+  if (rec.frames.empty()) return;
+  send_decoder_to(st, k, -1);
+  forget_recent_pictures(st);
   st.frame_counter = k;
   st.position_s = frame_time(st, k);
-  clock_wait_for_picture(st.clock, st.position_s);
-  st.reached_end = false;
+  st.unreachable_frame = -1;
   ++st.stats.seeks;
   resync_audio(st.audio, frame_time(st, k));
+}
+
+void settle_on_shown_picture(PlayerState& st) {
+  if (st.shown_frame < 0) return;
+  st.frame_counter = st.shown_frame;
+  st.position_s = frame_time(st, st.shown_frame);
+  hand_recent_pictures_to_stepper(st);
+}
+
+void resume_after_shown_picture(PlayerState& st) {
+  if (st.stepped && st.shown_frame >= 0 && !st.recording.frames.empty()) {
+    // From the picture after the one shown; after the last one nothing is
+    // queued and the end follows.
+    const int next = st.shown_frame + 1;
+    const int k = find_seek_frame(st.recording.units, st.recording.frames, next);
+    send_decoder_to(st, k, next);
+    st.position_s = frame_time(st, st.shown_frame);
+  }
+  st.stepped = false;
+  st.unreachable_frame = -1;
+  reset_stepper(st.stepper);  // its pictures and decoder are memory only a pause needs
+}
+
+void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction) {
+  if (st.ended) {
+    // A step from the finished state examines the end: paused, no longer finished.
+    st.reached_end = false;
+    st.paused = true;
+    settle_on_shown_picture(st);
+    pause_audio(st.audio, true, video_position(st));
+  } else if (!st.paused) {
+    toggle_pause(st);
+  }
+  int tag = -1;
+  const AVFrame* picture =
+      direction > 0 ? stepper_picture_from(st.stepper, st.shown_frame + 1, &tag)
+                    : stepper_picture_before(st.stepper, st.shown_frame, &tag);
+  if (!picture) {
+    show_toast(direction > 0 ? "Last picture" : "First picture", 1500);
+    return;
+  }
+  show_stepper_picture(st, window, renderer, picture, tag);
+}
+
+int picture_number(const PlayerState& st, int tag) {
+  if (tag < 0) return 0;
+  if (st.picture_numbers.empty()) return tag + 1;
+  const size_t last = st.picture_numbers.size() - 1;
+  return st.picture_numbers[static_cast<size_t>(tag) < last ? static_cast<size_t>(tag) : last];
+}
+
+OverlayView overlay_view(const PlayerState& st) {
+  OverlayView view;
+  if (st.seek_drag) {
+    view.progress = st.seek_fraction;
+    view.position_s = st.duration * static_cast<double>(st.seek_fraction);
+  } else {
+    view.position_s = video_position(st);
+    view.progress = st.duration > 0 ? static_cast<float>(std::min(1.0, view.position_s / st.duration))
+                                    : 0.0f;
+  }
+  view.duration_s = st.duration;
+  view.paused = st.paused;
+  view.speed = st.speed;
+  view.audio_available = st.audio.has_audio;
+  view.volume = st.audio.volume;
+  view.muted = st.audio.muted;
+  view.ended = st.ended;
+  view.auto_continue = player_preferences().auto_continue;
+  // Paused, the picture is being examined: its exact time and number.
+  view.precise = st.paused && !st.seek_drag && !st.ended;
+  view.picture_number = st.shown_frame >= 0 ? picture_number(st, st.shown_frame) : 0;
+  const TimeOfDayTexts clock = time_of_day_texts(st.start, view.position_s, view.precise);
+  view.time_of_day = clock.bar;
+  view.title_time_of_day = clock.title;
+  view.time_of_day_large = player_preferences().time_of_day_large;
+  view.file_name = file_name_of(st.path);
+  return view;
 }
 
 std::string play_recording_with(const std::string& path, SDL_Window*& window,

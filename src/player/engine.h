@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,7 +12,9 @@
 
 #include "player/audio_output.h"
 #include "player/decoding_thread.h"
+#include "player/frame_stepper.h"
 #include "player/pacing.h"
+#include "player/time_of_day.h"
 #include "player/video_output.h"
 #include "recording/recording.h"
 
@@ -36,8 +39,26 @@ struct PlayerState {
   int frame_count = 0;
   double fps = 15.0;
   double duration = 0;  // seconds
-  VideoOutput video;
+  VideoOutput video;  // video.frame holds the picture shown, video.zoom its zoom
   AudioOutput audio;
+  bool split_pictures = false;  // pictures cut into several slices
+  // With split pictures: the number (from 1) of the picture each frame-list
+  // entry belongs to; empty otherwise, when entry k is picture k + 1.
+  std::vector<int> picture_numbers;
+  RecordingStart start;         // for the time of day of the pictures
+
+  // The picture shown (the tag of the picture in video.frame; -1 before the
+  // first) and, while paused, the decoder that finds pictures for seeks and
+  // frame steps.
+  int shown_frame = -1;
+  FrameStepper stepper;
+  // The pictures shown last before it while playing, oldest first, tags in a
+  // row: on pausing they go to the stepper, so the first steps back need no
+  // decoding.
+  std::deque<std::pair<int, FramePtr>> recent;
+  size_t recent_bytes = 0;
+  bool stepped = false;         // the paused picture came from the stepper: playing goes on after it
+  int unreachable_frame = -1;   // a paused seek's frame that gave no picture (not tried again)
 
   uint64_t nal_cursor = 0;  // unit the decoder was sent to last (start or seek)
   int frame_counter = 0;    // frame at the playback position
@@ -56,6 +77,11 @@ struct PlayerState {
   bool seek_drag = false;
   float seek_fraction = 0;
   bool volume_drag = false;
+  // A left press on the picture: a click pauses or plays when released where
+  // it was pressed, a drag moves the zoomed picture.
+  bool picture_press = false;
+  bool picture_dragged = false;
+  int press_x = 0, press_y = 0, last_drag_x = 0, last_drag_y = 0;
   bool help_visible = false;  // the key help is drawn over the picture
   bool ended = false;         // in the finished state: last picture, bar and "END"
 
@@ -117,6 +143,24 @@ void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& render
 // releases the recording.
 void close_playback(PlayerState& st);
 
+// While paused: steps to the next picture (direction 1) or the one before
+// (-1), pausing first when playing, and shows it. At the first or the last
+// picture a message says so and nothing changes.
+void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction);
+
+// Pausing: the position becomes the time of the picture shown, and the
+// pictures shown just before it go to the stepper. Resuming after
+// a paused seek or a frame step: the playback goes on from the picture after
+// the one shown, and the stepper's pictures are released.
+void settle_on_shown_picture(PlayerState& st);
+void resume_after_shown_picture(PlayerState& st);
+
+// The number (from 1) of the picture whose first slice is frame `tag`.
+int picture_number(const PlayerState& st, int tag);
+
+// What the bar and the title show for the playback now.
+OverlayView overlay_view(const PlayerState& st);
+
 // Transient message for a speed factor, spelt as on the bar ("0.25x", "1.5x", "2x").
 std::string speed_message(double speed);
 
@@ -126,7 +170,8 @@ std::string speed_message(double speed);
 void set_speed(PlayerState& st, int index);
 
 // The key frame a seek to `target` lands on: target clamped to the frames,
-// then the nearest IDR frame at or before it; 0 when there is none.
+// then the nearest IDR frame at or before it (its first slice when the
+// picture is cut into slices); 0 when there is none.
 int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
                     int target);
 

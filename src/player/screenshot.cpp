@@ -2,63 +2,141 @@
 
 #include <cstdio>
 
-#include "draw/sdl_handles.h"
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
 #include "draw/toast.h"
 #include "platform/files.h"
+#include "player/av_handles.h"
+#include "player/folder_order.h"
 
-std::string screenshot_file_name(const std::tm& t) {
-  char name[256];
-  std::snprintf(name, sizeof name, "screenshot_%04d%02d%02d_%02d%02d%02d.bmp", t.tm_year + 1900,
-                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  return name;
+namespace {
+
+constexpr uint32_t kSavedMessageMs = 3000;
+constexpr int kMostNameSuffixes = 99;
+
+// File-system-safe: characters Windows refuses in names (and control bytes) become "_".
+std::string safe_file_part(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || std::string("<>:\"/\\|?*").find(c) != std::string::npos) c = '_';
+  }
+  return out;
 }
 
-// The name for the current local time; empty when the clock cannot be read.
-static std::string screenshot_name_now() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (now == static_cast<std::time_t>(-1) || !local_time(now, local)) return "";
-  return screenshot_file_name(local);
+std::string stem_of(const std::string& path) {
+  const std::string name = file_name_of(path);
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-// The render target's pixels at the window's size, bytes R, G, B, A per pixel.
-// The read is limited to the surface's own size: a target larger than the
-// window (high-density displays) must not write past the surface.
-static SurfacePtr read_window_pixels(SDL_Renderer* renderer, SDL_Window* window) {
-  int w = 0, h = 0;
-  SDL_GetWindowSize(window, &w, &h);
-  if (w <= 0 || h <= 0) return nullptr;
-  SurfacePtr surface(SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ABGR8888));
-  if (!surface) return nullptr;
-  SDL_Rect area{0, 0, w, h};
-  if (SDL_RenderReadPixels(renderer, &area, SDL_PIXELFORMAT_ABGR8888, surface->pixels,
-                           surface->pitch) != 0)
-    return nullptr;
-  return surface;
+// "name.bmp", "name_2.bmp", ...
+std::string numbered(const std::string& name, int n) {
+  if (n <= 1) return name;
+  const size_t dot = name.find_last_of('.');
+  const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+  return base + "_" + std::to_string(n) + ext;
 }
 
-bool save_screenshot(SDL_Renderer* renderer, SDL_Window* window) {
-  if (!renderer || !window) return false;
-  SurfacePtr surface = read_window_pixels(renderer, window);
-  if (!surface) return false;
-  std::string name = screenshot_name_now();
-  if (name.empty()) return false;
+// Writes the image to a file just made for it; a cut-off image is removed.
+bool write_bmp(SDL_Surface* image, const std::string& path) {
   // SDL_SaveBMP_RW closes the stream in every case; a null stream fails the save.
-  SDL_RWops* stream = SDL_RWFromFile(name.c_str(), "wb");
-  if (!stream) return false;
-  if (SDL_SaveBMP_RW(surface.get(), stream, 1) != 0) {
-    std::remove(name.c_str());  // a cut-off image is worse than none
+  SDL_RWops* stream = SDL_RWFromFile(utf8_path(path).c_str(), "wb");
+  if (stream && SDL_SaveBMP_RW(image, stream, 1) == 0) return true;
+  std::remove(path.c_str());
+  return false;
+}
+
+std::string saved_message(const std::string& path, bool in_first_folder) {
+  std::string message = "Saved " + (in_first_folder ? file_name_of(path) : path);
+  // The message holds 127 bytes: a long path keeps its end, where the name is.
+  if (message.size() > 127) message = "Saved .." + message.substr(message.size() - 119);
+  return message;
+}
+
+}  // namespace
+
+SurfacePtr picture_surface(const AVFrame& picture, const SDL_Rect* crop) {
+  const int w = picture.width, h = picture.height;
+  if (w <= 0 || h <= 0 || !picture.data[0]) return nullptr;
+  SurfacePtr whole(SDL_CreateRGBSurfaceWithFormat(0, w, h, 24, SDL_PIXELFORMAT_BGR24));
+  if (!whole) return nullptr;
+  SwsContextPtr converter(sws_getContext(w, h, static_cast<AVPixelFormat>(picture.format), w, h,
+                                         AV_PIX_FMT_BGR24, SWS_BILINEAR | SWS_ACCURATE_RND,
+                                         nullptr, nullptr, nullptr));
+  if (!converter) return nullptr;
+  uint8_t* planes[4] = {static_cast<uint8_t*>(whole->pixels), nullptr, nullptr, nullptr};
+  int pitches[4] = {whole->pitch, 0, 0, 0};
+  sws_scale(converter.get(), picture.data, picture.linesize, 0, h, planes, pitches);
+  if (!crop) return whole;
+  SDL_Rect part{0, 0, 0, 0};
+  const SDL_Rect all{0, 0, w, h};
+  if (!SDL_IntersectRect(crop, &all, &part)) return nullptr;
+  if (part.w == w && part.h == h) return whole;
+  SurfacePtr cut(SDL_CreateRGBSurfaceWithFormat(0, part.w, part.h, 24, SDL_PIXELFORMAT_BGR24));
+  if (!cut || SDL_BlitSurface(whole.get(), &part, cut.get(), nullptr) != 0) return nullptr;
+  return cut;
+}
+
+std::string recording_screenshot_name(const std::string& recording_path,
+                                      const RecordingStart& start, double position_s) {
+  char when[48];
+  if (start.source != StartSource::none) {
+    const CivilTime t = civil_time_after(start.start, position_s);
+    std::snprintf(when, sizeof when, "%04d%02d%02d_%02d%02d%02d_%03d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond);
+  } else {
+    const CivilTime t = civil_time_after(CivilTime{}, position_s);
+    std::snprintf(when, sizeof when, "t%02d%02d%02d_%03d", t.hour + 24 * (t.day - 1), t.minute,
+                  t.second, t.millisecond);
+  }
+  return safe_file_part(stem_of(recording_path)) + "_" + when + ".bmp";
+}
+
+std::string live_screenshot_name(const std::string& host, const CivilTime& t) {
+  char when[48];
+  std::snprintf(when, sizeof when, "%04d%02d%02d_%02d%02d%02d_%03d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.millisecond);
+  return "camera_" + safe_file_part(host) + "_" + when + ".bmp";
+}
+
+std::string save_bmp_in_first_writable(SDL_Surface* image, const std::vector<std::string>& folders,
+                                       const std::string& name) {
+  if (!image) return "";
+  for (const std::string& folder : folders) {
+    for (int n = 1; n <= kMostNameSuffixes; ++n) {
+      const std::string candidate = (folder.empty() ? "" : folder + "/") + numbered(name, n);
+      const CreateResult made = create_new_file(candidate);
+      if (made == CreateResult::exists) continue;
+      if (made == CreateResult::created && write_bmp(image, candidate)) return candidate;
+      break;  // this folder takes no new file: the next one
+    }
+  }
+  return "";
+}
+
+bool capture_picture(const AVFrame* picture, const ZoomView& zoom,
+                     const std::vector<std::string>& folders, const std::string& name) {
+  if (!picture || picture->width <= 0 || picture->height <= 0) return false;
+  const SDL_Rect visible = visible_pixels(zoom, picture->width, picture->height);
+  SurfacePtr image = picture_surface(*picture, zoom.zoom > 1.0 ? &visible : nullptr);
+  if (!image) {
+    show_toast("Screenshot failed: the picture cannot be converted", kSavedMessageMs);
     return false;
   }
-  std::printf("Screenshot: %s\n", name.c_str());
-  return true;
-}
-
-bool capture_screenshot(SDL_Renderer* renderer, SDL_Window* window, SDL_Texture* texture) {
-  if (!texture || !renderer || !window) return false;
-  SDL_RenderClear(renderer);
-  SDL_RenderCopy(renderer, texture, nullptr, nullptr);
-  if (!save_screenshot(renderer, window)) return false;
-  show_toast("  OK  ", 2000);
+  const std::string path = save_bmp_in_first_writable(image.get(), folders, name);
+  if (path.empty()) {
+    show_toast("Screenshot failed: no folder takes a new file", kSavedMessageMs);
+    std::printf("Screenshot failed: no folder takes a new file\n");
+    return false;
+  }
+  std::printf("Screenshot: %s\n", path.c_str());
+  const std::string first = folders.empty() ? "" : folders.front();
+  const bool in_first = folder_of(path) == (first.empty() ? "" : first + "/");
+  show_toast(saved_message(path, in_first).c_str(), kSavedMessageMs);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "player/video_output.h"
 
+#include <algorithm>
 #include <cstdio>
 
 extern "C" {
@@ -9,6 +10,8 @@ extern "C" {
 #include "draw/help_overlay.h"
 #include "draw/letterbox.h"
 #include "draw/overlay.h"
+#include "draw/program_name.h"
+#include "draw/text.h"
 #include "draw/toast.h"
 #include "player/nal_packet.h"
 
@@ -197,10 +200,28 @@ SDL_Point window_size_for_picture(int width, int height) {
   return {width * 2, height * 2};
 }
 
+SDL_Point fit_window_size(SDL_Point wanted, SDL_Rect usable, SDL_Point frame) {
+  const int room_w = usable.w - frame.x, room_h = usable.h - frame.y;
+  if (usable.w <= 0 || usable.h <= 0 || room_w <= 0 || room_h <= 0) return wanted;
+  if (wanted.x <= room_w && wanted.y <= room_h) return wanted;
+  // Shrunk by the tighter of the two limits, so the shape is kept.
+  const int64_t w = wanted.x, h = wanted.y;
+  if (w * room_h > h * room_w) return {room_w, static_cast<int>(std::max<int64_t>(1, h * room_w / w))};
+  return {static_cast<int>(std::max<int64_t>(1, w * room_h / h)), room_h};
+}
+
+SDL_Point window_size_for_screen(SDL_Point wanted) {
+  SDL_Rect usable{0, 0, 0, 0};
+  if (SDL_GetDisplayUsableBounds(0, &usable) != 0) return wanted;
+  // The borders and title bar are unknown before the window exists; room
+  // for a usual title bar and frame keeps the whole window on the screen.
+  return fit_window_size(wanted, usable, {16, 48});
+}
+
 bool ensure_player_window(SDL_Window*& window, SDL_Renderer*& renderer, int width, int height) {
   if (window) return true;
-  const SDL_Point size = window_size_for_picture(width, height);
-  window = SDL_CreateWindow("H.264 Player", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.x,
+  const SDL_Point size = window_size_for_screen(window_size_for_picture(width, height));
+  window = SDL_CreateWindow(kProgramName, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.x,
                             size.y, SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_MAXIMIZED);
   if (!window) {
     std::printf("Error: Cannot create window: %s\n", SDL_GetError());
@@ -258,13 +279,13 @@ void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* rend
   if (!renderer) return;
   if (video.texture) {
     draw_letterboxed(renderer, video.texture.get(), video.width, video.height, video.sar_num,
-                     video.sar_den);
+                     video.sar_den, &video.zoom);
   } else {
     SDL_RenderClear(renderer);
   }
-  if (overlay && window) draw_playback_overlay(renderer, window, *overlay, 2);
+  if (overlay && window) draw_playback_overlay(renderer, window, *overlay, window_text_scale(window));
   if (help && window) draw_help_overlay(renderer, window, player_help_lines());
-  if (toast && window) draw_toast(renderer, window, 3);
+  if (toast && window) draw_toast(renderer, window, window_text_scale(window));
   SDL_RenderPresent(renderer);
 }
 
@@ -278,6 +299,13 @@ bool present_picture(VideoOutput& video, SDL_Window*& window, SDL_Renderer*& ren
   }
   draw_video_frame(video, window, renderer, overlay, toast, help);
   return true;
+}
+
+SDL_Rect picture_box_in_window(const VideoOutput& video, SDL_Window* window) {
+  int w = 0, h = 0;
+  if (window) SDL_GetWindowSize(window, &w, &h);
+  if (!video.texture) return {0, 0, 0, 0};
+  return letterbox_rect(w, h, video.width, video.height, video.sar_num, video.sar_den);
 }
 
 void teardown_video_output(VideoOutput& video) {

@@ -11,6 +11,7 @@
 
 #include "draw/overlay.h"
 #include "draw/sdl_handles.h"
+#include "draw/zoom.h"
 #include "player/av_handles.h"
 #include "recording/recording.h"
 
@@ -32,6 +33,7 @@ struct VideoOutput {
   // Sample aspect ratio of the picture in the texture (0:1 when the stream
   // names none): the picture is shown at its real shape.
   int sar_num = 0, sar_den = 1;
+  ZoomView zoom;  // the part of the picture shown, and how large
   // Software renderers only, when allowed: the texture is in the window's own
   // pixel format and pictures are converted straight into it.
   bool allow_direct_rgb = true;
@@ -89,7 +91,17 @@ void flush_decoder(VideoOutput& video);
 // twice its size otherwise.
 SDL_Point window_size_for_picture(int width, int height);
 
-// Creates the "H.264 Player" window (centred, shown, resizable, maximized) and
+// A window size no larger than `usable` (the screen's area less task bars
+// and the like) less `frame` (the window's own borders and title bar), the
+// shape kept when it has to shrink. An empty usable area limits nothing. Pure.
+SDL_Point fit_window_size(SDL_Point wanted, SDL_Rect usable, SDL_Point frame = {0, 0});
+
+// The wanted size fitted to the usable area of the display the window would
+// open on (the first one), for windows that open centred.
+SDL_Point window_size_for_screen(SDL_Point wanted);
+
+// Creates the "H.264 Player" window (centred, shown, resizable, maximized;
+// never larger than the screen's usable area) and
 // its renderer (accelerated with vsync, else any), with file drops enabled.
 // Does nothing when the window exists. False, printing "Error: Cannot create
 // window: <SDL's reason>", when there is no window; a renderer that cannot be
@@ -110,11 +122,16 @@ bool fit_texture_to_picture(VideoOutput& video, SDL_Renderer* renderer);
 bool upload_picture(VideoOutput& video);
 
 // Copies the opaque texture into the window at the picture's shape with black
-// bars around it (clears the window instead when there is no texture yet),
+// bars around it, zoomed as video.zoom says (clears the window instead when
+// there is no texture yet),
 // draws the overlay when `overlay` is given, the transient message when `toast`
 // is set and the key help when `help` is set, presents.
 void draw_video_frame(VideoOutput& video, SDL_Window* window, SDL_Renderer* renderer,
                       const OverlayView* overlay, bool toast, bool help = false);
+
+// Where the picture lies in the window at zoom 1 (window pixels, as mouse
+// events give them); all zero without a picture.
+SDL_Rect picture_box_in_window(const VideoOutput& video, SDL_Window* window);
 
 // The whole presentation of a freshly decoded picture: window on demand,
 // texture, upload, drawing (the transient message only with `toast`). False,

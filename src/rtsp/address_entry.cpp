@@ -104,10 +104,11 @@ void draw_address_frame(SDL_Renderer* renderer, SDL_Window* window, const std::s
   // Long text runs past the box: nothing is clipped or scrolled.
   const std::string shown = masked_address(text);
   SDL_SetRenderDrawColor(renderer, 200, 230, 255, 255);
-  draw_text(renderer, box.x + 8, box.y + 15, shown.c_str(), 2);
+  const int text_y = box.y + (box.h - text_height(2)) / 2;
+  draw_text(renderer, box.x + 8, text_y, shown.c_str(), 2);
 
   if (address_caret_visible(elapsed_ms)) {
-    const SDL_Rect caret{box.x + 8 + text_width(shown.c_str(), 2), box.y + 15, 2, 10};
+    const SDL_Rect caret{box.x + 8 + text_width(shown.c_str(), 2), text_y, 2, text_height(2)};
     SDL_SetRenderDrawColor(renderer, 255, 255, 255, 200);
     SDL_RenderFillRect(renderer, &caret);
   }
@@ -121,7 +122,7 @@ void draw_address_frame(SDL_Renderer* renderer, SDL_Window* window, const std::s
   int y = box.y + box.h + 12;
   for (const std::string& line : wrap_text(error, box.w, 2)) {
     draw_text(renderer, box.x, y, line.c_str(), 2);
-    y += 14;
+    y += text_line_height(2) + 4;
   }
 }
 

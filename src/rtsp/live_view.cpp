@@ -14,7 +14,10 @@ extern "C" {
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/nal_packet.h"
+#include "platform/files.h"
+#include "platform/user_folders.h"
 #include "player/screenshot.h"
+#include "rtsp/address.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
 #include "rtsp/live_title.h"
@@ -127,9 +130,18 @@ static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
                        player.scaled_planes[2], player.scaled_pitches[2]);
 }
 
+// Keeps a reference to the picture now in the texture (no copy of its pixels).
+static void remember_shown_picture(LivePlayer& player, const AVFrame& picture) {
+  if (!player.shown_picture) player.shown_picture.reset(av_frame_alloc());
+  if (!player.shown_picture) return;
+  av_frame_unref(player.shown_picture.get());
+  if (av_frame_ref(player.shown_picture.get(), &picture) < 0) av_frame_unref(player.shown_picture.get());
+}
+
 bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
   if (picture.width <= 0 || picture.height <= 0) return false;
   if (!ensure_texture(player, picture.width, picture.height)) return false;
+  remember_shown_picture(player, picture);
   player.sar_num = picture.sample_aspect_ratio.num;
   player.sar_den = picture.sample_aspect_ratio.den;
   if (picture.format == AV_PIX_FMT_YUV420P) {
@@ -151,7 +163,8 @@ static void draw_waiting_screen(LivePlayer& player, int w, int h) {
   SDL_RenderClear(r);
   const char* word = live_state_text(player.state);
   SDL_SetRenderDrawColor(r, 200, 200, 200, 255);
-  draw_text(r, (w - text_width(word, 3)) / 2, h / 2 - 7, word, 3);
+  const int s = text_scale_for_window(w, h) + 1;
+  draw_text(r, (w - text_width(word, s)) / 2, (h - text_height(s)) / 2, word, s);
 }
 
 void draw_live_frame(LivePlayer& player) {
@@ -161,7 +174,8 @@ void draw_live_frame(LivePlayer& player) {
   if (player.live_texture) {
     int tw = 0, th = 0;
     SDL_QueryTexture(player.live_texture.get(), nullptr, nullptr, &tw, &th);
-    draw_letterboxed(r, player.live_texture.get(), tw, th, player.sar_num, player.sar_den);
+    draw_letterboxed(r, player.live_texture.get(), tw, th, player.sar_num, player.sar_den,
+                     &player.zoom);
   } else {
     draw_waiting_screen(player, w, h);
   }
@@ -170,14 +184,72 @@ void draw_live_frame(LivePlayer& player) {
   draw_control_button(r, player.camera_button, 180);
   draw_camera_icon(r, player.camera_button);
   if (player.help_visible) draw_help_overlay(r, player.window, live_help_lines());
-  draw_toast(r, player.window, 3);
+  draw_toast(r, player.window, window_text_scale(player.window));
 }
 
 bool capture_live_screenshot(LivePlayer& player) {
-  return capture_screenshot(player.renderer, player.window, player.live_texture.get());
+  if (!player.live_texture || !player.shown_picture || !player.shown_picture->buf[0]) return false;
+  RtspAddress address;
+  const std::string host = parse_rtsp_address(player.address, address) ? address.host : "stream";
+  std::tm local{};
+  CivilTime now;
+  if (local_time(std::time(nullptr), local)) now = civil_time_of(local);
+  now.millisecond = static_cast<int>(SDL_GetTicks() % 1000);
+  return capture_picture(player.shown_picture.get(), player.zoom, {user_pictures_folder(), ""},
+                         live_screenshot_name(host, now));
+}
+
+// Where the live picture lies in the window at zoom 1.
+static SDL_Rect live_picture_box(const LivePlayer& player) {
+  int w = 0, h = 0;
+  SDL_GetWindowSize(player.window, &w, &h);
+  return letterbox_rect(w, h, player.picture_width, player.picture_height, player.sar_num,
+                        player.sar_den);
+}
+
+bool handle_live_zoom_event(LivePlayer& player, const SDL_Event& event) {
+  const int pw = player.picture_width, ph = player.picture_height;
+  switch (event.type) {
+    case SDL_MOUSEWHEEL: {
+      if (!player.live_texture) return false;
+      const SDL_Point at = wheel_pointer(event.wheel);
+      player.zoom = zoom_at(player.zoom, live_picture_box(player), pw, ph, at.x, at.y,
+                            wheel_zoom_factor(event.wheel));
+      return true;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button != SDL_BUTTON_LEFT ||
+          rect_contains(player.camera_button, event.button.x, event.button.y))
+        return false;
+      player.dragging = true;
+      player.drag_x = event.button.x;
+      player.drag_y = event.button.y;
+      return false;
+    case SDL_MOUSEBUTTONUP:
+      if (event.button.button == SDL_BUTTON_LEFT) player.dragging = false;
+      return false;
+    case SDL_MOUSEMOTION:
+      if (!player.dragging || player.zoom.zoom <= 1.0) return false;
+      player.zoom = pan_by(player.zoom, live_picture_box(player), pw, ph,
+                           event.motion.x - player.drag_x, event.motion.y - player.drag_y);
+      player.drag_x = event.motion.x;
+      player.drag_y = event.motion.y;
+      return true;
+    case SDL_KEYDOWN:
+      if (event.key.keysym.sym != SDLK_0 && event.key.keysym.sym != SDLK_KP_0) return false;
+      player.zoom = ZoomView{};
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
+  if (!player.help_visible && handle_live_zoom_event(player, event)) {
+    draw_live_frame(player);
+    SDL_RenderPresent(player.renderer);
+    return true;
+  }
   switch (event.type) {
     case SDL_QUIT:
       return false;

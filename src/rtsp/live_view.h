@@ -16,6 +16,7 @@
 #include <string>
 
 #include "draw/sdl_handles.h"
+#include "draw/zoom.h"
 #include "player/av_handles.h"
 #include "player/video_output.h"
 #include "rtsp/net_socket.h"
@@ -45,6 +46,10 @@ struct LivePlayer {
   SDL_Rect camera_button{0, 0, 0, 0};  // all zero until a picture was shown
   int sar_num = 0, sar_den = 1;  // sample aspect ratio of the last picture (0: none given)
   bool help_visible = false;     // the key help is drawn over the picture
+  FramePtr shown_picture;        // the picture in the texture, for screenshots at its own size
+  ZoomView zoom;                 // the part of the picture shown, and how large
+  bool dragging = false;         // a left drag moves the zoomed picture
+  int drag_x = 0, drag_y = 0;
   std::string address;           // as typed; the title shows it without the password
   int64_t pictures_shown = 0;
   LiveState state = LiveState::connecting;  // as last reported by the network session
@@ -75,12 +80,20 @@ SDL_Rect live_camera_button_rect(int window_width);
 // the key help when shown and the transient message, and records the button's rectangle. Does not present.
 void draw_live_frame(LivePlayer& player);
 
-// The screenshot action: nothing without a texture; otherwise the bare
-// picture is saved and "  OK  " shown. True when a file was written.
+// The screenshot action: nothing without a picture; otherwise the picture at
+// its own size (its visible part when zoomed) is saved in the user's pictures
+// folder (else the working folder) as "camera_<host>_<local time>.bmp" and
+// the message names it. True when a file was written.
 bool capture_live_screenshot(LivePlayer& player);
 
+// Zoom and pan of the live picture: the wheel zooms at the pointer, a left
+// drag moves the zoomed picture, "0" shows the whole picture again. True
+// when the event was one of these (the frame then needs drawing again).
+bool handle_live_zoom_event(LivePlayer& player, const SDL_Event& event);
+
 // Handles one window event; false when the session is to end (Escape, close).
-// F1 or h shows the key help; while it shows, a key only hides it.
+// F1 or h shows the key help; while it shows, a key only hides it. The
+// camera button and "s" take a screenshot; zoom events as above.
 bool handle_live_event(LivePlayer& player, const SDL_Event& event);
 
 // How the live view rides out a lost connection. Tests shorten the waits.

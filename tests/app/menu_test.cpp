@@ -179,24 +179,25 @@ TEST_F(StartMenu, OpenRunsTheChooserAndStaysWhenCancelled) {
   EXPECT_EQ(run_menu(960, 600, {key(SDLK_o), key(SDLK_c)}).result, "__CONVERT__");
 }
 
-void expect_buttons(const Pixels& px, int x, const int (&ys)[4]) {
+// The four buttons at text scale s: 110s x 19s at (x, y) for each y.
+void expect_buttons(const Pixels& px, int x, const int (&ys)[4], int s) {
   for (int y : ys) {
     EXPECT_TRUE(looks(px, x, y, kOutline));
-    EXPECT_TRUE(looks(px, x + 219, y + 37, kOutline));
+    EXPECT_TRUE(looks(px, x + 110 * s - 1, y + 19 * s - 1, kOutline));
     EXPECT_TRUE(looks(px, x - 1, y + 5, kBackground));
-    EXPECT_TRUE(looks(px, x + 220, y + 5, kBackground));
-    EXPECT_TRUE(looks(px, x + 100, y + 38, kBackground));
-    EXPECT_TRUE(looks(px, x + 200, y + 5, kFill));
-    // Key cap 14 x 14 at (x + 8, y + 12), the letter's first cell at (x + 12, y + 14).
-    EXPECT_TRUE(looks(px, x + 8, y + 12, kCap));
-    EXPECT_TRUE(looks(px, x + 21, y + 25, kCap));
-    EXPECT_TRUE(looks(px, x + 7, y + 12, kFill));
-    EXPECT_TRUE(looks(px, x + 22, y + 25, kFill));
-    EXPECT_TRUE(looks(px, x + 12, y + 14, kLetter));
-    EXPECT_TRUE(looks(px, x + 14, y + 16, kCap)) << "every letter is open in its middle";
-    // The label starts at (x + 32, y + 14) with a capital whose top-left cell is lit.
-    EXPECT_TRUE(looks(px, x + 32, y + 14, kLabel));
-    EXPECT_TRUE(looks(px, x + 31, y + 14, kFill));
+    EXPECT_TRUE(looks(px, x + 110 * s, y + 5, kBackground));
+    EXPECT_TRUE(looks(px, x + 50 * s, y + 19 * s, kBackground));
+    EXPECT_TRUE(looks(px, x + 100 * s, y + 5, kFill));
+    // Key cap 9s x 11s at (x + 4s, y + 4s), the letter's glyph 2s inside it.
+    EXPECT_TRUE(looks(px, x + 4 * s, y + 4 * s, kCap));
+    EXPECT_TRUE(looks(px, x + 13 * s - 1, y + 15 * s - 1, kCap));
+    EXPECT_TRUE(looks(px, x + 4 * s - 1, y + 4 * s, kFill));
+    EXPECT_TRUE(looks(px, x + 13 * s, y + 15 * s - 1, kFill));
+    EXPECT_TRUE(looks(px, x + 7 * s, y + 6 * s, kLetter)) << "O, C, R and Q light their top row";
+    EXPECT_TRUE(looks(px, x + 8 * s, y + 7 * s, kCap)) << "and are open below it in the middle";
+    // The label's capital starts at (x + 18s, y + 6s); its second row lights the first column.
+    EXPECT_TRUE(looks(px, x + 18 * s, y + 7 * s, kLabel));
+    EXPECT_TRUE(looks(px, x + 18 * s - 1, y + 7 * s, kFill));
   }
 }
 
@@ -206,12 +207,12 @@ TEST_F(StartMenu, WorkedLayoutAt960x600WithLogoBesideTheProgram) {
   std::string program = program_dir.file("h264player");
   MenuRun run = run_menu(960, 600, {key(SDLK_q)}, program.c_str());
   ASSERT_TRUE(run.canvas.window);
-  EXPECT_STREQ(SDL_GetWindowTitle(run.canvas.window.get()), "Orvalink H.264 Player");
+  EXPECT_STREQ(SDL_GetWindowTitle(run.canvas.window.get()), "H.264 Player");
   const Pixels& px = run.pixels;
-  expect_buttons(px, 370, {196, 246, 296, 346});
-  // "Open .264": the p's underline one pixel below the glyph.
-  EXPECT_TRUE(looks(px, 410, 221, kLabel));
-  EXPECT_TRUE(looks(px, 410, 220, kFill));
+  expect_buttons(px, 370, {196, 246, 296, 346}, 2);
+  // "Open .264": the p's stem reaches below the line (rows 7 and 8 of its cells).
+  EXPECT_TRUE(looks(px, 418, 224, kLabel));
+  EXPECT_TRUE(looks(px, 421, 224, kFill));
   // The 300 x 100 logo unscaled at (330, 40).
   EXPECT_TRUE(looks(px, 330, 40, kRed));
   EXPECT_TRUE(looks(px, 479, 139, kRed));
@@ -225,7 +226,8 @@ TEST_F(StartMenu, WorkedLayoutAt960x600WithLogoBesideTheProgram) {
 TEST_F(StartMenu, FullHdLayoutAndLogoFromTheWorkingDirectory) {
   ASSERT_TRUE(write_file(cwd.file("logo.svg"), kHalvesLogo));
   MenuRun run = run_menu(1920, 1080, {key(SDLK_q)});
-  expect_buttons(run.pixels, 850, {436, 486, 536, 586});
+  // Scale 3 at 1080p: 330 x 57 buttons, 75 apart from 156 above the middle.
+  expect_buttons(run.pixels, 795, {384, 459, 534, 609}, 3);
   EXPECT_TRUE(looks(run.pixels, 810, 40, kRed));
   EXPECT_TRUE(looks(run.pixels, 1109, 139, kGreen));
   EXPECT_TRUE(looks(run.pixels, 1110, 40, kBackground));
@@ -242,8 +244,11 @@ TEST_F(StartMenu, NarrowWindowShrinksTheLogoToHalfItsWidth) {
   EXPECT_TRUE(looks(px, 130, 123, kBackground));
   EXPECT_TRUE(looks(px, 374, 60, kGreen));
   EXPECT_TRUE(looks(px, 375, 60, kBackground));
-  EXPECT_TRUE(looks(px, 140, 96, blend({120, 180, 255}, 200, blend({20, 60, 120}, 200, kRed))))
-      << "buttons are drawn over the logo";
+  // Scale 1 in so small a window: 110 x 19 buttons from 52 above the middle,
+  // clear of the logo.
+  EXPECT_EQ(menu_buttons(500, 400)[0].rect.y, 148);
+  EXPECT_TRUE(looks(px, 195, 148, kOutline));
+  EXPECT_TRUE(looks(px, 304, 166, kOutline));
 }
 
 TEST_F(StartMenu, NoLogoLeavesTheBackground) {
@@ -265,7 +270,7 @@ TEST_F(StartMenu, CreatesTheSharedWindowWhenThereIsNone) {
   SDL_GetWindowSize(window, &w, &h);
   EXPECT_EQ(w, 960);
   EXPECT_EQ(h, 600);
-  EXPECT_STREQ(SDL_GetWindowTitle(window), "Orvalink H.264 Player");
+  EXPECT_STREQ(SDL_GetWindowTitle(window), "H.264 Player");
   EXPECT_EQ(owner_window_handle(window), nullptr) << "the dummy driver has no native window";
   EXPECT_EQ(owner_window_handle(nullptr), nullptr);
   SDL_DestroyRenderer(renderer);

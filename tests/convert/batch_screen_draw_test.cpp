@@ -55,11 +55,11 @@ TEST_F(Canvas, HalfwayFrameHasTrackFillAndCentredTexts) {
   // drawn as opaque white when the renderer does not blend.
   const SDL_Rect counter = p.bounds_of(200, 200, 200);
   EXPECT_EQ(counter.y, 240);
-  EXPECT_LE(counter.h, 15);
+  EXPECT_LE(counter.h, text_height(3));
   expect_centred(counter, 960, 3);
   const SDL_Rect percent = p.bounds_of(255, 255, 255);
   EXPECT_EQ(percent.y, 320);
-  EXPECT_LE(percent.h, 10);
+  EXPECT_LE(percent.h, text_height(2));
   expect_centred(percent, 960, 2);
 }
 
@@ -94,7 +94,7 @@ TEST_F(Canvas, OutcomeFrameShowsOkInGreenOrErInRed) {
   Pixels p = read_pixels(r, 960, 600);
   const SDL_Rect ok = p.bounds_of(100, 255, 100);
   EXPECT_EQ(ok.y, 290);
-  EXPECT_LE(ok.h, 20);
+  EXPECT_LE(ok.h, text_height(4));
   expect_centred(ok, 960, 4);
   EXPECT_EQ(text_of(p.bounds_of(255, 60, 100)), kNone);
   EXPECT_TRUE(is_background(p, 0, 0));
@@ -177,10 +177,10 @@ TEST_F(Canvas, ResultsListTheRowsThenCountsPlaceAndHowToGoOn) {
   draw_batch_results(r, 960, 600, rows, "MP4 FILES ARE IN /REC/");
   const Pixels p = read_pixels(r, 960, 600);
   EXPECT_EQ(p.bounds_of(100, 255, 100).y, 12) << "the succeeded row at the top";
-  EXPECT_EQ(p.bounds_of(240, 190, 70).y, 28) << "the cancelled one below it";
+  EXPECT_EQ(p.bounds_of(240, 190, 70).y, 34) << "the cancelled one below it";
   const SDL_Rect notes = p.bounds_of(220, 220, 230);
   EXPECT_EQ(notes.y, 330);
-  EXPECT_EQ(notes.y + notes.h, 366);
+  EXPECT_EQ(notes.y + notes.h, 370);
   expect_centred(notes, 960, 2);
   const SDL_Rect hint = p.bounds_of(130, 130, 140);
   EXPECT_EQ(hint.y, 576);

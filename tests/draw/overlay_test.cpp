@@ -49,6 +49,10 @@ struct Frame {
   bool muted = false;
   bool ended = false;
   bool auto_continue = false;
+  std::string time_of_day = "";
+  bool time_of_day_large = true;
+  bool precise = false;
+  int picture_number = 0;
 };
 
 struct Player {
@@ -66,78 +70,163 @@ struct Player {
     view.muted = f.muted;
     view.ended = f.ended;
     view.auto_continue = f.auto_continue;
+    view.time_of_day = f.time_of_day;
+    view.time_of_day_large = f.time_of_day_large;
+    view.precise = f.precise;
+    view.picture_number = f.picture_number;
     draw_playback_overlay(c.renderer.get(), c.window.get(), view, 2);
     return read_pixels(c.renderer.get(), c.w, c.h);
   }
-  std::string title() { return SDL_GetWindowTitle(c.window.get()); }
 };
+
+// The smallest rectangle of pixels passing `test` inside `area`.
+template <typename Test>
+SDL_Rect bounds(const Pixels& p, SDL_Rect area, Test test) {
+  int x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
+  for (int y = area.y; y < area.y + area.h; ++y)
+    for (int x = area.x; x < area.x + area.w; ++x)
+      if (test(p.pixel_at(x, y))) {
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+      }
+  return x1 < 0 ? SDL_Rect{0, 0, 0, 0} : SDL_Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+bool amber(Rgba p) { return p.r > 200 && p.g > 150 && p.g < 215 && p.b < 100; }
 
 }  // namespace
 
-TEST(OverlayLayout, PlacesTheButtonRowFromTheRightEdgeAndEndsTheTrackBeforeIt) {
+TEST(OverlayLayout, PlayButtonTrackAndTheGroupFromTheRightEdge) {
   OverlayLayout l = layout_overlay(960, 600, 2, true);
-  EXPECT_EQ(l.button, 18);
-  EXPECT_EQ(l.row_y, 573);
+  EXPECT_EQ(l.button, 20);
+  EXPECT_EQ(l.row_y, 572);
   EXPECT_RECT(l.bar, 0, 564, 960, 36);
   EXPECT_EQ(l.knob_y, 582);
-  EXPECT_RECT(l.faster, 930, 573, 18, 18);
+  EXPECT_EQ(l.knob_radius, 8);
+  EXPECT_RECT(l.play, 12, 572, 20, 20);
+  EXPECT_RECT(l.faster, 928, 572, 20, 20);
   // As wide as the ink of "0.25x", the widest label, whatever the speed.
-  EXPECT_RECT(l.label_slot, 890, 573, 34, 18);
-  EXPECT_RECT(l.slower, 866, 573, 18, 18);
-  EXPECT_RECT(l.screenshot, 836, 573, 18, 18);
-  EXPECT_RECT(l.volume, 768, 573, 56, 18);
-  EXPECT_RECT(l.volume_track, 768, 580, 56, 4);
-  EXPECT_RECT(l.mute, 744, 573, 18, 18);
-  EXPECT_RECT(l.auto_button, 694, 573, 38, 18);
-  // 24 pixels clear between the track's end and the group: the knob at the
-  // end (radius 8) never sits under a control.
-  EXPECT_RECT(l.track, 12, 579, 658, 6);
+  EXPECT_RECT(l.label_slot, 864, 572, 58, 20);
+  EXPECT_RECT(l.slower, 838, 572, 20, 20);
+  EXPECT_RECT(l.screenshot, 806, 572, 20, 20);
+  EXPECT_RECT(l.volume, 738, 572, 56, 20);
+  EXPECT_RECT(l.volume_track, 738, 580, 56, 4);
+  EXPECT_RECT(l.volume_zone, 733, 572, 66, 20);
+  EXPECT_RECT(l.mute, 712, 572, 20, 20);
+  EXPECT_RECT(l.auto_button, 646, 572, 54, 20);
+  // The knob (radius 8) at either end of the track stays clear of the play
+  // button and of the group.
+  EXPECT_RECT(l.track, 46, 579, 580, 6);
+  EXPECT_RECT(l.seek_zone, 38, 564, 596, 36);
 
   OverlayLayout silent = layout_overlay(960, 600, 2, false);
-  EXPECT_RECT(silent.auto_button, 786, 573, 38, 18);
-  EXPECT_RECT(silent.track, 12, 579, 750, 6);
-  EXPECT_RECT(silent.slower, 866, 573, 18, 18);
+  EXPECT_RECT(silent.auto_button, 740, 572, 54, 20);
+  EXPECT_RECT(silent.track, 46, 579, 674, 6);
+  EXPECT_RECT(silent.slower, 838, 572, 20, 20);
+  EXPECT_RECT(silent.mute, 0, 0, 0, 0);
 
-  // A window too narrow for a track keeps the controls and no track.
+  // 1080p: everything a size up.
+  OverlayLayout large = layout_overlay(1920, 1080, 3, true);
+  EXPECT_EQ(large.button, 27);
+  EXPECT_RECT(large.bar, 0, 1037, 1920, 43);
+  EXPECT_EQ(large.knob_radius, 12);
+  // A window too narrow for a track keeps the controls and no track to hit.
   EXPECT_EQ(layout_overlay(200, 100, 2, true).track.w, 0);
+  EXPECT_RECT(rects_of_layout(layout_overlay(200, 100, 2, true), true).seek_rect, 0, 0, 0, 0);
 }
 
-TEST(OverlayText, ClockSpeedLabelAndTitle) {
+TEST(OverlayLayout, AClickActsOnlyOnTheControlUnderIt) {
+  const OverlayRects sound = rects_of_layout(layout_overlay(960, 600, 2, true), true);
+  const OverlayRects silent = rects_of_layout(layout_overlay(960, 600, 2, false), false);
+  using T = BarTarget;
+  struct Case {
+    const OverlayRects* rects;
+    int x, y;
+    BarTarget target;
+    const char* what;
+  } cases[] = {
+      {&sound, 480, 300, T::picture, "the picture"},
+      {&sound, 480, 563, T::picture, "the last row above the bar"},
+      {&sound, 5, 580, T::none, "the left margin"},
+      {&sound, 12, 572, T::play_pause, "the play button's corner"},
+      {&sound, 31, 591, T::play_pause, "its opposite corner"},
+      {&sound, 34, 580, T::none, "between the play button and the track"},
+      {&sound, 38, 580, T::seek, "the knob's reach before the track"},
+      {&sound, 300, 564, T::seek, "the track, top row of the bar"},
+      {&sound, 300, 599, T::seek, "the track, bottom row of the bar"},
+      {&sound, 633, 582, T::seek, "the knob's reach after the track"},
+      {&sound, 634, 582, T::none, "past it"},
+      {&sound, 645, 580, T::none, "the gap before AUTO"},
+      {&sound, 646, 580, T::auto_continue, "AUTO"},
+      {&sound, 705, 580, T::none, "between AUTO and the speaker"},
+      {&sound, 712, 580, T::mute, "the speaker"},
+      {&sound, 732, 580, T::none, "between the speaker and the slider"},
+      {&sound, 733, 582, T::volume, "the knob at volume 0"},
+      {&sound, 797, 582, T::volume, "the knob at volume 100"},
+      {&sound, 800, 582, T::none, "between the slider and the camera"},
+      {&sound, 806, 580, T::screenshot, "the camera"},
+      {&sound, 830, 580, T::none, "between the camera and minus"},
+      {&sound, 838, 580, T::slower, "minus"},
+      {&sound, 860, 580, T::none, "between minus and the label"},
+      {&sound, 886, 580, T::none, "the 1x label"},
+      {&sound, 928, 580, T::faster, "plus"},
+      {&sound, 950, 580, T::none, "right of plus"},
+      {&sound, 959, 599, T::none, "the bottom-right corner"},
+      {&silent, 722, 582, T::seek, "the track where the speaker is with sound"},
+      {&silent, 760, 580, T::auto_continue, "AUTO, moved right"},
+      {&silent, 797, 582, T::none, "no slider without sound"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(bar_target_at(*c.rects, c.x, c.y), c.target) << c.what << " at " << c.x << "," << c.y;
+  }
+  EXPECT_EQ(bar_target_at(OverlayRects{}, 950, 590), BarTarget::picture) << "no bar drawn yet";
+}
+
+TEST(OverlayText, ClocksSpeedLabelsAndTitles) {
   char out[256];
-  struct Clock { double seconds; bool hours; const char* text; };
-  const Clock clocks[] = {
-      {0, false, "00:00"},   {-0.5, false, "00:00"},  {59.99, false, "00:59"},
-      {60, false, "01:00"},  {3599, false, "59:59"},  {NAN, false, "00:00"},
-      {0, true, "0:00:00"},  {3725, true, "1:02:05"}, {36000, true, "10:00:00"},
-      {59.9, true, "0:00:59"}, {1e300, true, "596523:14:07"},
+  struct Clock {
+    double seconds;
+    bool hours, ms;
+    const char* text;
+  } clocks[] = {
+      {0, false, false, "00:00"},        {-0.5, false, false, "00:00"},
+      {59.99, false, false, "00:59"},    {3599, false, false, "59:59"},
+      {NAN, false, false, "00:00"},      {3725, true, false, "1:02:05"},
+      {1e300, true, false, "596523:14:07"},
+      {9.76, false, true, "00:09.760"},  {59.9996, false, true, "01:00.000"},
+      {3725.004, true, true, "1:02:05.004"}, {-1, false, true, "00:00.000"},
   };
   for (const Clock& c : clocks) {
-    format_clock(out, sizeof out, c.seconds, c.hours);
+    if (c.ms) {
+      format_clock_ms(out, sizeof out, c.seconds, c.hours);
+    } else {
+      format_clock(out, sizeof out, c.seconds, c.hours);
+    }
     EXPECT_STREQ(out, c.text) << c.seconds;
   }
-  EXPECT_FALSE(clock_needs_hours(3599.9));
-  EXPECT_TRUE(clock_needs_hours(3600));
-
   const std::pair<double, const char*> speeds[] = {
-      {0.25, "0.25x"}, {0.5, "0.5x"}, {1.0, "1x"}, {1.005, "1x"}, {0.995, "1x"}, {1.5, "1.5x"},
-      {2, "2x"},       {4, "4x"},     {8, "8x"},   {3, "3x"},     {0.75, "0.75x"}, {1.01, "1.01x"},
-      {NAN, "?x"},
+      {0.25, "0.25x"}, {0.5, "0.5x"}, {1.0, "1x"}, {1.005, "1x"}, {1.5, "1.5x"},
+      {2, "2x"},       {8, "8x"},     {3, "3x"},   {0.75, "0.75x"}, {NAN, "?x"},
   };
   for (auto [speed, text] : speeds) {
     format_speed(out, sizeof out, speed);
     EXPECT_STREQ(out, text) << speed;
   }
-  struct Title { double position, duration, speed; bool paused, ended; const char* text; };
-  const Title titles[] = {
-      {0, 60, 1.0, false, false, "H.264 Player  [00:00 / 01:00]"},
-      {0, 60, 1.0, true, false, "H.264 Player  [00:00 / 01:00]  PAUSED"},
-      {754, 3367, 0.5, false, false, "H.264 Player  [12:34 / 56:07]  0.5x"},
-      {1, 2, 0.5, true, false, "H.264 Player  [00:01 / 00:02]  0.5x  PAUSED"},
-      {0, 60, 2, false, false, "H.264 Player  [00:00 / 01:00]  2x"},
-      {0, 60, 0.25, false, false, "H.264 Player  [00:00 / 01:00]  0.25x"},
-      {0, 60, 1.005, false, false, "H.264 Player  [00:00 / 01:00]"},
-      {65, 7322, 1.5, false, false, "H.264 Player  [0:01:05 / 2:02:02]  1.5x"},
-      {60, 60, 1.0, false, true, "H.264 Player  [Finished]"},
+  struct Title {
+    double position, duration, speed;
+    bool paused, ended;
+    const char* time_of_day;
+    bool time_of_day_large;
+    const char* file;
+    const char* text;
+  } titles[] = {
+      {0, 60, 1.0, false, false, "", true, "", "H.264 Player  [00:00 / 01:00]"},
+      {0, 60, 1.0, true, false, "", true, "", "H.264 Player  [00:00 / 01:00]  PAUSED"},
+      {754, 3367, 0.5, false, false, "", true, "", "H.264 Player  [12:34 / 56:07]  0.5x"},
+      {65, 7322, 1.5, false, false, "", true, "", "H.264 Player  [0:01:05 / 2:02:02]  1.5x"},
+      {9.7, 1800, 1.0, false, false, "2026-12-01 08:00:09", true, "20261201_080000.264",
+       "H.264 Player  [2026-12-01 08:00:09  00:09 / 30:00]  20261201_080000.264"},
+      {9.7, 1800, 2.0, true, false, "2026-12-01 08:00:09", false, "cam.264",
+       "H.264 Player  [00:09 / 30:00  2026-12-01 08:00:09]  2x  PAUSED  cam.264"},
+      {60, 60, 1.0, false, true, "2026-12-01 08:01:00", true, "cam.264", "H.264 Player  [Finished]"},
   };
   for (const Title& t : titles) {
     OverlayView view;
@@ -146,14 +235,25 @@ TEST(OverlayText, ClockSpeedLabelAndTitle) {
     view.speed = t.speed;
     view.paused = t.paused;
     view.ended = t.ended;
+    view.title_time_of_day = t.time_of_day;
+    view.time_of_day_large = t.time_of_day_large;
+    view.file_name = t.file;
     format_window_title(out, sizeof out, view);
     EXPECT_STREQ(out, t.text);
   }
+  OverlayView examined;
+  examined.position_s = 9.76;
+  examined.duration_s = 30;
+  examined.precise = true;
+  examined.picture_number = 245;
+  EXPECT_EQ(elapsed_text(examined), "00:09.760 / 00:30  #245");
+  examined.precise = false;
+  EXPECT_EQ(elapsed_text(examined), "00:09 / 00:30");
   EXPECT_EQ(played_width(-0.2f, 936), 0);
   EXPECT_EQ(played_width(1.3f, 936), 936);
   EXPECT_EQ(played_width(NAN, 936), 0);
   EXPECT_EQ(volume_level_width(50), 28);
-  EXPECT_EQ(volume_level_width(80), 44);
+  EXPECT_EQ(volume_level_width(80, 84), 67);
   EXPECT_EQ(volume_level_width(250), 56);
 }
 
@@ -165,130 +265,117 @@ TEST(Overlay, DrawsTheWorkedLayoutAndPublishesItsRectangles) {
   EXPECT_TRUE(p.is(5, 563, 128, 128, 128)) << "video above the bar is untouched";
   EXPECT_LT(bar.r, 128);
   EXPECT_EQ(p.pixel_at(959, 599), bar);
-  EXPECT_EQ(p.pixel_at(300, 578), bar);
   EXPECT_TRUE(blue(p.pixel_at(300, 579)) && blue(p.pixel_at(300, 584))) << "played part";
-  EXPECT_FALSE(blue(p.pixel_at(340, 580))) << "half of the 658-pixel track ends at 341";
   EXPECT_EQ(p.pixel_at(300, 585), bar);
-  EXPECT_EQ(p.pixel_at(11, 580), bar);
-  EXPECT_TRUE(blue(p.pixel_at(12, 580)));
+  EXPECT_EQ(p.pixel_at(45, 580), bar) << "the track starts at 46";
+  EXPECT_TRUE(blue(p.pixel_at(46, 580)));
+  EXPECT_FALSE(blue(p.pixel_at(400, 580))) << "half of the 580-pixel track ends at 336";
   EXPECT_EQ(p.pixel_at(500, 580), p.pixel_at(600, 584)) << "unplayed track";
+  EXPECT_EQ(p.pixel_at(627, 580), bar) << "the track ends at 626";
 
   // Button outlines on the row's top and bottom edges; the slider has none.
-  const Runs buttons{{694, 731}, {744, 761}, {836, 853}, {866, 883}, {930, 947}};
-  EXPECT_EQ(runs(p, 573, outline_tint), buttons);
-  EXPECT_EQ(runs(p, 590, outline_tint), buttons);
+  const Runs buttons{{12, 31}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
+  EXPECT_EQ(runs(p, 572, outline_tint), buttons);
+  EXPECT_EQ(runs(p, 591, outline_tint), buttons);
+  // Paused: the play button is lit and shows the play triangle (white).
+  EXPECT_TRUE(blue(p.pixel_at(14, 574)));
+  EXPECT_TRUE(white(p.pixel_at(19, 581)));
 
-  // Time read-out "00:00 / 01:00": 88 wide at (436, 546), shadow one pixel down-right.
-  SDL_Rect text{0, 0, 0, 0};
-  for (int y = 530; y < 564; ++y)
-    for (auto [first, last] : runs(p, y, white)) {
-      if (text.w == 0) text = {first, y, 0, 0};
-      text.x = std::min(text.x, first);
-      text.w = std::max(text.w, last - text.x + 1);
-      text.h = y - text.y + 1;
-    }
-  EXPECT_RECT(text, 436, 546, 86, 10);
-  EXPECT_LT(p.pixel_at(437, 556).r, 100);
-  EXPECT_TRUE(p.is(436, 556, 128, 128, 128));
+  // Read-out "00:00 / 01:00" at scale 3 (capitals 21 high), then "PAUSED" in
+  // amber at scale 2, centred together: 231 + 8 + 70 wide from x 325, on a
+  // baseline 8 above the bar.
+  EXPECT_RECT(bounds(p, {0, 520, 960, 44}, white), 325, 535, 231, 21);
+  EXPECT_RECT(bounds(p, {0, 520, 960, 44}, amber), 564, 542, 70, 14);
+  EXPECT_LT(p.pixel_at(330, 556).r, 100) << "the shadow, one pixel down and right";
+  EXPECT_TRUE(p.is(330, 557, 128, 128, 128));
 
-  // Grey "1x" label centred in its slot, at (900, 577).
-  Rgba label = p.pixel_at(902, 577);
+  // Grey "1x" label centred in its slot, its "1" flag at (886, 577).
+  Rgba label = p.pixel_at(886, 577);
   EXPECT_TRUE(label.r == label.g && label.g == label.b && label.r > 150);
-  EXPECT_FALSE(white(p.pixel_at(901, 577)));
-
-  // The track ends 24 pixels before the AUTO switch; the bar shows between.
-  EXPECT_TRUE(blue(p.pixel_at(300, 580)));
-  EXPECT_NE(p.pixel_at(669, 580), bar);
-  EXPECT_EQ(p.pixel_at(670, 580), bar);
-  EXPECT_EQ(p.pixel_at(693, 580), bar);
+  EXPECT_FALSE(white(p.pixel_at(883, 577)));
 
   const OverlayRects& r = overlay_rects();
-  EXPECT_RECT(r.auto_button_rect, 694, 573, 38, 18);
-  EXPECT_RECT(r.mute_button_rect, 744, 573, 18, 18);
-  EXPECT_RECT(r.volume_slider_rect, 768, 573, 56, 18);
-  EXPECT_RECT(r.screenshot_button_rect, 836, 573, 18, 18);
-  EXPECT_RECT(r.slower_button_rect, 866, 573, 18, 18);
-  EXPECT_RECT(r.faster_button_rect, 930, 573, 18, 18);
-  EXPECT_EQ(player.title(), "H.264 Player  [00:00 / 01:00]  PAUSED");
+  EXPECT_RECT(r.bar, 0, 564, 960, 36);
+  EXPECT_RECT(r.play_button_rect, 12, 572, 20, 20);
+  EXPECT_RECT(r.seek_track, 46, 579, 580, 6);
+  EXPECT_RECT(r.auto_button_rect, 646, 572, 54, 20);
+  EXPECT_RECT(r.mute_button_rect, 712, 572, 20, 20);
+  EXPECT_RECT(r.volume_slider_rect, 738, 572, 56, 20);
+  EXPECT_RECT(r.screenshot_button_rect, 806, 572, 20, 20);
+  EXPECT_RECT(r.slower_button_rect, 838, 572, 20, 20);
+  EXPECT_RECT(r.faster_button_rect, 928, 572, 20, 20);
+
+  // Playing: the button is dark with the two pause bars.
+  p = player.draw({.paused = false});
+  EXPECT_FALSE(blue(p.pixel_at(14, 574)));
+  EXPECT_EQ(bounds(p, {0, 520, 960, 44}, amber).w, 0) << "no PAUSED";
 }
 
 TEST(Overlay, NoControlMovesWithTheSpeedAndNoAudioDropsTheVolume) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
-  const Runs buttons{{694, 731}, {744, 761}, {836, 853}, {866, 883}, {930, 947}};
+  const Runs buttons{{12, 31}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
   for (double speed : {0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0}) {
     Pixels p = player.draw({.speed = speed});
-    EXPECT_EQ(runs(p, 573, outline_tint), buttons) << speed;
-    EXPECT_EQ(runs(p, 590, outline_tint), buttons) << speed;
+    EXPECT_EQ(runs(p, 572, outline_tint), buttons) << speed;
   }
   Pixels p = player.draw({.speed = 0.25});
-  Rgba amber = p.pixel_at(891, 577);
-  EXPECT_TRUE(amber.r > 200 && amber.g > 150 && amber.g < 215 && amber.b < 100);
-  EXPECT_EQ(player.title(), "H.264 Player  [00:00 / 01:00]  0.25x");
+  EXPECT_TRUE(amber(p.pixel_at(866, 576))) << "0.25x fills its slot, amber";
 
   p = player.draw({.position = 754, .duration = 3367, .speed = 0.5, .audio = false});
-  EXPECT_EQ(runs(p, 573, outline_tint), (Runs{{786, 823}, {836, 853}, {866, 883}, {930, 947}}));
-  EXPECT_EQ(p.pixel_at(750, 575), p.pixel_at(700, 575)) << "no mute button";
+  EXPECT_EQ(runs(p, 572, outline_tint),
+            (Runs{{12, 31}, {740, 793}, {806, 825}, {838, 857}, {928, 947}}));
   const OverlayRects& r = overlay_rects();
   EXPECT_RECT(r.mute_button_rect, 0, 0, 0, 0);
   EXPECT_RECT(r.volume_slider_rect, 0, 0, 0, 0);
-  EXPECT_RECT(r.slower_button_rect, 866, 573, 18, 18);
-  EXPECT_EQ(player.title(), "H.264 Player  [12:34 / 56:07]  0.5x");
+  EXPECT_RECT(r.volume_rect, 0, 0, 0, 0);
 }
 
-TEST(Overlay, HoursEndAndAutoSwitchShowOnTheBar) {
+TEST(Overlay, TimeOfDayLargeBesideTheElapsedTimeAndTheOtherWayRound) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
-  // "1:02:05 / 2:00:00" centred above the bar; the "1" lights its middle column.
-  Pixels p = player.draw({.position = 3725, .duration = 7200});
-  Runs row = runs(p, 546, white);
-  ASSERT_FALSE(row.empty());
-  EXPECT_EQ(row.front().first, (960 - text_width("1:02:05 / 2:00:00", 2)) / 2 + 2);
-  EXPECT_EQ(player.title(), "H.264 Player  [1:02:05 / 2:00:00]");
-
-  // Ended: "END" in amber after the read-out, the finished title.
-  p = player.draw({.progress = 1.0f, .position = 60, .duration = 60, .ended = true});
-  Runs amber_run =
-      runs(p, 546, [](Rgba c) { return c.r > 200 && c.g > 150 && c.g < 215 && c.b < 100; });
-  ASSERT_FALSE(amber_run.empty()) << "END is drawn";
-  const int readout_x = (960 - (88 + 8 + text_width("END", 2))) / 2;
-  EXPECT_EQ(amber_run.front().first, readout_x + 88 + 8);
-  EXPECT_EQ(runs(p, 546, white).front().first, readout_x);
-  EXPECT_EQ(player.title(), "H.264 Player  [Finished]");
-
-  // The AUTO switch is lit blue when on, dark when off.
-  EXPECT_TRUE(blue(player.draw({.auto_continue = true}).pixel_at(697, 576)));
-  EXPECT_FALSE(blue(player.draw({.auto_continue = false}).pixel_at(697, 576)));
+  // "08:00:09" at scale 3 (8 characters: 141 wide), then "00:09 / 00:30"
+  // at scale 2 (154 wide): 303 in all from x 328.
+  Pixels p = player.draw({.position = 9.7, .duration = 30, .time_of_day = "08:00:09"});
+  SDL_Rect large = bounds(p, {0, 520, 480, 44}, white);
+  EXPECT_EQ(large.x, 328);
+  EXPECT_EQ(large.h, 21);
+  EXPECT_RECT(bounds(p, {470, 520, 490, 44}, white), 477, 542, 154, 14);
+  // `t`: the elapsed time large and the time of day small.
+  p = player.draw({.position = 9.7, .duration = 30, .time_of_day = "08:00:09",
+                   .time_of_day_large = false});
+  EXPECT_EQ(bounds(p, {0, 520, 960, 44}, white).x, (960 - (231 + 8 + 94)) / 2);
+  // Examining: milliseconds and the picture's number make it longer.
+  p = player.draw({.paused = true, .position = 9.76, .duration = 30,
+                   .time_of_day = "08:00:09.760", .precise = true, .picture_number = 245});
+  const SDL_Rect all = bounds(p, {0, 520, 960, 44}, [](Rgba c) { return white(c) || amber(c); });
+  const int expected_w = (12 * 18 - 3) + 8 + (text_width("00:09.760 / 00:30  #245", 2) - 2) + 8 + 70;
+  EXPECT_EQ(all.w, expected_w);
+  EXPECT_EQ(all.x, (960 - expected_w) / 2);
 }
 
 TEST(Overlay, VolumeSliderLevelAndSpeakerState) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
-  struct Case { int volume; bool muted; int knob_x; const char* level; bool crossed; };
+  struct Case { int volume; bool muted; int knob_x; const char* level; };
   const Case cases[] = {
-      {0, false, 768, "none", true},
-      {50, false, 796, "blue", false},
-      {80, true, 812, "grey", true},
-      {100, false, 824, "blue", false},
+      {0, false, 738, "none"}, {50, false, 766, "blue"}, {80, true, 782, "grey"},
+      {100, false, 794, "blue"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.volume) + (k.muted ? " muted" : ""));
     Pixels p = player.draw({.volume = k.volume, .muted = k.muted});
     Runs knob = runs(p, 582, white);
-    // At volume 0 the knob touches the crossed speaker's centre pixel, so the
-    // knob is found by its right end.
-    std::erase_if(knob, [](auto run) { return run.second <= 764 || run.second > 832; });
+    std::erase_if(knob, [](auto run) { return run.second <= 734 || run.second > 805; });
     ASSERT_EQ(knob.size(), 1u);
     EXPECT_EQ(knob[0].second - 5, k.knob_x);
-    Rgba level = p.pixel_at(771, 581);
+    Rgba level = p.pixel_at(741, 581);
     std::string seen = blue(level) ? "blue"
-                       : level == p.pixel_at(822, 581) ? "none"
+                       : level == p.pixel_at(790, 581) ? "none"
                        : level.r == level.g && level.r > 100 ? "grey" : "other";
-    if (k.volume > 0) EXPECT_EQ(seen, k.level);
-    else EXPECT_EQ(p.pixel_at(782, 581), p.pixel_at(822, 581)) << "no level bar";
-    // A crossed speaker reaches (766, 578); the plain one has its bar on x 761.
-    EXPECT_EQ(white(p.pixel_at(766, 578)), k.crossed);
-    EXPECT_EQ(white(p.pixel_at(761, 582)), !k.crossed);
+    if (k.volume > 0) {
+      EXPECT_EQ(seen, k.level);
+    }
   }
 }
 
@@ -296,7 +383,7 @@ TEST(Overlay, SeekKnobFollowsTheClampedProgress) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
   struct Case { float progress; int knob_x; bool played; };
-  const Case cases[] = {{-0.2f, 12, false}, {0.5f, 341, true}, {1.3f, 670, true}, {NAN, 12, false}};
+  const Case cases[] = {{-0.2f, 46, false}, {0.5f, 336, true}, {1.3f, 626, true}, {NAN, 46, false}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.progress);
     Pixels p = player.draw({.progress = k.progress});
@@ -306,6 +393,6 @@ TEST(Overlay, SeekKnobFollowsTheClampedProgress) {
     EXPECT_FALSE(white(p.pixel_at(k.knob_x + 9, 582)));
     EXPECT_FALSE(white(p.pixel_at(k.knob_x, 573))) << "knob radius is 8";
     EXPECT_TRUE(white(p.pixel_at(k.knob_x, 574)));
-    EXPECT_EQ(blue(p.pixel_at(300, 580)), k.played);
+    EXPECT_EQ(blue(p.pixel_at(200, 580)), k.played);
   }
 }

@@ -55,19 +55,21 @@ TEST(Toast, BoxSitsAtTheTopCentreAroundTheText) {
   ASSERT_TRUE(c.renderer) << "cannot start headless SDL";
   show_toast_at("MUTE", 1500, 0);
   Pixels p = toast_at(c, 1);
-  // (401 - 64) / 2 = 168: text 48 wide plus 8 on each side, 15 high plus 6 above and below.
+  // (401 - 96) / 2 = 152: text 72 wide plus 12 on each side, a line of 27
+  // (with room for descenders) plus 9 above and below.
   SDL_Rect box = p.bounds_not(kGrey, kGrey, kGrey);
-  EXPECT_EQ(box.x, 168);
+  EXPECT_EQ(box.x, 152);
   EXPECT_EQ(box.y, 30);
-  EXPECT_EQ(box.w, 64);
-  EXPECT_EQ(box.h, 27);
+  EXPECT_EQ(box.w, 96);
+  EXPECT_EQ(box.h, 45);
   SDL_Rect pure = toast_box(401, "MUTE", 3);
   EXPECT_EQ(pure.x, box.x);
   EXPECT_EQ(pure.w, box.w);
+  EXPECT_EQ(pure.h, box.h);
   // The first lit cell of "M" is the text's top-left corner.
-  EXPECT_GT(p.pixel_at(176, 36).r, 200);
-  EXPECT_LT(p.pixel_at(175, 36).r, kGrey);
-  EXPECT_LT(p.pixel_at(176, 35).r, kGrey);
+  EXPECT_GT(p.pixel_at(164, 39).r, 200);
+  EXPECT_LT(p.pixel_at(163, 39).r, kGrey);
+  EXPECT_LT(p.pixel_at(164, 38).r, kGrey);
 
   Uint8 r, g, b, a;
   SDL_BlendMode mode;
@@ -90,9 +92,25 @@ TEST(Toast, LongTextIsCutTo127BytesAndDrawnFromTheLiveTick) {
   clear_canvas(c.renderer.get(), kGrey, kGrey, kGrey);
   draw_toast(c.renderer.get(), c.window.get(), 3);
   Pixels p = read_pixels(c.renderer.get(), c.w, c.h);
-  // The pause mark shows two full-height bars, not an empty box.
-  int bx = (200 - (text_width("  ||  ", 3) + 16)) / 2;
-  int bar1 = bx + 8 + 4 * 3 + 3, bar2 = bar1 + 4 * 3;
-  for (int x : {bar1, bar1 + 2, bar2, bar2 + 2}) EXPECT_GT(p.pixel_at(x, 36 + 14).r, 200) << x;
-  EXPECT_LT(p.pixel_at(bar1 + 3, 40).r, kGrey);
+  // The pause mark shows two full-height bars, not an empty box: the bar is
+  // the middle column of the third and fourth characters.
+  const int text_x = (200 - (text_width("  ||  ", 3) + 24)) / 2 + 12;
+  const int bar1 = text_x + 2 * 18 + 6, bar2 = bar1 + 18;
+  for (int x : {bar1, bar1 + 2, bar2, bar2 + 2}) EXPECT_GT(p.pixel_at(x, 39 + 12).r, 200) << x;
+  EXPECT_LT(p.pixel_at(bar1 + 3, 43).r, kGrey);
+}
+
+TEST(Toast, AMessageWiderThanTheWindowShrinksThenIsCutInTheMiddle) {
+  HeadlessCanvas c = make_headless_canvas(300, 100);
+  ASSERT_TRUE(c.renderer) << "cannot start headless SDL";
+  const std::string name = "Saved 20261201_080000_front_door_20261201_080009_760.bmp";
+  show_toast(name.c_str(), 60000);
+  clear_canvas(c.renderer.get(), kGrey, kGrey, kGrey);
+  draw_toast(c.renderer.get(), c.window.get(), 3);
+  const Pixels p = read_pixels(c.renderer.get(), c.w, c.h);
+  const SDL_Rect box = p.bounds_not(kGrey, kGrey, kGrey);
+  EXPECT_GE(box.x, 0);
+  EXPECT_LE(box.x + box.w, 300);
+  EXPECT_EQ(box.h, 9 + 6) << "scale 1: a 9-pixel line and 3 above and below";
+  EXPECT_EQ(toast_box(300, name.c_str(), 3).w, box.w);
 }

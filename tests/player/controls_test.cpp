@@ -16,6 +16,7 @@
 #include "headless_sdl.h"
 #include "player/controls.h"
 #include "player/engine.h"
+#include "player/screenshot.h"
 #include "player_test_support.h"
 
 namespace {
@@ -37,9 +38,6 @@ TEST(ControlRules, ProgressStripMapsMouseXToAFraction) {
     EXPECT_FALSE(std::isnan(f));
     EXPECT_FLOAT_EQ(f, c.fraction) << c.x << " on a track " << c.track.w << " wide";
   }
-  EXPECT_FALSE(on_progress_strip(563, 600));
-  EXPECT_TRUE(on_progress_strip(564, 600));
-  EXPECT_TRUE(on_progress_strip(599, 600));
 }
 
 TEST(ControlRules, VolumeFollowsTheSliderTruncatedAndClamped) {
@@ -111,39 +109,21 @@ TEST(SpeedSteps, StepsMessagesAndLimits) {
 
 // A real playback driven step by step in a 960x600 window, events pushed in
 // between steps.
-class Controls : public ::testing::Test {
+class Controls : public PlaybackInWindow {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
-    canvas = make_headless_canvas(960, 600);
-    ASSERT_TRUE(canvas.window && canvas.renderer);
-    window = canvas.window.get();
-    renderer = canvas.renderer.get();
-    options.pacing = false;
-  }
-  void TearDown() override {
-    close_playback(st);
-    drop_pending_events();
-  }
   void open(bool audio) {
     RecordingSpec recipe;
     recipe.fps = 25;
     recipe.duration_s = 3;
     recipe.gop = 10;
     recipe.audio = audio;
-    const std::string path = made_recording(recipe, audio ? "controls_audio.264" : "controls.264");
-    ASSERT_FALSE(path.empty());
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(open_playback(st, path));
-    testing::internal::GetCapturedStdout();
+    open_recording(recipe, audio ? "controls_audio.264" : "controls.264");
   }
   // Runs steps until `n` more pictures were shown (or the units run out).
   void show_pictures(int n) {
     const int64_t until = st.stats.pictures_shown + n;
     while (playback_running(st) && st.stats.pictures_shown < until) step();
   }
-  void step() { run_playback_step(st, window, renderer, options); }
   // Only the pending events, nothing decoded.
   void handle_pending(PlayerState& state) {
     SDL_Event event;
@@ -154,19 +134,13 @@ class Controls : public ::testing::Test {
     push_mouse_button(true, p.x, p.y);
     push_mouse_button(false, p.x, p.y);
   }
-
-  HeadlessCanvas canvas;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  PlaybackOptions options;
-  PlayerState st;
 };
 
-TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShows) {
+TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShowsAndAClickOnThePicturePauses) {
   open(false);
   show_pictures(1);
   const OverlayRects rects = overlay_rects();
-  EXPECT_EQ(rects.faster_button_rect.x, 960 - 18 - 12);
+  EXPECT_EQ(rects.faster_button_rect.x, 960 - 20 - 12);
   EXPECT_EQ(rects.mute_button_rect.w, 0) << "no sound: no mute button";
 
   click(centre(rects.faster_button_rect));
@@ -187,25 +161,35 @@ TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShows) {
   EXPECT_FALSE(player_preferences().auto_continue);
   // Where the mute button would be, nothing is hit; without sound the track
   // reaches there, so the click starts a seek drag instead.
-  click(centre(layout_overlay(960, 600, 2, true).mute));
+  const SDL_Point mute_spot = centre(layout_overlay(960, 600, 2, true).mute);
+  ASSERT_EQ(bar_target_at(overlay_rects(), mute_spot.x, mute_spot.y), BarTarget::seek);
+  click(mute_spot);
   step();
   EXPECT_EQ(st.audio.volume, 100);
   EXPECT_EQ(st.stats.seeks, 1);
+  // The play button pauses and plays.
+  click(centre(overlay_rects().play_button_rect));
+  step();
+  EXPECT_TRUE(st.paused);
+  click(centre(overlay_rects().play_button_rect));
+  step();
+  EXPECT_FALSE(st.paused);
 
-  // Hidden overlay (no motion for more than 3 s): the same click is a seek.
+  // Hidden overlay (no motion for more than 3 s): the same click lands on
+  // the picture, which pauses; no button is pressed and nothing seeks.
   st.last_mouse_motion = SDL_GetTicks() - 3500;
   step();
   ASSERT_FALSE(st.overlay_visible);
-  const int seeks = static_cast<int>(st.stats.seeks);
   click(centre(overlay_rects().faster_button_rect));
   step();
   EXPECT_EQ(st.speed_index, 2) << "a hidden button is not pressed";
-  EXPECT_EQ(st.stats.seeks, seeks + 1);
-  // Clicks above the bar do nothing, not even pause.
+  EXPECT_EQ(st.stats.seeks, 1);
+  EXPECT_TRUE(st.paused);
+  // A click above the bar plays again.
   click({480, 300});
   step();
   EXPECT_FALSE(st.paused);
-  EXPECT_EQ(st.stats.seeks, seeks + 1);
+  EXPECT_EQ(st.stats.seeks, 1);
   // Motion shows the overlay again.
   push_mouse_motion(100, 100);
   step();
@@ -226,29 +210,22 @@ TEST_F(Controls, MuteButtonAndKeyWithSound) {
   EXPECT_FALSE(st.audio.muted);
 }
 
-// Screenshots written into the working folder, which the test points at a
-// fresh folder of its own.
-struct ScreenshotFolder {
-  std::string dir = test_temp_dir() + "/shots";
-  std::filesystem::path saved = std::filesystem::current_path();
-  ScreenshotFolder() {
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
+// The screenshots beside a recording: .bmp files in its folder.
+std::vector<std::string> screenshots_beside(const std::string& recording) {
+  std::vector<std::string> names;
+  const std::filesystem::path folder = std::filesystem::path(recording).parent_path();
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    if (e.path().extension() == ".bmp") names.push_back(e.path().string());
   }
-  ~ScreenshotFolder() { std::filesystem::current_path(saved); }
-  std::vector<std::string> files() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path());
-    return names;
-  }
-};
+  return names;
+}
 
 TEST_F(Controls, ScreenshotByKeyAndButtonOnlyOnceThereIsAPicture) {
   open(false);
-  ScreenshotFolder folder;
+  for (const std::string& old : screenshots_beside(st.path)) std::filesystem::remove(old);
   show_toast("", 0);
   handle_player_key(st, window, renderer, SDLK_s);
-  EXPECT_TRUE(folder.files().empty()) << "no picture yet: nothing at all";
+  EXPECT_TRUE(screenshots_beside(st.path).empty()) << "no picture yet: nothing at all";
   EXPECT_FALSE(toast_showing(SDL_GetTicks()));
 
   show_pictures(1);
@@ -256,24 +233,35 @@ TEST_F(Controls, ScreenshotByKeyAndButtonOnlyOnceThereIsAPicture) {
   click(centre(overlay_rects().screenshot_button_rect));
   step();
   const std::string out = testing::internal::GetCapturedStdout();
-  const std::vector<std::string> files = folder.files();
+  const std::vector<std::string> files = screenshots_beside(st.path);
   ASSERT_EQ(files.size(), 1u) << out;
-  EXPECT_NE(out.find("Screenshot: screenshot_"), std::string::npos) << out;
-  EXPECT_STREQ(toast_text(), "  OK  ");
-  SurfacePtr image(SDL_LoadBMP(files.front().c_str()));
+  EXPECT_EQ(out.find("Screenshot: " + files.front()), 0u) << out;
+  const std::string name = std::filesystem::path(files.front()).filename().string();
+  EXPECT_EQ(std::string(toast_text()), "Saved " + name);
+  // The picture at its own size, not the window's, named after the time of
+  // the picture it holds (its number is drawn into it).
+  SurfacePtr loaded(SDL_LoadBMP(files.front().c_str()));
+  ASSERT_TRUE(loaded);
+  SurfacePtr image(SDL_ConvertSurfaceFormat(loaded.get(), SDL_PIXELFORMAT_ABGR8888, 0));
   ASSERT_TRUE(image);
-  EXPECT_EQ(image->w, 960);
-  EXPECT_EQ(image->h, 600);
+  EXPECT_EQ(image->w, 320);
+  EXPECT_EQ(image->h, 240);
+  const int held = read_frame_number(
+      [&](int x, int y) {
+        return static_cast<int>(static_cast<const uint8_t*>(image->pixels)[y * image->pitch + x * 4 + 1]);
+      },
+      320, 240);
+  EXPECT_EQ(name, recording_screenshot_name(st.path, st.start, frame_time(st, held)));
   std::filesystem::remove(files.front());
 
-  // With the overlay hidden the button is not there: the click seeks instead.
+  // With the overlay hidden the button is not there: the click is on the picture.
   st.last_mouse_motion = SDL_GetTicks() - 3500;
   step();
   ASSERT_FALSE(st.overlay_visible);
   click(centre(overlay_rects().screenshot_button_rect));
   step();
-  EXPECT_TRUE(folder.files().empty());
-  EXPECT_EQ(st.stats.seeks, 1);
+  EXPECT_TRUE(screenshots_beside(st.path).empty());
+  EXPECT_TRUE(st.paused);
 }
 
 TEST_F(Controls, SeekDragWhilePausedShowsPicturesAndStaysPaused) {
@@ -285,9 +273,9 @@ TEST_F(Controls, SeekDragWhilePausedShowsPicturesAndStaysPaused) {
   EXPECT_STREQ(toast_text(), "  ||  ");
   const int64_t shown = st.stats.pictures_shown;
   step();
-  EXPECT_EQ(st.stats.pictures_shown, shown) << "nothing is decoded while paused";
+  EXPECT_EQ(st.stats.pictures_shown, shown) << "no picture comes from the playback while paused";
 
-  const SDL_Rect track = player_seek_track(window, false);
+  const SDL_Rect track = overlay_rects().seek_track;
   push_mouse_button(true, track.x + track.w / 4, 590);  // a quarter of the track
   step();
   ASSERT_TRUE(st.seek_drag);

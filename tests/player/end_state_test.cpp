@@ -102,7 +102,7 @@ TEST_F(EndState, LastPictureBarAndEndThenSpaceLeftStripAndSpeedPlayOnFromThere) 
     speeds.push_back(st.speed);
     st.last_mouse_motion = SDL_GetTicks() - 10000;  // the mouse has long been still
     waiting_for_first = true;
-    const SDL_Rect track = player_seek_track(window, st.audio.has_audio);
+    const SDL_Rect track = overlay_rects().seek_track;
     switch (ends.size()) {
       case 1: push_key(SDLK_SPACE); break;  // again from the start
       case 2: push_key(SDLK_LEFT); break;   // 80 - 50 = frame 30

@@ -75,3 +75,27 @@ std::vector<std::string> DecoderErrorCount::messages() const {
   std::lock_guard<std::mutex> lock(g_log_mutex);
   return g_errors;
 }
+
+void PlaybackInWindow::SetUp() {
+  ASSERT_TRUE(start_player_sdl());
+  drop_pending_events();
+  canvas = make_headless_canvas(960, 600);
+  ASSERT_TRUE(canvas.window && canvas.renderer);
+  window = canvas.window.get();
+  renderer = canvas.renderer.get();
+  options.pacing = false;
+}
+
+void PlaybackInWindow::TearDown() {
+  close_playback(st);
+  drop_pending_events();
+}
+
+void PlaybackInWindow::open_recording(const RecordingSpec& recipe, const std::string& name) {
+  const std::string path = made_recording(recipe, name);
+  ASSERT_FALSE(path.empty());
+  testing::internal::CaptureStdout();
+  const bool opened = open_playback(st, path);
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(opened);
+}

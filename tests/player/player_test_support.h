@@ -11,6 +11,10 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <gtest/gtest.h>
+
+#include "headless_sdl.h"
+#include "player/engine.h"
 #include "sdl_events.h"
 #include "test_recordings.h"
 
@@ -33,4 +37,21 @@ struct DecoderErrorCount {
   ~DecoderErrorCount();
   int errors() const;
   std::vector<std::string> messages() const;
+};
+
+// A real playback driven step by step in a headless 960x600 window, unpaced,
+// events pushed in between steps. Derived fixtures open their recording.
+class PlaybackInWindow : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Makes the recording and opens the playback (its lines not printed).
+  void open_recording(const RecordingSpec& recipe, const std::string& name);
+  void step() { run_playback_step(st, window, renderer, options); }
+
+  HeadlessCanvas canvas;
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackOptions options;
+  PlayerState st;
 };

@@ -1,175 +1,174 @@
-// Screenshots: the file name, the captured image read back from disk, and the
-// silent failures.
+// Screenshots: the names, the picture converted at its own size (and its
+// zoomed part), the folder it lands in, read back from disk, and the messages.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "draw/sdl_handles.h"
-#include "headless_sdl.h"
 #include "draw/toast.h"
+#include "headless_sdl.h"
+#include "player/av_handles.h"
 #include "player/screenshot.h"
+#include "test_recordings.h"
 
 namespace fs = std::filesystem;
 
-TEST(ScreenshotName, FormatsLocalTimeWithZeroPadding) {
-  struct Case {
-    int year, month, day, hour, minute, second;
-    const char* expected;
-  } cases[] = {
-      {2026, 12, 31, 23, 59, 59, "screenshot_20261231_235959.bmp"},
-      {2001, 2, 3, 4, 5, 6, "screenshot_20010203_040506.bmp"},
-      {1999, 1, 1, 0, 0, 0, "screenshot_19990101_000000.bmp"},
-  };
-  for (const Case& c : cases) {
-    std::tm t{};
-    t.tm_year = c.year - 1900;
-    t.tm_mon = c.month - 1;
-    t.tm_mday = c.day;
-    t.tm_hour = c.hour;
-    t.tm_min = c.minute;
-    t.tm_sec = c.second;
-    EXPECT_EQ(screenshot_file_name(t), c.expected);
-  }
-}
-
-TEST(ScreenshotName, StaysBoundedForAbsurdFields) {
-  std::tm t{};
-  t.tm_year = 2147483647 - 1900;
-  t.tm_mon = -2147483647;
-  t.tm_mday = -2147483647;
-  std::string name = screenshot_file_name(t);
-  EXPECT_LE(name.size(), 255u);
-  EXPECT_EQ(name.rfind("screenshot_", 0), 0u);
-}
-
 namespace {
 
-// A hidden window with the software renderer, working in a fresh folder.
-class ScreenshotTest : public ::testing::Test {
+TEST(ScreenshotName, RecordingNameAndThePicturesTimeOfDay) {
+  RecordingStart named;
+  named.source = StartSource::file_name;
+  named.start = {2026, 12, 1, 8, 0, 0, 0};
+  RecordingStart estimated = named;
+  estimated.source = StartSource::modified_time;
+  const RecordingStart unknown;
+  struct Case {
+    const char* path;
+    const RecordingStart* start;
+    double position_s;
+    const char* expected;
+  } cases[] = {
+      {"/cam/20261201_080000.264", &named, 9.76, "20261201_080000_20261201_080009_760.bmp"},
+      {"C:\\rec\\front door.264", &named, 3600 * 16 + 0.001, "front door_20261202_000000_001.bmp"},
+      {"plain", &estimated, 0, "plain_20261201_080000_000.bmp"},
+      {"/a/b.c.264", &unknown, 3725.5, "b.c_t010205_500.bmp"},
+      {"/a/odd:na|me?.264", &unknown, 0, "odd_na_me__t000000_000.bmp"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(recording_screenshot_name(c.path, *c.start, c.position_s), c.expected) << c.path;
+  }
+  EXPECT_EQ(live_screenshot_name("192.168.1.10", {2026, 1, 2, 3, 4, 5, 6}),
+            "camera_192.168.1.10_20260102_030405_006.bmp");
+  EXPECT_EQ(live_screenshot_name("[fe80::1]", {2026, 1, 2, 3, 4, 5, 6}),
+            "camera_[fe80__1]_20260102_030405_006.bmp");
+}
+
+// A YUV 4:2:0 picture of four quadrants of different brightness, the
+// top-left pixel of each quadrant marked darker, with neutral colour.
+FramePtr quadrant_picture(int w, int h) {
+  FramePtr f(av_frame_alloc());
+  f->width = w;
+  f->height = h;
+  f->format = AV_PIX_FMT_YUV420P;
+  if (av_frame_get_buffer(f.get(), 32) < 0) return nullptr;
+  const int levels[4] = {40, 100, 160, 220};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      f->data[0][y * f->linesize[0] + x] =
+          static_cast<uint8_t>(levels[(y >= h / 2) * 2 + (x >= w / 2)]);
+  for (int p = 1; p < 3; ++p)
+    for (int y = 0; y < (h + 1) / 2; ++y)
+      std::fill_n(f->data[p] + y * f->linesize[p], (w + 1) / 2, uint8_t{128});
+  return f;
+}
+
+// Brightness 0..255 of a pixel of a loaded image.
+int gray_at(SDL_Surface* image, int x, int y) {
+  SDL_Color c{};
+  Uint32 pixel = 0;
+  const auto* row = static_cast<const uint8_t*>(image->pixels) + y * image->pitch;
+  std::memcpy(&pixel, row + x * image->format->BytesPerPixel, image->format->BytesPerPixel);
+  SDL_GetRGB(pixel, image->format, &c.r, &c.g, &c.b);
+  return (299 * c.r + 587 * c.g + 114 * c.b) / 1000;
+}
+
+// Limited-range luma as full-range brightness.
+int expected_gray(int luma) { return (luma - 16) * 255 / 219; }
+
+class ScreenshotFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    canvas = make_headless_canvas(320, 240);
-    ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
-    window = canvas.window.get();
-    renderer = canvas.renderer.get();
-    folder = fs::temp_directory_path() / ("screenshot_test_" + std::to_string(getpid()));
+    ASSERT_TRUE(init_headless_video());
+    folder = test_temp_dir() + "/shots_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(folder);
     fs::create_directories(folder);
-    previous_folder = fs::current_path();
-    fs::current_path(folder);
+    picture = quadrant_picture(320, 240);
+    ASSERT_TRUE(picture);
   }
-  void TearDown() override {
-    fs::current_path(previous_folder);
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-
-  // A 2x2 picture whose four pixels become the window's four quadrants.
-  TexturePtr quadrant_picture() {
-    TexturePtr t(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888,
-                                   SDL_TEXTUREACCESS_STATIC, 2, 2));
-    const uint8_t pixels[16] = {200, 10, 10, 255, 10, 200, 10, 255,
-                                10, 10, 200, 255, 220, 220, 30, 255};
-    SDL_UpdateTexture(t.get(), nullptr, pixels, 8);
-    return t;
-  }
-
-  std::vector<fs::path> bmp_files() {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().extension() == ".bmp") found.push_back(entry.path());
+  std::vector<std::string> bmp_files(const std::string& where) const {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(where))
+      if (e.path().extension() == ".bmp") found.push_back(e.path().filename().string());
     return found;
   }
-
-  HeadlessCanvas canvas;
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  fs::path folder, previous_folder;
+  std::string folder;
+  FramePtr picture;
 };
 
-// The pixel at (x, y) of a surface converted to bytes R, G, B, A.
-std::vector<uint8_t> rgba_at(SDL_Surface* s, int x, int y) {
-  const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + y * s->pitch + x * 4;
-  return {p[0], p[1], p[2], p[3]};
+TEST_F(ScreenshotFiles, ThePictureAtItsOwnSizeAndTheZoomedPartAtItsOwnPixels) {
+  struct Case {
+    ZoomView zoom;
+    int w, h;
+    int expected_levels[4];  // the corners: top-left, top-right, bottom-left, bottom-right
+  } cases[] = {
+      {{}, 320, 240, {40, 100, 160, 220}},
+      // 2x on the centre: 160 x 120 across all four quadrants.
+      {{2.0, 80, 60}, 160, 120, {40, 100, 160, 220}},
+      // 4x in the bottom-right quadrant: 80 x 60 of it alone.
+      {{4.0, 200, 150}, 80, 60, {220, 220, 220, 220}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zoom.zoom);
+    show_toast("", 0);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(capture_picture(picture.get(), c.zoom, {folder}, "shot.bmp"));
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, "Screenshot: " + folder + "/shot.bmp\n");
+    EXPECT_STREQ(toast_text(), "Saved shot.bmp");
+    SurfacePtr image(SDL_LoadBMP((folder + "/shot.bmp").c_str()));
+    ASSERT_TRUE(image) << SDL_GetError();
+    EXPECT_EQ(image->w, c.w);
+    EXPECT_EQ(image->h, c.h);
+    const SDL_Point corners[4] = {{1, 1}, {c.w - 2, 1}, {1, c.h - 2}, {c.w - 2, c.h - 2}};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(gray_at(image.get(), corners[i].x, corners[i].y),
+                  expected_gray(c.expected_levels[i]), 3)
+          << "corner " << i;
+    }
+    fs::remove(folder + "/shot.bmp");
+  }
+}
+
+TEST_F(ScreenshotFiles, NeverOverwritesAndFallsBackToTheNextFolder) {
+  // Taken names get a number; nothing is overwritten.
+  SurfacePtr image = picture_surface(*picture);
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(write_file_bytes(folder + "/a.bmp", {'x'}));
+  EXPECT_EQ(save_bmp_in_first_writable(image.get(), {folder}, "a.bmp"), folder + "/a_2.bmp");
+  EXPECT_EQ(save_bmp_in_first_writable(image.get(), {folder}, "a.bmp"), folder + "/a_3.bmp");
+  EXPECT_EQ(read_file_bytes(folder + "/a.bmp"), std::vector<uint8_t>{'x'});
+
+  // A folder that takes no new file (gone; permissions do not stop root):
+  // the next one, and the message gives the whole path.
+  const std::string gone = folder + "/gone";
+  const std::string pictures = folder + "/pictures";
+  fs::create_directories(pictures);
+  show_toast("", 0);
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(capture_picture(picture.get(), {}, {gone, pictures}, "b.bmp"));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(bmp_files(pictures), std::vector<std::string>{"b.bmp"});
+  EXPECT_EQ(std::string(toast_text()), "Saved " + pictures + "/b.bmp");
+
+  // No folder at all: said so, nothing written.
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(capture_picture(picture.get(), {}, {gone, gone + "/deeper"}, "c.bmp"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Screenshot failed: no folder takes a new file\n");
+  EXPECT_EQ(std::string(toast_text()).rfind("Screenshot failed", 0), 0u);
+
+  // Without a picture nothing happens at all.
+  show_toast("", 0);
+  EXPECT_FALSE(capture_picture(nullptr, {}, {folder}, "d.bmp"));
+  EXPECT_FALSE(toast_showing(SDL_GetTicks()));
+  EXPECT_FALSE(fs::exists(folder + "/d.bmp"));
 }
 
 }  // namespace
-
-TEST_F(ScreenshotTest, CaptureSavesTheBarePictureAtWindowSize) {
-  TexturePtr picture = quadrant_picture();
-  ASSERT_TRUE(picture);
-  show_toast("MUTE", 60000);
-  // The frame being prepared already holds a bar and a button over the picture.
-  SDL_RenderCopy(renderer, picture.get(), nullptr, nullptr);
-  SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
-  SDL_Rect bar{0, 200, 320, 40}, button{280, 10, 26, 26};
-  SDL_RenderFillRect(renderer, &bar);
-  SDL_RenderFillRect(renderer, &button);
-  draw_toast(renderer, window, 3);
-
-  std::time_t before = std::time(nullptr);
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(capture_screenshot(renderer, window, picture.get()));
-  std::string printed = testing::internal::GetCapturedStdout();
-  std::time_t after = std::time(nullptr);
-
-  std::vector<fs::path> files = bmp_files();
-  ASSERT_EQ(files.size(), 1u);
-  std::string name = files[0].filename().string();
-  std::tm t0{}, t1{};
-  localtime_r(&before, &t0);
-  localtime_r(&after, &t1);
-  EXPECT_TRUE(name == screenshot_file_name(t0) || name == screenshot_file_name(t1)) << name;
-  EXPECT_EQ(printed, "Screenshot: " + name + "\n");
-  EXPECT_STREQ(toast_text(), "  OK  ");
-  EXPECT_TRUE(toast_showing(SDL_GetTicks()));
-
-  SurfacePtr loaded(SDL_LoadBMP(name.c_str()));
-  ASSERT_TRUE(loaded) << SDL_GetError();
-  SurfacePtr image(SDL_ConvertSurfaceFormat(loaded.get(), SDL_PIXELFORMAT_ABGR8888, 0));
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->w, 320);
-  EXPECT_EQ(image->h, 240);
-  struct Probe {
-    int x, y;
-    std::vector<uint8_t> rgba;
-  } probes[] = {
-      {5, 5, {200, 10, 10, 255}},      {159, 119, {200, 10, 10, 255}},
-      {160, 0, {10, 200, 10, 255}},    {300, 20, {10, 200, 10, 255}},  // under the button
-      {0, 120, {10, 10, 200, 255}},    {10, 230, {10, 10, 200, 255}},  // under the bar
-      {319, 239, {220, 220, 30, 255}}, {160, 36, {10, 200, 10, 255}},  // under the message
-  };
-  for (const Probe& p : probes)
-    EXPECT_EQ(rgba_at(image.get(), p.x, p.y), p.rgba) << "at " << p.x << "," << p.y;
-}
-
-TEST_F(ScreenshotTest, WithoutPictureNothingHappens) {
-  show_toast("MUTE", 60000);
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(capture_screenshot(renderer, window, nullptr));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_TRUE(bmp_files().empty());
-  EXPECT_STRNE(toast_text(), "  OK  ");
-}
-
-TEST_F(ScreenshotTest, UnwritableFolderFailsSilently) {
-  // A working folder that no longer exists refuses new files, even for root.
-  fs::path gone = folder / "gone";
-  fs::create_directory(gone);
-  fs::current_path(gone);
-  fs::remove(gone);
-  TexturePtr picture = quadrant_picture();
-  show_toast("MUTE", 60000);
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(capture_screenshot(renderer, window, picture.get()));
-  EXPECT_FALSE(save_screenshot(renderer, window));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_STRNE(toast_text(), "  OK  ");
-  fs::current_path(folder);
-  EXPECT_TRUE(bmp_files().empty());
-}

@@ -42,6 +42,27 @@ TEST(SeekFrame, LandsOnTheKeyFrameAtOrBeforeTheClampedTarget) {
   EXPECT_EQ(find_seek_frame({}, {}, 5), 0);
 }
 
+TEST(SeekFrame, AKeyFrameCutIntoSlicesStartsAtItsFirstSlice) {
+  // A slice starting its picture has first_mb_in_slice 0: the first bit after the header set.
+  static const uint8_t idr_first[2] = {0x65, 0x88}, idr_more[2] = {0x65, 0x24};
+  static const uint8_t p_first[2] = {0x41, 0x9A}, p_more[2] = {0x41, 0x24};
+  static const uint8_t sps[2] = {0x67, 0x42}, pps[2] = {0x68, 0xCE};
+  const std::vector<NalUnit> units = {
+      {sps, 2, 7},      {pps, 2, 8},
+      {idr_first, 2, 5}, {idr_more, 2, 5}, {idr_more, 2, 5},  // frames 0..2: one key picture
+      {p_first, 2, 1},   {p_more, 2, 1},   {p_more, 2, 1},    // frames 3..5
+      {idr_first, 2, 5}, {idr_more, 2, 5},                    // frames 6, 7: a key picture
+      {idr_first, 2, 5}, {idr_more, 2, 5},                    // frames 8, 9: and another right after
+  };
+  const std::vector<int64_t> frames = build_frame_list(units);
+  const struct {
+    int target, expected;
+  } cases[] = {{0, 0}, {2, 0}, {5, 0}, {6, 6}, {7, 6}, {9, 8}, {8, 8}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(find_seek_frame(units, frames, c.target), c.expected) << "target " << c.target;
+  }
+}
+
 TEST(SeekFrame, ParameterSetsAreTheNearestBeforeTheKeyFrame) {
   struct Case {
     std::vector<int> types;

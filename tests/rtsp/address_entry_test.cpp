@@ -147,7 +147,8 @@ TEST_F(AddressEntryTest, FrameShowsFieldTextCaretAndPrompt) {
   const std::string text = "rtsp://10.0.0.7";
   Pixels p = frame(text, 0);
   ASSERT_EQ(p.w, 320);
-  // 320 x 240: the box is {40, 100, 240, 40}, the text starts at (48, 115).
+  // 320 x 240: the box is {40, 100, 240, 40}; the text's capitals (14 high at
+  // scale 2) are centred in it from (48, 113).
   EXPECT_TRUE(p.is(5, 5, 15, 15, 25));
   EXPECT_TRUE(p.is(39, 120, 15, 15, 25));
   EXPECT_TRUE(p.is(40, 100, 100, 150, 255));
@@ -157,9 +158,10 @@ TEST_F(AddressEntryTest, FrameShowsFieldTextCaretAndPrompt) {
   const int tw = text_width(text.c_str(), 2);
   ASSERT_GT(tw, 0);
   EXPECT_EQ(p.bounds_of(200, 230, 255).x, 48);
-  EXPECT_EQ(p.bounds_of(200, 230, 255).y, 115);
+  EXPECT_EQ(p.bounds_of(200, 230, 255).y, 113) << "the t reaches the top row";
   EXPECT_LE(p.bounds_of(200, 230, 255).w, tw);
-  EXPECT_EQ(count_colour(p, {48 + tw, 115, 2, 10}, 255, 255, 255), 20);
+  EXPECT_EQ(p.bounds_of(200, 230, 255).h, text_line_height(2)) << "the p's descender";
+  EXPECT_EQ(count_colour(p, {48 + tw, 113, 2, 14}, 255, 255, 255), 28);
   const int pw = text_width("RTSP: Enter / Esc", 2);
   SDL_Rect prompt = p.bounds_of(150, 180, 220);
   EXPECT_EQ(prompt.x, (320 - pw) / 2);
@@ -173,9 +175,9 @@ TEST_F(AddressEntryTest, CaretFollowsTheTextAndBlinks) {
     EXPECT_EQ(frame(text, 1700).bounds_of(255, 255, 255).w, 0) << text;
     SDL_Rect caret = frame(text, 2000).bounds_of(255, 255, 255);
     EXPECT_EQ(caret.x, x) << text;
-    EXPECT_EQ(caret.y, 115) << text;
+    EXPECT_EQ(caret.y, 113) << text;
     EXPECT_EQ(caret.w, 2) << text;
-    EXPECT_EQ(caret.h, 10) << text;
+    EXPECT_EQ(caret.h, text_height(2)) << text;
   }
   struct Blink {
     uint32_t elapsed;
@@ -196,7 +198,7 @@ TEST_F(AddressEntryTest, LayoutFollowsTheWindowSize) {
   EXPECT_TRUE(p.is(79, 240, 15, 15, 25));
   EXPECT_TRUE(p.is(100, 230, 50, 50, 70));
   EXPECT_EQ(p.bounds_of(255, 255, 255).x, 88 + text_width("rtsp://", 2));
-  EXPECT_EQ(p.bounds_of(255, 255, 255).y, 235);
+  EXPECT_EQ(p.bounds_of(255, 255, 255).y, 233) << "the caret beside the text, centred in the field";
 }
 
 TEST_F(AddressEntryTest, AFailureIsDrawnUnderTheFieldAndThePasswordHidden) {

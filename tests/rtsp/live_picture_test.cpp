@@ -12,6 +12,7 @@
 #include "draw/toast.h"
 #include "encoded_stream.h"
 #include "headless_sdl.h"
+#include "pictures_folder.h"
 #include "recording/recording.h"
 #include "rtsp/live_view.h"
 #include "sdl_events.h"
@@ -59,6 +60,7 @@ class LivePictureTest : public ::testing::Test {
     ASSERT_TRUE(player.decoder);
     ASSERT_TRUE(player.frame);
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    show_toast("", 0);  // a message of an earlier test would cover the button
   }
   void TearDown() override {
     player.live_texture.reset();  // before the renderer that made it
@@ -182,7 +184,7 @@ TEST_F(LivePictureTest, ParameterSetsBrokenUnitsAndAMissingDecoderShowNothing) {
 
 namespace {
 
-// Screenshots land in a fresh working folder.
+// Screenshots land in a fresh folder, the working one and the user's pictures folder.
 class LiveScreenshotTest : public LivePictureTest {
  protected:
   void SetUp() override {
@@ -191,8 +193,10 @@ class LiveScreenshotTest : public LivePictureTest {
     fs::create_directories(folder);
     previous = fs::current_path();
     fs::current_path(folder);
+    pictures = std::make_unique<ScopedPicturesFolder>(folder.string());
   }
   void TearDown() override {
+    pictures.reset();
     fs::current_path(previous);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
@@ -210,15 +214,21 @@ class LiveScreenshotTest : public LivePictureTest {
     return testing::internal::GetCapturedStdout();
   }
   fs::path folder, previous;
+  std::unique_ptr<ScopedPicturesFolder> pictures;
 };
 
-SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+// A mouse button event (press or release) at (x, y).
+SDL_Event mouse_button(Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
   SDL_Event e{};
-  e.type = SDL_MOUSEBUTTONDOWN;
+  e.type = type;
   e.button.button = button;
   e.button.x = x;
   e.button.y = y;
   return e;
+}
+
+SDL_Event click(int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+  return mouse_button(SDL_MOUSEBUTTONDOWN, x, y, button);
 }
 
 }  // namespace
@@ -255,24 +265,27 @@ TEST_F(LiveScreenshotTest, KeyAndButtonSaveTheBarePictureOnceThereIsOne) {
 
   for (const SDL_Event& e : {key_event(SDLK_s), click(284, 10), click(309, 35)}) {
     std::string printed = handle(e);
-    ASSERT_EQ(printed.rfind("Screenshot: screenshot_", 0), 0u) << printed;
-    EXPECT_STREQ(toast_text(), "  OK  ");
+    const std::string prefix = "Screenshot: " + folder.string() + "/camera_";
+    ASSERT_EQ(printed.rfind(prefix, 0), 0u) << printed;
     std::string name = printed.substr(12, printed.size() - 13);
+    EXPECT_EQ(std::string(toast_text()), "Saved " + fs::path(name).filename().string());
     SurfacePtr loaded(SDL_LoadBMP(name.c_str()));
     ASSERT_TRUE(loaded) << name;
     SurfacePtr image(SDL_ConvertSurfaceFormat(loaded.get(), SDL_PIXELFORMAT_ABGR8888, 0));
-    ASSERT_EQ(image->w, 320);
-    ASSERT_EQ(image->h, 240);
-    // Where the button and the message are on screen, the image has the picture.
-    for (SDL_Point at : {SDL_Point{296, 23}, SDL_Point{284, 10}, SDL_Point{170, 40},
-                         SDL_Point{150, 40}}) {
+    // The picture at its own size, not stretched to the window, and nothing
+    // of the button or the message over it.
+    ASSERT_EQ(image->w, 160);
+    ASSERT_EQ(image->h, 120);
+    for (SDL_Point at : {SDL_Point{148, 11}, SDL_Point{142, 5}, SDL_Point{85, 20},
+                         SDL_Point{75, 20}, SDL_Point{2, 117}, SDL_Point{157, 117}}) {
       const uint8_t* px = static_cast<uint8_t*>(image->pixels) + at.y * image->pitch + at.x * 4;
       Rgba got{px[0], px[1], px[2], px[3]};
-      bool right_half = at.x >= 160;
+      bool right_half = at.x >= 80;
       EXPECT_TRUE(right_half ? near(got, 0xC0, 0x30, 0x20) : near(got, 0x20, 0x60, 0xC0))
           << at.x << "," << at.y;
     }
   }
+  EXPECT_EQ(bmp_count(), 3) << "three screenshots in the same second keep three names";
 }
 
 TEST_F(LivePictureTest, TheButtonFollowsTheRightEdge) {
@@ -297,4 +310,52 @@ TEST_F(LivePictureTest, BeforeThePictureTheWindowIsBlackWithTheState) {
     const SDL_Rect word{(320 - word_width) / 2, 120 - 7, word_width, 15};
     EXPECT_GT(p.count_not(word, 0, 0, 0), 40);
   }
+}
+
+// The wheel zooms the live picture at the pointer, a drag moves it, "0" shows
+// it whole again; the screenshot then holds the visible part at its own pixels.
+TEST_F(LiveScreenshotTest, ZoomAndPanOfTheLivePicture) {
+  Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
+  play(player, s);
+  ASSERT_TRUE(player.live_texture);
+  const auto wheel = [](int notches, int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = notches;
+    e.wheel.mouseX = x;
+    e.wheel.mouseY = y;
+    return e;
+  };
+  // 2x (a notch is 1.25x) at the right edge: the picture's right half fills the window.
+  for (int i = 0; i < 3; ++i) handle(wheel(1, 320, 120));
+  EXPECT_DOUBLE_EQ(player.zoom.zoom, 1.25 * 1.25 * 1.25);
+  draw_live_frame(player);
+  Pixels p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(10, 120), 0xC0, 0x30, 0x20)) << "the right half reaches the left edge";
+  EXPECT_TRUE(near(p.pixel_at(310, 230), 0xC0, 0x30, 0x20));
+
+  const std::string printed = handle(key_event(SDLK_s));
+  ASSERT_EQ(printed.rfind("Screenshot: ", 0), 0u) << printed;
+  SurfacePtr loaded(SDL_LoadBMP(printed.substr(12, printed.size() - 13).c_str()));
+  ASSERT_TRUE(loaded);
+  const SDL_Rect part = visible_pixels(player.zoom, 160, 120);
+  EXPECT_EQ(loaded->w, part.w);
+  EXPECT_EQ(loaded->h, part.h);
+  EXPECT_LT(loaded->w, 160);
+
+  // A drag to the right brings the left half back into view.
+  handle(mouse_button(SDL_MOUSEBUTTONDOWN, 10, 120));
+  SDL_Event motion{};
+  motion.type = SDL_MOUSEMOTION;
+  motion.motion.x = 310;
+  motion.motion.y = 120;
+  handle(motion);
+  handle(mouse_button(SDL_MOUSEBUTTONUP, 310, 120));
+  EXPECT_LT(player.zoom.x, 80.0);
+  draw_live_frame(player);
+  p = window_pixels();
+  EXPECT_TRUE(near(p.pixel_at(10, 120), 0x20, 0x60, 0xC0)) << "the left half again";
+
+  handle(key_event(SDLK_0));
+  EXPECT_EQ(player.zoom, ZoomView{});
 }

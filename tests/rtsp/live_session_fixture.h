@@ -1,17 +1,20 @@
 // A headless window of its own for a whole live-view session, run from a fresh
-// working folder so that the screenshots it saves are the test's to find.
+// working folder that is also the user's pictures folder, so that the
+// screenshots it saves are the test's to find.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "draw/toast.h"
 #include "headless_sdl.h"
+#include "pictures_folder.h"
 
 class LiveSessionTest : public ::testing::Test {
  protected:
@@ -28,8 +31,10 @@ class LiveSessionTest : public ::testing::Test {
     std::filesystem::create_directories(folder);
     previous = std::filesystem::current_path();
     std::filesystem::current_path(folder);
+    pictures = std::make_unique<ScopedPicturesFolder>(folder.string());
   }
   void TearDown() override {
+    pictures.reset();
     std::filesystem::current_path(previous);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
@@ -45,6 +50,7 @@ class LiveSessionTest : public ::testing::Test {
 
   HeadlessCanvas canvas;
   std::filesystem::path folder, previous;
+  std::unique_ptr<ScopedPicturesFolder> pictures;
 
  private:
   int width_, height_;

@@ -124,19 +124,18 @@ const uint8_t* pixel(const SDL_Surface* s, int x, int y) {
   return static_cast<const uint8_t*>(s->pixels) + y * s->pitch + x * 4;
 }
 
-// The test server shows GStreamer's colour bars: white at the left edge, then
-// yellow, ..., blue at the right edge of the upper part. The screenshot holds
-// them stretched to the window, and no camera button over the blue bar.
+// The test server shows GStreamer's colour bars, 320 x 240: white at the left
+// edge, then yellow, ..., blue at the right edge of the upper part. The
+// screenshot holds them at the picture's own size (the window is 400 x 300),
+// with no camera button over the blue bar.
 void expect_colour_bars_without_button(const fs::path& file) {
   SurfacePtr image = load_screenshot(file);
   ASSERT_TRUE(image) << file;
-  EXPECT_EQ(image->w, kWidth);
-  EXPECT_EQ(image->h, kHeight);
+  EXPECT_EQ(image->w, 320);
+  EXPECT_EQ(image->h, 240);
   EXPECT_TRUE(near(pixel(image.get(), 10, 60), 255, 255, 255, 30));
-  EXPECT_TRUE(near(pixel(image.get(), 85, 60), 255, 255, 0, 30));
-  const SDL_Rect button = live_camera_button_rect(kWidth);
-  for (SDL_Point at : {SDL_Point{button.x, button.y}, SDL_Point{button.x + 13, button.y + 13},
-                       SDL_Point{button.x + 25, button.y + 25}})
+  EXPECT_TRUE(near(pixel(image.get(), 68, 60), 255, 255, 0, 30));
+  for (SDL_Point at : {SDL_Point{290, 2}, SDL_Point{305, 15}, SDL_Point{318, 28}})
     EXPECT_TRUE(near(pixel(image.get(), at.x, at.y), 0, 0, 255, 30)) << at.x << "," << at.y;
 }
 
@@ -156,9 +155,10 @@ TEST_F(LiveViewTest, KeyScreenshotOfTheLivePictureThenEscapeTearsDown) {
   std::string printed = run(rtsp_test_server_url(*server));
   ASSERT_TRUE(user.finish()) << "no screenshot: no picture was shown\n" << printed;
 
-  EXPECT_EQ(printed.rfind("Screenshot: screenshot_", 0), 0u) << printed;
-  EXPECT_STREQ(toast_text(), "  OK  ");
+  EXPECT_EQ(printed.rfind("Screenshot: " + folder.string() + "/camera_127.0.0.1_", 0), 0u) << printed;
   std::vector<fs::path> files = screenshots();
+  ASSERT_FALSE(files.empty());
+  EXPECT_EQ(std::string(toast_text()), "Saved " + files[0].filename().string());
   ASSERT_FALSE(files.empty());
   expect_colour_bars_without_button(files[0]);
   EXPECT_TRUE(wait_for_rtsp_test_server_log(*server, "REQUEST TEARDOWN"))
@@ -330,9 +330,11 @@ TEST_F(LiveViewTest, AggregatedParameterSetsAndFragmentedSlicesAreShown) {
 
   SurfacePtr image = load_screenshot(screenshots()[0]);
   ASSERT_TRUE(image);
-  EXPECT_TRUE(near(pixel(image.get(), 20, 150), 0x20, 0x60, 0xC0, 14));
-  EXPECT_TRUE(near(pixel(image.get(), 380, 150), 0xC0, 0x30, 0x20, 14));
-  EXPECT_TRUE(near(pixel(image.get(), 377, 23), 0xC0, 0x30, 0x20, 14));
+  EXPECT_EQ(image->w, 160);
+  EXPECT_EQ(image->h, 120);
+  EXPECT_TRUE(near(pixel(image.get(), 8, 60), 0x20, 0x60, 0xC0, 14));
+  EXPECT_TRUE(near(pixel(image.get(), 152, 60), 0xC0, 0x30, 0x20, 14));
+  EXPECT_TRUE(near(pixel(image.get(), 150, 9), 0xC0, 0x30, 0x20, 14));
   EXPECT_NE(server->received.find("TEARDOWN "), std::string::npos);
 }
 

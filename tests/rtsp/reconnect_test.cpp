@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "draw/text.h"
 #include "draw/toast.h"
 #include "headless_sdl.h"
 #include "live_session_fixture.h"
@@ -93,7 +94,8 @@ TEST(LiveReconnect, WaitKeepsThePictureShowsTheMessageAndHandlesEvents) {
   Rgba below = shown.pixel_at(20, kHeight - 20);
   EXPECT_LT(below.r, 40);
   EXPECT_GT(below.b, 200);
-  const SDL_Rect box = toast_box(kWidth, kReconnectingMessage, 3);
+  // Messages are drawn at the window's text scale.
+  const SDL_Rect box = toast_box(kWidth, kReconnectingMessage, text_scale_for_window(kWidth, kHeight));
   // The message's box darkens the picture; its letters are light.
   Rgba box_edge = shown.pixel_at(box.x + 1, box.y + 1);
   EXPECT_LT(box_edge.b, below.b - 100);

@@ -39,12 +39,12 @@ void push_drop(const std::string& path) {
   if (!push(e)) SDL_free(e.drop.file);  // nobody else will free it
 }
 
-void push_mouse_button(bool down, int x, int y, Uint8 button) {
+void push_mouse_button(bool down, int x, int y, Uint8 button, Uint8 clicks) {
   SDL_Event e{};
   e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
   e.button.button = button;
   e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-  e.button.clicks = 1;
+  e.button.clicks = clicks;
   e.button.x = x;
   e.button.y = y;
   push(e);
@@ -55,6 +55,17 @@ void push_mouse_motion(int x, int y) {
   e.type = SDL_MOUSEMOTION;
   e.motion.x = x;
   e.motion.y = y;
+  push(e);
+}
+
+void push_mouse_wheel(int notches, int x, int y) {
+  SDL_Event e{};
+  e.type = SDL_MOUSEWHEEL;
+  e.wheel.y = notches;
+  e.wheel.preciseY = static_cast<float>(notches);
+  e.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+  e.wheel.mouseX = x;
+  e.wheel.mouseY = y;
   push(e);
 }
 
