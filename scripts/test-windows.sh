@@ -342,7 +342,7 @@ both_mp4s_written() {
 }
 opens_from_its_dialog() {
   (wine "$app/h264player.exe" >"$work/dialogs.out" 2>&1 &)
-  wait_for_window 'Orvalink H.264 Player' 60 && sleep 1 || return 1
+  wait_for_window '^H\.264 Player$' 60 && sleep 1 || return 1
   xdotool key o
   answer_dialog "Open a .264 file" "$(windows_path "$clip")" &&
     wait_for_window 'H.264 Player  \[Finished\]' 30 &&
@@ -351,7 +351,7 @@ opens_from_its_dialog() {
 converts_from_its_dialog_and_keeps_the_results() {
   rm -f "${clip%.264}.mp4" "${plain%.264}.mp4"
   xdotool key Escape
-  wait_for_window 'Orvalink H.264 Player' 10 && sleep 0.5 || return 1
+  wait_for_window '^H\.264 Player$' 10 && sleep 0.5 || return 1
   xdotool key c
   # The dialog opens in the folder of the recording chosen before.
   answer_dialog "Select .264 files to convert" "\"$(basename "$clip")\" \"$(basename "$plain")\"" &&
@@ -371,7 +371,7 @@ wineserver -k 2>/dev/null || true
 # speaks Japanese.
 asks_in_japanese() {
   (LC_MESSAGES=ja_JP.UTF-8 wine "$app/h264player.exe" >"$work/japanese.out" 2>&1 &)
-  wait_for_window 'Orvalink H.264 Player' 60 && sleep 1 || return 1
+  wait_for_window '^H\.264 Player$' 60 && sleep 1 || return 1
   xdotool key o
   answer_dialog ".264 ファイルを開く" &&
     crlf_free "$work/driver.out" | grep -qxF "H.264 ファイル (*.264)" &&
