@@ -77,7 +77,7 @@ void draw_marks(SDL_Renderer* renderer, const OverlayLayout& l, float in, float 
   const int x_in = in >= 0 ? l.track.x + played_width(in, l.track.w) : -1;
   const int x_out = out >= 0 ? l.track.x + played_width(out, l.track.w) : -1;
   if (x_in >= 0 && x_out > x_in) {
-    set_colour(renderer, kGreen.r, kGreen.g, kGreen.b, 170);
+    set_colour(renderer, kGreen);
     fill(renderer, {x_in, band_y, x_out - x_in, band_h});
   }
   const struct {
