@@ -224,8 +224,10 @@ bool read_stretch_line(const CommandLine& line, StretchLine* points, std::string
     }
     (std::string(option) == "--from" ? points->from : points->to) = point;
   }
-  if (points->from && points->to && points->from->time_of_day == points->to->time_of_day &&
-      points->to->seconds <= points->from->seconds && !points->from->time_of_day) {
+  // Seconds can be compared now; times of day only in the recordings (a
+  // stretch may cross midnight).
+  if (points->from && points->to && !points->from->time_of_day && !points->to->time_of_day &&
+      points->to->seconds <= points->from->seconds) {
     *problem = "--to must come after --from";
     return false;
   }

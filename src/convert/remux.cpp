@@ -760,10 +760,6 @@ std::string plural(int64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-}  // namespace
-
-namespace {
-
 // Writes into a temporary beside `output_path` with `write`, then moves it
 // over the output; none of the inputs may be the output.
 RemuxResult convert_through_temporary(

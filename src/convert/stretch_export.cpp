@@ -102,12 +102,14 @@ bool search_item(KeySearch& s, const StreamItem& item) {
   const bool slice = item.type == 1 || item.type == 5;
   if (item.kind == StreamItem::unit && slice) {
     const NalUnit unit{item.data, static_cast<int32_t>(item.size), item.type};
-    if (!s.any_picture || starts_picture(unit)) {
+    const bool begins = starts_picture(unit);
+    if (!s.any_picture || begins) {
       const double time = next_picture_time(s.clock);
       if (!s.any_picture) s.first_time = time;
       s.any_picture = true;
       if (time > s.in_s + 1e-6) return false;
-      if (item.type == 5) {
+      // A walk that starts inside a picture cannot begin the MP4 with it.
+      if (item.type == 5 && begins) {
         s.found = true;
         s.key = {s.last_slice_end, time};
       }
@@ -207,6 +209,8 @@ bool locate_stretch_start(const std::string& path, double in_s, StretchStart* st
   if (!ends.has_headers) return *reason = "no picture timestamps to find the stretch by", false;
   FilePtr file(open_file(path, "rb"));
   if (!file) return *reason = "cannot open the recording", false;
+  // Past the end the last key picture is the start; the walks back stay few.
+  in_s = std::min(in_s, recording_length(ends));
   for (double back = kFirstLookBackS;; back *= 4) {
     const int64_t from = header_before(file.get(), ends, in_s - back);
     KeySearch search;

@@ -1,5 +1,6 @@
 #include "player/export_job.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -10,9 +11,12 @@ namespace {
 
 constexpr size_t kMessageBytes = 127;
 
-std::string fit_message(const std::string& message, size_t keep_head) {
+// At most 127 bytes, as a message holds: a long one keeps its first words
+// and its end, where a file's name is.
+std::string fit_message(const std::string& message) {
   if (message.size() <= kMessageBytes) return message;
-  return message.substr(0, keep_head) + ".." + message.substr(message.size() - (kMessageBytes - keep_head - 2));
+  constexpr size_t kHead = 8;
+  return message.substr(0, kHead) + ".." + message.substr(message.size() - (kMessageBytes - kHead - 2));
 }
 
 }  // namespace
@@ -68,8 +72,8 @@ std::string export_result_message(const StretchRequest& request, const StretchRe
   if (result.remux.succeeded) {
     const std::string first = request.folders.empty() ? "" : request.folders.front();
     const bool in_first = folder_of(result.output) == (first.empty() ? "" : first + "/");
-    return fit_message("SAVED " + (in_first ? file_name_of(result.output) : result.output), 8);
+    return fit_message("SAVED " + (in_first ? file_name_of(result.output) : result.output));
   }
   if (result.remux.reason == kCancelledReason) return "EXPORT CANCELLED";
-  return fit_message("EXPORT FAILED: " + result.remux.reason, kMessageBytes - 2);
+  return fit_message("EXPORT FAILED: " + result.remux.reason);
 }
