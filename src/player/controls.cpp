@@ -192,8 +192,13 @@ void handle_key_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rendere
     st.help_visible = false;  // any key only closes the help
     return;
   }
-  if (st.ended && handle_finished_key(key.sym)) return;
-  handle_player_key(st, window, renderer, key.sym, key.mod);
+  // The marks' keys go by their place on the keyboard too: on many layouts
+  // the keys beside P carry other letters, and [ ] need a modifier.
+  SDL_Keycode sym = key.sym;
+  if (key.scancode == SDL_SCANCODE_LEFTBRACKET) sym = SDLK_LEFTBRACKET;
+  if (key.scancode == SDL_SCANCODE_RIGHTBRACKET) sym = SDLK_RIGHTBRACKET;
+  if (st.ended && handle_finished_key(sym)) return;
+  handle_player_key(st, window, renderer, sym, key.mod);
 }
 
 // A speed key takes the speed back from skipping the quiet.

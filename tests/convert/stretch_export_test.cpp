@@ -12,6 +12,7 @@
 #include "convert/stretch_export.h"
 #include "convert/stretch_points.h"
 #include "convert_fixtures.h"
+#include "damaged_recordings.h"
 #include "media_probe.h"
 #include "player/engine.h"
 
@@ -33,10 +34,10 @@ TEST(StretchPoints, SecondsOrTimesOfDayAndNothingElse) {
       {"95.5", true, false, 95.5},    {"95.125", true, false, 95.125},
       {"08:04:12", true, true, 29052}, {"8:04:12.5", true, true, 29052.5},
       {"23:59:59", true, true, 86399}, {"00:00:00", true, true, 0},
-      {"", false},       {"-5", false},        {"+5", false},       {"1e3", false},
-      {"95.", false},    {"95.1234", false},   {".5", false},       {"4:12", false},
-      {"24:00:00", false}, {"08:60:00", false}, {"08:00:60", false}, {"08:4:12", false},
-      {"08:04:12x", false}, {"5 ", false},     {"five", false},     {"08-04-12", false},
+      {"", false, false, 0}, {"-5", false, false, 0}, {"+5", false, false, 0}, {"1e3", false, false, 0},
+      {"95.", false, false, 0}, {"95.1234", false, false, 0}, {".5", false, false, 0}, {"4:12", false, false, 0},
+      {"24:00:00", false, false, 0}, {"08:60:00", false, false, 0}, {"08:00:60", false, false, 0}, {"08:4:12", false, false, 0},
+      {"08:04:12x", false, false, 0}, {"5 ", false, false, 0}, {"five", false, false, 0}, {"08-04-12", false, false, 0},
   };
   for (const auto& r : rows) {
     const std::optional<StretchPoint> p = parse_stretch_point(r.text);
@@ -195,18 +196,6 @@ std::vector<int> decoded_frame_numbers(const std::string& mp4) {
   return numbers;
 }
 
-// Where the tone starts after at least 100 ms of quiet, in seconds on the track.
-std::vector<double> onsets(const std::vector<int16_t>& samples) {
-  std::vector<double> found;
-  int quiet = 800;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    const bool loud = std::abs(samples[i]) > 1000;
-    if (loud && quiet >= 800) found.push_back(static_cast<double>(i) / 8000);
-    quiet = loud ? 0 : quiet + 1;
-  }
-  return found;
-}
-
 // A camera-sized recording: 720p noise at 3 Mbit/s, 25 fps, key pictures
 // every 2 s, its sound after its pictures with a tone for the first 200 ms
 // of each second from the first picture on.
@@ -250,7 +239,7 @@ TEST(StretchExport, OneRecordingFromTheKeyPictureToTheOutPointWithItsSoundInStep
   ASSERT_TRUE(sound.present);
   EXPECT_NEAR(sound.start_s, 0.0, 0.001);
   EXPECT_NEAR(sound.duration_s, 7.5, 0.15);
-  const std::vector<double> heard = onsets(decoded_sound_on_timeline(mp4));
+  const std::vector<double> heard = tone_onsets(decoded_sound_on_timeline(mp4));
   ASSERT_EQ(heard.size(), 8u);
   for (size_t k = 0; k < heard.size(); ++k) EXPECT_NEAR(heard[k], static_cast<double>(k), 0.04) << k;
   // Again: a name of its own; the first MP4 stays.
@@ -300,7 +289,7 @@ TEST(StretchExport, AcrossRecordingsOfTheFolderAsOneMp4) {
     EXPECT_NEAR(packets[50].pts / 90000.0, 2.0, 0.001);
     EXPECT_NEAR(packets[200].pts / 90000.0, 8.0, 0.001);
     EXPECT_EQ(decode_errors(mp4), "");
-    const std::vector<double> heard = onsets(decoded_sound_on_timeline(mp4));
+    const std::vector<double> heard = tone_onsets(decoded_sound_on_timeline(mp4));
     ASSERT_EQ(heard.size(), 11u);
     for (size_t k = 0; k < heard.size(); ++k) EXPECT_NEAR(heard[k], static_cast<double>(k), 0.04) << k;
     EXPECT_NEAR(probe_sound(mp4).duration_s, 10.5, 0.15);
@@ -381,6 +370,44 @@ TEST(StretchExport, FolderFallbackAndCancel) {
   request.folders = {folder + "/no such folder"};
   result = export_stretch(request, {});
   EXPECT_EQ(result.remux.reason, kCannotWriteFolderReason);
+}
+
+// Damaged and foreign files: every export ends with an MP4 or a reason, the
+// start search included, and leaves no temporary behind.
+TEST(StretchExport, DamagedRecordingsGiveAnMp4OrAReason) {
+  const std::string folder = fresh_folder("stretch-damaged");
+  const FileBytes& source = damage_source_recording();
+  std::vector<std::pair<std::string, FileBytes>> files;
+  for (const RecordingCut& cut : boundary_cuts(source)) {
+    files.emplace_back("cut " + cut.kind, FileBytes(source.begin(), source.begin() + cut.file_size));
+  }
+  files.emplace_back("flipped bits", flip_slice_bits(source, 40, 7));
+  files.emplace_back("zeros in the middle", zero_stretch(source, source.size() / 2, 3000));
+  files.emplace_back("a flood of headers", hxaf_flood(source, 5000, false));
+  files.emplace_back("random bytes", random_recording(1 << 20, 3, false));
+  files.emplace_back("random units", random_recording(1 << 20, 4, true));
+  int succeeded = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i].first);
+    const std::string input = folder + "/damaged" + std::to_string(i) + ".264";
+    ASSERT_TRUE(write_bytes(input, files[i].second));
+    StretchRequest request;
+    request.inputs = {input};
+    request.in_s = 1.2;
+    request.out_s = 2.5;
+    request.name = "part" + std::to_string(i) + ".mp4";
+    request.folders = {folder};
+    request.options.print_frame_rate = false;
+    const StretchResult result = export_stretch(request, {});
+    EXPECT_TRUE(result.remux.succeeded || !result.remux.reason.empty());
+    if (result.remux.succeeded) {
+      ++succeeded;
+      EXPECT_LE(result.remux.duration_s, 2.5 - result.start.time_s + 0.001);
+      EXPECT_TRUE(fs::exists(result.output));
+    }
+  }
+  EXPECT_GE(succeeded, 3) << "the whole file, flipped bits and the flood export";
+  EXPECT_TRUE(temporaries_in(folder).empty());
 }
 
 }  // namespace

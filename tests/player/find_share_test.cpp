@@ -327,7 +327,12 @@ TEST_F(FindAndShare, MarksOnTheTrackAndTheirExport) {
   press(SDLK_e);
   EXPECT_STREQ(toast_text(), "MARK THE STRETCH WITH [ AND ] FIRST");
   play_to(3.1);
-  press(SDLK_LEFTBRACKET);
+  // The key beside P, whatever it says on a German keyboard (ü).
+  SDL_Event german = key_event(0xFC);
+  german.key.keysym.scancode = SDL_SCANCODE_LEFTBRACKET;
+  SDL_PushEvent(&german);
+  step();
+  ASSERT_TRUE(stretch_marks().in);
   const double in = stretch_marks().in->time_s;
   EXPECT_EQ(std::string(toast_text()), "IN 08:00:0" + std::to_string(static_cast<int>(in)));
   play_to(7.7);
