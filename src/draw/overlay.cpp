@@ -19,6 +19,7 @@ constexpr const char* kWidestSpeedLabel = "0.25x";
 constexpr SDL_Color kAmber{255, 200, 50, 240};
 constexpr SDL_Color kBlue{50, 130, 240, 230};
 constexpr SDL_Color kActivityColour{255, 170, 40, 230};
+constexpr SDL_Color kChangeColour{150, 150, 150, 150};
 constexpr SDL_Color kGreen{80, 220, 120, 240};
 constexpr SDL_Color kRed{240, 70, 70, 240};
 constexpr const char* kSkippingText = "SKIPPING QUIET";
@@ -48,22 +49,27 @@ void draw_shadowed_text(SDL_Renderer* renderer, int x, int y, const char* text, 
   draw_text(renderer, x, y, text, s);
 }
 
-// Columns rising from just above the track, as high as the activity there
-// is strong; none where the picture keeps to its usual change.
+// Columns rising from just above the track, as high as the change there is
+// strong: amber where it is activity, dim where it is not; none where the
+// picture keeps to its usual change.
 void draw_activity_strip(SDL_Renderer* renderer, const OverlayLayout& l,
-                         const std::vector<float>& strip) {
+                         const std::vector<float>& strip, float activity_from) {
   if (strip.empty()) return;
   const int base = l.track.y - 1;  // the row above the track
   const int room = base - (l.bar.y + 2);
-  std::vector<SDL_Rect> columns;
+  std::vector<SDL_Rect> columns[2];  // weaker change, activity
   for (int x = 0; x < l.track.w; ++x) {
     const size_t at = static_cast<size_t>(static_cast<int64_t>(x) * static_cast<int64_t>(strip.size()) / l.track.w);
     const float strength = std::clamp(strip[at], 0.0f, 1.0f);
     const int h = static_cast<int>(strength * static_cast<float>(room));
-    if (h > 0) columns.push_back({l.track.x + x, base - h + 1, 1, h});
+    if (h > 0) columns[strength >= activity_from ? 1 : 0].push_back({l.track.x + x, base - h + 1, 1, h});
   }
-  set_colour(renderer, kActivityColour);
-  if (!columns.empty()) SDL_RenderFillRects(renderer, columns.data(), static_cast<int>(columns.size()));
+  const SDL_Color colours[2] = {kChangeColour, kActivityColour};
+  for (int i = 0; i < 2; ++i) {
+    if (columns[i].empty()) continue;
+    set_colour(renderer, colours[i]);
+    SDL_RenderFillRects(renderer, columns[i].data(), static_cast<int>(columns[i].size()));
+  }
 }
 
 // The marked stretch: a band under the track between the marks, and a tick
@@ -95,7 +101,7 @@ void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, const Overlay
   set_colour(renderer, 0, 0, 0, 140);
   fill(renderer, l.bar);
   if (l.track.w <= 0) return;
-  if (view.activity) draw_activity_strip(renderer, l, *view.activity);
+  if (view.activity) draw_activity_strip(renderer, l, *view.activity, view.activity_from);
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.track);
   const int fw = played_width(view.progress, l.track.w);

@@ -75,6 +75,9 @@ struct OverlayView {
   // seek track (drawn rising above it; another count is spread over the
   // track); null: none.
   const std::vector<float>* activity = nullptr;
+  // From this strength on the column is activity (amber); weaker change
+  // (a brightness step, noise) is drawn dim.
+  float activity_from = 0.0f;
   // The marked stretch as fractions along the track: in-point and out-point
   // (-1: not on this recording's track).
   float mark_in = -1, mark_out = -1;

@@ -607,6 +607,7 @@ OverlayView overlay_view(const PlayerState& st) {
   view.time_of_day_large = player_preferences().time_of_day_large;
   view.file_name = file_name_of(st.path);
   if (st.activity.strip_width > 0) view.activity = &st.activity.strip;
+  view.activity_from = activity_strength(static_cast<float>(kActiveLevel));
   const MarkFractions marks = marks_on_track(stretch_marks(), st.path, st.duration);
   view.mark_in = marks.in;
   view.mark_out = marks.out;

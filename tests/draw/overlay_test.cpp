@@ -53,6 +53,10 @@ struct Frame {
   bool time_of_day_large = true;
   bool precise = false;
   int picture_number = 0;
+  const std::vector<float>* activity = nullptr;
+  float activity_from = 0.4f;
+  float mark_in = -1, mark_out = -1;
+  bool skip_quiet = false, skip_watching = false;
 };
 
 struct Player {
@@ -74,6 +78,12 @@ struct Player {
     view.time_of_day_large = f.time_of_day_large;
     view.precise = f.precise;
     view.picture_number = f.picture_number;
+    view.activity = f.activity;
+    view.activity_from = f.activity_from;
+    view.mark_in = f.mark_in;
+    view.mark_out = f.mark_out;
+    view.skip_quiet = f.skip_quiet;
+    view.skip_watching = f.skip_watching;
     draw_playback_overlay(c.renderer.get(), c.window.get(), view, 2);
     return read_pixels(c.renderer.get(), c.w, c.h);
   }
@@ -91,6 +101,9 @@ SDL_Rect bounds(const Pixels& p, SDL_Rect area, Test test) {
   return x1 < 0 ? SDL_Rect{0, 0, 0, 0} : SDL_Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
 bool amber(Rgba p) { return p.r > 200 && p.g > 150 && p.g < 215 && p.b < 100; }
+bool amber_activity(Rgba p) { return p.r > 180 && p.g > 100 && p.g < 200 && p.b < 90; }
+bool green_mark(Rgba p) { return p.g > 170 && p.r < 140 && p.b < 170; }
+bool red_mark(Rgba p) { return p.r > 200 && p.g < 110 && p.b < 110; }
 
 }  // namespace
 
@@ -402,4 +415,42 @@ TEST(Overlay, SeekKnobFollowsTheClampedProgress) {
     EXPECT_TRUE(white(p.pixel_at(k.knob_x, 574)));
     EXPECT_EQ(blue(p.pixel_at(200, 580)), k.played);
   }
+}
+
+// The strip above the track: a column per pixel as high as its strength
+// (the 12 rows between the bar's top margin and the track), amber from the
+// activity strength on, dim below it; the marks as ticks and a band under the
+// track; what skipping the quiet does beside the clocks.
+TEST(Overlay, ActivityStripMarksAndSkipping) {
+  Player player;
+  ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
+  std::vector<float> strip(520, 0.0f);
+  for (int x = 100; x < 110; ++x) strip[static_cast<size_t>(x)] = 0.2f;  // weaker change
+  for (int x = 300; x < 320; ++x) strip[static_cast<size_t>(x)] = 1.0f;  // activity
+  strip[400] = 0.5f;
+  Pixels p = player.draw({.activity = &strip, .mark_in = 0.25f, .mark_out = 0.75f});
+  const auto column = [&](int x, auto test) {
+    int rows = 0;
+    for (int y = 564; y < 579; ++y) rows += test(p.pixel_at(46 + x, y)) ? 1 : 0;
+    return rows;
+  };
+  const auto grey = [](Rgba c) { return c.r == c.g && c.g == c.b && c.r > 90 && c.r < 140; };
+  EXPECT_EQ(column(310, amber_activity), 12) << "full strength: full height";
+  EXPECT_EQ(column(400, amber_activity), 6);
+  EXPECT_EQ(column(105, amber_activity), 0);
+  EXPECT_EQ(column(105, grey), 2) << "weaker change, dim";
+  EXPECT_EQ(column(50, amber_activity) + column(50, grey), 0) << "usual change: nothing";
+  // Ticks at a quarter and three quarters of the 520-pixel track, the band between.
+  EXPECT_TRUE(green_mark(p.pixel_at(46 + 130, 566)));
+  EXPECT_TRUE(red_mark(p.pixel_at(46 + 390, 566)));
+  EXPECT_TRUE(green_mark(p.pixel_at(46 + 200, 586)));
+  EXPECT_FALSE(green_mark(p.pixel_at(46 + 100, 586)));
+  EXPECT_FALSE(green_mark(p.pixel_at(46 + 450, 586)));
+
+  p = player.draw({.skip_quiet = true});
+  EXPECT_GT(bounds(p, {0, 520, 960, 44}, amber).w, 100) << "SKIPPING QUIET";
+  p = player.draw({.skip_quiet = true, .skip_watching = true});
+  EXPECT_EQ(bounds(p, {0, 520, 960, 44}, amber).w, 0);
+  EXPECT_GT(bounds(p, {0, 520, 960, 44}, green_mark).w, 40) << "ACTIVITY";
+  EXPECT_TRUE(outline_tint(p.pixel_at(586, 572))) << "the SKIP button";
 }
