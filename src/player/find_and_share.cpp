@@ -132,10 +132,9 @@ void toggle_skip_quiet(PlayerState& st) {
   }
   on = true;
   st.skip = {};
+  // Said at once; playing, the first decision (made now) says what it does.
+  say(st.activity.stretches.empty() ? "SKIP QUIET ON - NO ACTIVITY FOUND" : "SKIP QUIET ON");
   follow_skip_quiet(st);
-  if (!st.skip.watching && st.speed_index == top_speed_index()) {
-    say(st.activity.stretches.empty() ? "SKIPPING QUIET - NO ACTIVITY FOUND" : "SKIPPING QUIET - 8x");
-  }
 }
 
 bool end_skip_quiet(PlayerState& st) {

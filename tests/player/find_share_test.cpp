@@ -342,6 +342,14 @@ TEST_F(FindAndShare, SkippingTheQuietPlaysOnlyTheActivityAtNormalSpeed) {
   press(SDLK_DOWN);
   EXPECT_FALSE(player_preferences().skip_quiet);
   EXPECT_STREQ(toast_text(), "SKIP QUIET OFF - 4x");
+  // Paused, `k` says so and changes nothing until playing.
+  press(SDLK_SPACE);
+  press(SDLK_k);
+  EXPECT_STREQ(toast_text(), "SKIP QUIET ON");
+  EXPECT_EQ(st.speed, 4.0);
+  press(SDLK_k);
+  EXPECT_STREQ(toast_text(), "SKIP QUIET OFF");
+  EXPECT_EQ(st.speed, 1.0);
 }
 
 // Marks shown on the track, an export of the marked stretch while the paused
