@@ -14,13 +14,46 @@ bool CommandLine::has(std::string_view flag) const {
   return std::find(flags.begin(), flags.end(), flag) != flags.end();
 }
 
+const std::string* CommandLine::value(std::string_view option) const {
+  const std::string* found = nullptr;
+  for (const auto& [name, given] : values)
+    if (name == option) found = &given;
+  return found;
+}
+
+namespace {
+
+// The valued option `arg` names ("--from" or "--from=..."), or empty.
+std::string_view valued_option_of(const std::string& arg,
+                                  std::initializer_list<std::string_view> valued) {
+  for (std::string_view option : valued) {
+    if (arg == option || (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 &&
+                          arg[option.size()] == '=')) {
+      return option;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 CommandLine parse_command_line(const std::vector<std::string>& args,
-                               std::initializer_list<std::string_view> known_flags) {
+                               std::initializer_list<std::string_view> known_flags,
+                               std::initializer_list<std::string_view> valued_options) {
   CommandLine line;
   bool options_done = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (options_done || arg.size() < 2 || arg[0] != '-') {
+    const std::string_view valued = options_done ? std::string_view{} : valued_option_of(arg, valued_options);
+    if (!valued.empty()) {
+      if (arg.size() > valued.size()) {
+        line.values.emplace_back(valued, arg.substr(valued.size() + 1));
+      } else if (i + 1 < args.size()) {
+        line.values.emplace_back(valued, args[++i]);
+      } else if (line.missing_value.empty()) {
+        line.missing_value = valued;
+      }
+    } else if (options_done || arg.size() < 2 || arg[0] != '-') {
       line.operands.push_back(arg);
     } else if (arg == "--") {
       options_done = true;
@@ -65,6 +98,9 @@ std::optional<int> early_exit_status(const CommandLine& line, const char* progra
   if (answer_help_or_version(line, program, usage)) return 0;
   if (!line.unknown.empty()) {
     return refuse_command_line(program, "unknown option '" + line.unknown + "'", usage);
+  }
+  if (!line.missing_value.empty()) {
+    return refuse_command_line(program, "option '" + line.missing_value + "' needs a value", usage);
   }
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A command line split into what the program knows and the rest.
@@ -16,15 +17,23 @@ struct CommandLine {
   std::vector<std::string> flags;     // the program's own flags given, in order
   std::vector<std::string> operands;  // the other arguments, in order
   std::string unknown;                // the first option the program does not know
+  // The program's options that take a value, as given ("--from 12" or
+  // "--from=12"), in order; the last one given counts.
+  std::vector<std::pair<std::string, std::string>> values;
+  std::string missing_value;          // the first such option given without one
   bool has(std::string_view flag) const;
+  // The value of an option that takes one; null when it was not given.
+  const std::string* value(std::string_view option) const;
 };
 
 // Splits `args`, the program's name first (it is skipped). An argument starting
 // with '-' is an option, except "-" alone and everything after "--", which
-// are operands. Options are --help, -h, --version and `known_flags`; any other
-// is noted in `unknown`.
+// are operands. Options are --help, -h, --version, `known_flags` and
+// `valued_options` (whose value is the next argument, whatever it is, or
+// follows "="); any other is noted in `unknown`.
 CommandLine parse_command_line(const std::vector<std::string>& args,
-                               std::initializer_list<std::string_view> known_flags);
+                               std::initializer_list<std::string_view> known_flags,
+                               std::initializer_list<std::string_view> valued_options = {});
 
 // For a line asking --help: prints `usage`; for --version: "<program>
 // <version>"; both on standard output. True when it answered, and the caller
@@ -40,7 +49,8 @@ bool answer_help_or_version(int argc, char** argv, const char* program, const ch
 int refuse_command_line(const char* program, const std::string& problem, const char* usage);
 
 // The exit status of a line the program ends on at once: 0 after answering
-// --help or --version, 2 after refusing an unknown option (with the usage).
+// --help or --version, 2 after refusing an unknown option or an option
+// without its value (with the usage).
 // Empty when the program goes on.
 std::optional<int> early_exit_status(const CommandLine& line, const char* program,
                                      const char* usage);

@@ -26,16 +26,20 @@ void finish_reading_ahead(PayloadReader& r) {
 
 }  // namespace
 
-bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason) {
+bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason,
+                         int64_t start) {
   r.file = open_file(path, "rb");
   if (!r.file) return *reason = "cannot open the recording", false;
   const int64_t size = open_file_size(r.file);
   if (size < 0) return *reason = "cannot read the recording", false;
   if (size <= static_cast<int64_t>(kFileHeaderSize)) return *reason = "file too small", false;
-  if (!seek_file(r.file, static_cast<int64_t>(kFileHeaderSize), SEEK_SET)) {
+  r.payload_size = size - static_cast<int64_t>(kFileHeaderSize);
+  if (start < 0 || start >= r.payload_size) return *reason = "the stretch lies past the recording's end", false;
+  if (!seek_file(r.file, static_cast<int64_t>(kFileHeaderSize) + start, SEEK_SET)) {
     return *reason = "cannot read the recording", false;
   }
-  r.payload_size = size - static_cast<int64_t>(kFileHeaderSize);
+  r.window_offset = start;
+  r.read_total = start;
   r.buffers[0].resize(kCarryRoom + kPieceBytes);
   r.current = 0;
   r.begin = r.end = kCarryRoom;
@@ -44,7 +48,7 @@ bool open_payload_reader(PayloadReader& r, const std::string& path, std::string*
   // The first piece landed in the spare buffer: make it the window.
   r.current = 1;
   r.end = r.begin + r.ahead_bytes;
-  r.read_total = static_cast<int64_t>(r.ahead_bytes);
+  r.read_total += static_cast<int64_t>(r.ahead_bytes);
   r.at_end = r.read_total >= r.payload_size || r.ahead_bytes == 0;
   if (r.ahead_bytes == 0) return *reason = "cannot read the recording", false;
   if (!r.at_end) start_reading_ahead(r);

@@ -33,10 +33,13 @@ struct PayloadReader {
   ~PayloadReader();  // waits for the helper thread and closes the file
 };
 
-// Opens `path` and reads the first window. False with *reason set when the
-// file cannot be opened, is 32 bytes or less, or cannot be read. May throw
-// std::bad_alloc or std::system_error (no thread); the reader stays safe to destroy.
-bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason);
+// Opens `path` and reads the first window, which starts `start` bytes into
+// the payload (0: at its start; a later start reads nothing before it). False
+// with *reason set when the file cannot be opened, is 32 bytes or less, cannot
+// be read, or ends at or before `start`. May throw std::bad_alloc or
+// std::system_error (no thread); the reader stays safe to destroy.
+bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason,
+                         int64_t start = 0);
 
 // The current window and its length.
 const uint8_t* window_data(const PayloadReader& reader);

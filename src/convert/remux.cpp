@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <system_error>
 #include <vector>
@@ -113,19 +114,29 @@ bool note_head_item(HeadFacts& head, const StreamItem& item) {
   return !head.complete();
 }
 
-bool read_head(const std::string& path, HeadFacts& head, const std::atomic<bool>* cancel,
-               std::string* reason) {
+// Walks `path` from payload offset `start`, handing each item to `take`
+// until it says stop. False with the reason when the walk cannot be done.
+bool walk_head(const std::string& path, int64_t start, const StreamVisitor& take,
+               const std::atomic<bool>* cancel, std::string* reason) {
   PayloadReader reader;
-  if (!open_payload_reader(reader, path, reason)) {
+  if (!open_payload_reader(reader, path, reason, start)) {
     close_payload_reader(reader);
     return false;
   }
-  const WalkEnd end = walk_payload(
-      reader, [&head](const StreamItem& item) { return note_head_item(head, item); }, cancel, {});
+  const WalkEnd end = walk_payload(reader, take, cancel, {});
   close_payload_reader(reader);
   if (end == WalkEnd::cancelled) return fail(reason, kCancelledReason);
   if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
+  return true;
+}
+
+bool read_head(const std::string& path, HeadFacts& head, const std::atomic<bool>* cancel,
+               std::string* reason) {
+  if (!walk_head(path, 0, [&head](const StreamItem& item) { return note_head_item(head, item); },
+                 cancel, reason)) {
+    return false;
+  }
   if (head.sps.empty() || head.pps.empty()) return fail(reason, "no SPS or PPS");
   return true;
 }
@@ -235,7 +246,25 @@ struct Conversion {
   bool with_sound = false;
   SoundTrack sound;
   std::string failure;  // why the walk was stopped
+  // A stretch: the pictures from stop_s on this recording's clock are left
+  // out and the sound ends there; the walk goes on past it only as long as
+  // sound written after its picture may still come.
+  double stop_s = std::numeric_limits<double>::infinity();
+  bool past_stop = false;
+  double stop_picture_time = 0;  // on the MP4's timeline: where the last picture kept ends
+  // A following recording: its clock starts at its first header; sound met
+  // before it waits for it (timestamps and samples).
+  bool origin_pending = false;
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> waiting_for_origin;
+  int64_t waiting_samples = 0;
+  // A stretch's progress: the MP4's time against the planned length.
+  const ProgressCallback* stretch_progress = nullptr;
+  double planned_s = 0;
 };
+
+// How long the walk goes on past the out-point for the sound that cameras
+// write after their pictures.
+constexpr double kSoundLagS = 2.0;
 
 bool stop_with(Conversion& c, const char* why) {
   c.failure = why;
@@ -308,10 +337,42 @@ bool write_held_sound(Conversion& c) {
   return true;
 }
 
+bool start_clock_at_header(Conversion& c, uint32_t timestamp);
+
+// A following recording whose first picture came before any header: its clock
+// starts at its first sound block, as a recording without headers does.
+bool start_clock_without_header(Conversion& c) {
+  return start_clock_at_header(c, c.waiting_for_origin.empty() ? 0 : c.waiting_for_origin.front().first);
+}
+
+// The first picture at or after the out-point: the pictures before it are the
+// stretch's, this one and those after it are left out; far enough past the
+// out-point no sound can come any more, and the walk stops (false, no failure).
+bool reach_stop(Conversion& c, double time) {
+  if (!c.past_stop) {
+    c.past_stop = true;
+    c.stop_picture_time = time - c.time_offset;
+  }
+  c.picture_started = true;
+  c.leaving_out = true;
+  c.prefix.clear();
+  return time < c.stop_s + kSoundLagS;
+}
+
+void report_stretch_progress(const Conversion& c, double time) {
+  if (!c.stretch_progress || !*c.stretch_progress || c.planned_s <= 0 || c.before_first_key) return;
+  if (c.pictures % 16 != 0) return;
+  const double done = (time - c.time_offset) / c.planned_s;
+  (*c.stretch_progress)(static_cast<float>(std::clamp(done, 0.0, 0.999)));
+}
+
 // A new picture: written from a key frame on, left out before one.
 bool begin_picture(Conversion& c, bool key) {
   if (!pass_on_building(c)) return stop_with(c, "cannot write the MP4");
+  if (c.origin_pending && !start_clock_without_header(c)) return false;
   const double time = next_picture_time(c.clock);
+  if (time >= c.stop_s) return reach_stop(c, time);
+  report_stretch_progress(c, time);
   c.picture_started = true;
   c.leaving_out = c.awaiting_key && !key;
   if (c.leaving_out) {
@@ -381,22 +442,58 @@ void add_skipped(Conversion& c, const StreamItem& item) {
 }
 
 bool add_sound(Conversion& c, const StreamItem& item) {
+  if (c.origin_pending) {
+    // Bounded as the sound held for a first key frame is: a recording of sound
+    // alone must not fill the memory.
+    c.waiting_for_origin.push_back({item.timestamp, {item.data, item.data + item.size}});
+    c.waiting_samples += static_cast<int64_t>(item.size);
+    while (c.waiting_samples > kMaxHeldSoundSamples && c.waiting_for_origin.size() > 1) {
+      c.waiting_samples -= static_cast<int64_t>(c.waiting_for_origin.front().second.size());
+      c.waiting_for_origin.erase(c.waiting_for_origin.begin());
+    }
+    return true;
+  }
+  int64_t count = static_cast<int64_t>(item.size);
+  if (std::isfinite(c.stop_s)) {
+    // A stretch's sound ends at the out-point, wherever the camera wrote it.
+    const double until = c.stop_s - clock_time_of(c.clock, item.timestamp);
+    if (until <= 0) return true;
+    count = std::min<int64_t>(count, static_cast<int64_t>(until * kSoundSampleRate));
+  }
   if (!c.with_sound) {
     // The first pass found no sound: a block now means it was missed, and an
     // MP4 without the recording's sound is no success.
     return c.sound_wanted ? stop_with(c, "sound found that the first pass missed") : true;
   }
   const double time = clock_time_of(c.clock, item.timestamp);
+  const StreamItem kept{item.kind, item.data, static_cast<size_t>(count), item.type, item.timestamp,
+                        item.offset};
   if (c.before_first_key) {
-    hold_sound(c, item, time);
+    hold_sound(c, kept, time);
     return true;
   }
-  return write_sound(c, item.data, static_cast<int64_t>(item.size), time);
+  return write_sound(c, kept.data, count, time);
+}
+
+// A following recording's first header: its clock starts there, and the
+// sound that came before it is placed on it.
+bool start_clock_at_header(Conversion& c, uint32_t timestamp) {
+  c.clock = start_frame_clock(timestamp, clock_rate(c.clock));
+  c.origin_pending = false;
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> waiting;
+  waiting.swap(c.waiting_for_origin);
+  c.waiting_samples = 0;
+  for (const auto& [ts, samples] : waiting) {
+    const StreamItem item{StreamItem::sound_block, samples.data(), samples.size(), 0, ts, 0};
+    if (!add_sound(c, item)) return false;
+  }
+  return true;
 }
 
 bool handle_item(Conversion& c, const StreamItem& item) {
   switch (item.kind) {
     case StreamItem::video_header:
+      if (c.origin_pending && !start_clock_at_header(c, item.timestamp)) return false;
       note_video_header(c.clock, item.timestamp);
       if (!c.any_header) c.first_header_ts = item.timestamp;
       c.any_header = true;
@@ -413,11 +510,16 @@ bool handle_item(Conversion& c, const StreamItem& item) {
   return true;
 }
 
-// The last picture lasts one interval at the rate the timestamps measured.
+// The last picture lasts one interval at the rate the timestamps measured, or
+// up to the picture that a stretch's out-point left out.
 bool finish_video(Conversion& c) {
   if (!pass_on_building(c)) return false;
   if (!c.held) return c.pictures > 0;
-  return write_video_packet(c, c.held, c.held_time, 1.0 / clock_rate(c.clock));
+  const double last = c.past_stop && c.stop_picture_time > c.held_time
+                          ? c.stop_picture_time - c.held_time
+                          : 1.0 / clock_rate(c.clock);
+  c.result->duration_s = c.held_time + last;
+  return write_video_packet(c, c.held, c.held_time, last);
 }
 
 // Trailer written, every byte flushed and the file closed without error.
@@ -467,9 +569,9 @@ bool start_output(Conversion& c, OutputContextPtr& output, const std::string& pa
 
 // The second pass: every item of the payload into the MP4.
 bool write_samples(Conversion& c, const std::string& input_path, const ProgressCallback& progress,
-                   const RemuxOptions& options, std::string* reason) {
+                   const RemuxOptions& options, std::string* reason, int64_t start = 0) {
   PayloadReader reader;
-  if (!open_payload_reader(reader, input_path, reason)) {
+  if (!open_payload_reader(reader, input_path, reason, start)) {
     close_payload_reader(reader);
     return false;
   }
@@ -482,6 +584,17 @@ bool write_samples(Conversion& c, const std::string& input_path, const ProgressC
   if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
   if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
   if (c.pictures == 0) return fail(reason, "no video frames");
+  return true;
+}
+
+// The last picture, the sound's end and the trailer.
+bool finish_conversion(Conversion& c, RemuxResult& result) {
+  std::string* reason = &result.reason;
+  if (!finish_video(c)) return fail(reason, "cannot write the MP4");
+  if (c.with_sound && !finish_sound_track(c.sound, c.output)) return fail(reason, "cannot write the MP4");
+  if (!finish_output(c.output)) return fail(reason, "cannot write the MP4");
+  result.pictures = c.pictures;
+  result.mp4_has_sound = c.with_sound && c.sound.next >= 0;
   return true;
 }
 
@@ -509,35 +622,165 @@ bool convert_stream(const std::string& input_path, const std::string& temporary,
     const double rate = rate_from_span(seen, c.first_header_ts, c.last_header_ts, &duration);
     report_frame_rate(rate, duration);
   }
-  if (!finish_video(c)) return fail(reason, "cannot write the MP4");
-  if (c.with_sound && !finish_sound_track(c.sound, c.output)) return fail(reason, "cannot write the MP4");
-  if (!finish_output(c.output)) return fail(reason, "cannot write the MP4");
-  result.pictures = c.pictures;
-  result.mp4_has_sound = c.with_sound && c.sound.next >= 0;
+  return finish_conversion(c, result);
+}
+
+// ---- stretches ----------------------------------------------------------
+
+// Seconds from `first` to `ts` on a camera's clock, which may pass 2^32 ms.
+double seconds_after(uint32_t first, uint32_t ts) {
+  return static_cast<int32_t>(ts - first) / 1000.0;
+}
+
+// What the first recording tells from `start` on, until everything is known
+// or its headers pass `limit_s` after the first of them.
+bool read_first_head(const std::string& path, int64_t start, double limit_s, HeadFacts& head,
+                     const std::atomic<bool>* cancel, std::string* reason) {
+  return walk_head(
+      path, start,
+      [&](const StreamItem& item) {
+        const bool more = note_head_item(head, item);
+        return more && !(item.kind == StreamItem::video_header &&
+                         seconds_after(head.first_header_ts, item.timestamp) > limit_s);
+      },
+      cancel, reason);
+}
+
+// The first SPS and PPS from the recording's start, for a stretch whose own
+// part has none (a camera that writes them only once).
+bool read_parameter_sets(const std::string& path, HeadFacts& head, const std::atomic<bool>* cancel,
+                         std::string* reason) {
+  head.sps.clear();
+  head.pps.clear();
+  return walk_head(
+      path, 0,
+      [&](const StreamItem& item) {
+        if (item.kind == StreamItem::unit && (item.type == 7 || item.type == 8)) {
+          std::vector<uint8_t>& slot = item.type == 7 ? head.sps : head.pps;
+          if (slot.empty()) slot.assign(item.data, item.data + item.size);
+        }
+        return head.sps.empty() || head.pps.empty();
+      },
+      cancel, reason);
+}
+
+// Whether a following recording has sound before its headers pass `limit_s`
+// after the first of them.
+bool find_sound(const std::string& path, double limit_s, bool* found,
+                const std::atomic<bool>* cancel, std::string* reason) {
+  bool any_header = false;
+  uint32_t first = 0;
+  return walk_head(
+      path, 0,
+      [&](const StreamItem& item) {
+        if (item.kind == StreamItem::sound_block) *found = true;
+        if (item.kind == StreamItem::video_header) {
+          if (!any_header) first = item.timestamp;
+          any_header = true;
+          if (seconds_after(first, item.timestamp) > limit_s) return false;
+        }
+        return !*found;
+      },
+      cancel, reason);
+}
+
+// The head of a stretch: parameter sets, first key picture and picture size
+// from the first recording's part, and whether any sound lies in the stretch.
+// *sets_from_start: the parameter sets came from the recording's start.
+bool read_stretch_head(const std::vector<std::string>& inputs, const RemuxStretch& stretch,
+                       HeadFacts& head, bool* sets_from_start, const std::atomic<bool>* cancel,
+                       std::string* reason) {
+  constexpr double kWhole = std::numeric_limits<double>::infinity();
+  const bool ends = stretch.end_s >= 0;
+  const double first_limit =
+      ends && inputs.size() == 1 ? stretch.end_s - stretch.start_s + kSoundLagS : kWhole;
+  if (!read_first_head(inputs[0], stretch.start_offset, first_limit, head, cancel, reason)) {
+    return false;
+  }
+  *sets_from_start = head.sps.empty() || head.pps.empty();
+  if (*sets_from_start && !read_parameter_sets(inputs[0], head, cancel, reason)) return false;
+  if (head.sps.empty() || head.pps.empty()) return fail(reason, "no SPS or PPS");
+  for (size_t i = 1; i < inputs.size() && !head.has_sound; ++i) {
+    const double limit = ends && i + 1 == inputs.size() ? stretch.end_s + kSoundLagS : kWhole;
+    if (!find_sound(inputs[i], limit, &head.has_sound, cancel, reason)) return false;
+  }
   return true;
+}
+
+// The next recording of a stretch continues where the pictures so far end.
+void continue_with_recording(Conversion& c, double stop_s) {
+  if (!c.before_first_key) {
+    const double last = c.building_open ? c.building_time : c.held_time;
+    c.time_offset = -(last + 1.0 / clock_rate(c.clock));
+  }
+  c.clock = start_frame_clock(0, clock_rate(c.clock));
+  c.origin_pending = true;
+  c.stop_s = stop_s;
+}
+
+bool convert_stretch_stream(const std::vector<std::string>& inputs, const RemuxStretch& stretch,
+                            const std::string& temporary, const ProgressCallback& progress,
+                            const RemuxOptions& options, RemuxResult& result) {
+  std::string* reason = &result.reason;
+  if (inputs.empty()) return fail(reason, "no recording named");
+  HeadFacts head;
+  bool sets_from_start = false;
+  if (!read_stretch_head(inputs, stretch, head, &sets_from_start, options.cancel, reason)) return false;
+  if (head.first_idr.empty()) return fail(reason, "no key frame in the stretch");
+  result.recording_has_sound = head.has_sound;
+  result.sound_left_out = head.has_sound && !options.sound;
+  Conversion c;
+  c.result = &result;
+  c.sound_wanted = options.sound;
+  c.stretch_progress = &progress;
+  c.planned_s = stretch.planned_s;
+  OutputContextPtr output;
+  if (!start_output(c, output, temporary, head, reason)) return false;
+  if (sets_from_start) {
+    // The key picture's sample carries the parameter sets it is decoded with.
+    for (const std::vector<uint8_t>* set : {&head.sps, &head.pps}) {
+      const StreamItem item{StreamItem::unit, set->data(), set->size(), set == &head.sps ? 7 : 8, 0, 0};
+      add_unit(c, item);
+    }
+  }
+  const uint32_t origin = head.has_header ? head.first_header_ts : head.first_sound_ts;
+  c.clock = start_frame_clock(origin, starting_rate(head, false));
+  constexpr double kNoEnd = std::numeric_limits<double>::infinity();
+  const bool ends = stretch.end_s >= 0;
+  c.stop_s = ends && inputs.size() == 1 ? stretch.end_s - stretch.start_s : kNoEnd;
+  if (!write_samples(c, inputs[0], {}, options, reason, stretch.start_offset)) return false;
+  for (size_t i = 1; i < inputs.size(); ++i) {
+    continue_with_recording(c, ends && i + 1 == inputs.size() ? stretch.end_s : kNoEnd);
+    if (!write_samples(c, inputs[i], {}, options, reason)) return false;
+  }
+  return finish_conversion(c, result);
 }
 
 std::string plural(int64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-}  // namespace
-
-RemuxResult convert_to_mp4(const std::string& input_path, const std::string& output_path,
-                           const ProgressCallback& progress, const RemuxOptions& options) {
+// Writes into a temporary beside `output_path` with `write`, then moves it
+// over the output; none of the inputs may be the output.
+RemuxResult convert_through_temporary(
+    const std::vector<std::string>& inputs, const std::string& output_path,
+    const ProgressCallback& progress,
+    const std::function<bool(const std::string& temporary, RemuxResult&)>& write) {
   RemuxResult result;
   try {
-    if (names_the_input(input_path, output_path)) {
-      result.reason = "output would replace the input";
-      return result;
+    for (const std::string& input : inputs) {
+      if (names_the_input(input, output_path)) {
+        result.reason = "output would replace the input";
+        return result;
+      }
     }
     remove_stale_temporaries(folder_of(output_path).empty() ? "." : folder_of(output_path));
     TemporaryFile temporary;
     if (!create_temporary_beside(output_path, temporary)) {
-      result.reason = "cannot write in the output folder";
+      result.reason = kCannotWriteFolderReason;
       return result;
     }
-    if (!convert_stream(input_path, temporary.path, progress, options, result)) return result;
+    if (!write(temporary.path, result)) return result;
     std::error_code error;
     result.replaced_existing = std::filesystem::exists(file_system_path(output_path), error);
     std::filesystem::rename(file_system_path(temporary.path), file_system_path(output_path), error);
@@ -556,6 +799,25 @@ RemuxResult convert_to_mp4(const std::string& input_path, const std::string& out
   result.succeeded = true;
   if (progress) progress(1.0f);
   return result;
+}
+
+}  // namespace
+
+RemuxResult convert_to_mp4(const std::string& input_path, const std::string& output_path,
+                           const ProgressCallback& progress, const RemuxOptions& options) {
+  return convert_through_temporary(
+      {input_path}, output_path, progress, [&](const std::string& temporary, RemuxResult& result) {
+        return convert_stream(input_path, temporary, progress, options, result);
+      });
+}
+
+RemuxResult convert_stretch_to_mp4(const std::vector<std::string>& inputs,
+                                   const RemuxStretch& stretch, const std::string& output_path,
+                                   const ProgressCallback& progress, const RemuxOptions& options) {
+  return convert_through_temporary(
+      inputs, output_path, progress, [&](const std::string& temporary, RemuxResult& result) {
+        return convert_stretch_stream(inputs, stretch, temporary, progress, options, result);
+      });
 }
 
 bool remux_recording(const std::string& input_path, const std::string& output_path,

@@ -15,6 +15,8 @@ using ProgressCallback = std::function<void(float)>;
 
 // The reason remux_recording gives when it stopped on its cancel flag.
 constexpr const char* kCancelledReason = "cancelled";
+// The reason given when no new file can be made beside the output path.
+constexpr const char* kCannotWriteFolderReason = "cannot write in the output folder";
 
 struct RemuxOptions {
   bool print_frame_rate = true;  // the "Detected FPS" line
@@ -39,6 +41,7 @@ struct RemuxResult {
   int64_t pictures_before_first_key = 0;
   int64_t pictures_after_skipped = 0;
   std::vector<SkippedStretch> skipped;  // stretches longer than kMaxUnitBytes without a start code
+  double duration_s = 0;           // the MP4's pictures, from the first one's start to the last one's end
 };
 
 // Converts the recording at `input_path` into an MP4 at `output_path`. Reads
@@ -55,6 +58,40 @@ struct RemuxResult {
 // behind. Cancel is looked at before every unit and block of both passes.
 RemuxResult convert_to_mp4(const std::string& input_path, const std::string& output_path,
                            const ProgressCallback& progress, const RemuxOptions& options);
+
+// A stretch of one recording, or of several that follow one another in their
+// folder, made into one MP4 by convert_stretch_to_mp4.
+struct RemuxStretch {
+  // Where reading starts in the first recording: a payload offset between two
+  // pictures (after one's last unit, before the next one's camera blocks), at
+  // or before the key picture the MP4 starts with; 0 is the recording's start.
+  int64_t start_offset = 0;
+  // The first recording's time of the first picture at or after start_offset,
+  // in seconds from its first picture.
+  double start_s = 0;
+  // The out-point in the last recording, in seconds from its first picture:
+  // the pictures from there on are left out and the sound ends there. Below
+  // 0: to the last recording's end.
+  double end_s = -1;
+  // The MP4's expected length in seconds, for the progress; 0 when unknown
+  // (then the progress comes only at the end).
+  double planned_s = 0;
+};
+
+// Converts a stretch: the pictures from start_offset of inputs[0] (the MP4
+// starts at the first key picture read, time 0), through every following
+// input whole, to the out-point in the last input, with the sound from that
+// key picture to the out-point. Each following recording's pictures and
+// sound continue where the one before it ends (its last picture's end), so
+// the MP4 plays on without a gap or a jump whatever the recordings' own
+// clocks say; a following recording's pictures are kept from its first one,
+// key or not, since a camera cuts one stream into files. Reads no more of
+// the first recording than from start_offset to a little past the out-point
+// (for sound written after its picture). Output, temporary and cancel as
+// convert_to_mp4; without a key picture in the stretch it fails.
+RemuxResult convert_stretch_to_mp4(const std::vector<std::string>& inputs,
+                                   const RemuxStretch& stretch, const std::string& output_path,
+                                   const ProgressCallback& progress, const RemuxOptions& options);
 
 // convert_to_mp4, giving only success and (when asked) the reason of a failure.
 bool remux_recording(const std::string& input_path, const std::string& output_path,

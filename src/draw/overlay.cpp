@@ -1,5 +1,6 @@
 #include "draw/overlay.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,12 @@ constexpr const char* kPausedText = "PAUSED";
 constexpr const char* kWidestSpeedLabel = "0.25x";
 constexpr SDL_Color kAmber{255, 200, 50, 240};
 constexpr SDL_Color kBlue{50, 130, 240, 230};
+constexpr SDL_Color kActivityColour{255, 170, 40, 230};
+constexpr SDL_Color kChangeColour{150, 150, 150, 150};
+constexpr SDL_Color kGreen{80, 220, 120, 240};
+constexpr SDL_Color kRed{240, 70, 70, 240};
+constexpr const char* kSkippingText = "SKIPPING QUIET";
+constexpr const char* kWatchingText = "ACTIVITY";
 
 bool is_normal_speed(double speed) { return speed > 0.99 && speed < 1.01; }
 
@@ -42,17 +49,67 @@ void draw_shadowed_text(SDL_Renderer* renderer, int x, int y, const char* text, 
   draw_text(renderer, x, y, text, s);
 }
 
-void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, float progress) {
+// Columns rising from just above the track, as high as the change there is
+// strong: amber where it is activity, dim where it is not; none where the
+// picture keeps to its usual change.
+void draw_activity_strip(SDL_Renderer* renderer, const OverlayLayout& l,
+                         const std::vector<float>& strip, float activity_from) {
+  if (strip.empty()) return;
+  const int base = l.track.y - 1;  // the row above the track
+  const int room = base - (l.bar.y + 2);
+  std::vector<SDL_Rect> columns[2];  // weaker change, activity
+  for (int x = 0; x < l.track.w; ++x) {
+    const size_t at = static_cast<size_t>(static_cast<int64_t>(x) * static_cast<int64_t>(strip.size()) / l.track.w);
+    const float strength = std::clamp(strip[at], 0.0f, 1.0f);
+    const int h = static_cast<int>(strength * static_cast<float>(room));
+    if (h > 0) columns[strength >= activity_from ? 1 : 0].push_back({l.track.x + x, base - h + 1, 1, h});
+  }
+  const SDL_Color colours[2] = {kChangeColour, kActivityColour};
+  for (int i = 0; i < 2; ++i) {
+    if (columns[i].empty()) continue;
+    set_colour(renderer, colours[i]);
+    SDL_RenderFillRects(renderer, columns[i].data(), static_cast<int>(columns[i].size()));
+  }
+}
+
+// The marked stretch: a band under the track between the marks, and a tick
+// from the bar's top to the band at each mark (the in-point green, the
+// out-point red).
+void draw_marks(SDL_Renderer* renderer, const OverlayLayout& l, float in, float out) {
+  const int band_h = std::max(2, l.s);
+  const int band_y = l.track.y + l.track.h + 1;
+  const int tick_w = std::max(2, l.s);
+  const int top = l.bar.y + 2;
+  const int x_in = in >= 0 ? l.track.x + played_width(in, l.track.w) : -1;
+  const int x_out = out >= 0 ? l.track.x + played_width(out, l.track.w) : -1;
+  if (x_in >= 0 && x_out > x_in) {
+    set_colour(renderer, kGreen);
+    fill(renderer, {x_in, band_y, x_out - x_in, band_h});
+  }
+  const struct {
+    int x;
+    SDL_Color colour;
+  } ticks[] = {{x_in, kGreen}, {x_out, kRed}};
+  for (const auto& tick : ticks) {
+    if (tick.x < 0) continue;
+    set_colour(renderer, tick.colour);
+    fill(renderer, {tick.x - tick_w / 2, top, tick_w, band_y + band_h - top});
+  }
+}
+
+void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, const OverlayView& view) {
   set_colour(renderer, 0, 0, 0, 140);
   fill(renderer, l.bar);
   if (l.track.w <= 0) return;
+  if (view.activity) draw_activity_strip(renderer, l, *view.activity, view.activity_from);
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.track);
-  const int fw = played_width(progress, l.track.w);
+  const int fw = played_width(view.progress, l.track.w);
   if (fw > 0) {
     set_colour(renderer, kBlue);
     fill(renderer, {l.track.x, l.track.y, fw, l.track.h});
   }
+  draw_marks(renderer, l, view.mark_in, view.mark_out);
   const int kx = l.track.x + fw, r = l.knob_radius;
   set_colour(renderer, 255, 255, 255, 240);
   fill_circle(renderer, kx, l.knob_y, r);
@@ -75,7 +132,7 @@ void draw_time_readout(SDL_Renderer* renderer, const OverlayLayout& l, int windo
                        const OverlayView& view) {
   const int s = l.s;
   const std::string elapsed = elapsed_text(view);
-  ReadoutPiece pieces[3];
+  ReadoutPiece pieces[4];
   int count = 0;
   if (view.time_of_day.empty()) {
     pieces[count++] = {elapsed, s + 1};
@@ -88,6 +145,10 @@ void draw_time_readout(SDL_Renderer* renderer, const OverlayLayout& l, int windo
   }
   if (view.ended) pieces[count++] = {kEndText, s, kAmber};
   else if (view.paused) pieces[count++] = {kPausedText, s, kAmber};
+  else if (view.skip_quiet) {
+    pieces[count++] = view.skip_watching ? ReadoutPiece{kWatchingText, s, kGreen}
+                                         : ReadoutPiece{kSkippingText, s, kAmber};
+  }
   const int gap = 4 * s;
   int total = 0;
   for (int i = 0; i < count; ++i) total += (i ? gap : 0) + ink_width(pieces[i].text.c_str(), pieces[i].s);
@@ -135,18 +196,16 @@ void draw_speed_buttons(SDL_Renderer* renderer, const OverlayLayout& l, const ch
   fill(renderer, {l.faster.x + b / 2 - 1, l.row_y + 4, 2, bar_len});
 }
 
-// "AUTO" on a lit button while the next recording follows, dim otherwise.
-void draw_auto_button(SDL_Renderer* renderer, const OverlayLayout& l, bool on) {
-  const SDL_Rect& r = l.auto_button;
-  const int s = l.s;
+// A switch with a word: lit while on, dim otherwise ("AUTO", "SKIP").
+void draw_word_switch(SDL_Renderer* renderer, const SDL_Rect& r, int s, const char* word, bool on) {
   draw_control_button(renderer, r, kButtonFillAlpha);
   if (on) {
     set_colour(renderer, kBlue);
     fill(renderer, {r.x + 1, r.y + 1, r.w - 2, r.h - 2});
   }
   const SDL_Color text = on ? SDL_Color{255, 255, 255, 240} : SDL_Color{130, 130, 130, 220};
-  draw_shadowed_text(renderer, r.x + (r.w - ink_width("AUTO", s)) / 2,
-                     r.y + (r.h - text_height(s)) / 2, "AUTO", s, text);
+  draw_shadowed_text(renderer, r.x + (r.w - ink_width(word, s)) / 2,
+                     r.y + (r.h - text_height(s)) / 2, word, s, text);
 }
 
 // The play / pause button: while paused it is lit and shows the play
@@ -189,6 +248,7 @@ BarTarget bar_target_at(const OverlayRects& r, int x, int y) {
       {r.play_button_rect, BarTarget::play_pause},  {r.slower_button_rect, BarTarget::slower},
       {r.faster_button_rect, BarTarget::faster},    {r.screenshot_button_rect, BarTarget::screenshot},
       {r.mute_button_rect, BarTarget::mute},        {r.auto_button_rect, BarTarget::auto_continue},
+      {r.skip_button_rect, BarTarget::skip_quiet},
       {r.volume_rect, BarTarget::volume},           {r.seek_rect, BarTarget::seek},
   };
   for (const auto& c : controls)
@@ -237,11 +297,13 @@ OverlayLayout layout_overlay(int window_w, int window_h, int s, bool audio_avail
   }
   const int auto_w = ink_width("AUTO", s) + 8;
   l.auto_button = {group_x - gap - auto_w, l.row_y, auto_w, b};
+  const int skip_w = ink_width("SKIP", s) + 8;
+  l.skip_button = {l.auto_button.x - small_gap - skip_w, l.row_y, skip_w, b};
 
   // The track runs between the play button and the group with room for the
   // knob's radius and a gap at both ends, so the knob never covers a control.
   const int track_x = l.play.x + b + l.knob_radius + small_gap;
-  const int track_end = l.auto_button.x - l.knob_radius - gap;
+  const int track_end = l.skip_button.x - l.knob_radius - gap;
   const int track_h = 3 * s;
   l.track = {track_x, l.knob_y - track_h / 2, track_end > track_x ? track_end - track_x : 0, track_h};
   if (l.track.w > 0) {
@@ -260,6 +322,7 @@ OverlayRects rects_of_layout(const OverlayLayout& l, bool audio_available) {
   r.faster_button_rect = l.faster;
   r.screenshot_button_rect = l.screenshot;
   r.auto_button_rect = l.auto_button;
+  r.skip_button_rect = l.skip_button;
   if (audio_available) {
     r.mute_button_rect = l.mute;
     r.volume_slider_rect = l.volume;
@@ -377,14 +440,15 @@ void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const Ove
   const OverlayLayout l = layout_overlay(w, h, s, view.audio_available);
 
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-  draw_seek_bar(renderer, l, view.progress);
+  draw_seek_bar(renderer, l, view);
   draw_time_readout(renderer, l, w, view);
   draw_play_button(renderer, l, view.paused && !view.ended);
 
   draw_control_button(renderer, l.screenshot, kButtonFillAlpha);
   draw_camera_icon(renderer, l.screenshot);
   if (view.audio_available) draw_volume_controls(renderer, l, view.volume, view.muted);
-  draw_auto_button(renderer, l, view.auto_continue);
+  draw_word_switch(renderer, l.auto_button, l.s, "AUTO", view.auto_continue);
+  draw_word_switch(renderer, l.skip_button, l.s, "SKIP", view.skip_quiet);
   char label[72];
   format_speed(label, sizeof label, view.speed);
   draw_speed_buttons(renderer, l, label, view.speed);

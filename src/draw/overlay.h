@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Rectangles of the overlay's controls, rewritten each time it is drawn and
 // hit-tested by the playback controls. Mute and volume are all zero without
@@ -21,6 +22,7 @@ struct OverlayRects {
   SDL_Rect volume_slider_rect{0, 0, 0, 0};  // the slider's track
   SDL_Rect volume_rect{0, 0, 0, 0};         // the slider and its knob's reach at both ends
   SDL_Rect auto_button_rect{0, 0, 0, 0};
+  SDL_Rect skip_button_rect{0, 0, 0, 0};
 };
 
 // Process-wide, main thread only.
@@ -43,7 +45,8 @@ enum class BarTarget {
   screenshot,
   mute,
   volume,
-  auto_continue
+  auto_continue,
+  skip_quiet
 };
 BarTarget bar_target_at(const OverlayRects& rects, int x, int y);
 
@@ -68,6 +71,20 @@ struct OverlayView {
   std::string title_time_of_day;
   bool time_of_day_large = true;  // the bar shows it large and the elapsed time small, or the reverse
   std::string file_name;          // the recording's, at the end of the title
+  // How much the picture changes along the recording, 0..1 per pixel of the
+  // seek track (drawn rising above it; another count is spread over the
+  // track); null: none.
+  const std::vector<float>* activity = nullptr;
+  // From this strength on the column is activity (amber); weaker change
+  // (a brightness step, noise) is drawn dim.
+  float activity_from = 0.0f;
+  // The marked stretch as fractions along the track: in-point and out-point
+  // (-1: not on this recording's track).
+  float mark_in = -1, mark_out = -1;
+  // Skipping the quiet: the SKIP button lit, and beside the clocks what it
+  // does: "SKIPPING QUIET" at the top speed, "ACTIVITY" while a stretch plays.
+  bool skip_quiet = false;
+  bool skip_watching = false;
 };
 
 // Draws the bar at text scale s and publishes its rectangles. The window
@@ -81,8 +98,8 @@ void set_playback_title(SDL_Window* window, const OverlayView& view);
 // Where everything of the overlay goes in a window_w x window_h window at text
 // scale s. Buttons are 7s + 6 square in a bar 16 pixels higher; the play
 // button starts the row on the left, the seek track follows it and stops a
-// clear gap before the right-hand group (auto, mute, volume, screenshot,
-// slower, speed label, faster). The speed label has a slot as wide as the
+// clear gap before the right-hand group (skip, auto, mute, volume,
+// screenshot, slower, speed label, faster). The speed label has a slot as wide as the
 // widest label, so nothing moves when the speed changes. Pure arithmetic.
 struct OverlayLayout {
   int s = 2;
@@ -103,7 +120,8 @@ struct OverlayLayout {
   SDL_Rect volume_track{};
   SDL_Rect volume_zone{};  // the slider and its knob's reach
   int volume_knob_radius = 0;
-  SDL_Rect auto_button{};  // the auto-continue switch, leftmost of the group
+  SDL_Rect auto_button{};  // the auto-continue switch
+  SDL_Rect skip_button{};  // skipping the quiet, leftmost of the group
 };
 OverlayLayout layout_overlay(int window_w, int window_h, int s, bool audio_available);
 

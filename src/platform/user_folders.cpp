@@ -21,10 +21,15 @@
 namespace fs = std::filesystem;
 
 std::string xdg_pictures_dir_from(const std::string& text, const std::string& home) {
+  return xdg_user_dir_from(text, "XDG_PICTURES_DIR", home);
+}
+
+std::string xdg_user_dir_from(const std::string& text, const std::string& name,
+                              const std::string& home) {
   std::istringstream lines(text);
   std::string line, value;
   bool found = false;
-  static const std::string kKey = "XDG_PICTURES_DIR=";
+  const std::string kKey = name + "=";
   while (std::getline(lines, line)) {
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) continue;
@@ -45,10 +50,12 @@ std::string xdg_pictures_dir_from(const std::string& text, const std::string& ho
 
 #ifdef _WIN32
 
-std::string user_pictures_folder() {
+namespace {
+
+std::string known_folder(REFKNOWNFOLDERID id) {
   PWSTR wide = nullptr;
   std::string folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &wide)) && wide) {
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &wide)) && wide) {
     const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     if (length > 1) {
       folder.resize(static_cast<size_t>(length - 1));
@@ -59,9 +66,19 @@ std::string user_pictures_folder() {
   return folder;
 }
 
+}  // namespace
+
+std::string user_pictures_folder() { return known_folder(FOLDERID_Pictures); }
+
+std::string user_videos_folder() { return known_folder(FOLDERID_Videos); }
+
 #else
 
-std::string user_pictures_folder() {
+namespace {
+
+// The user's folder that user-dirs.dirs names `xdg_name`, else ~/`usual`
+// when it exists, else the home folder.
+std::string xdg_user_folder(const char* xdg_name, const char* usual) {
   const char* home_env = std::getenv("HOME");
   const std::string home = home_env ? home_env : "";
   const char* config_env = std::getenv("XDG_CONFIG_HOME");
@@ -70,15 +87,22 @@ std::string user_pictures_folder() {
   if (file) {
     std::ostringstream text;
     text << file.rdbuf();
-    const std::string xdg = xdg_pictures_dir_from(text.str(), home);
+    const std::string xdg = xdg_user_dir_from(text.str(), xdg_name, home);
     std::error_code error;
     if (!xdg.empty() && fs::is_directory(xdg, error)) return xdg;
   }
   if (home.empty()) return "";
   std::error_code error;
-  if (fs::is_directory(home + "/Pictures", error)) return home + "/Pictures";
+  const std::string folder = home + "/" + usual;
+  if (fs::is_directory(folder, error)) return folder;
   return home;
 }
+
+}  // namespace
+
+std::string user_pictures_folder() { return xdg_user_folder("XDG_PICTURES_DIR", "Pictures"); }
+
+std::string user_videos_folder() { return xdg_user_folder("XDG_VIDEOS_DIR", "Videos"); }
 
 #endif
 

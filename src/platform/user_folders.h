@@ -13,6 +13,15 @@
 // when it exists, else the home folder.
 std::string user_pictures_folder();
 
+// The same for videos (exported stretches): the known folder "Videos", or
+// XDG_VIDEOS_DIR, else ~/Videos when it exists, else the home folder.
+std::string user_videos_folder();
+
+// The folder a user-dirs.dirs text sets `name` (e.g. XDG_VIDEOS_DIR) to, read
+// as xdg_pictures_dir_from reads XDG_PICTURES_DIR. Pure.
+std::string xdg_user_dir_from(const std::string& user_dirs_text, const std::string& name,
+                              const std::string& home);
+
 // XDG_PICTURES_DIR as a user-dirs.dirs text sets it, with "$HOME" expanded;
 // empty when the text does not set it (or sets it to the home folder itself,
 // which by the XDG rules means "not set"). Pure.

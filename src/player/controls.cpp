@@ -7,6 +7,7 @@
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
+#include "player/find_and_share.h"
 #include "platform/user_folders.h"
 #include "player/folder_order.h"
 #include "player/screenshot.h"
@@ -136,6 +137,7 @@ void handle_left_press(PlayerState& st, SDL_Window* window, int x, int y) {
       set_volume_from_x(st, x);
       break;
     case BarTarget::auto_continue: toggle_auto_continue(); break;
+    case BarTarget::skip_quiet: toggle_skip_quiet(st); break;
     case BarTarget::none: break;  // a gap, a label, a margin: nothing
   }
 }
@@ -185,13 +187,25 @@ bool handle_finished_key(SDL_Keycode key) {
 }
 
 void handle_key_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
-                      SDL_Keycode key) {
+                      const SDL_Keysym& key) {
   if (st.help_visible) {
     st.help_visible = false;  // any key only closes the help
     return;
   }
-  if (st.ended && handle_finished_key(key)) return;
-  handle_player_key(st, window, renderer, key);
+  // The marks' keys go by their place on the keyboard too: on many layouts
+  // the keys beside P carry other letters, and [ ] need a modifier.
+  SDL_Keycode sym = key.sym;
+  if (key.scancode == SDL_SCANCODE_LEFTBRACKET) sym = SDLK_LEFTBRACKET;
+  if (key.scancode == SDL_SCANCODE_RIGHTBRACKET) sym = SDLK_RIGHTBRACKET;
+  if (st.ended && handle_finished_key(sym)) return;
+  handle_player_key(st, window, renderer, sym, key.mod);
+}
+
+// A speed key takes the speed back from skipping the quiet.
+void change_speed_by_key(PlayerState& st, int step) {
+  const bool was_skipping = end_skip_quiet(st);
+  set_speed(st, st.speed_index + step);
+  if (was_skipping) show_toast(("SKIP QUIET OFF - " + speed_message(st.speed)).c_str(), kPauseMessageMs);
 }
 
 }  // namespace
@@ -264,9 +278,11 @@ void toggle_pause(PlayerState& st) {
 }
 
 void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
-                       SDL_Keycode key) {
+                       SDL_Keycode key, Uint16 mod) {
   switch (key) {
     case SDLK_ESCAPE:
+      if (!cancel_running_export(st)) leave_with(st, "");
+      break;
     case SDLK_q: leave_with(st, ""); break;
     case SDLK_SPACE: play_or_pause(st); break;
     case SDLK_c: leave_with(st, kConvertAction); break;
@@ -282,8 +298,15 @@ void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* render
     case SDLK_KP_0: st.video.zoom = ZoomView{}; break;
     case SDLK_LEFT: seek_by_seconds(st, -kFiveSecondJumpS); break;
     case SDLK_RIGHT: seek_by_seconds(st, kFiveSecondJumpS); break;
-    case SDLK_DOWN: set_speed(st, st.speed_index - 1); break;
-    case SDLK_UP: set_speed(st, st.speed_index + 1); break;
+    case SDLK_DOWN: change_speed_by_key(st, -1); break;
+    case SDLK_UP: change_speed_by_key(st, 1); break;
+    case SDLK_n: jump_to_activity(st, (mod & KMOD_SHIFT) ? -1 : 1); break;
+    case SDLK_k: toggle_skip_quiet(st); break;
+    case SDLK_LEFTBRACKET: mark_stretch_point(st, false); break;
+    case SDLK_RIGHTBRACKET: mark_stretch_point(st, true); break;
+    case SDLK_BACKSPACE:
+    case SDLK_DELETE: clear_stretch_marks(); break;
+    case SDLK_e: export_marked_stretch(st); break;
     case SDLK_HOME: play_from_start(st); break;
     case SDLK_PAGEDOWN: go_to_neighbour_recording(st, 1); break;
     case SDLK_PAGEUP: go_to_neighbour_recording(st, -1); break;
@@ -298,7 +321,7 @@ void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* rend
                          const SDL_Event& event) {
   switch (event.type) {
     case SDL_QUIT: leave_with(st, ""); break;
-    case SDL_KEYDOWN: handle_key_event(st, window, renderer, event.key.keysym.sym); break;
+    case SDL_KEYDOWN: handle_key_event(st, window, renderer, event.key.keysym); break;
     case SDL_MOUSEMOTION: handle_mouse_motion(st, window, event.motion.x, event.motion.y); break;
     case SDL_MOUSEBUTTONDOWN:
       if (event.button.button == SDL_BUTTON_LEFT) {

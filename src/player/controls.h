@@ -22,6 +22,9 @@ struct PlayerPreferences {
   // The bar shows the time of day large and the elapsed time small (or the
   // reverse); `t` switches.
   bool time_of_day_large = true;
+  // Quiet stretches play at the top speed, activity at 1x; `k` or the SKIP
+  // button switches. Carried on through the folder like the speed.
+  bool skip_quiet = false;
 };
 PlayerPreferences& player_preferences();
 
@@ -58,10 +61,11 @@ bool continue_with_next_recording(PlayerState& st);
 void handle_player_event(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
                          const SDL_Event& event);
 
-// The effect of one key press. In the finished state Space plays again from
-// the start and Right has nothing to go to.
+// The effect of one key press (with its modifiers: Shift+n goes back). In the
+// finished state Space plays again from the start and Right has nothing to go
+// to. Esc cancels a running export instead of leaving.
 void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,
-                       SDL_Keycode key);
+                       SDL_Keycode key, Uint16 mod = KMOD_NONE);
 
 // Sets the volume from mouse x over the published volume slider; a positive
 // volume unmutes and resynchronises the sound.

@@ -9,7 +9,9 @@
 #include "platform/user_folders.h"
 #include "draw/toast.h"
 #include "player/controls.h"
+#include "player/find_and_share.h"
 #include "player/folder_order.h"
+#include "player/marks.h"
 
 namespace {
 
@@ -313,7 +315,10 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
       handle_player_event(st, window, renderer, event);
       changed = true;
     }
+    // An export kept the next recording waiting; it follows once the export is done.
+    if (follow_export(st) && continue_with_next_recording(st)) break;
     if (!still_finished(st)) break;
+    prepare_activity_strip(st, window);
     const bool message_showing = toast_showing(SDL_GetTicks());
     if (changed || message_showing || message_was_showing) {
       show_finished_frame(st, window, renderer);
@@ -349,6 +354,8 @@ bool open_playback(PlayerState& st, const std::string& path) {
   st.fps = st.recording.fps;
   st.duration = recording_duration(st.recording);
   st.split_pictures = has_split_pictures(st.recording.units);
+  measure_playback_activity(st.activity, st.recording);
+  keep_marks_of_folder(stretch_marks(), path);
   if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) {
     return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
@@ -373,6 +380,9 @@ void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& rend
   handle_pending_events(st, window, renderer);
   if (st.leave) return;
   update_overlay_visibility(st, SDL_GetTicks());
+  follow_export(st);
+  follow_skip_quiet(st);
+  prepare_activity_strip(st, window);
   // While paused the clock stands; a seek drag lets pictures come as if playing.
   const bool standing = st.paused && !st.seek_drag;
   clock_set_running(st.clock, !standing, now_ms());
@@ -388,11 +398,13 @@ bool playback_running(const PlayerState& st) { return !st.leave && !st.reached_e
 
 void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                      const PlaybackOptions& options) {
-  if (continue_with_next_recording(st)) return;
+  const bool exporting = st.export_job && export_job_active(*st.export_job);
+  if (!exporting && continue_with_next_recording(st)) return;
   run_finished_state(st, window, renderer, options);
 }
 
 void close_playback(PlayerState& st) {
+  end_export(st);
   refresh_decoding_stats(st);
   if (st.decoding) stop_decoding(*st.decoding);
   st.decoding.reset();
@@ -594,6 +606,13 @@ OverlayView overlay_view(const PlayerState& st) {
   view.title_time_of_day = clock.title;
   view.time_of_day_large = player_preferences().time_of_day_large;
   view.file_name = file_name_of(st.path);
+  if (st.activity.strip_width > 0) view.activity = &st.activity.strip;
+  view.activity_from = activity_strength(static_cast<float>(kActiveLevel));
+  const MarkFractions marks = marks_on_track(stretch_marks(), st.path, st.duration);
+  view.mark_in = marks.in;
+  view.mark_out = marks.out;
+  view.skip_quiet = player_preferences().skip_quiet;
+  view.skip_watching = st.skip.watching;
   return view;
 }
 

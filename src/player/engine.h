@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "player/activity_nav.h"
 #include "player/audio_output.h"
 #include "player/decoding_thread.h"
+#include "player/export_job.h"
 #include "player/frame_stepper.h"
 #include "player/pacing.h"
+#include "player/skip_quiet.h"
 #include "player/time_of_day.h"
 #include "player/video_output.h"
 #include "recording/recording.h"
@@ -46,6 +49,9 @@ struct PlayerState {
   // entry belongs to; empty otherwise, when entry k is picture k + 1.
   std::vector<int> picture_numbers;
   RecordingStart start;         // for the time of day of the pictures
+  PlaybackActivity activity;    // the strip, the stretches and the jumps between them
+  SkipQuietState skip;          // while skipping the quiet
+  std::unique_ptr<ExportJob> export_job;  // the marked stretch being exported
 
   // The picture shown (the tag of the picture in video.frame; -1 before the
   // first) and, while paused, the decoder that finds pictures for seeks and

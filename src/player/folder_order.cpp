@@ -13,6 +13,29 @@ std::string folder_of(const std::string& path) {
 
 std::string file_name_of(const std::string& path) { return path.substr(folder_of(path).size()); }
 
+std::string file_stem_of(const std::string& path) {
+  const std::string name = file_name_of(path);
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string safe_file_part(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || std::string("<>:\"/\\|?*").find(c) != std::string::npos) c = '_';
+  }
+  return out;
+}
+
+std::string numbered_name(const std::string& name, int n) {
+  if (n <= 1) return name;
+  const size_t dot = name.find_last_of('.');
+  const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+  return base + "_" + std::to_string(n) + ext;
+}
+
 bool is_recording_name(const std::string& name) {
   if (name.size() <= 4) return false;
   const std::string tail = name.substr(name.size() - 4);

@@ -13,6 +13,17 @@ std::string folder_of(const std::string& path);
 // The part of `path` after its folder.
 std::string file_name_of(const std::string& path);
 
+// The file name of `path` without its last extension ("a.264" -> "a"); a
+// name whose only dot is its first character is kept whole.
+std::string file_stem_of(const std::string& path);
+
+// `text` with the characters file systems refuse in names (those Windows
+// refuses, <>:"/\|?*, and control bytes) as "_".
+std::string safe_file_part(const std::string& text);
+
+// `name` for n <= 1, else "_n" before its extension ("a.bmp" -> "a_2.bmp").
+std::string numbered_name(const std::string& name, int n);
+
 // True for names ending in ".264" (and not just the extension).
 bool is_recording_name(const std::string& name);
 

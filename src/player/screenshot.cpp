@@ -17,31 +17,6 @@ namespace {
 constexpr uint32_t kSavedMessageMs = 3000;
 constexpr int kMostNameSuffixes = 99;
 
-// File-system-safe: characters Windows refuses in names (and control bytes) become "_".
-std::string safe_file_part(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || std::string("<>:\"/\\|?*").find(c) != std::string::npos) c = '_';
-  }
-  return out;
-}
-
-std::string stem_of(const std::string& path) {
-  const std::string name = file_name_of(path);
-  const size_t dot = name.find_last_of('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// "name.bmp", "name_2.bmp", ...
-std::string numbered(const std::string& name, int n) {
-  if (n <= 1) return name;
-  const size_t dot = name.find_last_of('.');
-  const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-  const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-  return base + "_" + std::to_string(n) + ext;
-}
-
 // Writes the image to a file just made for it; a cut-off image is removed.
 bool write_bmp(SDL_Surface* image, const std::string& path) {
   // SDL_SaveBMP_RW closes the stream in every case; a null stream fails the save.
@@ -94,7 +69,7 @@ std::string recording_screenshot_name(const std::string& recording_path,
     std::snprintf(when, sizeof when, "t%02d%02d%02d_%03d", t.hour + 24 * (t.day - 1), t.minute,
                   t.second, t.millisecond);
   }
-  return safe_file_part(stem_of(recording_path)) + "_" + when + ".bmp";
+  return safe_file_part(file_stem_of(recording_path)) + "_" + when + ".bmp";
 }
 
 std::string live_screenshot_name(const std::string& host, const CivilTime& t) {
@@ -109,7 +84,7 @@ std::string save_bmp_in_first_writable(SDL_Surface* image, const std::vector<std
   if (!image) return "";
   for (const std::string& folder : folders) {
     for (int n = 1; n <= kMostNameSuffixes; ++n) {
-      const std::string candidate = (folder.empty() ? "" : folder + "/") + numbered(name, n);
+      const std::string candidate = (folder.empty() ? "" : folder + "/") + numbered_name(name, n);
       const CreateResult made = create_new_file(candidate);
       if (made == CreateResult::exists) continue;
       if (made == CreateResult::created && write_bmp(image, candidate)) return candidate;

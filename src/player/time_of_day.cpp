@@ -112,11 +112,23 @@ std::optional<CivilTime> start_time_from_name(const std::string& path) {
   return std::nullopt;
 }
 
+namespace {
+
+// Milliseconds since 1970-01-01 00:00 of a civil time.
+int64_t civil_ms(const CivilTime& t) {
+  return (days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 +
+          t.second) * 1000 + t.millisecond;
+}
+
+}  // namespace
+
+double seconds_between(const CivilTime& a, const CivilTime& b) {
+  return static_cast<double>(civil_ms(b) - civil_ms(a)) / 1000.0;
+}
+
 CivilTime civil_time_after(const CivilTime& start, double seconds) {
   if (!std::isfinite(seconds)) seconds = 0;
-  const int64_t start_ms =
-      (days_from_civil(start.year, start.month, start.day) * 86400 + start.hour * 3600 +
-       start.minute * 60 + start.second) * 1000 + start.millisecond;
+  const int64_t start_ms = civil_ms(start);
   const int64_t ms = start_ms + static_cast<int64_t>(std::llround(seconds * 1000.0));
   const int64_t day_ms = 86400 * 1000;
   int64_t days = ms / day_ms, rest = ms % day_ms;

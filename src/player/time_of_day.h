@@ -30,6 +30,9 @@ std::optional<CivilTime> start_time_from_name(const std::string& path);
 // days, months and years.
 CivilTime civil_time_after(const CivilTime& start, double seconds);
 
+// Seconds from `a` to `b` (negative when b is earlier), to the millisecond.
+double seconds_between(const CivilTime& a, const CivilTime& b);
+
 // The fields of a broken-down local time.
 CivilTime civil_time_of(const std::tm& local);
 

@@ -47,6 +47,40 @@ TEST(CommandLine, FlagsOperandsAndUnknownOptions) {
   }
 }
 
+TEST(CommandLine, OptionsWithValues) {
+  struct Case {
+    const char* name;
+    Args args;
+    std::string from, to;  // "-" when not given
+    Args operands;
+    std::string missing;
+  };
+  const Case cases[] = {
+      {"value after a space", {"--from", "12", "a.264"}, "12", "-", {"a.264"}, ""},
+      {"value after =", {"--to=08:04:12", "a.264"}, "-", "08:04:12", {"a.264"}, ""},
+      {"a value that looks like an option", {"--from", "-3", "a.264"}, "-3", "-", {"a.264"}, ""},
+      {"the last one counts", {"--from", "1", "--from=2"}, "2", "-", {}, ""},
+      {"an empty value after =", {"--from=", "a.264"}, "", "-", {"a.264"}, ""},
+      {"no value at the end", {"a.264", "--to"}, "-", "-", {"a.264"}, "--to"},
+      {"after -- it is a name", {"--", "--from", "1"}, "-", "-", {"--from", "1"}, ""},
+      {"a longer option is not it", {"--fromage"}, "-", "-", {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Args args = {"program"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CommandLine line = parse_command_line(args, {"--quiet"}, {"--from", "--to"});
+    EXPECT_EQ(line.value("--from") ? *line.value("--from") : "-", c.from);
+    EXPECT_EQ(line.value("--to") ? *line.value("--to") : "-", c.to);
+    EXPECT_EQ(line.operands, c.operands);
+    EXPECT_EQ(line.missing_value, c.missing);
+  }
+  const char usage[] = "Usage: tool\n";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(early_exit_status(parse_command_line({"tool", "--to"}, {}, {"--to"}), "tool", usage), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "tool: option '--to' needs a value\n" + std::string(usage));
+}
+
 TEST(CommandLine, HelpAndVersionAnswerAndUnknownOptionsAreRefused) {
   const char usage[] = "Usage: tool FILE\n";
   testing::internal::CaptureStdout();

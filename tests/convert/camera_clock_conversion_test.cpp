@@ -87,18 +87,6 @@ TEST(CameraClockConversion, ASizeChangeKeepsBothSizesAndDecodesCleanly) {
   EXPECT_EQ(decode_errors(made.output), "");
 }
 
-// Track positions (s) where the tone starts after at least 100 ms of quiet.
-std::vector<double> onsets(const std::vector<int16_t>& samples) {
-  std::vector<double> found;
-  int quiet = 800;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    const bool loud = std::abs(samples[i]) > 1000;
-    if (loud && quiet >= 800) found.push_back(static_cast<double>(i) / 8000);
-    quiet = loud ? 0 : quiet + 1;
-  }
-  return found;
-}
-
 // The tone sounds for 300 ms every 2 s from the first picture on, so each
 // onset is marked by the picture taken then; in the MP4 both must meet
 // within 40 ms, also after the camera's clock jumped.
@@ -133,7 +121,7 @@ TEST(CameraClockConversion, SoundIsAacOnThePicturesClock) {
     // Sound from before the first picture is left out: the track starts with it.
     EXPECT_NEAR(sound.start_s, 0.0, 0.001);
     EXPECT_NEAR(sound.duration_s, recording_duration(made.recording), 0.15);
-    const std::vector<double> heard = onsets(decoded_sound(made.output));
+    const std::vector<double> heard = tone_onsets(decoded_sound(made.output));
     const std::vector<PacketFacts> packets = probe_packets(made.output);
     ASSERT_EQ(heard.size(), row.marking_frames.size());
     for (size_t k = 0; k < heard.size(); ++k) {

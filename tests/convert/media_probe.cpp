@@ -207,3 +207,14 @@ std::vector<int16_t> decoded_sound(const std::string& path) { return decode_soun
 std::vector<int16_t> decoded_sound_on_timeline(const std::string& path) {
   return decode_sound(path, "-af aresample=async=1:first_pts=0 ");
 }
+
+std::vector<double> tone_onsets(const std::vector<int16_t>& samples) {
+  std::vector<double> found;
+  int quiet = 800;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const bool loud = std::abs(samples[i]) > 1000;
+    if (loud && quiet >= 800) found.push_back(static_cast<double>(i) / 8000);
+    quiet = loud ? 0 : quiet + 1;
+  }
+  return found;
+}

@@ -55,6 +55,10 @@ SoundFacts probe_sound(const std::string& path);
 // The first sound stream decoded by ffmpeg to 8 kHz mono 16-bit samples.
 std::vector<int16_t> decoded_sound(const std::string& path);
 
+// Positions in seconds where a tone starts after at least 100 ms of quiet, in
+// 8 kHz samples.
+std::vector<double> tone_onsets(const std::vector<int16_t>& samples);
+
 // The same placed on the file's timeline: sample i is heard at i / 8000 s,
 // with silence before the track starts (the encoder's priming is not counted).
 std::vector<int16_t> decoded_sound_on_timeline(const std::string& path);

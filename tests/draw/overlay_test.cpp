@@ -53,6 +53,10 @@ struct Frame {
   bool time_of_day_large = true;
   bool precise = false;
   int picture_number = 0;
+  const std::vector<float>* activity = nullptr;
+  float activity_from = 0.4f;
+  float mark_in = -1, mark_out = -1;
+  bool skip_quiet = false, skip_watching = false;
 };
 
 struct Player {
@@ -74,6 +78,12 @@ struct Player {
     view.time_of_day_large = f.time_of_day_large;
     view.precise = f.precise;
     view.picture_number = f.picture_number;
+    view.activity = f.activity;
+    view.activity_from = f.activity_from;
+    view.mark_in = f.mark_in;
+    view.mark_out = f.mark_out;
+    view.skip_quiet = f.skip_quiet;
+    view.skip_watching = f.skip_watching;
     draw_playback_overlay(c.renderer.get(), c.window.get(), view, 2);
     return read_pixels(c.renderer.get(), c.w, c.h);
   }
@@ -91,6 +101,9 @@ SDL_Rect bounds(const Pixels& p, SDL_Rect area, Test test) {
   return x1 < 0 ? SDL_Rect{0, 0, 0, 0} : SDL_Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
 bool amber(Rgba p) { return p.r > 200 && p.g > 150 && p.g < 215 && p.b < 100; }
+bool amber_activity(Rgba p) { return p.r > 180 && p.g > 100 && p.g < 200 && p.b < 90; }
+bool green_mark(Rgba p) { return p.g > 170 && p.r < 140 && p.b < 170; }
+bool red_mark(Rgba p) { return p.r > 200 && p.g < 110 && p.b < 110; }
 
 }  // namespace
 
@@ -112,14 +125,16 @@ TEST(OverlayLayout, PlayButtonTrackAndTheGroupFromTheRightEdge) {
   EXPECT_RECT(l.volume_zone, 733, 572, 66, 20);
   EXPECT_RECT(l.mute, 712, 572, 20, 20);
   EXPECT_RECT(l.auto_button, 646, 572, 54, 20);
+  EXPECT_RECT(l.skip_button, 586, 572, 54, 20);
   // The knob (radius 8) at either end of the track stays clear of the play
   // button and of the group.
-  EXPECT_RECT(l.track, 46, 579, 580, 6);
-  EXPECT_RECT(l.seek_zone, 38, 564, 596, 36);
+  EXPECT_RECT(l.track, 46, 579, 520, 6);
+  EXPECT_RECT(l.seek_zone, 38, 564, 536, 36);
 
   OverlayLayout silent = layout_overlay(960, 600, 2, false);
   EXPECT_RECT(silent.auto_button, 740, 572, 54, 20);
-  EXPECT_RECT(silent.track, 46, 579, 674, 6);
+  EXPECT_RECT(silent.skip_button, 680, 572, 54, 20);
+  EXPECT_RECT(silent.track, 46, 579, 614, 6);
   EXPECT_RECT(silent.slower, 838, 572, 20, 20);
   EXPECT_RECT(silent.mute, 0, 0, 0, 0);
 
@@ -152,8 +167,11 @@ TEST(OverlayLayout, AClickActsOnlyOnTheControlUnderIt) {
       {&sound, 38, 580, T::seek, "the knob's reach before the track"},
       {&sound, 300, 564, T::seek, "the track, top row of the bar"},
       {&sound, 300, 599, T::seek, "the track, bottom row of the bar"},
-      {&sound, 633, 582, T::seek, "the knob's reach after the track"},
-      {&sound, 634, 582, T::none, "past it"},
+      {&sound, 573, 582, T::seek, "the knob's reach after the track"},
+      {&sound, 574, 582, T::none, "past it"},
+      {&sound, 585, 580, T::none, "the gap before SKIP"},
+      {&sound, 586, 580, T::skip_quiet, "SKIP"},
+      {&sound, 639, 591, T::skip_quiet, "SKIP's opposite corner"},
       {&sound, 645, 580, T::none, "the gap before AUTO"},
       {&sound, 646, 580, T::auto_continue, "AUTO"},
       {&sound, 705, 580, T::none, "between AUTO and the speaker"},
@@ -170,7 +188,8 @@ TEST(OverlayLayout, AClickActsOnlyOnTheControlUnderIt) {
       {&sound, 928, 580, T::faster, "plus"},
       {&sound, 950, 580, T::none, "right of plus"},
       {&sound, 959, 599, T::none, "the bottom-right corner"},
-      {&silent, 722, 582, T::seek, "the track where the speaker is with sound"},
+      {&silent, 650, 582, T::seek, "the track where SKIP is with sound"},
+      {&silent, 700, 580, T::skip_quiet, "SKIP, moved right"},
       {&silent, 760, 580, T::auto_continue, "AUTO, moved right"},
       {&silent, 797, 582, T::none, "no slider without sound"},
   };
@@ -265,16 +284,16 @@ TEST(Overlay, DrawsTheWorkedLayoutAndPublishesItsRectangles) {
   EXPECT_TRUE(p.is(5, 563, 128, 128, 128)) << "video above the bar is untouched";
   EXPECT_LT(bar.r, 128);
   EXPECT_EQ(p.pixel_at(959, 599), bar);
-  EXPECT_TRUE(blue(p.pixel_at(300, 579)) && blue(p.pixel_at(300, 584))) << "played part";
-  EXPECT_EQ(p.pixel_at(300, 585), bar);
+  EXPECT_TRUE(blue(p.pixel_at(250, 579)) && blue(p.pixel_at(250, 584))) << "played part";
+  EXPECT_EQ(p.pixel_at(250, 585), bar);
   EXPECT_EQ(p.pixel_at(45, 580), bar) << "the track starts at 46";
   EXPECT_TRUE(blue(p.pixel_at(46, 580)));
-  EXPECT_FALSE(blue(p.pixel_at(400, 580))) << "half of the 580-pixel track ends at 336";
-  EXPECT_EQ(p.pixel_at(500, 580), p.pixel_at(600, 584)) << "unplayed track";
-  EXPECT_EQ(p.pixel_at(627, 580), bar) << "the track ends at 626";
+  EXPECT_FALSE(blue(p.pixel_at(400, 580))) << "half of the 520-pixel track ends at 306";
+  EXPECT_EQ(p.pixel_at(500, 580), p.pixel_at(560, 584)) << "unplayed track";
+  EXPECT_EQ(p.pixel_at(567, 580), bar) << "the track ends at 566";
 
   // Button outlines on the row's top and bottom edges; the slider has none.
-  const Runs buttons{{12, 31}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
+  const Runs buttons{{12, 31}, {586, 639}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
   EXPECT_EQ(runs(p, 572, outline_tint), buttons);
   EXPECT_EQ(runs(p, 591, outline_tint), buttons);
   // Paused: the play button is lit and shows the play triangle (white).
@@ -297,7 +316,8 @@ TEST(Overlay, DrawsTheWorkedLayoutAndPublishesItsRectangles) {
   const OverlayRects& r = overlay_rects();
   EXPECT_RECT(r.bar, 0, 564, 960, 36);
   EXPECT_RECT(r.play_button_rect, 12, 572, 20, 20);
-  EXPECT_RECT(r.seek_track, 46, 579, 580, 6);
+  EXPECT_RECT(r.seek_track, 46, 579, 520, 6);
+  EXPECT_RECT(r.skip_button_rect, 586, 572, 54, 20);
   EXPECT_RECT(r.auto_button_rect, 646, 572, 54, 20);
   EXPECT_RECT(r.mute_button_rect, 712, 572, 20, 20);
   EXPECT_RECT(r.volume_slider_rect, 738, 572, 56, 20);
@@ -314,7 +334,7 @@ TEST(Overlay, DrawsTheWorkedLayoutAndPublishesItsRectangles) {
 TEST(Overlay, NoControlMovesWithTheSpeedAndNoAudioDropsTheVolume) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
-  const Runs buttons{{12, 31}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
+  const Runs buttons{{12, 31}, {586, 639}, {646, 699}, {712, 731}, {806, 825}, {838, 857}, {928, 947}};
   for (double speed : {0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0}) {
     Pixels p = player.draw({.speed = speed});
     EXPECT_EQ(runs(p, 572, outline_tint), buttons) << speed;
@@ -324,7 +344,7 @@ TEST(Overlay, NoControlMovesWithTheSpeedAndNoAudioDropsTheVolume) {
 
   p = player.draw({.position = 754, .duration = 3367, .speed = 0.5, .audio = false});
   EXPECT_EQ(runs(p, 572, outline_tint),
-            (Runs{{12, 31}, {740, 793}, {806, 825}, {838, 857}, {928, 947}}));
+            (Runs{{12, 31}, {680, 733}, {740, 793}, {806, 825}, {838, 857}, {928, 947}}));
   const OverlayRects& r = overlay_rects();
   EXPECT_RECT(r.mute_button_rect, 0, 0, 0, 0);
   EXPECT_RECT(r.volume_slider_rect, 0, 0, 0, 0);
@@ -383,7 +403,7 @@ TEST(Overlay, SeekKnobFollowsTheClampedProgress) {
   Player player;
   ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
   struct Case { float progress; int knob_x; bool played; };
-  const Case cases[] = {{-0.2f, 46, false}, {0.5f, 336, true}, {1.3f, 626, true}, {NAN, 46, false}};
+  const Case cases[] = {{-0.2f, 46, false}, {0.5f, 306, true}, {1.3f, 566, true}, {NAN, 46, false}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.progress);
     Pixels p = player.draw({.progress = k.progress});
@@ -395,4 +415,42 @@ TEST(Overlay, SeekKnobFollowsTheClampedProgress) {
     EXPECT_TRUE(white(p.pixel_at(k.knob_x, 574)));
     EXPECT_EQ(blue(p.pixel_at(200, 580)), k.played);
   }
+}
+
+// The strip above the track: a column per pixel as high as its strength
+// (the 12 rows between the bar's top margin and the track), amber from the
+// activity strength on, dim below it; the marks as ticks and a band under the
+// track; what skipping the quiet does beside the clocks.
+TEST(Overlay, ActivityStripMarksAndSkipping) {
+  Player player;
+  ASSERT_TRUE(player.c.renderer) << "cannot start headless SDL";
+  std::vector<float> strip(520, 0.0f);
+  for (int x = 100; x < 110; ++x) strip[static_cast<size_t>(x)] = 0.2f;  // weaker change
+  for (int x = 300; x < 320; ++x) strip[static_cast<size_t>(x)] = 1.0f;  // activity
+  strip[400] = 0.5f;
+  Pixels p = player.draw({.activity = &strip, .mark_in = 0.25f, .mark_out = 0.75f});
+  const auto column = [&](int x, auto test) {
+    int rows = 0;
+    for (int y = 564; y < 579; ++y) rows += test(p.pixel_at(46 + x, y)) ? 1 : 0;
+    return rows;
+  };
+  const auto grey = [](Rgba c) { return c.r == c.g && c.g == c.b && c.r > 90 && c.r < 140; };
+  EXPECT_EQ(column(310, amber_activity), 12) << "full strength: full height";
+  EXPECT_EQ(column(400, amber_activity), 6);
+  EXPECT_EQ(column(105, amber_activity), 0);
+  EXPECT_EQ(column(105, grey), 2) << "weaker change, dim";
+  EXPECT_EQ(column(50, amber_activity) + column(50, grey), 0) << "usual change: nothing";
+  // Ticks at a quarter and three quarters of the 520-pixel track, the band between.
+  EXPECT_TRUE(green_mark(p.pixel_at(46 + 130, 566)));
+  EXPECT_TRUE(red_mark(p.pixel_at(46 + 390, 566)));
+  EXPECT_TRUE(green_mark(p.pixel_at(46 + 200, 586)));
+  EXPECT_FALSE(green_mark(p.pixel_at(46 + 100, 586)));
+  EXPECT_FALSE(green_mark(p.pixel_at(46 + 450, 586)));
+
+  p = player.draw({.skip_quiet = true});
+  EXPECT_GT(bounds(p, {0, 520, 960, 44}, amber).w, 100) << "SKIPPING QUIET";
+  p = player.draw({.skip_quiet = true, .skip_watching = true});
+  EXPECT_EQ(bounds(p, {0, 520, 960, 44}, amber).w, 0);
+  EXPECT_GT(bounds(p, {0, 520, 960, 44}, green_mark).w, 40) << "ACTIVITY";
+  EXPECT_TRUE(outline_tint(p.pixel_at(586, 572))) << "the SKIP button";
 }

@@ -30,6 +30,15 @@ TEST(UserFolders, PicturesFolderFromUserDirs) {
   for (const auto& c : cases) EXPECT_EQ(xdg_pictures_dir_from(c.text, "/home/ann"), c.folder) << c.text;
 }
 
+TEST(UserFolders, VideosFolderFromTheSameFile) {
+  const std::string text =
+      "XDG_PICTURES_DIR=\"$HOME/Bilder\"\nXDG_VIDEOS_DIR=\"$HOME/Videos\"\nXDG_VIDEOS_DIR_X=\"/x\"\n";
+  EXPECT_EQ(xdg_user_dir_from(text, "XDG_VIDEOS_DIR", "/home/ann"), "/home/ann/Videos");
+  EXPECT_EQ(xdg_user_dir_from(text, "XDG_PICTURES_DIR", "/home/ann"), "/home/ann/Bilder");
+  EXPECT_EQ(xdg_user_dir_from(text, "XDG_MUSIC_DIR", "/home/ann"), "");
+  EXPECT_FALSE(user_videos_folder().empty()) << "a home folder at least";
+}
+
 TEST(UserFolders, ModificationTimeOfAFile) {
   const std::string path = test_temp_dir() + "/modified.txt";
   const std::time_t before = std::time(nullptr);

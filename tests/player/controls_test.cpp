@@ -159,9 +159,9 @@ TEST_F(Controls, ButtonsActOnlyWhileTheOverlayShowsAndAClickOnThePicturePauses) 
   push_key(SDLK_a);
   step();
   EXPECT_FALSE(player_preferences().auto_continue);
-  // Where the mute button would be, nothing is hit; without sound the track
-  // reaches there, so the click starts a seek drag instead.
-  const SDL_Point mute_spot = centre(layout_overlay(960, 600, 2, true).mute);
+  // Without sound the group moves right, and the track reaches where the SKIP
+  // button stands with sound: a click there starts a seek drag.
+  const SDL_Point mute_spot = centre(layout_overlay(960, 600, 2, true).skip_button);
   ASSERT_EQ(bar_target_at(overlay_rects(), mute_spot.x, mute_spot.y), BarTarget::seek);
   click(mute_spot);
   step();
