@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 
 extern char** environ;
 

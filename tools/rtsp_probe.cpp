@@ -19,13 +19,13 @@
 #include "app/program_info.h"
 #include "platform/arguments.h"
 #include "platform/console.h"
-#include "player/av_handles.h"
-#include "player/nal_packet.h"
+#include "media/av_handles.h"
+#include "media/nal_packet.h"
 #include "player/video_output.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 
 namespace {
 

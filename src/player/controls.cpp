@@ -5,7 +5,7 @@
 #include "draw/toast.h"
 #include "draw/widgets.h"
 #include "player/actions.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "player/screenshot.h"
 
 namespace {

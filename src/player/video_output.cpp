@@ -10,7 +10,7 @@ extern "C" {
 #include "draw/letterbox.h"
 #include "draw/overlay.h"
 #include "draw/toast.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "draw/overlay.h"
 #include "draw/sdl_handles.h"
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "recording/recording.h"
 
 struct AvImageDeleter {

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "encoded_stream.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 #include "scripted_server.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "convert/batch_screen.h"
+#include "ui/batch_screen.h"
 #include "convert/remux.h"
 #include "draw/text.h"
 #include "convert_fixtures.h"

@@ -1,4 +1,4 @@
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 
 #include <cstdio>
 #include <system_error>
@@ -13,12 +13,12 @@ extern "C" {
 #include "draw/text.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "player/screenshot.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/exchange.h"
-#include "rtsp/live_title.h"
-#include "rtsp/unit_decoder.h"
+#include "ui/live_title.h"
+#include "media/unit_decoder.h"
 
 const char* live_state_text(LiveState state) {
   switch (state) {

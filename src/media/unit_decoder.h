@@ -2,7 +2,7 @@
 // one NAL unit per packet, H.265 one access unit per packet.
 #pragma once
 
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "rtsp/sdp.h"
 
 // Opens an H.264 decoder with `thread_count` threads that accepts pictures

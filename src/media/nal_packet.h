@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 
 // 00 00 00 01 followed by the unit's bytes; no timestamps or flags. Null when
 // allocation fails (the caller then skips the unit).

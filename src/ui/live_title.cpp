@@ -1,4 +1,4 @@
-#include "rtsp/live_title.h"
+#include "ui/live_title.h"
 
 #include "rtsp/address.h"
 

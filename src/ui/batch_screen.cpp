@@ -1,4 +1,4 @@
-#include "convert/batch_screen.h"
+#include "ui/batch_screen.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "rtsp/address_entry.h"
+#include "ui/address_entry.h"
 
 #include "draw/sdl_handles.h"
 #include "draw/text.h"
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 
 void handle_address_event(AddressEntry& entry, const SDL_Event& event) {
   if (event.type == SDL_QUIT) {

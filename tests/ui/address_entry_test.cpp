@@ -10,7 +10,7 @@
 
 #include "draw/text.h"
 #include "headless_sdl.h"
-#include "rtsp/address_entry.h"
+#include "ui/address_entry.h"
 #include "sdl_events.h"
 
 namespace {

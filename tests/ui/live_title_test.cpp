@@ -1,7 +1,7 @@
 // The live view's title: the camera without its password, and the state.
 #include <gtest/gtest.h>
 
-#include "rtsp/live_title.h"
+#include "ui/live_title.h"
 
 namespace {
 

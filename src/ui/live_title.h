@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 
 // "H.264 Player  [<address without its password>]  <state word>".
 std::string live_view_title(const std::string& address, LiveState state);

@@ -1,4 +1,4 @@
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 
 #include <climits>
 #include <cstring>

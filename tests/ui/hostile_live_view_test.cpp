@@ -18,7 +18,7 @@
 #include "encoded_stream.h"
 #include "headless_sdl.h"
 #include "live_session_fixture.h"
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 #include "sdl_events.h"
 #include "scripted_server.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "convert/batch_screen.h"
+#include "ui/batch_screen.h"
 #include "draw/text.h"
 #include "headless_sdl.h"
 

@@ -1,4 +1,4 @@
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 
 #include "player/video_output.h"
 

@@ -13,7 +13,7 @@
 #include "encoded_stream.h"
 #include "headless_sdl.h"
 #include "recording/recording.h"
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 #include "sdl_events.h"
 
 namespace fs = std::filesystem;
