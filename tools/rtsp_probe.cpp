@@ -21,7 +21,6 @@
 #include "platform/console.h"
 #include "media/av_handles.h"
 #include "media/nal_packet.h"
-#include "player/video_output.h"
 #include "rtsp/depacketizer.h"
 #include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"

@@ -24,3 +24,9 @@ using CodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, AvFrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+
+// A picture buffer from av_image_alloc (its first plane's pointer owns all planes).
+struct AvImageDeleter {
+  void operator()(uint8_t* p) const { av_free(p); }
+};
+using AvImagePtr = std::unique_ptr<uint8_t, AvImageDeleter>;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// The codecs the live view decodes; any other name in a=rtpmap is refused.
-enum class VideoCodec { h264, h265, unsupported };
+#include "media/codecs.h"
+
 
 // The NAL units of the first "sprop-parameter-sets=" in the video section
 // (from "m=video" to the next media section; the whole SDP without one):

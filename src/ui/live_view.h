@@ -17,7 +17,6 @@
 
 #include "draw/sdl_handles.h"
 #include "media/av_handles.h"
-#include "player/video_output.h"
 #include "rtsp/net_socket.h"
 #include "rtsp/sdp.h"
 
