@@ -22,6 +22,7 @@
 #include "media/av_handles.h"
 #include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"
 #include "media/unit_decoder.h"

@@ -16,7 +16,7 @@
 //   begin_streaming(session, now);
 //   each turn: keep_session_alive(session, now);
 //              over TCP: if (read_interleaved_frame(session.socket, frame))
-//                          handle_interleaved_frame(frame, state, sinks);
+//                          handle_interleaved_frame(frame, state, sinks);  // interleaved.h
 //              over UDP: receive_udp_turn(session.udp, state, sinks);  // transport_udp.h
 //   teardown_rtsp(session);
 #pragma once

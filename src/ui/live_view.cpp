@@ -16,6 +16,7 @@ extern "C" {
 #include "media/nal_packet.h"
 #include "player/screenshot.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "ui/live_title.h"
 #include "media/unit_decoder.h"

@@ -8,6 +8,7 @@
 
 #include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "media/unit_decoder.h"
 #include "rtsp_server_process.h"

@@ -10,6 +10,7 @@
 
 #include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "media/unit_decoder.h"
 #include "probe_runner.h"

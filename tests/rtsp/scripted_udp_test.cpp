@@ -22,6 +22,7 @@
 #include "encoded_stream.h"
 #include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "media/unit_decoder.h"
 #include "scripted_server.h"
