@@ -6,6 +6,7 @@
 
 void depacketize_rtp(const uint8_t* packet, size_t size, DepacketizerState& state,
                      const NalSinks& sinks) {
+  if (size >= 12) state.unit_timestamp = rtp_timestamp(packet);
   if (state.codec == VideoCodec::h265)
     depacketize_h265(packet, size, state, sinks);
   else if (state.codec == VideoCodec::h264)

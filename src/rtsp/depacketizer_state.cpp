@@ -56,6 +56,7 @@ void enter_picture(DepacketizerState& state, uint32_t timestamp, bool packet_beg
 }
 
 void finish_picture(DepacketizerState& state, const NalSinks& sinks) {
+  state.unit_timestamp = state.access_unit_timestamp;
   if (state.picture_damaged) {
     ++state.pictures_dropped;
     // A unit being rebuilt belongs to the dropped picture.

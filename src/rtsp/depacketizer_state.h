@@ -51,6 +51,9 @@ struct DepacketizerState {
   bool picture_damaged = false;  // it lost a packet (or grew past kMaxFragmentBytes)
   bool loss_pending = false;     // packets were lost just before the next one
   uint32_t pictures_dropped = 0; // gathered pictures dropped as damaged
+  // The RTP time of the unit being submitted, for sinks that keep times: the
+  // packet's, or the gathered picture's when a whole picture is handed on.
+  uint32_t unit_timestamp = 0;
 };
 
 // Offset of the payload in an RTP packet: 12 bytes, the CSRC list, and the
