@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "rtsp/live_session.h"
 #include "ui/live_view.h"
 
 extern char** environ;
@@ -91,7 +92,7 @@ std::string url_of(const Server& server) { return "rtsp://127.0.0.1:" + std::to_
 
 // Ours: the live view's network session until its first picture is handed over.
 double our_first_picture_ms(const std::string& url, bool udp) {
-  LiveViewSettings settings;
+  LiveSessionSettings settings;
   settings.prefer_udp = udp;
   LiveLink link;
   const Clock::time_point start = Clock::now();
@@ -100,7 +101,7 @@ double our_first_picture_ms(const std::string& url, bool udp) {
   while (!link.finished && Clock::now() - start < std::chrono::seconds(20)) {
     {
       std::lock_guard<std::mutex> hold(link.lock);
-      if (link.picture) {
+      if (!link.pictures.empty()) {
         ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         break;
       }
@@ -164,7 +165,7 @@ double our_cpu_percent(const std::string& url, int seconds) {
 // last picture and a second more.
 int64_t our_pictures_of_whole_stream(Server& server, bool udp) {
   *server.sent = -1;
-  LiveViewSettings settings;
+  LiveSessionSettings settings;
   settings.prefer_udp = udp;
   LiveLink link;
   link.main_listening = false;

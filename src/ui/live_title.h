@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ui/live_view.h"
+#include "rtsp/live_session.h"
 
 // "H.264 Player  [<address without its password>]  <state word>".
 std::string live_view_title(const std::string& address, LiveState state);

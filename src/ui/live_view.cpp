@@ -1,152 +1,30 @@
 #include "ui/live_view.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <system_error>
 #include <thread>
-
-extern "C" {
-#include <libavutil/imgutils.h>
-}
 
 #include "draw/help_overlay.h"
 #include "draw/letterbox.h"
 #include "draw/text.h"
 #include "draw/toast.h"
 #include "draw/widgets.h"
-#include "media/nal_packet.h"
 #include "player/screenshot.h"
-#include "rtsp/depacketizer.h"
-#include "rtsp/interleaved.h"
-#include "rtsp/exchange.h"
+#include "rtsp/address.h"
 #include "ui/live_title.h"
-#include "media/unit_decoder.h"
 
-const char* live_state_text(LiveState state) {
-  switch (state) {
-    case LiveState::connecting: return "CONNECTING";
-    case LiveState::live: return "LIVE";
-    case LiveState::reconnecting: return "RECONNECTING";
-  }
-  return "";
-}
+namespace {
 
-void open_live_decoder(LivePlayer& player, VideoCodec codec) {
-  // Units arrive one per packet, and a picture may span several of them.
-  player.decoder = open_unit_decoder_for(codec, 2);
-  if (player.decoder) player.frame.reset(av_frame_alloc());
-}
+constexpr int kButton = 26;
+constexpr int kSliderWidth = 56;
+constexpr int kBarHeight = 30;
+constexpr uint32_t kBarShownMs = 3000;
+// Pictures waiting for the sound beyond this are dropped, oldest first.
+constexpr size_t kMostPendingPictures = 12;
 
-// Shows the decoded picture in the frame, if the texture can take it.
-static void show_picture(LivePlayer& player) {
-  if (upload_live_picture(player, *player.frame)) {
-    draw_live_frame(player);
-    SDL_RenderPresent(player.renderer);
-    ++player.pictures_shown;
-  }
-  av_frame_unref(player.frame.get());
-}
-
-// Wraps the unit in a packet of its own and sends it. A decoder that holds a
-// finished picture refuses new input until the picture is taken (units fed
-// back to back without a fetch, as from an aggregation packet that carries a
-// whole picture, get it there); the picture is then shown and the unit sent
-// again, so no unit is lost.
-static void send_unit(LivePlayer& player, const uint8_t* unit, size_t size) {
-  if (!player.decoder || !player.frame) return;
-  PacketPtr packet = make_nal_packet(unit, size);
-  if (!packet) return;
-  send_packet_taking_waiting_pictures(player.decoder.get(), player.frame.get(), packet.get(),
-                                      [&player] { show_picture(player); });
-}
-
-void feed_nal(LivePlayer& player, const uint8_t* unit, size_t size) {
-  send_unit(player, unit, size);
-}
-
-void decode_and_show(LivePlayer& player, const uint8_t* unit, size_t size) {
-  if (size == 0 || !player.decoder || !player.frame) return;
-  send_unit(player, unit, size);
-  // One packet yields at most one picture; held pictures come out later.
-  if (avcodec_receive_frame(player.decoder.get(), player.frame.get()) == 0) show_picture(player);
-}
-
-// Drops the scaler and the buffer it writes into.
-static void release_scaler(LivePlayer& player) {
-  player.live_scaler.reset();
-  player.scaler_format = -1;
-  player.scaled.reset();
-  for (int i = 0; i < 4; ++i) {
-    player.scaled_planes[i] = nullptr;
-    player.scaled_pitches[i] = 0;
-  }
-}
-
-// (Re)makes the texture at the picture's size; the converter goes with it.
-static bool ensure_texture(LivePlayer& player, int width, int height) {
-  if (player.live_texture && width == player.picture_width && height == player.picture_height)
-    return true;
-  release_scaler(player);
-  player.live_texture.reset(SDL_CreateTexture(player.renderer, SDL_PIXELFORMAT_IYUV,
-                                              SDL_TEXTUREACCESS_STREAMING, width, height));
-  if (!player.live_texture) return false;
-  // Opaque: the picture replaces every pixel it covers.
-  SDL_SetTextureBlendMode(player.live_texture.get(), SDL_BLENDMODE_NONE);
-  player.picture_width = width;
-  player.picture_height = height;
-  return true;
-}
-
-// Scaler from `format` at the texture's size and the YUV420P buffer it writes
-// into. Full-range cameras send every picture in a format that needs it, so
-// the buffer is kept rather than made for each picture.
-static bool ensure_scaler(LivePlayer& player, int format) {
-  if (player.live_scaler && player.scaler_format == format) return true;
-  release_scaler(player);
-  const int w = player.picture_width, h = player.picture_height;
-  player.live_scaler.reset(sws_getContext(w, h, static_cast<AVPixelFormat>(format), w, h,
-                                          AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                                          nullptr));
-  if (!player.live_scaler) return false;
-  if (av_image_alloc(player.scaled_planes, player.scaled_pitches, w, h, AV_PIX_FMT_YUV420P, 32) <
-      0) {
-    release_scaler(player);
-    return false;
-  }
-  player.scaled.reset(player.scaled_planes[0]);
-  player.scaler_format = format;
-  return true;
-}
-
-// Converts a picture that is not planar YUV 4:2:0 and uploads the result.
-// Without a converter the texture keeps its previous content.
-static void convert_and_upload(LivePlayer& player, const AVFrame& picture) {
-  if (!ensure_scaler(player, picture.format)) return;
-  sws_scale(player.live_scaler.get(), picture.data, picture.linesize, 0, player.picture_height,
-            player.scaled_planes, player.scaled_pitches);
-  SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, player.scaled_planes[0],
-                       player.scaled_pitches[0], player.scaled_planes[1], player.scaled_pitches[1],
-                       player.scaled_planes[2], player.scaled_pitches[2]);
-}
-
-bool upload_live_picture(LivePlayer& player, const AVFrame& picture) {
-  if (picture.width <= 0 || picture.height <= 0) return false;
-  if (!ensure_texture(player, picture.width, picture.height)) return false;
-  player.sar_num = picture.sample_aspect_ratio.num;
-  player.sar_den = picture.sample_aspect_ratio.den;
-  if (picture.format == AV_PIX_FMT_YUV420P) {
-    SDL_UpdateYUVTexture(player.live_texture.get(), nullptr, picture.data[0], picture.linesize[0],
-                         picture.data[1], picture.linesize[1], picture.data[2],
-                         picture.linesize[2]);
-  } else {
-    convert_and_upload(player, picture);
-  }
-  return true;
-}
-
-SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 10, 26, 26}; }
-
-// Before the first picture: a black window with the state word in the middle.
-static void draw_waiting_screen(LivePlayer& player, int w, int h) {
+void draw_waiting_screen(LivePlayer& player, int w, int h) {
   SDL_Renderer* r = player.renderer;
   SDL_SetRenderDrawColor(r, 0, 0, 0, 255);
   SDL_RenderClear(r);
@@ -155,27 +33,304 @@ static void draw_waiting_screen(LivePlayer& player, int w, int h) {
   draw_text(r, (w - text_width(word, 3)) / 2, h / 2 - 7, word, 3);
 }
 
+void draw_record_icon(SDL_Renderer* r, const SDL_Rect& button, bool recording) {
+  SDL_SetRenderDrawColor(r, 230, 40, 40, recording ? 255 : 200);
+  fill_circle(r, button.x + button.w / 2, button.y + button.h / 2, recording ? 7 : 6);
+  if (recording) return;
+  SDL_SetRenderDrawColor(r, 40, 40, 60, 255);
+  fill_circle(r, button.x + button.w / 2, button.y + button.h / 2, 3);
+}
+
+void draw_volume(SDL_Renderer* r, const SDL_Rect& slider, int volume, bool muted) {
+  const SDL_Rect track{slider.x, slider.y + (slider.h - 4) / 2, slider.w, 4};
+  SDL_SetRenderDrawColor(r, 80, 80, 80, 200);
+  SDL_RenderFillRect(r, &track);
+  const int level = volume * slider.w / 100;
+  if (level > 0) {
+    if (muted)
+      SDL_SetRenderDrawColor(r, 130, 130, 130, 220);
+    else
+      SDL_SetRenderDrawColor(r, 50, 130, 240, 230);
+    const SDL_Rect filled{track.x, track.y, level, 4};
+    SDL_RenderFillRect(r, &filled);
+  }
+  SDL_SetRenderDrawColor(r, 255, 255, 255, 240);
+  fill_circle(r, track.x + level, track.y + 2, 5);
+}
+
+std::string elapsed_text(uint32_t ms) {
+  const uint32_t s = ms / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02u:%02u", s / 60, s % 60);
+  return text;
+}
+
+bool bar_visible(const LivePlayer& player) {
+  if (player.recording.active) return true;
+  return player.last_mouse_motion != 0 && SDL_GetTicks() - player.last_mouse_motion < kBarShownMs;
+}
+
+// The status bar: the state and what the stream carries at the left, REC and
+// its time at the right.
+void draw_bar(LivePlayer& player) {
+  SDL_Renderer* r = player.renderer;
+  const SDL_Rect& bar = player.controls.bar;
+  SDL_SetRenderDrawColor(r, 0, 0, 0, 140);
+  SDL_RenderFillRect(r, &bar);
+  std::string left = live_state_text(player.state);
+  if (!player.info.codec_name.empty()) left += "  " + player.info.codec_name;
+  if (!player.info.sound_codec.empty())
+    left += "  " + player.info.sound_codec + " " + std::to_string(player.info.sound_rate) + " HZ";
+  if (player.sound.muted) left += "  MUTE";
+  const int y = bar.y + (bar.h - 10) / 2;
+  SDL_SetRenderDrawColor(r, 230, 230, 230, 230);
+  draw_text(r, bar.x + 10, y, left.c_str(), 2);
+  if (!player.recording.active) return;
+  const std::string rec = "REC " + elapsed_text(SDL_GetTicks() - player.recording_since);
+  const int x = bar.x + bar.w - 10 - text_width(rec.c_str(), 2);
+  SDL_SetRenderDrawColor(r, 240, 60, 60, 255);
+  draw_text(r, x, y, rec.c_str(), 2);
+}
+
+void draw_controls(LivePlayer& player) {
+  SDL_Renderer* r = player.renderer;
+  const LiveControls& c = player.controls;
+  draw_control_button(r, c.camera, 180);
+  draw_camera_icon(r, c.camera);
+  draw_control_button(r, c.record, 180);
+  draw_record_icon(r, c.record, player.recording.active);
+  if (c.mute.w > 0) {
+    draw_control_button(r, c.mute, 180);
+    draw_speaker_icon(r, c.mute, player.sound.muted || player.sound.volume == 0);
+    draw_volume(r, c.volume, player.sound.volume, player.sound.muted);
+  }
+  if (player.recording.active) {
+    // Always in sight while recording, whether the bar shows or not.
+    SDL_SetRenderDrawColor(r, 240, 40, 40, 255);
+    fill_circle(r, 18, 22, 6);
+    draw_text(r, 30, 17, "REC", 2);
+  }
+}
+
+bool live_click(LivePlayer& player, int x, int y) {
+  const LiveControls& c = player.controls;
+  if (rect_contains(c.camera, x, y)) {
+    capture_live_screenshot(player);
+  } else if (rect_contains(c.record, x, y)) {
+    toggle_live_recording(player);
+  } else if (rect_contains(c.mute, x, y)) {
+    toggle_live_mute(player.sound);
+  } else if (rect_contains(c.volume, x, y)) {
+    player.volume_drag = true;
+    set_live_volume(player.sound, (x - c.volume.x) * 100 / std::max(1, c.volume.w));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void redraw(LivePlayer& player) {
+  draw_live_frame(player);
+  SDL_RenderPresent(player.renderer);
+}
+
+bool handle_live_key(LivePlayer& player, SDL_Keycode key) {
+  switch (key) {
+    case SDLK_ESCAPE: return false;
+    case SDLK_s: capture_live_screenshot(player); break;
+    case SDLK_r: toggle_live_recording(player); break;
+    case SDLK_m: toggle_live_mute(player.sound); break;
+    case SDLK_UP:
+    case SDLK_DOWN:
+      set_live_volume(player.sound, player.sound.volume + (key == SDLK_UP ? 10 : -10));
+      show_toast(("VOLUME " + std::to_string(player.sound.volume)).c_str(), 1000);
+      break;
+    default: return true;
+  }
+  redraw(player);
+  return true;
+}
+
+// The start menu that follows does not draw transient messages, so a failure
+// is also printed, with its reason.
+void report_failure(const std::string& word, const std::string& reason) {
+  show_toast(word.c_str(), 2000);
+  std::printf("%s: %s\n", word.c_str(), reason.c_str());
+}
+
+}  // namespace
+
+bool take_session_news(LivePlayer& player, LiveLink& link) {
+  link.wake_pending = false;
+  LiveState state;
+  std::deque<LivePicture> pictures;
+  std::deque<LiveSoundChunk> sound;
+  LiveRecordingStatus recording;
+  {
+    std::lock_guard<std::mutex> hold(link.lock);
+    state = link.state;
+    pictures.swap(link.pictures);
+    sound.swap(link.sound);
+    recording = link.recording;
+    player.info = link.info;
+    player.connection = link.connection;
+  }
+  bool changed = false;
+  if (state != player.state) {
+    if (state == LiveState::reconnecting) std::printf("Live view: connection lost, connecting again\n");
+    if (state == LiveState::live && player.state == LiveState::reconnecting) std::printf("Live view: live again\n");
+    player.state = state;
+    changed = true;
+    if (state == LiveState::reconnecting && player.picture.texture)
+      show_toast(kReconnectingMessage, 24u * 3600u * 1000u);  // until the stream is back
+    // Live again: the message goes at once.
+    if (state == LiveState::live && std::string(toast_text()) == kReconnectingMessage) show_toast("", 0);
+  }
+  if (recording.active != player.recording.active || recording.error != player.recording.error ||
+      recording.path != player.recording.path) {
+    if (recording.active && !player.recording.active) player.recording_since = SDL_GetTicks();
+    if (!recording.error.empty() && recording.error != player.recording.error) {
+      show_toast("NOT RECORDING", 3000);
+      std::printf("Recording: %s\n", recording.error.c_str());
+    }
+    if (recording.path != player.recording.path && !recording.path.empty())
+      std::printf("Recording: %s\n", recording.path.c_str());
+    player.recording = recording;
+    changed = true;
+  }
+  if (changed) update_live_title(player);
+  for (LiveSoundChunk& chunk : sound) queue_live_sound(player.sound, chunk, player.connection);
+  for (LivePicture& picture : pictures) player.pending.push_back(std::move(picture));
+  while (player.pending.size() > kMostPendingPictures) player.pending.pop_front();
+  return changed;
+}
+
+namespace {
+
+// Shows the picture due by the sound heard (the newest, without sound);
+// true when one was shown.
+bool show_due_picture(LivePlayer& player) {
+  if (player.pending.empty()) return false;
+  double heard = 0;
+  const bool playing = live_sound_heard(player.sound, heard);
+  std::vector<double> times;
+  for (const LivePicture& p : player.pending) times.push_back(p.media_s);
+  const int due = due_picture_index(times, playing, heard);
+  if (due < 0) return false;
+  for (int i = 0; i < due; ++i) player.pending.pop_front();
+  LivePicture picture = std::move(player.pending.front());
+  player.pending.pop_front();
+  if (playing) note_av_offset(player.sync, picture.media_s - heard);
+  return show_live_picture(player, *picture.frame);
+}
+
+// How long until the next waiting picture is due by the sound, in ms (at most 50).
+int next_wait_ms(const LivePlayer& player) {
+  double heard = 0;
+  if (player.pending.empty() || !live_sound_heard(player.sound, heard)) return 50;
+  const double ahead = player.pending.front().media_s - heard;
+  return std::clamp(static_cast<int>(ahead * 1000), 1, 50);
+}
+
+void collect_stats(const LivePlayer& player, LiveViewStats* stats) {
+  if (!stats) return;
+  stats->pictures_shown = player.pictures_shown;
+  stats->sync = player.sync;
+  stats->first_picture_ms = player.first_picture_ticks ? player.first_picture_ticks - player.started_ticks : 0;
+  stats->first_sound_ms = player.sound.first_sound_ticks ? player.sound.first_sound_ticks - player.started_ticks : 0;
+  stats->sound_samples_queued = player.sound.samples_queued;
+  stats->silence_s = player.sound.silence_s;
+  stats->cut_s = player.sound.cut_s;
+  stats->info = player.info;
+  stats->recording = player.recording;
+  if (player.link) stats->sound_samples_decoded = player.link->sound_samples_decoded;
+}
+
+}  // namespace
+
+void note_av_offset(AvSyncStats& stats, double offset_s) {
+  ++stats.samples;
+  stats.sum_s += offset_s;
+  stats.sum_abs_s += std::fabs(offset_s);
+  stats.max_abs_s = std::max(stats.max_abs_s, std::fabs(offset_s));
+}
+
+SDL_Rect live_camera_button_rect(int window_width) { return {window_width - 36, 10, kButton, kButton}; }
+
+LiveControls layout_live_controls(int w, int h, bool has_sound) {
+  LiveControls c;
+  c.camera = live_camera_button_rect(w);
+  c.record = {c.camera.x - kButton - 10, 10, kButton, kButton};
+  if (has_sound) {
+    c.volume = {c.record.x - 12 - kSliderWidth, 10, kSliderWidth, kButton};
+    c.mute = {c.volume.x - 8 - kButton, 10, kButton, kButton};
+  }
+  c.bar = {0, h - kBarHeight, w, kBarHeight};
+  return c;
+}
+
+int due_picture_index(const std::vector<double>& times, bool sound_playing, double heard_s) {
+  if (times.empty()) return -1;
+  const int newest = static_cast<int>(times.size()) - 1;
+  if (!sound_playing || times.front() - heard_s > kMostPictureLeadSeconds) return newest;
+  int due = -1;
+  for (int i = 0; i <= newest; ++i)
+    if (times[static_cast<size_t>(i)] <= heard_s) due = i;
+  return due;
+}
+
+bool show_live_picture(LivePlayer& player, const AVFrame& frame) {
+  if (!upload_picture_texture(player.picture, player.renderer, frame)) return false;
+  if (player.first_picture_ticks == 0) player.first_picture_ticks = SDL_GetTicks() | 1;
+  redraw(player);
+  ++player.pictures_shown;
+  return true;
+}
+
 void draw_live_frame(LivePlayer& player) {
   SDL_Renderer* r = player.renderer;
   int w = 0, h = 0;
   SDL_GetWindowSize(player.window, &w, &h);
-  if (player.live_texture) {
-    int tw = 0, th = 0;
-    SDL_QueryTexture(player.live_texture.get(), nullptr, nullptr, &tw, &th);
-    draw_letterboxed(r, player.live_texture.get(), tw, th, player.sar_num, player.sar_den);
+  if (player.picture.texture) {
+    draw_letterboxed(r, player.picture.texture.get(), player.picture.width, player.picture.height,
+                     player.picture.sar_num, player.picture.sar_den);
   } else {
     draw_waiting_screen(player, w, h);
   }
-  player.camera_button = live_camera_button_rect(w);
+  player.controls = layout_live_controls(w, h, player.sound.has_sound);
+  player.camera_button = player.controls.camera;
   SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
-  draw_control_button(r, player.camera_button, 180);
-  draw_camera_icon(r, player.camera_button);
+  draw_controls(player);
+  if (bar_visible(player)) draw_bar(player);
   if (player.help_visible) draw_help_overlay(r, player.window, live_help_lines());
   draw_toast(r, player.window, 3);
 }
 
 bool capture_live_screenshot(LivePlayer& player) {
-  return capture_screenshot(player.renderer, player.window, player.live_texture.get());
+  return capture_screenshot(player.renderer, player.window, player.picture.texture.get());
+}
+
+void toggle_live_recording(LivePlayer& player) {
+  if (!player.link) {
+    show_toast("NOT CONNECTED", 2000);
+    return;
+  }
+  const bool on = !player.recording.active;
+  LiveRecorderSettings settings = player.record_settings;
+  if (settings.name.empty() || settings.name == "camera") {
+    RtspAddress address;
+    settings.name = !player.name.empty() ? player.name
+                    : parse_rtsp_address(player.address, address) ? address.host : "camera";
+  }
+  request_live_recording(*player.link, on, settings);
+  show_toast(on ? "REC" : "RECORDING STOPPED", 1500);
+}
+
+void update_live_title(LivePlayer& player) {
+  if (!player.window) return;
+  std::string title = live_view_title(player.address, player.state);
+  if (player.recording.active) title += "  REC";
+  SDL_SetWindowTitle(player.window, title.c_str());
 }
 
 bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
@@ -183,20 +338,24 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
     case SDL_QUIT:
       return false;
     case SDL_KEYDOWN:
-      if (player.help_visible || event.key.keysym.sym == SDLK_F1 ||
-          event.key.keysym.sym == SDLK_h) {
+      if (player.help_visible || event.key.keysym.sym == SDLK_F1 || event.key.keysym.sym == SDLK_h) {
         player.help_visible = !player.help_visible;
-        draw_live_frame(player);
-        SDL_RenderPresent(player.renderer);
+        redraw(player);
         return true;
       }
-      if (event.key.keysym.sym == SDLK_ESCAPE) return false;
-      if (event.key.keysym.sym == SDLK_s) capture_live_screenshot(player);
-      return true;
+      return handle_live_key(player, event.key.keysym.sym);
     case SDL_MOUSEBUTTONDOWN:
-      if (event.button.button == SDL_BUTTON_LEFT &&
-          rect_contains(player.camera_button, event.button.x, event.button.y))
-        capture_live_screenshot(player);
+      if (event.button.button == SDL_BUTTON_LEFT && live_click(player, event.button.x, event.button.y))
+        redraw(player);
+      return true;
+    case SDL_MOUSEBUTTONUP:
+      player.volume_drag = false;
+      return true;
+    case SDL_MOUSEMOTION:
+      player.last_mouse_motion = SDL_GetTicks() | 1;
+      if (player.volume_drag)
+        set_live_volume(player.sound, (event.motion.x - player.controls.volume.x) * 100 /
+                                          std::max(1, player.controls.volume.w));
       return true;
     default:
       free_drop_text(event);
@@ -204,355 +363,108 @@ bool handle_live_event(LivePlayer& player, const SDL_Event& event) {
   }
 }
 
-// The start menu that follows does not draw transient messages, so a failure
-// is also printed, with its reason.
-static void report_failure(const RtspOutcome& outcome) {
-  show_toast(outcome.message.c_str(), 2000);
-  std::printf("%s: %s\n", outcome.message.c_str(), outcome.reason.c_str());
-}
-
-// Handles every pending event; false when the user ended the session.
-static bool handle_pending_events(LivePlayer& player) {
-  SDL_Event event;
-  while (SDL_PollEvent(&event))
-    if (!handle_live_event(player, event)) return false;
-  return true;
-}
-
-uint32_t next_retry_wait_ms(uint32_t current_ms, const LiveViewSettings& settings) {
-  uint32_t doubled = current_ms > settings.longest_retry_ms / 2 ? settings.longest_retry_ms : current_ms * 2;
-  return doubled < settings.longest_retry_ms ? doubled : settings.longest_retry_ms;
-}
-
-bool live_connection_lost(const NetSocket& socket, uint32_t now_ms, uint32_t last_data_ms,
-                          const LiveViewSettings& settings) {
-  return socket.peer_closed || !net_is_open(socket) || now_ms - last_data_ms >= settings.silence_limit_ms;
-}
-
-bool wait_while_showing(LivePlayer& player, uint32_t ms) {
-  constexpr uint32_t kSliceMs = 50;
-  const uint32_t start = SDL_GetTicks();
-  for (uint32_t waited = 0; waited < ms; waited = SDL_GetTicks() - start) {
-    draw_live_frame(player);
-    SDL_RenderPresent(player.renderer);
-    uint32_t slice = ms - waited < kSliceMs ? ms - waited : kSliceMs;
-    SDL_Event event;
-    if (SDL_WaitEventTimeout(&event, static_cast<int>(slice)) && !handle_live_event(player, event))
-      return false;
-    if (!handle_pending_events(player)) return false;
-  }
-  return true;
-}
-
-// ---- The network worker ----
-
-namespace {
-
-// The worker's clock: the steady clock in unsigned milliseconds (differences
-// are wrap-safe). The worker calls no SDL function but SDL_PushEvent, and that
-// only while the main thread listens: a worker left behind in a name lookup
-// may end after SDL was shut down.
-uint32_t worker_now_ms() { return static_cast<uint32_t>(net_now_ms()); }
-
-// Wakes the main thread (waiting for events) once per batch of news, while
-// it still listens: once it has left, SDL may already be shut down.
-void wake_main_thread(LiveLink& link) {
-  std::lock_guard<std::mutex> hold(link.wake_lock);
-  if (!link.main_listening || link.wake_pending.exchange(true)) return;
-  SDL_Event event{};
-  event.type = SDL_USEREVENT;
-  SDL_PushEvent(&event);
-}
-
-void set_state(LiveLink& link, LiveState state) {
-  {
-    std::lock_guard<std::mutex> hold(link.lock);
-    if (link.state == state) return;
-    link.state = state;
-  }
-  wake_main_thread(link);
-}
-
-// Puts a decoded picture into the slot, replacing one the main thread has not taken yet.
-void hand_over_picture(LiveLink& link, AVFrame* picture) {
-  ++link.pictures_decoded;
-  {
-    std::lock_guard<std::mutex> hold(link.lock);
-    if (!link.picture) link.picture.reset(av_frame_alloc());
-    if (!link.picture) return;
-    av_frame_unref(link.picture.get());
-    av_frame_move_ref(link.picture.get(), picture);
-  }
-  wake_main_thread(link);
-}
-
-// The worker's decoder for the session's codec.
-struct WorkerDecoder {
-  CodecContextPtr context;
-  FramePtr frame;
-  VideoCodec codec = VideoCodec::unsupported;
-};
-
-void send_to_decoder(WorkerDecoder& decoder, LiveLink& link, const uint8_t* unit, size_t size) {
-  if (!decoder.context || !decoder.frame || size == 0) return;
-  PacketPtr packet = make_nal_packet(unit, size);
-  if (!packet) return;
-  send_packet_taking_waiting_pictures(decoder.context.get(), decoder.frame.get(), packet.get(),
-                                      [&] { hand_over_picture(link, decoder.frame.get()); });
-}
-
-NalSinks worker_sinks(WorkerDecoder& decoder, LiveLink& link) {
-  NalSinks sinks;
-  sinks.feed_nal = [&decoder, &link](const uint8_t* unit, size_t size) {
-    send_to_decoder(decoder, link, unit, size);
-  };
-  sinks.decode_and_show = [&decoder, &link](const uint8_t* unit, size_t size) {
-    send_to_decoder(decoder, link, unit, size);
-    if (!decoder.context || !decoder.frame) return;
-    while (avcodec_receive_frame(decoder.context.get(), decoder.frame.get()) == 0)
-      hand_over_picture(link, decoder.frame.get());
-  };
-  return sinks;
-}
-
-// A session with the waits of `settings`, not yet connected.
-RtspSession new_session(const LiveViewSettings& settings, LiveLink& link) {
-  RtspSession session;
-  session.exchange_timeout_ms = settings.exchange_timeout_ms;
-  session.stream_timeout_ms = settings.stream_timeout_ms;
-  session.connect_timeout_ms = settings.exchange_timeout_ms;
-  session.cancel = &link.cancel;
-  session.prefer_udp = settings.prefer_udp;
-  return session;
-}
-
-// Waits `ms` in short slices; false when cancelled meanwhile.
-bool wait_unless_cancelled(LiveLink& link, uint32_t ms) {
-  const uint64_t end = net_now_ms() + ms;
-  while (net_now_ms() < end) {
-    if (link.cancel) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return !link.cancel;
-}
-
-// Negotiates again until it works (true) or the user leaves (false).
-bool reconnect(const std::string& address, RtspSession& session, const LiveViewSettings& settings,
-               LiveLink& link) {
-  teardown_rtsp(session);  // a camera that merely went silent may still hear it
-  set_state(link, LiveState::reconnecting);
-  uint32_t wait_ms = settings.first_retry_ms;
+LiveViewEnd show_live_session(LivePlayer& player, std::string& failure) {
+  LiveLink& link = *player.link;
+  if (player.started_ticks == 0) player.started_ticks = SDL_GetTicks();
+  update_live_title(player);
+  redraw(player);
+  // Redrawn now and then without news, so the transient message and the bar come and go.
+  constexpr uint32_t kIdleRedrawMs = 250;
+  uint32_t last_draw = SDL_GetTicks();
+  LiveViewEnd end = LiveViewEnd::escape;
   while (true) {
-    if (!wait_unless_cancelled(link, wait_ms)) return false;
-    RtspSession fresh = new_session(settings, link);
-    fresh.prefer_udp = session.over_udp;
-    if (open_rtsp_session(address, fresh).ok) {
-      session = std::move(fresh);
-      return true;
-    }
-    if (link.cancel) return false;
-    wait_ms = next_retry_wait_ms(wait_ms, settings);
-  }
-}
-
-// One turn of receiving over the session's transport; true when the camera
-// sent something (over UDP, only its own stream's packets count).
-bool receive_turn(RtspSession& session, DepacketizerState& state, const NalSinks& sinks,
-                  InterleavedFrame& frame) {
-  if (session.over_udp) {
-    drain_control_answers(session);
-    return receive_udp_turn(session.udp, state, sinks);
-  }
-  bool got = read_interleaved_frame(session.socket, frame);
-  if (got) handle_interleaved_frame(frame, state, sinks);
-  return got || !frame.skipped_message.empty();
-}
-
-// Receives, depacketises and decodes until cancelled, making the connection
-// again whenever it is lost.
-void stream_session(const std::string& address, RtspSession& session,
-                    const LiveViewSettings& settings, LiveLink& link) {
-  WorkerDecoder decoder;
-  const NalSinks sinks = worker_sinks(decoder, link);
-  DepacketizerState state;
-  InterleavedFrame frame;
-  uint32_t last_data_ms = 0;
-  bool starting = true;
-  while (!link.cancel) {
-    if (starting) {
-      if (decoder.codec != session.codec || !decoder.context) {
-        decoder.context = open_unit_decoder_for(session.codec, 2);
-        decoder.frame.reset(av_frame_alloc());
-        decoder.codec = session.codec;
-      } else {
-        // The decoder's references belong to the old stream.
-        avcodec_flush_buffers(decoder.context.get());
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, next_wait_ms(player))) {
+      bool stay = handle_live_event(player, event);
+      while (stay && SDL_PollEvent(&event)) {
+        stay = handle_live_event(player, event);
+        if (!stay) break;
       }
-      state = DepacketizerState{};
-      state.codec = session.codec;
-      // Cameras that carry parameter sets only in the SDP still decode.
-      feed_sdp_parameter_sets(session.sdp, sinks);
-      begin_streaming(session, worker_now_ms());
-      if (session.over_udp) {
-        net_set_receive_timeout(session.udp.rtp, settings.stream_timeout_ms);
-        send_receiver_report(session.udp);
+      if (!stay) {
+        if (event.type == SDL_QUIT) end = LiveViewEnd::closed;
+        break;
       }
-      last_data_ms = worker_now_ms();
-      set_state(link, LiveState::live);
-      starting = false;
     }
-    if (live_connection_lost(session.socket, worker_now_ms(), last_data_ms, settings)) {
-      if (!reconnect(address, session, settings, link)) break;
-      starting = true;
-      continue;
-    }
-    keep_session_alive(session, worker_now_ms());
-    if (receive_turn(session, state, sinks, frame)) last_data_ms = worker_now_ms();
-  }
-  teardown_rtsp(session);
-}
-
-}  // namespace
-
-void run_live_session(const std::string& address, const LiveViewSettings& settings, LiveLink& link) {
-  RtspSession session = new_session(settings, link);
-  RtspOutcome outcome = open_rtsp_session(address, session);
-  if (!outcome.ok) {
-    if (!link.cancel) {
+    if (link.finished) {
       std::lock_guard<std::mutex> hold(link.lock);
-      link.failed = true;
-      link.failure_word = outcome.message;
-      link.failure_reason = outcome.reason;
+      if (link.failed) {
+        report_failure(link.failure_word, link.failure_reason);
+        failure = link.failure_word + ": " + link.failure_reason;
+        end = LiveViewEnd::failed;
+      }
+      break;
     }
-  } else {
-    stream_session(address, session, settings, link);
-  }
-  link.finished = true;
-  wake_main_thread(link);
-}
-
-// ---- The main thread ----
-
-namespace {
-
-// Takes what the worker reported: the state (setting the message shown over
-// a picture while reconnecting) and a new picture, which is shown at once.
-void take_worker_news(LivePlayer& player, LiveLink& link) {
-  link.wake_pending = false;
-  bool new_picture = false;
-  LiveState state;
-  {
-    std::lock_guard<std::mutex> hold(link.lock);
-    state = link.state;
-    if (link.picture && link.picture->buf[0]) {
-      av_frame_unref(player.frame.get());
-      av_frame_move_ref(player.frame.get(), link.picture.get());
-      new_picture = true;
+    const bool changed = take_session_news(player, link);
+    const bool shown = show_due_picture(player);
+    if (shown) last_draw = SDL_GetTicks();
+    if ((changed && !shown) || SDL_GetTicks() - last_draw >= kIdleRedrawMs) {
+      redraw(player);
+      last_draw = SDL_GetTicks();
     }
   }
-  const bool state_changed = state != player.state;
-  player.state = state;
-  if (state_changed) SDL_SetWindowTitle(player.window, live_view_title(player.address, state).c_str());
-  if (state_changed && state == LiveState::reconnecting && player.live_texture)
-    show_toast(kReconnectingMessage, 24u * 3600u * 1000u);  // until the stream is back
-  // Back again: the message lingers a moment, then goes.
-  if (state_changed && state == LiveState::live && std::string(toast_text()) == kReconnectingMessage)
-    show_toast(kReconnectingMessage, 1500);
-  if (new_picture) {
-    if (upload_live_picture(player, *player.frame)) ++player.pictures_shown;
-    av_frame_unref(player.frame.get());
-  }
-  if (new_picture || state_changed) {
-    draw_live_frame(player);
-    SDL_RenderPresent(player.renderer);
-  }
+  close_live_sound(player.sound);
+  return end;
 }
 
-// Asks the worker to stop and waits for it briefly; a worker stuck where no
-// wait can be cut short (a name lookup) is left to end on its own with the
-// shared state it holds, told first that nobody listens any more (it then
-// touches neither SDL nor anything of this screen).
-void stop_worker(std::thread& worker, const std::shared_ptr<LiveLink>& link) {
-  link->cancel = true;
-  for (int waited = 0; waited < 500 && !link->finished; waited += 5) SDL_Delay(5);
-  {
-    std::lock_guard<std::mutex> hold(link->wake_lock);
-    link->main_listening = false;
-  }
-  if (link->finished) {
-    worker.join();
-    return;
-  }
-  worker.detach();
-  std::printf("Live view: the network worker is still waiting for the name lookup of the camera's"
-              " host; it is left to end on its own\n");
-}
-
-// Starts the network worker; false with the reason when the system cannot
-// start a thread (std::thread reports that by throwing).
-bool start_worker(std::thread& worker, const std::string& address, const LiveViewSettings& settings,
-                  const std::shared_ptr<LiveLink>& link, std::string& reason) {
+bool start_live_session(LivePlayer& player, const LiveSessionSettings& settings, std::string& reason) {
+  auto link = std::make_shared<LiveLink>();
+  // The session wakes the window's event wait when it has news.
+  link->wake = [] {
+    SDL_Event event{};
+    event.type = SDL_USEREVENT;
+    SDL_PushEvent(&event);
+  };
   try {
-    worker = std::thread([address, settings, link] { run_live_session(address, settings, *link); });
-    return true;
+    player.worker = std::thread([address = player.address, settings, link] { run_live_session(address, settings, *link); });
   } catch (const std::system_error& error) {
     reason = std::string("cannot start the network thread: ") + error.what();
     return false;
   }
+  player.link = link;
+  return true;
 }
 
-}  // namespace
+void stop_live_session(LivePlayer& player) {
+  if (!player.link) return;
+  LiveLink& link = *player.link;
+  link.cancel = true;
+  for (int waited = 0; waited < 500 && !link.finished; waited += 5) SDL_Delay(5);
+  {
+    std::lock_guard<std::mutex> hold(link.wake_lock);
+    link.main_listening = false;
+  }
+  if (link.finished) {
+    player.worker.join();
+  } else {
+    player.worker.detach();  // it holds the link until it ends, and tells nobody
+    std::printf("Live view: the network worker is still waiting for the name lookup of the camera's"
+                " host; it is left to end on its own\n");
+  }
+  player.link.reset();
+}
 
 std::string run_live_view(const std::string& address, SDL_Window* window, SDL_Renderer* renderer) {
-  return run_live_view_with(address, window, renderer, LiveViewSettings{});
+  return run_live_view_with(address, window, renderer, LiveViewOptions{});
 }
 
-std::string run_live_view_with(const std::string& address, SDL_Window* window,
-                               SDL_Renderer* renderer, const LiveViewSettings& settings) {
+std::string run_live_view_with(const std::string& address, SDL_Window* window, SDL_Renderer* renderer,
+                               const LiveViewOptions& options) {
   LivePlayer player;
   player.window = window;
   player.renderer = renderer;
   player.address = address;
-  if (window) SDL_SetWindowTitle(window, live_view_title(address, player.state).c_str());
-  player.frame.reset(av_frame_alloc());
-  auto link = std::make_shared<LiveLink>();
-  std::thread worker;
-  std::string reason;
-  if (!start_worker(worker, address, settings, link, reason)) {
-    report_failure(RtspOutcome{false, "ERR", reason});
-    return "ERR: " + reason;
-  }
-  draw_live_frame(player);
-  SDL_RenderPresent(renderer);
-  // Redrawn now and then without news, so the transient message comes and goes.
-  constexpr uint32_t kIdleRedrawMs = 250;
-  uint32_t last_draw = SDL_GetTicks();
+  player.name = options.name;
+  player.record_settings = options.record;
+  player.started_ticks = SDL_GetTicks();
+  update_live_title(player);
   std::string failure;
-  while (true) {
-    SDL_Event event;
-    if (SDL_WaitEventTimeout(&event, 50)) {
-      if (!handle_live_event(player, event) || !handle_pending_events(player)) break;
-    }
-    if (link->finished) {
-      std::lock_guard<std::mutex> hold(link->lock);
-      if (link->failed) {
-        RtspOutcome outcome{false, link->failure_word, link->failure_reason};
-        report_failure(outcome);
-        failure = outcome.message + ": " + outcome.reason;
-      }
-      break;
-    }
-    const int64_t shown_before = player.pictures_shown;
-    take_worker_news(player, *link);
-    if (player.pictures_shown != shown_before) last_draw = SDL_GetTicks();
-    if (SDL_GetTicks() - last_draw >= kIdleRedrawMs) {
-      draw_live_frame(player);
-      SDL_RenderPresent(renderer);
-      last_draw = SDL_GetTicks();
-    }
+  if (!start_live_session(player, options.session, failure)) {
+    report_failure("ERR", failure);
+    return "ERR: " + failure;
   }
-  stop_worker(worker, link);
-  // The player releases the converter's buffer, the converter, the texture, the frame and the
-  // decoder, in that order.
-  return failure;
+  const LiveViewEnd end = show_live_session(player, failure);
+  collect_stats(player, options.stats_out);
+  stop_live_session(player);
+  release_picture_texture(player.picture);
+  return end == LiveViewEnd::failed ? failure : "";
 }

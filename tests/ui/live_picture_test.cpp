@@ -1,5 +1,6 @@
-// The live view's pictures: NAL units from a real x264 stream go through
-// feed_nal and decode_and_show, and the window is read back pixel by pixel.
+// The live view's pictures: NAL units from a real x264 stream are decoded as
+// the session decodes them, shown with show_live_picture, and the window is
+// read back pixel by pixel.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include "draw/toast.h"
 #include "encoded_stream.h"
 #include "headless_sdl.h"
+#include "media/nal_packet.h"
+#include "media/unit_decoder.h"
 #include "recording/recording.h"
 #include "ui/live_view.h"
 #include "sdl_events.h"
@@ -29,15 +32,27 @@ Stream encode_stream(int w, int h, const char* pix_fmt, unsigned left, unsigned 
   return s;
 }
 
-// As a camera sends them: parameter sets in an aggregation packet (fed without
-// a fetch), everything else as single units.
-void play(LivePlayer& player, const Stream& s) {
-  for (const NalUnit& u : s.units) {
-    if (u.type == 7 || u.type == 8)
-      feed_nal(player, u.data, u.size);
-    else
-      decode_and_show(player, u.data, u.size);
-  }
+// The session's decoder: one unit per packet, pictures split over several.
+struct UnitDecoder {
+  CodecContextPtr codec = open_unit_decoder(2);
+  FramePtr frame{av_frame_alloc()};
+};
+
+// Sends one unit and shows every picture it completes; with `fetch` also the
+// pictures the decoder has ready afterwards (as for single units).
+void send(LivePlayer& player, UnitDecoder& decoder, const uint8_t* data, size_t size, bool fetch) {
+  PacketPtr packet = make_nal_packet(data, size);
+  if (!packet || size == 0) return;
+  send_packet_taking_waiting_pictures(decoder.codec.get(), decoder.frame.get(), packet.get(),
+                                      [&] { show_live_picture(player, *decoder.frame); });
+  while (fetch && avcodec_receive_frame(decoder.codec.get(), decoder.frame.get()) == 0)
+    show_live_picture(player, *decoder.frame);
+}
+
+// As a camera sends them: parameter sets in an aggregation packet (sent
+// without a fetch), everything else as single units.
+void play(LivePlayer& player, UnitDecoder& decoder, const Stream& s) {
+  for (const NalUnit& u : s.units) send(player, decoder, u.data, static_cast<size_t>(u.size), u.type != 7 && u.type != 8);
 }
 
 bool near(Rgba got, int r, int g, int b, int tolerance = 14) {
@@ -55,19 +70,20 @@ class LivePictureTest : public ::testing::Test {
     ASSERT_TRUE(canvas.renderer) << "headless SDL did not start";
     player.window = canvas.window.get();
     player.renderer = canvas.renderer.get();
-    open_live_decoder(player);
-    ASSERT_TRUE(player.decoder);
-    ASSERT_TRUE(player.frame);
+    ASSERT_TRUE(decoder.codec);
+    ASSERT_TRUE(decoder.frame);
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
   }
   void TearDown() override {
-    player.live_texture.reset();  // before the renderer that made it
+    release_picture_texture(player.picture);  // before the renderer that made it
   }
 
   Pixels window_pixels() { return read_pixels(player.renderer, 320, 240); }
+  void play(const Stream& s) { ::play(player, decoder, s); }
 
   HeadlessCanvas canvas;
   LivePlayer player;
+  UnitDecoder decoder;
 };
 
 SDL_Point texture_size(SDL_Texture* t) {
@@ -81,11 +97,11 @@ SDL_Point texture_size(SDL_Texture* t) {
 TEST_F(LivePictureTest, PicturesAreStretchedOverTheWindowUnderTheCameraButton) {
   Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 8);
   ASSERT_GT(s.units.size(), 3u) << "ffmpeg with libx264 made no stream";
-  play(player, s);
-  ASSERT_TRUE(player.live_texture);
-  EXPECT_EQ(texture_size(player.live_texture.get()).x, 160);
-  EXPECT_EQ(texture_size(player.live_texture.get()).y, 120);
-  EXPECT_FALSE(player.live_scaler);
+  play(s);
+  ASSERT_TRUE(player.picture.texture);
+  EXPECT_EQ(texture_size(player.picture.texture.get()).x, 160);
+  EXPECT_EQ(texture_size(player.picture.texture.get()).y, 120);
+  EXPECT_FALSE(player.picture.scaler);
 
   Pixels p = window_pixels();
   // The picture's halves meet at the window's middle: stretched, not centred.
@@ -117,28 +133,28 @@ TEST_F(LivePictureTest, ChangesOfSizeAndFormatRemakeTextureAndConverter) {
   ASSERT_FALSE(large.units.empty());
   ASSERT_FALSE(full_chroma.units.empty());
 
-  play(player, small);
-  play(player, large);
-  EXPECT_EQ(texture_size(player.live_texture.get()).x, 352);
-  EXPECT_EQ(texture_size(player.live_texture.get()).y, 288);
-  EXPECT_EQ(player.picture_width, 352);
+  play(small);
+  play(large);
+  EXPECT_EQ(texture_size(player.picture.texture.get()).x, 352);
+  EXPECT_EQ(texture_size(player.picture.texture.get()).y, 288);
+  EXPECT_EQ(player.picture.width, 352);
   Pixels p = window_pixels();
   EXPECT_TRUE(near(p.pixel_at(40, 120), 0x20, 0xA0, 0x40));
   EXPECT_TRUE(near(p.pixel_at(250, 200), 0x20, 0x20, 0x20));
 
   // Full-chroma pictures need the converter; the texture stays planar 4:2:0.
-  play(player, full_chroma);
-  EXPECT_EQ(texture_size(player.live_texture.get()).x, 176);
-  ASSERT_TRUE(player.live_scaler);
-  EXPECT_EQ(player.scaler_format, AV_PIX_FMT_YUV444P);
-  EXPECT_TRUE(player.scaled);  // one buffer for every converted picture, kept with the scaler
+  play(full_chroma);
+  EXPECT_EQ(texture_size(player.picture.texture.get()).x, 176);
+  ASSERT_TRUE(player.picture.scaler);
+  EXPECT_EQ(player.picture.scaler_format, AV_PIX_FMT_YUV444P);
+  EXPECT_TRUE(player.picture.scaled);  // one buffer for every converted picture, kept with the scaler
   p = window_pixels();
   EXPECT_TRUE(near(p.pixel_at(40, 120), 0xE0, 0xE0, 0x20));
   EXPECT_TRUE(near(p.pixel_at(250, 200), 0x60, 0x20, 0xA0));
 
-  play(player, small);
-  EXPECT_FALSE(player.live_scaler);
-  EXPECT_FALSE(player.scaled);
+  play(small);
+  EXPECT_FALSE(player.picture.scaler);
+  EXPECT_FALSE(player.picture.scaled);
   p = window_pixels();
   EXPECT_TRUE(near(p.pixel_at(40, 120), 0x20, 0x60, 0xC0));
 }
@@ -152,32 +168,25 @@ TEST_F(LivePictureTest, NoPictureIsLostWhenUnitsAreFedBackToBack) {
   int key_frames = 0;
   for (const NalUnit& u : s.units) key_frames += u.type == 5;
   ASSERT_EQ(key_frames, 4);
-  play(player, s);
+  play(s);
   EXPECT_GE(player.pictures_shown, 15);
 
   const int64_t before = player.pictures_shown;
-  for (const NalUnit& u : s.units) feed_nal(player, u.data, u.size);
+  for (const NalUnit& u : s.units) send(player, decoder, u.data, static_cast<size_t>(u.size), false);
   EXPECT_GE(player.pictures_shown - before, 15);
 }
 
-TEST_F(LivePictureTest, ParameterSetsBrokenUnitsAndAMissingDecoderShowNothing) {
+TEST_F(LivePictureTest, ParameterSetsAndBrokenUnitsShowNothing) {
   Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 2);
   for (const NalUnit& u : s.units)
-    if (u.type == 7 || u.type == 8) feed_nal(player, u.data, u.size);
+    if (u.type == 7 || u.type == 8) send(player, decoder, u.data, static_cast<size_t>(u.size), false);
   const uint8_t garbage[] = {0x65, 0xFF, 0x00, 0x00, 0x03, 0x12, 0x34, 0x88, 0x84, 0x00};
-  decode_and_show(player, garbage, 0);
-  decode_and_show(player, garbage, sizeof garbage);
-  feed_nal(player, garbage, sizeof garbage);
-  feed_nal(player, garbage, 0);
-  EXPECT_FALSE(player.live_texture);
-
+  send(player, decoder, garbage, 0, true);
+  send(player, decoder, garbage, sizeof garbage, true);
+  send(player, decoder, garbage, sizeof garbage, false);
+  EXPECT_FALSE(player.picture.texture);
+  EXPECT_EQ(player.pictures_shown, 0);
   EXPECT_EQ(player.camera_button.w, 0);
-
-  LivePlayer without_decoder;
-  without_decoder.window = player.window;
-  without_decoder.renderer = player.renderer;
-  play(without_decoder, s);
-  EXPECT_FALSE(without_decoder.live_texture);
 }
 
 namespace {
@@ -242,8 +251,8 @@ TEST_F(LiveScreenshotTest, KeyAndButtonSaveTheBarePictureOnceThereIsOne) {
   EXPECT_EQ(bmp_count(), 0);
 
   Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
-  play(player, s);
-  ASSERT_TRUE(player.live_texture);
+  play(s);
+  ASSERT_TRUE(player.picture.texture);
   show_toast("MUTE", 2000);
 
   // Clicks beside the button or with another mouse button take nothing.
@@ -279,7 +288,7 @@ TEST_F(LivePictureTest, TheButtonFollowsTheRightEdge) {
   Stream s = encode_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 6);
   SDL_SetWindowSize(player.window, 400, 240);
   SDL_PumpEvents();
-  play(player, s);
+  play(s);
   EXPECT_EQ(player.camera_button.x, 364);
   EXPECT_EQ(live_camera_button_rect(960).x, 924);
 }
