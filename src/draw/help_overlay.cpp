@@ -33,8 +33,11 @@ constexpr HelpLine kMenuLines[] = {
 };
 
 constexpr HelpLine kLiveLines[] = {
+    {"R", "RECORD ON / OFF (.264, A NEW FILE NOW AND THEN)"},
+    {"M", "SOUND ON / OFF"},
+    {"UP DOWN", "LOUDER / SOFTER"},
     {"S", "SCREENSHOT"},
-    {"ESC", "BACK TO THE MENU"},
+    {"ESC", "BACK"},
     {"F1 H", "THIS HELP"},
 };
 

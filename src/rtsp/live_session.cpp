@@ -1,5 +1,6 @@
 #include "rtsp/live_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -95,7 +96,8 @@ void hand_over_picture(Worker& w) {
   {
     std::lock_guard<std::mutex> hold(w.link.lock);
     w.link.pictures.push_back(std::move(picture));
-    while (w.link.pictures.size() > kMaxQueuedPictures) w.link.pictures.pop_front();
+    const size_t most = std::max<size_t>(1, w.link.most_pictures.load());
+    while (w.link.pictures.size() > most) w.link.pictures.pop_front();
   }
   wake_screen(w.link);
 }
@@ -122,6 +124,8 @@ void take_picture_unit(Worker& w, const uint8_t* unit, size_t size, bool fetch) 
 }
 
 void queue_sound(Worker& w, double media_s, int frames) {
+  w.link.sound_samples_decoded += frames;
+  if (!w.link.sound_wanted) return;
   LiveSoundChunk chunk;
   chunk.samples = w.samples;
   chunk.rate = w.sound.rate;
@@ -141,7 +145,6 @@ void queue_sound(Worker& w, double media_s, int frames) {
       w.link.sound.pop_front();
     }
   }
-  w.link.sound_samples_decoded += frames;
   wake_screen(w.link);
 }
 
@@ -186,6 +189,16 @@ bool wait_unless_cancelled(LiveLink& link, uint32_t ms) {
   return !link.cancel;
 }
 
+// Keeps why the last attempt failed, for a screen that shows it while trying again.
+void note_attempt_failure(LiveLink& link, const RtspOutcome& outcome) {
+  {
+    std::lock_guard<std::mutex> hold(link.lock);
+    link.failure_word = outcome.message;
+    link.failure_reason = outcome.reason;
+  }
+  wake_screen(link);
+}
+
 // Negotiates again until it works (true) or the user leaves (false).
 bool reconnect(Worker& w) {
   teardown_rtsp(w.session);  // a camera that merely went silent may still hear it
@@ -194,12 +207,14 @@ bool reconnect(Worker& w) {
   while (true) {
     if (!wait_unless_cancelled(w.link, wait_ms)) return false;
     RtspSession fresh = new_session(w.settings, w.link);
-    fresh.prefer_udp = w.session.over_udp;
-    if (open_rtsp_session(w.address, fresh).ok) {
+    fresh.prefer_udp = w.session.over_udp || w.settings.prefer_udp;
+    const RtspOutcome outcome = open_rtsp_session(w.address, fresh);
+    if (outcome.ok) {
       w.session = std::move(fresh);
       return true;
     }
     if (w.link.cancel) return false;
+    note_attempt_failure(w.link, outcome);
     wait_ms = next_retry_wait_ms(wait_ms, w.settings);
   }
 }
@@ -319,6 +334,10 @@ void run_live_session(const std::string& address, const LiveSessionSettings& set
   Worker w{address, settings, link};
   w.session = new_session(settings, link);
   RtspOutcome outcome = open_rtsp_session(address, w.session);
+  if (!outcome.ok && settings.keep_trying && !link.cancel) {
+    note_attempt_failure(link, outcome);
+    outcome.ok = reconnect(w);
+  }
   if (!outcome.ok) {
     if (!link.cancel) {
       std::lock_guard<std::mutex> hold(link.lock);

@@ -35,6 +35,9 @@ struct LiveSessionSettings {
   bool prefer_udp = false;            // ask for RTP over UDP first (TCP interleaved when refused)
   bool want_sound = true;             // set the sound track up when there is one that plays
   int decoder_threads = 2;
+  // A first connection that fails is tried again like a lost one (a camera in
+  // a grid that is off now may be on later); otherwise the run ends with it.
+  bool keep_trying = false;
 };
 
 // The wait after a failed attempt that waited `current_ms`: twice as long, at most the longest.
@@ -93,6 +96,8 @@ struct LiveLink {
   std::atomic<int64_t> pictures_decoded{0};  // every picture handed over, shown or not
   std::atomic<int64_t> sound_samples_decoded{0};  // per channel
   std::atomic<bool> quick_decoding{false};   // skip the deblocking filter (pictures shown small)
+  std::atomic<bool> sound_wanted{true};      // hand decoded sound over (it is recorded either way)
+  std::atomic<size_t> most_pictures{kMaxQueuedPictures};  // pictures kept waiting at most
   // Called by the worker when there is news, while `main_listening` (cleared
   // under `wake_lock` when the screen stops listening).
   std::mutex wake_lock;
@@ -105,7 +110,7 @@ struct LiveLink {
   std::deque<LiveSoundChunk> sound;
   LiveStreamInfo info;
   bool failed = false;       // the first connection failed: the run is over
-  std::string failure_word;  // "ERR" or "401"
+  std::string failure_word;  // "ERR" or "401": of the run's end, or of the last attempt while trying again
   std::string failure_reason;
   // Recording: the screen asks (request_live_recording), the worker answers
   // in `recording`.

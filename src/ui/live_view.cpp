@@ -199,7 +199,8 @@ bool take_session_news(LivePlayer& player, LiveLink& link) {
     changed = true;
   }
   if (changed) update_live_title(player);
-  for (LiveSoundChunk& chunk : sound) queue_live_sound(player.sound, chunk, player.connection);
+  if (player.play_sound)
+    for (LiveSoundChunk& chunk : sound) queue_live_sound(player.sound, chunk, player.connection);
   for (LivePicture& picture : pictures) player.pending.push_back(std::move(picture));
   while (player.pending.size() > kMostPendingPictures) player.pending.pop_front();
   return changed;
@@ -463,6 +464,7 @@ std::string run_live_view_with(const std::string& address, SDL_Window* window, S
     return "ERR: " + failure;
   }
   const LiveViewEnd end = show_live_session(player, failure);
+  if (options.end_out) *options.end_out = end;
   collect_stats(player, options.stats_out);
   stop_live_session(player);
   release_picture_texture(player.picture);

@@ -75,6 +75,7 @@ struct LivePlayer {
   int64_t pictures_shown = 0;
   LiveState state = LiveState::connecting;  // as last reported by the session
   LiveSound sound;
+  bool play_sound = true;           // false: the session's sound is let go (a cell of a grid)
   std::deque<LivePicture> pending;  // taken from the session, waiting for the sound
   uint64_t connection = 0;
   LiveStreamInfo info;
@@ -146,6 +147,7 @@ struct LiveViewOptions {
   std::string name;                // the camera's name; empty: the host
   LiveRecorderSettings record;     // where recordings go and when a new file begins
   LiveViewStats* stats_out = nullptr;
+  LiveViewEnd* end_out = nullptr;  // how the view ended
 };
 
 // Parses the address, negotiates the stream and shows its pictures with their

@@ -1,0 +1,31 @@
+// A one-line question in the window: a prompt, a field the user types into
+// (Ctrl+V pastes), Return to answer, Escape to cancel. For a camera's name or
+// password; a password is drawn as asterisks and never leaves the field
+// otherwise.
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+
+struct TextQuestion {
+  std::string prompt;
+  std::string text;     // starts as the field's content
+  bool secret = false;  // drawn as asterisks
+  bool finishing = false;
+  bool accepted = false;
+  bool closed = false;  // the window was closed
+};
+
+// Applies one event to the question (text input, Backspace, Ctrl+V or
+// Shift+Insert, Return, Escape, window close).
+void handle_text_question(TextQuestion& question, const SDL_Event& event);
+
+// Draws the question (prompt above a field with the text, or asterisks, and
+// a caret) without presenting.
+void draw_text_question(SDL_Renderer* renderer, SDL_Window* window, const TextQuestion& question,
+                        uint32_t elapsed_ms);
+
+// Asks until Return (true, the answer in `question.text`), Escape or window
+// close (false; `question.closed` tells the close).
+bool ask_text(SDL_Window* window, SDL_Renderer* renderer, TextQuestion& question);
