@@ -81,9 +81,56 @@ struct Worker {
   std::vector<int16_t> samples;
   LiveRecorder recorder;
   LiveRecordingStatus reported;  // what the screen was last told about recording
+  SwsContextPtr shrinker;        // makes pictures smaller for a screen that shows them small
+  int shrink_from[3] = {0, 0, -1};  // width, height, format the shrinker takes
+  int shrink_to[2] = {0, 0};
   NalSinks picture_sinks;
   SoundUnitSink sound_sink;
 };
+
+// The size a picture of `w` x `h` is made to fit in `most_w` x `most_h`,
+// its shape kept, in even numbers; {w, h} when it fits already.
+void fitted_size(int w, int h, int most_w, int most_h, int& out_w, int& out_h) {
+  out_w = w;
+  out_h = h;
+  if (most_w <= 0 || most_h <= 0 || (w <= most_w && h <= most_h)) return;
+  const double scale = std::min(static_cast<double>(most_w) / w, static_cast<double>(most_h) / h);
+  out_w = std::max(2, static_cast<int>(w * scale) & ~1);
+  out_h = std::max(2, static_cast<int>(h * scale) & ~1);
+}
+
+// Makes the decoded picture smaller when the screen shows it small; false
+// (the picture left as it is) when no scaler can be made.
+bool shrink_picture(Worker& w, AVFrame& picture) {
+  const int most_w = w.link.largest_width, most_h = w.link.largest_height;
+  if (most_w <= 0 || most_h <= 0) return false;
+  // Fitted by its shape on screen: samples that are not square count at their width.
+  const AVRational sar = w.frame->sample_aspect_ratio;
+  const bool square = sar.num <= 0 || sar.den <= 0;
+  const int shown_w = square ? w.frame->width : static_cast<int>(static_cast<int64_t>(w.frame->width) * sar.num / sar.den);
+  int to_w = 0, to_h = 0;
+  fitted_size(shown_w, w.frame->height, most_w, most_h, to_w, to_h);
+  if (to_h == w.frame->height) return false;
+  if (!w.shrinker || w.shrink_from[0] != w.frame->width || w.shrink_from[1] != w.frame->height ||
+      w.shrink_from[2] != w.frame->format || w.shrink_to[0] != to_w || w.shrink_to[1] != to_h) {
+    w.shrinker.reset(sws_getContext(w.frame->width, w.frame->height, static_cast<AVPixelFormat>(w.frame->format),
+                                    to_w, to_h, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    w.shrink_from[0] = w.frame->width;
+    w.shrink_from[1] = w.frame->height;
+    w.shrink_from[2] = w.frame->format;
+    w.shrink_to[0] = to_w;
+    w.shrink_to[1] = to_h;
+  }
+  if (!w.shrinker) return false;
+  picture.width = to_w;
+  picture.height = to_h;
+  picture.format = AV_PIX_FMT_YUV420P;
+  if (av_frame_get_buffer(&picture, 0) < 0) return false;
+  sws_scale(w.shrinker.get(), w.frame->data, w.frame->linesize, 0, w.frame->height, picture.data, picture.linesize);
+  // The shape is in the size now: square samples.
+  picture.sample_aspect_ratio = AVRational{0, 1};
+  return true;
+}
 
 void hand_over_picture(Worker& w) {
   ++w.link.pictures_decoded;
@@ -92,7 +139,11 @@ void hand_over_picture(Worker& w) {
   if (!picture.frame) return;
   const int64_t pts = w.frame->best_effort_timestamp != AV_NOPTS_VALUE ? w.frame->best_effort_timestamp : w.frame->pts;
   picture.media_s = pts != AV_NOPTS_VALUE ? static_cast<double>(pts) / kTimeUnitsPerSecond : receiver_seconds(w.receiver);
-  av_frame_move_ref(picture.frame.get(), w.frame.get());
+  picture.by_reports = w.receiver.clock.by_reports;
+  if (shrink_picture(w, *picture.frame))
+    av_frame_unref(w.frame.get());
+  else
+    av_frame_move_ref(picture.frame.get(), w.frame.get());
   {
     std::lock_guard<std::mutex> hold(w.link.lock);
     w.link.pictures.push_back(std::move(picture));

@@ -57,6 +57,7 @@ constexpr double kMaxQueuedSoundSeconds = 2.0;
 struct LivePicture {
   FramePtr frame;
   double media_s = 0;
+  bool by_reports = false;  // its time (and the sound's) placed by sender reports, not by arrival
 };
 
 // Decoded sound: signed 16-bit samples, channels interleaved, and the media
@@ -98,6 +99,11 @@ struct LiveLink {
   std::atomic<bool> quick_decoding{false};   // skip the deblocking filter (pictures shown small)
   std::atomic<bool> sound_wanted{true};      // hand decoded sound over (it is recorded either way)
   std::atomic<size_t> most_pictures{kMaxQueuedPictures};  // pictures kept waiting at most
+  // Pictures larger than this (both 0: no limit) are made smaller before they
+  // are handed over, keeping their shape: a picture shown small costs less to
+  // hand over, upload and draw, and the making smaller runs on the worker.
+  std::atomic<int> largest_width{0};
+  std::atomic<int> largest_height{0};
   // Called by the worker when there is news, while `main_listening` (cleared
   // under `wake_lock` when the screen stops listening).
   std::mutex wake_lock;

@@ -22,6 +22,9 @@ constexpr HelpLine kGridLines[] = {
     {"F1 H", "THIS HELP"},
 };
 constexpr uint32_t kIdleRedrawMs = 250;
+// The grid is drawn at most this often: cameras' pictures come at their own
+// times, and drawing all cells for each would draw each cell several times over.
+constexpr uint32_t kShortestRedrawMs = 20;
 // Pictures a cell keeps waiting while it is shown small: only the newest is drawn.
 constexpr size_t kCellPictures = 2;
 
@@ -42,6 +45,8 @@ void make_small(LivePlayer& cell) {
 void make_large(LivePlayer& cell) {
   cell.play_sound = true;
   if (!cell.link) return;
+  cell.link->largest_width = 0;
+  cell.link->largest_height = 0;
   cell.link->quick_decoding = false;
   cell.link->sound_wanted = true;
   cell.link->most_pictures = kMaxQueuedPictures;
@@ -98,7 +103,15 @@ void draw_grid(SDL_Window* window, SDL_Renderer* r, Cells& cells, bool help) {
   SDL_SetRenderDrawColor(r, 30, 30, 40, 255);
   SDL_RenderClear(r);
   const std::vector<SDL_Rect> rects = grid_cells(w, h, cells.size());
-  for (size_t i = 0; i < rects.size(); ++i) draw_cell(*cells[i], rects[i], static_cast<int>(i) + 1);
+  for (size_t i = 0; i < rects.size(); ++i) {
+    draw_cell(*cells[i], rects[i], static_cast<int>(i) + 1);
+    // Pictures come no larger than their cell (in pixels of the output).
+    if (!cells[i]->link) continue;
+    int ow = w, oh = h;
+    SDL_GetRendererOutputSize(r, &ow, &oh);
+    cells[i]->link->largest_width = w > 0 ? rects[i].w * ow / w : rects[i].w;
+    cells[i]->link->largest_height = h > 0 ? rects[i].h * oh / h : rects[i].h;
+  }
   if (help) draw_help_overlay(r, window, kGridLines);
   draw_toast(r, window, 3);
   SDL_RenderPresent(r);
@@ -106,7 +119,9 @@ void draw_grid(SDL_Window* window, SDL_Renderer* r, Cells& cells, bool help) {
 
 std::vector<GridCellStatus> statuses(const Cells& cells) {
   std::vector<GridCellStatus> out;
-  for (const auto& cell : cells) out.push_back({cell->state, cell->pictures_shown, cell->connection});
+  for (const auto& cell : cells)
+    out.push_back({cell->state, cell->pictures_shown, cell->link ? cell->link->pictures_decoded.load() : 0,
+                   cell->connection});
   return out;
 }
 
@@ -176,7 +191,9 @@ bool run_camera_grid(SDL_Window* window, SDL_Renderer* renderer, const std::vect
   while (!leave) {
     SDL_Event event;
     int large = -1;
-    if (SDL_WaitEventTimeout(&event, 20)) {
+    const uint32_t waited = SDL_GetTicks() - last_draw;
+    const int wait_ms = waited >= kShortestRedrawMs ? 1 : static_cast<int>(kShortestRedrawMs - waited);
+    if (SDL_WaitEventTimeout(&event, wait_ms)) {
       do {
         if (event.type == SDL_QUIT) {
           open = false;
@@ -205,9 +222,11 @@ bool run_camera_grid(SDL_Window* window, SDL_Renderer* renderer, const std::vect
       }
       last_draw = 0;
     }
+    const uint32_t since_draw = SDL_GetTicks() - last_draw;
+    if (since_draw < kShortestRedrawMs && last_draw != 0 && !leave) continue;
     bool changed = false;
     for (auto& cell : cells) changed = refresh_cell(*cell) || changed;
-    if (!leave && (changed || SDL_GetTicks() - last_draw >= kIdleRedrawMs)) {
+    if (!leave && (changed || since_draw >= kIdleRedrawMs)) {
       draw_grid(window, renderer, cells, help);
       last_draw = SDL_GetTicks();
       if (options.watch && !options.watch(statuses(cells))) leave = true;

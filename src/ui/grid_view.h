@@ -33,7 +33,8 @@ struct GridCamera {
 // What a cell shows, for the watcher below.
 struct GridCellStatus {
   LiveState state = LiveState::connecting;
-  int64_t pictures_shown = 0;
+  int64_t pictures_shown = 0;    // a cell shows the newest picture at each drawing
+  int64_t pictures_decoded = 0;  // by its session
   uint64_t connection = 0;  // streams begun (1 after the first, 2 after a reconnect ...)
 };
 

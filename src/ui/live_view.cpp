@@ -216,12 +216,12 @@ bool show_due_picture(LivePlayer& player) {
   const bool playing = live_sound_heard(player.sound, heard);
   std::vector<double> times;
   for (const LivePicture& p : player.pending) times.push_back(p.media_s);
-  const int due = due_picture_index(times, playing, heard);
+  const int due = due_picture_index(times, playing && player.pictures_wait_for_sound, heard);
   if (due < 0) return false;
   for (int i = 0; i < due; ++i) player.pending.pop_front();
   LivePicture picture = std::move(player.pending.front());
   player.pending.pop_front();
-  if (playing) note_av_offset(player.sync, picture.media_s - heard);
+  if (playing) note_av_offset(picture.by_reports ? player.sync : player.sync_by_arrival, picture.media_s - heard);
   return show_live_picture(player, *picture.frame);
 }
 
@@ -229,7 +229,7 @@ bool show_due_picture(LivePlayer& player) {
 int next_wait_ms(const LivePlayer& player) {
   double heard = 0;
   if (player.pending.empty() || !live_sound_heard(player.sound, heard)) return 50;
-  const double ahead = player.pending.front().media_s - heard;
+  const double ahead = player.pending.front().media_s - kPictureDueEarlySeconds - heard;
   return std::clamp(static_cast<int>(ahead * 1000), 1, 50);
 }
 
@@ -237,6 +237,7 @@ void collect_stats(const LivePlayer& player, LiveViewStats* stats) {
   if (!stats) return;
   stats->pictures_shown = player.pictures_shown;
   stats->sync = player.sync;
+  stats->sync_by_arrival = player.sync_by_arrival;
   stats->first_picture_ms = player.first_picture_ticks ? player.first_picture_ticks - player.started_ticks : 0;
   stats->first_sound_ms = player.sound.first_sound_ticks ? player.sound.first_sound_ticks - player.started_ticks : 0;
   stats->sound_samples_queued = player.sound.samples_queued;
@@ -274,9 +275,11 @@ int due_picture_index(const std::vector<double>& times, bool sound_playing, doub
   if (times.empty()) return -1;
   const int newest = static_cast<int>(times.size()) - 1;
   if (!sound_playing || times.front() - heard_s > kMostPictureLeadSeconds) return newest;
+  // A picture is due from half a picture time before the sound reaches it,
+  // so that it shows as near its sound as the screen's steps allow.
   int due = -1;
   for (int i = 0; i <= newest; ++i)
-    if (times[static_cast<size_t>(i)] <= heard_s) due = i;
+    if (times[static_cast<size_t>(i)] <= heard_s + kPictureDueEarlySeconds) due = i;
   return due;
 }
 
@@ -456,6 +459,7 @@ std::string run_live_view_with(const std::string& address, SDL_Window* window, S
   player.address = address;
   player.name = options.name;
   player.record_settings = options.record;
+  player.pictures_wait_for_sound = options.pictures_wait_for_sound;
   player.started_ticks = SDL_GetTicks();
   update_live_title(player);
   std::string failure;

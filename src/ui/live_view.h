@@ -33,7 +33,8 @@ void note_av_offset(AvSyncStats& stats, double offset_s);
 // What a live view did, for tests and benchmarks.
 struct LiveViewStats {
   int64_t pictures_shown = 0;
-  AvSyncStats sync;            // pictures shown while the sound played
+  AvSyncStats sync;            // pictures shown while the sound played, times placed by sender reports
+  AvSyncStats sync_by_arrival; // the same before the reports came (times placed by arrival)
   uint32_t first_picture_ms = 0;  // from the start of the view; 0 when none came
   uint32_t first_sound_ms = 0;    // when the first sound was queued; 0 when none
   uint64_t sound_samples_queued = 0;  // per channel, silence included
@@ -57,9 +58,11 @@ SDL_Rect live_camera_button_rect(int window_width);
 
 // Which of the waiting pictures (their media times, oldest first) is due now:
 // while the sound plays (`heard_s` known), the newest at or before the sound
-// heard (one waiting further ahead than kMostPictureLeadSeconds is shown at
-// once: the clocks disagree); without sound the newest. -1 when none is due.
+// heard plus kPictureDueEarlySeconds (one waiting further ahead than
+// kMostPictureLeadSeconds is shown at once: the clocks disagree); without
+// sound the newest. -1 when none is due.
 constexpr double kMostPictureLeadSeconds = 1.0;
+constexpr double kPictureDueEarlySeconds = 0.02;
 int due_picture_index(const std::vector<double>& times, bool sound_playing, double heard_s);
 
 // What the live view shows and plays for one camera.
@@ -76,6 +79,7 @@ struct LivePlayer {
   LiveState state = LiveState::connecting;  // as last reported by the session
   LiveSound sound;
   bool play_sound = true;           // false: the session's sound is let go (a cell of a grid)
+  bool pictures_wait_for_sound = true;  // false: pictures show as they come, also with sound
   std::deque<LivePicture> pending;  // taken from the session, waiting for the sound
   uint64_t connection = 0;
   LiveStreamInfo info;
@@ -84,7 +88,8 @@ struct LivePlayer {
   LiveRecorderSettings record_settings;  // folder, name and split for the next recording
   bool volume_drag = false;
   uint32_t last_mouse_motion = 0;
-  AvSyncStats sync;
+  AvSyncStats sync;             // offsets of pictures placed by sender reports
+  AvSyncStats sync_by_arrival;  // and of those placed by arrival
   uint32_t started_ticks = 0;
   uint32_t first_picture_ticks = 0;
   std::shared_ptr<LiveLink> link;   // the session's, while one runs
@@ -148,6 +153,8 @@ struct LiveViewOptions {
   LiveRecorderSettings record;     // where recordings go and when a new file begins
   LiveViewStats* stats_out = nullptr;
   LiveViewEnd* end_out = nullptr;  // how the view ended
+  // Off (for measuring): every picture is shown as it comes, the sound playing beside it.
+  bool pictures_wait_for_sound = true;
 };
 
 // Parses the address, negotiates the stream and shows its pictures with their
