@@ -33,8 +33,10 @@ Options:
                          the pictures the payloader sent (RTP markers) when
                          the stream ends. 0 (default): no end
   --sound CODEC          a sound track beside the pictures: pcma, pcmu (G.711
-                         at 8000 Hz), aac (mpeg4-generic) or aac-latm
-                         (MP4A-LATM), a 440 Hz tone from a live source; with
+                         at 8000 Hz), aac (mpeg4-generic), aac-latm
+                         (MP4A-LATM) or g726 (G.726 at 32 kbit/s, which the
+                         client does not play), a 440 Hz tone from a live
+                         source; with
                          --count the sound ends with the pictures, and the
                          server prints "SOUND_SENT <n>" with the samples in
                          the RTP packets the payloader sent
@@ -68,11 +70,13 @@ SOUND_ENCODERS = {
     "pcmu": "mulawenc ! rtppcmupay name={name} pt=0",
     "aac": "avenc_aac ! rtpmp4gpay name={name} pt=97",
     "aac-latm": "avenc_aac ! rtpmp4apay name={name} pt=97",
+    # A codec the client does not play.
+    "g726": "avenc_g726 bitrate=32000 ! rtpg726pay name={name} pt=97",
 }
 
 
 def sound_rate(args):
-    return 8000 if args.sound in ("pcma", "pcmu") else args.sound_rate
+    return 8000 if args.sound in ("pcma", "pcmu", "g726") else args.sound_rate
 
 
 def sound_branch(args, name):

@@ -99,9 +99,18 @@ TEST(LiveReconnect, MessageAndTitleFollowTheSessionsState) {
     const std::string window_title = SDL_GetWindowTitle(player.window);
     EXPECT_EQ(window_title, std::string("H.264 Player  [rtsp://viewer@cam.local/live]  ") + title[step]);
   }
+  // Recording shows in the title too.
+  link.recording.active = true;
+  link.recording.path = "/tmp/porch_1.264";
+  take_session_news(player, link);
+  EXPECT_STREQ(SDL_GetWindowTitle(player.window), "H.264 Player  [rtsp://viewer@cam.local/live]  LIVE  REC");
+  link.recording.active = false;
+  link.recording.path.clear();
+  take_session_news(player, link);
   const std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_NE(printed.find("connection lost, connecting again"), std::string::npos) << printed;
   EXPECT_NE(printed.find("live again"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Recording: /tmp/porch_1.264"), std::string::npos) << printed;
 
   // Drawn over the picture while reconnecting: the message's box darkens it.
   link.state = LiveState::reconnecting;
