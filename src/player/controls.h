@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "player/engine.h"
+#include "player/playback_state.h"
 
 constexpr int kProgressStripHeight = 36;  // bottom of the window, full width
 constexpr uint32_t kOverlayHideAfterMs = 3000;
