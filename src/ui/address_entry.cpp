@@ -8,6 +8,7 @@
 #include "rtsp/address.h"
 #include "rtsp/ascii_case.h"
 #include "ui/camera_screen.h"
+#include "ui/text_field.h"
 #include "ui/live_settings.h"
 #include "ui/live_view.h"
 
@@ -140,37 +141,6 @@ std::string masked_address(const std::string& text) {
   for (size_t i = colon + 1; i < end; ++i) shown[i] = '*';
   return shown;
 }
-
-std::vector<std::string> wrap_text(const std::string& text, int max_width, int s) {
-  std::vector<std::string> lines;
-  std::string line;
-  auto fits = [&](const std::string& candidate) { return text_width(candidate.c_str(), s) <= max_width; };
-  size_t from = 0;
-  while (from < text.size()) {
-    size_t space = text.find(' ', from);
-    std::string word = text.substr(from, space == std::string::npos ? std::string::npos : space - from);
-    from = space == std::string::npos ? text.size() : space + 1;
-    std::string joined = line.empty() ? word : line + " " + word;
-    if (fits(joined)) {
-      line = joined;
-      continue;
-    }
-    if (!line.empty()) lines.push_back(line);
-    line.clear();
-    // A word wider than a line is cut where it must be.
-    for (char c : word) {
-      if (!line.empty() && !fits(line + c)) {
-        lines.push_back(line);
-        line.clear();
-      }
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
-bool address_caret_visible(uint32_t elapsed_ms) { return (elapsed_ms / 500) % 2 == 0; }
 
 void draw_address_frame(SDL_Renderer* renderer, SDL_Window* window, const std::string& text,
                         uint32_t elapsed_ms, const std::string& error, const std::vector<std::string>& recent,

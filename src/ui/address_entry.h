@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/text_field.h"
+
 // The text being edited and how the screen is to end.
 struct AddressEntry {
   std::string text = "rtsp://";
@@ -38,13 +40,6 @@ std::string address_to_connect(const std::string& text);
 // user name up to the "@") as asterisks. Before the "@" is typed, text after a
 // ":" that is not all digits (a port) is taken for a password being typed.
 std::string masked_address(const std::string& text);
-
-// Cuts `text` into lines no wider than `max_width` pixels at scale `s`,
-// breaking at spaces where it can (a word wider than a line is cut).
-std::vector<std::string> wrap_text(const std::string& text, int max_width, int s);
-
-// True during the first half of every second since the screen opened.
-bool address_caret_visible(uint32_t elapsed_ms);
 
 // Draws one frame of the screen (field with the masked text, caret, prompt,
 // `error` under the field when not empty, the recent addresses with the one

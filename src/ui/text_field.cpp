@@ -2,7 +2,6 @@
 
 #include "draw/sdl_handles.h"
 #include "draw/text.h"
-#include "ui/address_entry.h"
 
 namespace {
 
@@ -15,6 +14,37 @@ void paste_into(TextQuestion& question) {
 }
 
 }  // namespace
+
+std::vector<std::string> wrap_text(const std::string& text, int max_width, int s) {
+  std::vector<std::string> lines;
+  std::string line;
+  auto fits = [&](const std::string& candidate) { return text_width(candidate.c_str(), s) <= max_width; };
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t space = text.find(' ', from);
+    std::string word = text.substr(from, space == std::string::npos ? std::string::npos : space - from);
+    from = space == std::string::npos ? text.size() : space + 1;
+    std::string joined = line.empty() ? word : line + " " + word;
+    if (fits(joined)) {
+      line = joined;
+      continue;
+    }
+    if (!line.empty()) lines.push_back(line);
+    line.clear();
+    // A word wider than a line is cut where it must be.
+    for (char c : word) {
+      if (!line.empty() && !fits(line + c)) {
+        lines.push_back(line);
+        line.clear();
+      }
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+bool address_caret_visible(uint32_t elapsed_ms) { return (elapsed_ms / 500) % 2 == 0; }
 
 void handle_text_question(TextQuestion& question, const SDL_Event& event) {
   if (event.type == SDL_QUIT) {

@@ -1,12 +1,22 @@
-// A one-line question in the window: a prompt, a field the user types into
-// (Ctrl+V pastes), Return to answer, Escape to cancel. For a camera's name or
-// password; a password is drawn as asterisks and never leaves the field
-// otherwise.
+// Text fields in the window: what every field shares (wrapping lines, the
+// caret's blink), and a one-line question: a prompt, a field the user types
+// into (Ctrl+V pastes), Return to answer, Escape to cancel. For a camera's
+// name or password; a password is drawn as asterisks and never leaves the
+// field otherwise.
 #pragma once
 
 #include <SDL.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+// Cuts `text` into lines no wider than `max_width` pixels at scale `s`,
+// breaking at spaces where it can (a word wider than a line is cut).
+std::vector<std::string> wrap_text(const std::string& text, int max_width, int s);
+
+// True during the first half of every second since the screen opened.
+bool address_caret_visible(uint32_t elapsed_ms);
 
 struct TextQuestion {
   std::string prompt;
