@@ -147,26 +147,7 @@ void draw_address_frame(SDL_Renderer* renderer, SDL_Window* window, const std::s
                         int recent_index) {
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
-  SDL_SetRenderDrawColor(renderer, 15, 15, 25, 255);
-  SDL_RenderClear(renderer);
-
-  const int box_w = 3 * w / 4;
-  const SDL_Rect box{(w - box_w) / 2, h / 2 - 20, box_w, 40};
-  SDL_SetRenderDrawColor(renderer, 50, 50, 70, 255);
-  SDL_RenderFillRect(renderer, &box);
-  SDL_SetRenderDrawColor(renderer, 100, 150, 255, 255);
-  SDL_RenderDrawRect(renderer, &box);
-
-  // Long text runs past the box: nothing is clipped or scrolled.
-  const std::string shown = masked_address(text);
-  SDL_SetRenderDrawColor(renderer, 200, 230, 255, 255);
-  draw_text(renderer, box.x + 8, box.y + 15, shown.c_str(), 2);
-
-  if (address_caret_visible(elapsed_ms)) {
-    const SDL_Rect caret{box.x + 8 + text_width(shown.c_str(), 2), box.y + 15, 2, 10};
-    SDL_SetRenderDrawColor(renderer, 255, 255, 255, 200);
-    SDL_RenderFillRect(renderer, &caret);
-  }
+  const SDL_Rect box = draw_field_frame(renderer, window, masked_address(text), elapsed_ms);
 
   static const char kPrompt[] = "RTSP: Enter / Esc";
   SDL_SetRenderDrawColor(renderer, 150, 180, 220, 200);

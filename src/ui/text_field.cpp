@@ -69,26 +69,39 @@ void handle_text_question(TextQuestion& question, const SDL_Event& event) {
   }
 }
 
-void draw_text_question(SDL_Renderer* renderer, SDL_Window* window, const TextQuestion& question,
-                        uint32_t elapsed_ms) {
+SDL_Rect draw_field_frame(SDL_Renderer* renderer, SDL_Window* window, const std::string& shown,
+                          uint32_t elapsed_ms) {
   int w = 0, h = 0;
   SDL_GetWindowSize(window, &w, &h);
   SDL_SetRenderDrawColor(renderer, 15, 15, 25, 255);
   SDL_RenderClear(renderer);
+
   const int box_w = 3 * w / 4;
   const SDL_Rect box{(w - box_w) / 2, h / 2 - 20, box_w, 40};
   SDL_SetRenderDrawColor(renderer, 50, 50, 70, 255);
   SDL_RenderFillRect(renderer, &box);
   SDL_SetRenderDrawColor(renderer, 100, 150, 255, 255);
   SDL_RenderDrawRect(renderer, &box);
-  const std::string shown = question.secret ? std::string(question.text.size(), '*') : question.text;
+
+  // Long text runs past the box: nothing is clipped or scrolled.
   SDL_SetRenderDrawColor(renderer, 200, 230, 255, 255);
   draw_text(renderer, box.x + 8, box.y + 15, shown.c_str(), 2);
+
   if (address_caret_visible(elapsed_ms)) {
     const SDL_Rect caret{box.x + 8 + text_width(shown.c_str(), 2), box.y + 15, 2, 10};
     SDL_SetRenderDrawColor(renderer, 255, 255, 255, 200);
     SDL_RenderFillRect(renderer, &caret);
   }
+  return box;
+}
+
+void draw_text_question(SDL_Renderer* renderer, SDL_Window* window, const TextQuestion& question,
+                        uint32_t elapsed_ms) {
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  const int box_w = 3 * w / 4;
+  draw_field_frame(renderer, window, question.secret ? std::string(question.text.size(), '*') : question.text,
+                   elapsed_ms);
   SDL_SetRenderDrawColor(renderer, 150, 180, 220, 200);
   int y = h / 2 - 40;
   const std::vector<std::string> lines = wrap_text(question.prompt + "  (ENTER / ESC)", box_w, 2);

@@ -18,6 +18,11 @@ std::vector<std::string> wrap_text(const std::string& text, int max_width, int s
 // True during the first half of every second since the screen opened.
 bool address_caret_visible(uint32_t elapsed_ms);
 
+// Clears the window and draws the field: a box across the middle three
+// quarters with `shown` in it and the blinking caret after it. Returns the box.
+SDL_Rect draw_field_frame(SDL_Renderer* renderer, SDL_Window* window, const std::string& shown,
+                          uint32_t elapsed_ms);
+
 struct TextQuestion {
   std::string prompt;
   std::string text;     // starts as the field's content

@@ -13,23 +13,15 @@
 #include "encoded_stream.h"
 #include "recording/recording.h"
 #include "rtsp/live_recorder.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class LiveRecordingTest : public ::testing::Test {
+class LiveRecordingTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    folder = fs::temp_directory_path() / ("live_recording_" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  fs::path folder;
+  LiveRecordingTest() : TempFolderTest("live_recording") {}
 };
 
 // Feeds the stream picture by picture (units of a picture share one RTP

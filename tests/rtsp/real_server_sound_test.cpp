@@ -15,6 +15,7 @@
 #include "media_probe.h"
 #include "probe_runner.h"
 #include "rtsp_server_process.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -102,18 +103,9 @@ TEST(RealServerSound, ASoundCodecThatDoesNotPlayLeavesThePictures) {
 
 namespace {
 
-class RecordedStream : public ::testing::Test {
+class RecordedStream : public TempFolderTest {
  protected:
-  void SetUp() override {
-    folder = fs::temp_directory_path() / ("probe_record_" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  fs::path folder;
+  RecordedStream() : TempFolderTest("probe_record") {}
 };
 
 std::string tool(const std::string& name) { return std::string(H264_TOOLS_DIR) + "/" + name; }

@@ -32,15 +32,6 @@ std::unique_ptr<RtspServerProcess> start_server(const RtspTestServerOptions& opt
   return server;
 }
 
-// Short waits so that a loss and a return fit in a test.
-LiveSessionSettings quick_settings() {
-  LiveSessionSettings s;
-  s.silence_limit_ms = 1500;
-  s.first_retry_ms = 100;
-  s.longest_retry_ms = 400;
-  s.exchange_timeout_ms = 1000;
-  return s;
-}
 
 class LiveCamerasTest : public LiveSessionTest {
  protected:
@@ -153,7 +144,7 @@ TEST_F(LiveCamerasTest, TheRecordKeyRecordsAndAReconnectBeginsANewFile) {
     push_key(SDLK_ESCAPE);
   });
   LiveViewOptions view;
-  view.session = quick_settings();
+  view.session = quick_live_settings();
   view.record.folder = folder.string();
   view.name = "porch";
   LiveViewStats stats;
@@ -210,7 +201,7 @@ TEST_F(LiveCamerasTest, AGridKeepsPlayingWhileOneCameraIsGoneAndItComesBack) {
     phase = 3;
   });
   GridOptions options;
-  options.session = quick_settings();
+  options.session = quick_live_settings();
   const auto started = std::chrono::steady_clock::now();
   options.watch = [&](const std::vector<GridCellStatus>& cells) {
     bool all = cells.size() == 4;

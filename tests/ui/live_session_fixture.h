@@ -12,6 +12,7 @@
 
 #include "draw/toast.h"
 #include "headless_sdl.h"
+#include "rtsp/live_session.h"
 
 class LiveSessionTest : public ::testing::Test {
  protected:
@@ -50,3 +51,13 @@ class LiveSessionTest : public ::testing::Test {
   int width_, height_;
   std::string folder_name_;
 };
+
+// Short waits, so that a loss and a return fit in a test.
+inline LiveSessionSettings quick_live_settings() {
+  LiveSessionSettings s;
+  s.silence_limit_ms = 1500;
+  s.first_retry_ms = 100;
+  s.longest_retry_ms = 400;
+  s.exchange_timeout_ms = 1000;
+  return s;
+}

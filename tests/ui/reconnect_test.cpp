@@ -127,15 +127,6 @@ TEST(LiveReconnect, MessageAndTitleFollowTheSessionsState) {
   release_picture_texture(player.picture);
 }
 
-// Short waits so that a whole loss and return fits in a test.
-LiveSessionSettings quick_settings() {
-  LiveSessionSettings s;
-  s.silence_limit_ms = 1500;
-  s.first_retry_ms = 100;
-  s.longest_retry_ms = 400;
-  s.exchange_timeout_ms = 1000;
-  return s;
-}
 
 std::unique_ptr<RtspServerProcess> start_server(const RtspTestServerOptions& options) {
   std::string error;
@@ -179,7 +170,7 @@ class LiveReconnectSession : public LiveSessionTest {
   std::string run(const std::string& address) {
     testing::internal::CaptureStdout();
     LiveViewOptions options;
-    options.session = quick_settings();
+    options.session = quick_live_settings();
     run_live_view_with(address, canvas.window.get(), canvas.renderer.get(), options);
     return testing::internal::GetCapturedStdout();
   }
@@ -314,7 +305,7 @@ TEST(LiveReconnectUdp, StrangersDoNotKeepADeadCameraAlive) {
   options.bitrate_kbps = 4000;
   auto server = start_server(options);
   ASSERT_TRUE(server);
-  LiveSessionSettings settings = quick_settings();
+  LiveSessionSettings settings = quick_live_settings();
   settings.prefer_udp = true;
   LiveLink link;
   link.main_listening = false;  // no window here: the worker sends no events
