@@ -87,7 +87,7 @@ ffmpeg_config=(
   --enable-shared --disable-static --disable-programs --disable-doc --disable-debug
   --disable-autodetect --enable-w32threads --disable-network
   --disable-everything --disable-avdevice --disable-avfilter --disable-postproc
-  --enable-decoder=h264,hevc --enable-parser=h264,hevc
+  --enable-decoder=h264,hevc,aac --enable-parser=h264,hevc
   --enable-muxer=mp4 --enable-encoder=aac --enable-protocol=file
   --enable-swscale --enable-swresample --enable-x86asm
 )

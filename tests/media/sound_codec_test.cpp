@@ -15,6 +15,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+constexpr double kPi = 3.14159265358979323846;
+
 Bytes hex(const char* text) {
   Bytes bytes;
   EXPECT_TRUE(parse_hex_bytes(text, bytes)) << text;
@@ -27,7 +29,7 @@ std::vector<int16_t> tone(int rate, int channels, double seconds, double hz, dou
   const int frames = static_cast<int>(rate * seconds);
   for (int i = 0; i < frames; ++i)
     for (int c = 0; c < channels; ++c)
-      samples.push_back(static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * i / rate)));
+      samples.push_back(static_cast<int16_t>(amplitude * std::sin(2 * kPi * hz * i / rate)));
   return samples;
 }
 
