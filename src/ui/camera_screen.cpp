@@ -22,6 +22,7 @@ constexpr HelpLine kCameraLines[] = {
     {"A", "ADD THE ADDRESS TYPED"},
     {"P", "KEEP A PASSWORD (ENTER ALONE: FORGET IT)"},
     {"DEL", "REMOVE THE CAMERA"},
+    {"S", "RECORDINGS: A NEW FILE EVERY N MINUTES"},
     {"UP DOWN", "CHOOSE"},
     {"ESC", "BACK TO THE ADDRESS"},
     {"F1 H", "THIS HELP"},
@@ -82,6 +83,22 @@ bool keep_password(SDL_Window* window, SDL_Renderer* renderer, LiveSettings& set
   return true;
 }
 
+// Asks how often a recording begins a new file; false when the window was closed.
+bool ask_split_minutes(SDL_Window* window, SDL_Renderer* renderer, LiveSettings& settings) {
+  TextQuestion question;
+  question.prompt = "RECORDINGS: A NEW FILE EVERY HOW MANY MINUTES? (0: NEVER)";
+  question.text = std::to_string(settings.split_minutes);
+  if (!ask_text(window, renderer, question)) return !question.closed;
+  const int32_t minutes = parse_decimal_prefix(question.text);
+  if (question.text.find_first_not_of("0123456789 ") != std::string::npos || minutes < 0 || minutes > 24 * 60) {
+    show_toast("0 TO 1440 MINUTES", 2000);
+    return true;
+  }
+  settings.split_minutes = static_cast<uint32_t>(minutes);
+  save(settings);
+  return true;
+}
+
 // Watches one camera; false when the window was closed.
 bool watch(SDL_Window* window, SDL_Renderer* renderer, const LiveSettings& settings, size_t index) {
   const SavedCamera& camera = settings.cameras[index];
@@ -128,6 +145,7 @@ bool handle_key(SDL_Window* window, SDL_Renderer* renderer, LiveSettings& settin
     case SDLK_g: return show_grid(window, renderer, settings);
     case SDLK_a: return add_camera(window, renderer, settings, typed, list);
     case SDLK_p: return count == 0 || keep_password(window, renderer, settings, list);
+    case SDLK_s: return ask_split_minutes(window, renderer, settings);
     case SDLK_DELETE:
     case SDLK_BACKSPACE: list.confirm_remove = count > 0; return true;
     default: return true;
@@ -176,7 +194,7 @@ void draw_camera_list(SDL_Renderer* renderer, SDL_Window* window, const LiveSett
     draw_text(renderer, 20, y, camera_row_text(i, settings.cameras[i]).c_str(), 2);
   }
   const char* keys = list.confirm_remove ? "REMOVE THIS CAMERA? Y / N"
-                                         : "ENTER 1-9: WATCH  G: GRID  A: ADD  P: PASSWORD  DEL: REMOVE  ESC: BACK";
+                                         : "ENTER 1-9: WATCH  G: GRID  A: ADD  P: PASSWORD  DEL: REMOVE  S: SPLIT  ESC: BACK";
   SDL_SetRenderDrawColor(renderer, list.confirm_remove ? 255 : 110, list.confirm_remove ? 120 : 130,
                          list.confirm_remove ? 100 : 160, 255);
   const int s = text_width(keys, 2) + 40 <= w ? 2 : 1;
