@@ -171,7 +171,7 @@ is_system_dll() {
   case ${1,,} in
     kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | ole32.dll | oleaut32.dll | \
     comdlg32.dll | ws2_32.dll | msvcrt.dll | imm32.dll | version.dll | winmm.dll | setupapi.dll | \
-    bcrypt.dll | secur32.dll | shlwapi.dll | dwmapi.dll | uxtheme.dll | dinput8.dll | dxgi.dll | \
+    bcrypt.dll | crypt32.dll | secur32.dll | shlwapi.dll | dwmapi.dll | uxtheme.dll | dinput8.dll | dxgi.dll | \
     d3d9.dll | d3d11.dll | d3d12.dll | hid.dll | cfgmgr32.dll | api-ms-win-*) return 0 ;;
   esac
   return 1
