@@ -32,8 +32,9 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "player/controls.h"
 #include "player/engine.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "player/video_output.h"
 
 namespace {

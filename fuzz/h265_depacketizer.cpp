@@ -3,6 +3,7 @@
 // unit handed on must be the one gathered in the state (never memory of a
 // packet), stay under the cap, and hold units joined by start codes.
 #include "fuzz_support.h"
+#include "rtsp/depacketizer.h"
 #include "rtsp/depacketizer_h265.h"
 
 namespace {

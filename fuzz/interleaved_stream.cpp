@@ -8,6 +8,7 @@
 #include "fuzz_socket.h"
 #include "fuzz_support.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "fuzz_socket.h"
 #include "fuzz_support.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "rtsp/sdp.h"
 

@@ -87,7 +87,7 @@ ffmpeg_config=(
   --enable-shared --disable-static --disable-programs --disable-doc --disable-debug
   --disable-autodetect --enable-w32threads --disable-network
   --disable-everything --disable-avdevice --disable-avfilter --disable-postproc
-  --enable-decoder=h264,hevc --enable-parser=h264,hevc
+  --enable-decoder=h264,hevc,aac --enable-parser=h264,hevc
   --enable-muxer=mp4 --enable-encoder=aac --enable-protocol=file
   --enable-swscale --enable-swresample --enable-x86asm
 )
@@ -171,7 +171,7 @@ is_system_dll() {
   case ${1,,} in
     kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | ole32.dll | oleaut32.dll | \
     comdlg32.dll | ws2_32.dll | msvcrt.dll | imm32.dll | version.dll | winmm.dll | setupapi.dll | \
-    bcrypt.dll | secur32.dll | shlwapi.dll | dwmapi.dll | uxtheme.dll | dinput8.dll | dxgi.dll | \
+    bcrypt.dll | crypt32.dll | secur32.dll | shlwapi.dll | dwmapi.dll | uxtheme.dll | dinput8.dll | dxgi.dll | \
     d3d9.dll | d3d11.dll | d3d12.dll | hid.dll | cfgmgr32.dll | api-ms-win-*) return 0 ;;
   esac
   return 1

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libsdl2-dev libsdl2-image-dev
   libgtest-dev
   python3 python3-gi gir1.2-gstreamer-1.0 gir1.2-gst-rtsp-server-1.0

@@ -46,7 +46,7 @@ extern "C" {
 #include "platform/arguments.h"
 #include "platform/console.h"
 #include "platform/user_folders.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "player/time_of_day.h"
 
 namespace {

@@ -26,7 +26,7 @@ extern "C" {
 #include <vector>
 
 #include "app/program_info.h"
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "recording/recording.h"
 #include "recording/recording_writer.h"
 

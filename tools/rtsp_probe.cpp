@@ -1,11 +1,14 @@
-// rtsp_probe [--udp] URL [seconds]: connects to a camera the way the live view
-// does (asking for RTP over UDP first with --udp), receives for a few seconds
-// (5 by default), decodes, and prints what came: the SDP, the codec, the
-// transport, the control URL, the session, the NAL units by type, what was
-// dropped or lost over UDP, the decoded pictures and their size. Every picture
-// the decoder gives is counted, also those completed by aggregated units, and
-// the decoder is drained at the end. Exit status 1 on "ERR" or "401" or when
-// no picture was decoded, 2 on bad usage.
+// rtsp_probe [--udp] [--record FILE] URL [seconds]: connects to a camera the
+// way the live view does (asking for RTP over UDP first with --udp), receives
+// for a few seconds (5 by default), decodes, and prints what came: the SDP,
+// the codec, the transport, the control URL, the session, the NAL units by
+// type, what was dropped or lost over UDP, the decoded pictures and their
+// size, and the sound ("Sound: PCMA 8000 Hz, 40000 samples decoded"). Every
+// picture the decoder gives is counted, also those completed by aggregated
+// units, and the decoder is drained at the end. With --record the stream is
+// also written to FILE as a recording in the camera's layout. Exit status 1 on
+// "ERR" or "401", when no picture was decoded or the recording failed, 2 on
+// bad usage.
 // The decoder helpers come with SDL's header, whose main wrapper this
 // console program does not use.
 #define SDL_MAIN_HANDLED
@@ -19,13 +22,15 @@
 #include "app/program_info.h"
 #include "platform/arguments.h"
 #include "platform/console.h"
-#include "player/av_handles.h"
-#include "player/nal_packet.h"
-#include "player/video_output.h"
+#include "media/av_handles.h"
+#include "media/nal_packet.h"
+#include "media/sound_decoder.h"
+#include "media/unit_decoder.h"
 #include "rtsp/depacketizer.h"
-#include "rtsp/transport_udp.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "rtsp/live_recorder.h"
+#include "rtsp/stream_receiver.h"
+#include "rtsp/transport_udp.h"
 
 namespace {
 
@@ -44,7 +49,17 @@ struct ProbeCounts {
   int other_channel_frames = 0;
   int skipped_messages = 0;
   int keep_alives = 0;
+  int sender_reports = 0;
   uint32_t pictures_dropped = 0;  // over UDP: pictures that lost a packet, dropped whole
+};
+
+struct ProbeSound {
+  SoundDecoder decoder;
+  bool plays = false;
+  std::string note;           // why there is no sound, when the stream has some
+  uint64_t units = 0;
+  uint64_t samples = 0;       // per channel
+  std::vector<int16_t> buffer;
 };
 
 uint32_t now_ms() {
@@ -126,45 +141,64 @@ void count_units(ProbeCounts& counts, VideoCodec codec, const uint8_t* data, siz
   }
 }
 
-void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeCounts& counts) {
+void open_sound(const RtspSession& session, ProbeSound& sound) {
+  sound.note = session.sound_note;
+  if (!session.sound_set_up) return;
+  std::string error;
+  sound.plays = open_sound_decoder(sound.decoder, session.sound.codec, session.sound.clock_rate,
+                                   session.sound.channels, session.sound.aac_config, error);
+  if (!sound.plays) sound.note = error;
+}
+
+void take_sound(StreamReceiver& receiver, ProbeSound& sound, LiveRecorder& recorder, const uint8_t* unit,
+                size_t size, uint32_t rtp_time) {
+  if (!sound.plays) return;
+  const double media_s = sound_unit_time(receiver, rtp_time);
+  ++sound.units;
+  sound.buffer.clear();
+  const int frames = decode_sound_unit(sound.decoder, unit, size, sound.buffer);
+  if (frames <= 0) return;
+  sound.samples += static_cast<uint64_t>(frames);
+  const bool as_received =
+      sound.decoder.codec == SoundCodec::pcma && sound.decoder.rate == 8000 && sound.decoder.channels == 1;
+  recorder_take_sound(recorder, as_received ? unit : nullptr, as_received ? size : 0, sound.buffer.data(), frames,
+                      sound.decoder.rate, sound.decoder.channels, media_s);
+}
+
+void stream(RtspSession& session, int seconds, ProbeDecoder& decoder, ProbeSound& sound, LiveRecorder& recorder,
+            ProbeCounts& counts) {
+  StreamReceiver receiver;
+  const uint32_t start = now_ms();
+  start_receiving(receiver, session, start);
   NalSinks sinks;
   // Units that complete a picture alone count as much as any other.
   sinks.feed_nal = [&](const uint8_t* data, size_t size) {
     count_units(counts, session.codec, data, size);
+    if (session.codec == VideoCodec::h264)
+      recorder_take_unit(recorder, data, size, receiver.video.unit_timestamp, picture_unit_time(receiver));
     send_unit(decoder, data, size);
   };
   sinks.decode_and_show = sinks.feed_nal;
   NalSinks sdp_sinks;
-  sdp_sinks.feed_nal = [&](const uint8_t* data, size_t size) { send_unit(decoder, data, size); };
+  sdp_sinks.feed_nal = [&](const uint8_t* data, size_t size) {
+    recorder_take_parameter_set(recorder, data, size);
+    send_unit(decoder, data, size);
+  };
   counts.sdp_parameter_sets = feed_sdp_parameter_sets(session.sdp, sdp_sinks);
-
-  DepacketizerState state;
-  state.codec = session.codec;
-  InterleavedFrame frame;
-  const uint32_t start = now_ms();
-  begin_streaming(session, start);
-  if (session.over_udp) {
-    net_set_receive_timeout(session.udp.rtp, session.stream_timeout_ms);
-    send_receiver_report(session.udp);
-  }
+  const SoundUnitSink sound_sink = [&](const uint8_t* unit, size_t size, uint32_t rtp_time) {
+    take_sound(receiver, sound, recorder, unit, size, rtp_time);
+  };
   while (now_ms() - start < static_cast<uint32_t>(seconds) * 1000u && !session.socket.peer_closed) {
     if (keep_session_alive(session, now_ms())) ++counts.keep_alives;
-    if (session.over_udp) {
-      drain_control_answers(session);
-      receive_udp_turn(session.udp, state, sinks);
-      continue;
-    }
-    if (!read_interleaved_frame(session.socket, frame)) {
-      if (!frame.skipped_message.empty()) ++counts.skipped_messages;
-      continue;
-    }
-    ++counts.frames;
-    if (frame.channel != 0) ++counts.other_channel_frames;
-    handle_interleaved_frame(frame, state, sinks);
+    receive_stream_turn(session, receiver, sinks, sound_sink);
   }
   // The pictures the decoder still holds.
   send_unit(decoder, nullptr, 0);
-  counts.pictures_dropped = state.pictures_dropped;
+  counts.pictures_dropped = receiver.video.pictures_dropped;
+  counts.frames = receiver.frames;
+  counts.other_channel_frames = receiver.other_channel_frames;
+  counts.skipped_messages = receiver.skipped_messages;
+  counts.sender_reports = receiver.sender_reports;
 }
 
 void print_udp_report(const UdpTransport& udp, const ProbeCounts& counts) {
@@ -197,6 +231,42 @@ void print_report(const RtspSession& session, const ProbeCounts& counts,
   std::printf("Connection closed by the server: %s\n", session.socket.peer_closed ? "yes" : "no");
   std::printf("Pictures decoded: %d\n", decoder.pictures);
   std::printf("Picture size: %dx%d\n", decoder.width, decoder.height);
+  std::printf("Sender reports: %d\n", counts.sender_reports);
+}
+
+void print_sound(const RtspSession& session, const ProbeSound& sound) {
+  if (sound.plays) {
+    std::printf("Sound: %s %d Hz, %llu samples decoded\n", sound_codec_name(session.sound.codec),
+                sound.decoder.rate, static_cast<unsigned long long>(sound.samples));
+    if (sound.decoder.channels > 1) std::printf("Sound channels: %d\n", sound.decoder.channels);
+  } else if (!sound.note.empty()) {
+    std::printf("Sound: none played (%s)\n", sound.note.c_str());
+  } else {
+    std::printf("Sound: none in the stream\n");
+  }
+}
+
+// Prints what was recorded; false when the recording failed.
+bool print_recording(const LiveRecorder& recorder) {
+  for (const std::string& path : recorder.finished) std::printf("Recorded: %s\n", path.c_str());
+  if (recorder.error.empty()) return true;
+  std::printf("ERR: recording: %s\n", recorder.error.c_str());
+  return false;
+}
+
+// Takes "--record FILE" or "--record=FILE" out of the arguments (before any
+// "--"); false with `problem` when FILE is missing.
+bool take_record_option(std::vector<std::string>& args, std::string& file, std::string& problem) {
+  for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    const bool joined = args[i].rfind("--record=", 0) == 0;
+    if (!joined && args[i] != "--record") continue;
+    const bool has_value = joined || i + 1 < args.size();
+    file = joined ? args[i].substr(9) : has_value ? args[i + 1] : "";
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i + (joined ? 1 : 2)));
+    if (file.empty()) problem = "--record needs a FILE";
+    return problem.empty();
+  }
+  return true;
 }
 
 const char* authentication_name(const RtspSession& session) {
@@ -220,12 +290,17 @@ int main(int argc, char** argv) {
   use_utf8_console_output();
   const char program[] = "rtsp_probe";
   const char usage[] =
-      "Usage: rtsp_probe [--udp] rtsp://[user:password@]host[:port]/path [SECONDS]\n"
+      "Usage: rtsp_probe [--udp] [--record FILE] rtsp://[user:password@]host[:port]/path [SECONDS]\n"
       "Connects to a camera (media over the RTSP connection, or over UDP with\n"
-      "--udp), decodes its live pictures for the given seconds (5) and prints the\n"
-      "exchange and the pictures' count and size. An IPv6 host goes in brackets:\n"
-      "rtsp://[fe80::2]:554/path.\n";
-  const CommandLine line = parse_command_line(program_arguments(argc, argv), {"--udp"});
+      "--udp), decodes its live pictures and sound for the given seconds (5) and\n"
+      "prints the exchange, the pictures' count and size and the sound's codec,\n"
+      "rate and samples. --record FILE also writes what came to FILE as a .264\n"
+      "recording in the camera's layout (sound as 8000 Hz A-law). An IPv6 host\n"
+      "goes in brackets: rtsp://[fe80::2]:554/path.\n";
+  std::vector<std::string> args = program_arguments(argc, argv);
+  std::string record_file, record_problem;
+  if (!take_record_option(args, record_file, record_problem)) return refuse_command_line(program, record_problem, usage);
+  const CommandLine line = parse_command_line(args, {"--udp"});
   if (const auto status = early_exit_status(line, program, usage)) return *status;
   if (line.operands.empty() || line.operands.size() > 2) {
     const char* problem = line.operands.empty() ? "no address named" : "too many arguments";
@@ -252,13 +327,29 @@ int main(int argc, char** argv) {
   ProbeDecoder decoder;
   if (!open_decoder(decoder, session.codec))
     std::printf("No %s decoder: pictures are not decoded\n", session.codec_name.c_str());
+  ProbeSound sound;
+  open_sound(session, sound);
+  LiveRecorder recorder;
+  if (!record_file.empty()) {
+    LiveRecorderSettings settings;
+    settings.path = record_file;
+    if (session.codec != VideoCodec::h264) {
+      std::printf("ERR: recording: only H.264 streams can be recorded (recordings hold H.264)\n");
+      teardown_rtsp(session);
+      return 1;
+    }
+    start_live_recording(recorder, settings);
+  }
   ProbeCounts counts;
-  stream(session, seconds, decoder, counts);
+  stream(session, seconds, decoder, sound, recorder, counts);
   teardown_rtsp(session);
+  stop_live_recording(recorder);
   print_report(session, counts, decoder);
+  print_sound(session, sound);
+  const bool recorded = print_recording(recorder);
   if (decoder.pictures == 0) {
     std::printf("ERR: no picture was decoded\n");
     return 1;
   }
-  return 0;
+  return recorded ? 0 : 1;
 }

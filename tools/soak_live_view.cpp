@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/program_info.h"
-#include "rtsp/live_view.h"
+#include "ui/live_view.h"
 #include "soak_memory.h"
 
 namespace {

@@ -8,9 +8,9 @@ extern "C" {
 
 #include "platform/choosers.h"
 #include "app/menu.h"
-#include "convert/batch_screen.h"
+#include "ui/batch_screen.h"
 #include "player/engine.h"
-#include "rtsp/address_entry.h"
+#include "ui/address_entry.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "convert/payload_walk.h"
 #include "convert/sound_track.h"
 #include "platform/files.h"
-#include "player/av_handles.h"
-#include "player/folder_order.h"
+#include "media/av_handles.h"
+#include "recording/folder_order.h"
 #include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
 

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 
 constexpr int kSoundRate = 8000;
 constexpr int kSoundBitRate = 24000;  // plenty for speech at 8 kHz, mono

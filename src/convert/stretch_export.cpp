@@ -8,7 +8,7 @@
 #include "convert/payload_reader.h"
 #include "convert/payload_walk.h"
 #include "platform/files.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "recording/frame_clock.h"
 #include "recording/frame_rate.h"
 

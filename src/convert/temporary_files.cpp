@@ -7,7 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 
 namespace {
 

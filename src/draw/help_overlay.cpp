@@ -37,10 +37,12 @@ constexpr HelpLine kMenuLines[] = {
 };
 
 constexpr HelpLine kLiveLines[] = {
+    {"R", "record on / off (.264)"},
+    {"M", "sound on / off"},
+    {"Up Down", "louder / softer"},
     {"S", "screenshot"},
-    {"Wheel", "zoom at the pointer (drag to move)"},
-    {"0", "zoom back to the whole picture"},
-    {"Esc", "back to the menu"},
+    {"Wheel  0", "zoom (drag moves)  -  whole picture"},
+    {"Esc", "back"},
     {"F1 H", "this help"},
 };
 

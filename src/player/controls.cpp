@@ -9,7 +9,7 @@
 #include "player/actions.h"
 #include "player/find_and_share.h"
 #include "platform/user_folders.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "player/screenshot.h"
 
 namespace {
@@ -210,11 +210,6 @@ void change_speed_by_key(PlayerState& st, int step) {
 
 }  // namespace
 
-PlayerPreferences& player_preferences() {
-  static PlayerPreferences preferences;
-  return preferences;
-}
-
 int five_second_jump(double fps) { return static_cast<int>(fps * 5.0); }
 
 float progress_fraction_at(int x, const SDL_Rect& track) {
@@ -275,6 +270,27 @@ void toggle_pause(PlayerState& st) {
   }
   // Pausing keeps the queued sound; resuming resynchronises before unpausing.
   pause_audio(st.audio, st.paused, video_position(st));
+}
+
+void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction) {
+  if (st.ended) {
+    // A step from the finished state examines the end: paused, no longer finished.
+    st.reached_end = false;
+    st.paused = true;
+    settle_on_shown_picture(st);
+    pause_audio(st.audio, true, video_position(st));
+  } else if (!st.paused) {
+    toggle_pause(st);
+  }
+  int tag = -1;
+  const AVFrame* picture =
+      direction > 0 ? stepper_picture_from(st.stepper, st.shown_frame + 1, &tag)
+                    : stepper_picture_before(st.stepper, st.shown_frame, &tag);
+  if (!picture) {
+    show_toast(direction > 0 ? "Last picture" : "First picture", 1500);
+    return;
+  }
+  show_stepper_picture(st, window, renderer, picture, tag);
 }
 
 void handle_player_key(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer,

@@ -6,27 +6,9 @@
 
 #include <cstdint>
 
-#include "player/engine.h"
+#include "player/playback_state.h"
 
 constexpr uint32_t kOverlayHideAfterMs = 3000;
-
-// Choices that outlive one playback. Process-wide, main thread only.
-struct PlayerPreferences {
-  // At the end of a recording the next one of its folder follows. Off at
-  // start: a recording opened to look at one event ends where it ends, in the
-  // finished state where it can be replayed or stepped back; `a` turns it on.
-  bool auto_continue = false;
-  // Speed step the next playback starts at when it was reached by stepping
-  // through the folder (PageDown, PageUp, auto-continue); -1 otherwise.
-  int carried_speed_index = -1;
-  // The bar shows the time of day large and the elapsed time small (or the
-  // reverse); `t` switches.
-  bool time_of_day_large = true;
-  // Quiet stretches play at the top speed, activity at 1x; `k` or the SKIP
-  // button switches. Carried on through the folder like the speed.
-  bool skip_quiet = false;
-};
-PlayerPreferences& player_preferences();
 
 // Frames of a five-second jump: (int)(fps x 5.0), truncated.
 int five_second_jump(double fps);
@@ -73,6 +55,11 @@ void set_volume_from_x(PlayerState& st, int x);
 
 // Pause on / off: pauses the sound device, or resynchronises and resumes it.
 void toggle_pause(PlayerState& st);
+
+// `.` (direction 1) and `,` (-1): steps to the next picture or the one before,
+// pausing first when playing, and shows it. At the first or the last picture a
+// message says so and nothing changes.
+void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, int direction);
 
 // Hides the overlay after 3000 ms without mouse motion, except during a seek
 // drag; keeps it shown while paused.

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "player/video_output.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "recording/recording.h"
 
 // Decoded pictures waiting for the player: enough to ride out a slow picture,

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 
 namespace {
 

@@ -7,8 +7,7 @@
 #include "draw/text.h"
 #include "draw/toast.h"
 #include "platform/user_folders.h"
-#include "player/controls.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "player/marks.h"
 
 namespace {

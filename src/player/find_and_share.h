@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/stretch_export.h"
-#include "player/engine.h"
+#include "player/playback_state.h"
 
 // n (direction 1) / Shift+n (-1): to the start of the next / previous stretch
 // of activity (the key picture before it), naming its time in a message; a

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "player/engine.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
+#include "media/unit_decoder.h"
 #include "player/video_output.h"
 
 namespace {
@@ -176,6 +176,36 @@ bool decode_from_key_until(FrameStepper& st, int key, int until, double deadline
 }
 
 }  // namespace
+
+int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
+                    int target) {
+  const int count = static_cast<int>(frames.size());
+  if (count == 0) return 0;
+  int k = target < 0 ? 0 : (target >= count ? count - 1 : target);
+  const auto unit_of = [&](int frame) -> const NalUnit& {
+    return units[static_cast<size_t>(frames[static_cast<size_t>(frame)])];
+  };
+  for (; k >= 0; --k) {
+    if (unit_of(k).type != 5) continue;
+    // A key frame cut into slices starts at its first slice (the one whose
+    // first macroblock is 0, its first bit set): decoding from a later slice
+    // would lose the part of the picture before it.
+    while (k > 0 && unit_of(k).size >= 2 && !(unit_of(k).data[1] & 0x80) && unit_of(k - 1).type == 5) --k;
+    return k;
+  }
+  return 0;
+}
+
+ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int64_t u) {
+  ParameterSets found;
+  for (int64_t i = u - 1; i >= 0; --i) {
+    const int type = units[static_cast<size_t>(i)].type;
+    if (type == 7 && found.sps < 0) found.sps = i;
+    if (type == 8 && found.pps < 0) found.pps = i;
+    if (found.sps >= 0 && found.pps >= 0) return found;
+  }
+  return ParameterSets{};
+}
 
 size_t picture_bytes(const AVFrame* picture) {
   size_t bytes = 0;

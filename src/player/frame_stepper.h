@@ -15,8 +15,21 @@
 #include <map>
 #include <vector>
 
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "recording/recording.h"
+
+// The key frame a seek to `target` lands on: target clamped to the frames,
+// then the nearest IDR frame at or before it (its first slice when the
+// picture is cut into slices); 0 when there is none.
+int find_seek_frame(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames,
+                    int target);
+
+// Positions of the nearest SPS and PPS before unit u, walking back until both
+// are known; both -1 when the start is reached first.
+struct ParameterSets {
+  int64_t sps = -1, pps = -1;
+};
+ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int64_t u);
 
 struct KeptPicture {
   FramePtr frame;

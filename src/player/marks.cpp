@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 
 namespace {
 

@@ -9,8 +9,8 @@ extern "C" {
 
 #include "draw/toast.h"
 #include "platform/files.h"
-#include "player/av_handles.h"
-#include "player/folder_order.h"
+#include "media/av_handles.h"
+#include "recording/folder_order.h"
 
 namespace {
 

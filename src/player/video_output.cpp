@@ -13,7 +13,7 @@ extern "C" {
 #include "draw/program_name.h"
 #include "draw/text.h"
 #include "draw/toast.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 
 namespace {
 
@@ -112,37 +112,6 @@ bool upload_picture_as_rgb(VideoOutput& video) {
 }
 
 }  // namespace
-
-H264DecoderOpening open_h264_decoder(int thread_count, bool split_pictures) {
-  H264DecoderOpening opened;
-  const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
-  if (!decoder) return opened;
-  opened.codec_found = true;
-  CodecContextPtr codec(avcodec_alloc_context3(decoder));
-  if (!codec) return opened;
-  codec->thread_count = thread_count;
-  if (split_pictures) codec->flags2 |= AV_CODEC_FLAG2_CHUNKS;
-  if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return opened;
-  opened.codec = std::move(codec);
-  return opened;
-}
-
-int send_packet_taking_waiting_pictures(AVCodecContext* codec, AVFrame* frame,
-                                        const AVPacket* packet,
-                                        const std::function<void()>& on_picture) {
-  int pictures = 0;
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    if (avcodec_send_packet(codec, packet) != AVERROR(EAGAIN)) break;
-    const int got = avcodec_receive_frame(codec, frame);
-    if (got == 0) {
-      ++pictures;
-      if (on_picture) on_picture();
-    } else if (got == AVERROR_EOF) {
-      break;
-    }
-  }
-  return pictures;
-}
 
 bool setup_video_decoder(VideoOutput& video, int thread_count, bool split_pictures) {
   H264DecoderOpening opened = open_h264_decoder(thread_count, split_pictures);

@@ -12,13 +12,9 @@
 #include "draw/overlay.h"
 #include "draw/sdl_handles.h"
 #include "draw/zoom.h"
-#include "player/av_handles.h"
+#include "media/av_handles.h"
+#include "media/unit_decoder.h"
 #include "recording/recording.h"
-
-struct AvImageDeleter {
-  void operator()(uint8_t* p) const { av_free(p); }
-};
-using AvImagePtr = std::unique_ptr<uint8_t, AvImageDeleter>;
 
 struct VideoOutput {
   CodecContextPtr codec;
@@ -41,26 +37,6 @@ struct VideoOutput {
   int rgb_converter_format = -1;  // source pixel format rgb_converter was made for
   int rgb_format = -1;            // AVPixelFormat of the texture; -1 when it is IYUV
 };
-
-// An H.264 decoder as opened, or the reason there is none.
-struct H264DecoderOpening {
-  CodecContextPtr codec;     // null when there is no usable decoder
-  bool codec_found = false;  // false when FFmpeg has no H.264 decoder at all
-};
-
-// Opens the H.264 decoder with `thread_count` threads. With `split_pictures`
-// it accepts pictures split over several packets (AV_CODEC_FLAG2_CHUNKS), which
-// turns frame threading off so the threads work on slices. Prints nothing.
-H264DecoderOpening open_h264_decoder(int thread_count, bool split_pictures);
-
-// Sends `packet` (null: end of stream). A decoder that holds a finished picture
-// refuses input until the picture is taken: it is then received into `frame`,
-// handed to `on_picture` and the packet sent again, at most 8 sends in all, so
-// no packet is lost. Stops when the decoder is at its end. Other errors only
-// mean that the packet yields no picture. Returns the number of pictures.
-int send_packet_taking_waiting_pictures(AVCodecContext* codec, AVFrame* frame,
-                                        const AVPacket* packet,
-                                        const std::function<void()>& on_picture);
 
 // Opens the H.264 decoder with `thread_count` threads and allocates the frame.
 // With `split_pictures` (pictures cut into several slices, each sent as its own

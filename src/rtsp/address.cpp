@@ -184,6 +184,23 @@ std::string address_without_password(const std::string& text) {
   return text.substr(0, colon) + text.substr(at);
 }
 
+std::string password_of_address(const std::string& text) {
+  if (!starts_with_ignoring_case(text, 0, "rtsp://")) return "";
+  const size_t at = text.find('@', 7);
+  if (at == std::string::npos) return "";
+  const size_t colon = text.find(':', 7);
+  if (colon == std::string::npos || colon > at) return "";
+  return text.substr(colon + 1, at - colon - 1);
+}
+
+std::string address_with_password(const std::string& address, const std::string& password) {
+  const std::string bare = address_without_password(address);
+  if (password.empty() || !starts_with_ignoring_case(bare, 0, "rtsp://")) return bare;
+  const size_t at = bare.find('@', 7);
+  if (at == std::string::npos || at == 7) return bare;
+  return bare.substr(0, at) + ":" + password + bare.substr(at);
+}
+
 std::string authorization_line(const std::string& credentials) {
   if (credentials.empty()) return "";
   std::string user, password;

@@ -48,6 +48,14 @@ void split_credentials(const std::string& credentials, std::string& user, std::s
 // or printing; text that is not an address with credentials comes back as it is.
 std::string address_without_password(const std::string& text);
 
+// The password of an address as typed (after the ":" that follows the user
+// name, up to the "@"); empty when it has none.
+std::string password_of_address(const std::string& text);
+
+// `address` with `password` put after its user name (replacing any there);
+// the address as it is when it names no user or `password` is empty.
+std::string address_with_password(const std::string& address, const std::string& password);
+
 // "Authorization: Basic " + Base64(user ":" password) + "\r\n" with both parts
 // percent-decoded (a user name alone stays alone), or empty without credentials.
 std::string authorization_line(const std::string& credentials);

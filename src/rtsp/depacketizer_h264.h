@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rtsp/depacketizer.h"
+#include "rtsp/depacketizer_state.h"
 
 // Depacketises one H.264 RTP packet, submitting zero or more NAL units: single
 // units and finished fragmented ones to decode_and_show, aggregated ones to

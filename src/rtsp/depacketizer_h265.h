@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rtsp/depacketizer.h"
+#include "rtsp/depacketizer_state.h"
 
 // Depacketises one H.265 RTP packet into the access unit being gathered in
 // `state`. The access unit (its NAL units joined by 00 00 00 01) goes to

@@ -190,6 +190,14 @@ bool server_offers_get_parameter(const std::string& options_head) {
   return false;
 }
 
+std::string control_url_of(const std::string& value, const std::string& request_url,
+                           const std::string& missing) {
+  if (value.empty()) return missing;
+  if (value.size() >= 7 && value.compare(0, 7, "rtsp://") == 0) return value;
+  if (value == "*") return request_url;
+  return request_url + "/" + value;
+}
+
 std::string choose_control_url(const std::string& sdp, const std::string& request_url) {
   size_t from = sdp.find("m=video");
   if (from == std::string::npos) from = 0;
@@ -199,9 +207,17 @@ std::string choose_control_url(const std::string& sdp, const std::string& reques
   size_t end = sdp.find('\n', start);
   std::string value = sdp.substr(start, end == std::string::npos ? std::string::npos : end - start);
   if (!value.empty() && value.back() == '\r') value.pop_back();
-  if (value.size() >= 7 && value.compare(0, 7, "rtsp://") == 0) return value;
-  if (value == "*") return request_url;
-  return request_url + "/" + value;
+  // An empty value names the request URL with "/" after it, as it always did.
+  return value.empty() ? request_url + "/" : control_url_of(value, request_url, "");
+}
+
+int interleaved_channel(const std::string& head, int fallback) {
+  size_t at = find_ignoring_case(head, "interleaved=");
+  if (at == std::string::npos) return fallback;
+  size_t start = at + 12;
+  if (start >= head.size() || head[start] < '0' || head[start] > '9') return fallback;
+  const int32_t channel = parse_decimal_prefix(std::string_view(head).substr(start, 4));
+  return channel >= 0 && channel <= 255 ? channel : fallback;
 }
 
 int response_status(const std::string& head) {
@@ -248,6 +264,7 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session) {
   net_startup();
   session.socket.cancel = session.cancel;
   session.udp.rtp.cancel = session.cancel;
+  session.sound_udp.rtp.cancel = session.cancel;
   std::string reason;
   if (!net_connect_within(address.host, address.port, session.socket, reason,
                           session.connect_timeout_ms))
@@ -302,6 +319,13 @@ RtspOutcome ask_describe(RtspSession& session, bool has_credentials) {
                           "the H.265 stream needs decoding order numbers (sprop-max-don-diff), "
                           "which are not supported");
   session.control_url = choose_control_url(session.sdp, session.request_url);
+  session.sound = sdp_sound(session.sdp);
+  session.sound_set_up = false;
+  session.sound_note.clear();
+  if (session.sound.codec == SoundCodec::unsupported)
+    session.sound_note = session.sound.unplayable + " is not played";
+  session.sound_control_url =
+      control_url_of(session.sound.control, session.request_url, session.request_url + "/trackID=1");
   return success();
 }
 
@@ -334,6 +358,7 @@ RtspOutcome ask_setup(RtspSession& session, bool udp, bool& refused) {
   session.session_timeout_s = timeout > 0 ? timeout : 60;
   session.over_udp = udp;
   if (udp) adopt_udp_transport_answer(session.udp, head, net_peer(session.socket));
+  session.video_channel = udp ? 0 : interleaved_channel(head, 0);
   discard_body(session.socket, head);
   return success();
 }
@@ -355,6 +380,45 @@ RtspOutcome set_up_transport(RtspSession& session) {
   return outcome;
 }
 
+void close_sound_ports(RtspSession& session) {
+  net_close(session.sound_udp.rtp);
+  net_close(session.sound_udp.rtcp);
+}
+
+// SETUP of the sound track on the transport the pictures got. A refusal only
+// leaves the sound out; false only when the answer's head passed its limit.
+bool set_up_sound(RtspSession& session) {
+  const SoundCodec codec = session.sound.codec;
+  if (!session.want_sound || codec == SoundCodec::none || codec == SoundCodec::unsupported) return true;
+  std::string transport = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(session.video_channel + 2) + "-" +
+                          std::to_string(session.video_channel + 3);
+  if (session.over_udp) {
+    std::string reason;
+    if (!open_udp_transport(session.sound_udp, net_address_is_ipv6(net_peer(session.socket)), reason)) {
+      session.sound_note = "no ports for the sound: " + reason;
+      return true;
+    }
+    transport = udp_transport_request(session.sound_udp);
+  }
+  std::string head;
+  if (!ask(session, "SETUP", session.sound_control_url,
+           "Transport: " + transport + "\r\nSession: " + session.session_id + "\r\n", head))
+    return false;
+  if (!status_is_success(response_status(head))) {
+    session.sound_note = answer_failure("SETUP", head) + " for the sound";
+    discard_body(session.socket, head);
+    close_sound_ports(session);
+    return true;
+  }
+  if (session.over_udp)
+    adopt_udp_transport_answer(session.sound_udp, head, net_peer(session.socket));
+  else
+    session.sound_channel = interleaved_channel(head, session.video_channel + 2);
+  discard_body(session.socket, head);
+  session.sound_set_up = true;
+  return true;
+}
+
 }  // namespace
 
 RtspOutcome negotiate_rtsp(RtspSession& session) {
@@ -364,6 +428,12 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   if (outcome.ok) outcome = ask_describe(session, has_credentials);
   if (outcome.ok) outcome = set_up_transport(session);
   if (!outcome.ok) return outcome;
+  if (!set_up_sound(session)) {
+    close_sound_ports(session);
+    net_close(session.udp.rtp);
+    net_close(session.udp.rtcp);
+    return head_too_long(session, "SETUP");
+  }
 
   std::string head;
   if (!ask(session, "PLAY", session.request_url,
@@ -372,6 +442,7 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   if (!status_is_success(response_status(head))) {
     net_close(session.udp.rtp);
     net_close(session.udp.rtcp);
+    close_sound_ports(session);
     return fail_and_close(session, "ERR", answer_failure("PLAY", head));
   }
   discard_body(session.socket, head);
@@ -424,6 +495,8 @@ bool drain_control_answers(RtspSession& session) {
 void teardown_rtsp(RtspSession& session) {
   net_close(session.udp.rtp);
   net_close(session.udp.rtcp);
+  net_close(session.sound_udp.rtp);
+  net_close(session.sound_udp.rtcp);
   if (!net_is_open(session.socket)) return;
   send_request(session, "TEARDOWN", session.request_url, "Session: " + session.session_id + "\r\n");
   net_close(session.socket);

@@ -16,7 +16,7 @@
 //   begin_streaming(session, now);
 //   each turn: keep_session_alive(session, now);
 //              over TCP: if (read_interleaved_frame(session.socket, frame))
-//                          handle_interleaved_frame(frame, state, sinks);
+//                          handle_interleaved_frame(frame, state, sinks);  // interleaved.h
 //              over UDP: receive_udp_turn(session.udp, state, sinks);  // transport_udp.h
 //   teardown_rtsp(session);
 #pragma once
@@ -52,6 +52,16 @@ struct RtspSession {
   bool prefer_udp = false;          // ask for RTP over UDP first (TCP interleaved when refused)
   bool over_udp = false;            // the SETUP that worked asked for UDP
   UdpTransport udp;                 // the RTP and RTCP ports while over_udp
+  int video_channel = 0;            // interleaved channel of the pictures' RTP (RTCP on the next)
+  // The sound track: set up beside the pictures on the same transport when
+  // the SDP has one in a codec that plays. Without it the pictures still show.
+  bool want_sound = true;           // false: the sound track is not set up
+  SdpSound sound;                   // from the SDP
+  bool sound_set_up = false;        // its SETUP worked: sound arrives
+  std::string sound_control_url;
+  std::string sound_note;           // why there is no sound, when the SDP has some ("" otherwise)
+  int sound_channel = 2;            // interleaved channel of the sound's RTP (RTCP on the next)
+  UdpTransport sound_udp;           // its ports while over_udp
   // When set and true, every wait ends at once (the user left).
   const std::atomic<bool>* cancel = nullptr;
   // Time-outs of one receive, in ms; tests shorten them before connecting.
@@ -146,6 +156,16 @@ bool take_up_digest_challenge(RtspSession& session, const std::string& head);
 // builds the authorization line; Digest starts off. A port outside 1-65535 is refused unsent.
 RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session);
 
+// The value of the first "interleaved=a-b" of the answer's Transport header: a;
+// `fallback` when there is none.
+int interleaved_channel(const std::string& head, int fallback);
+
+// The SETUP URL of an a=control value: absolute "rtsp://" values as they are,
+// "*" for the request URL, others appended to the request URL with "/";
+// `missing` when the value is empty.
+std::string control_url_of(const std::string& value, const std::string& request_url,
+                           const std::string& missing);
+
 // Runs OPTIONS, DESCRIBE, SETUP and PLAY on a connected session. A request
 // answered with 401 and a Digest challenge is sent once more with Digest.
 // Every answer's status is read: 401 goes the credentials way (an OPTIONS 401
@@ -153,7 +173,10 @@ RtspOutcome connect_rtsp(const RtspAddress& address, RtspSession& session);
 // method, code and reason, except a refused SETUP, which is tried once more
 // with the other transport (TCP interleaved first unless `prefer_udp`). A codec
 // other than H.264 or H.265 (or H.265 with decoding order numbers) ends the run
-// before SETUP. On failure the sockets are closed and the outcome says "401"
+// before SETUP. The sound track, when the SDP has one that plays (and
+// `want_sound`), gets its own SETUP on the transport the pictures got; when
+// that is refused the pictures come without sound (`sound_note` says why).
+// On failure the sockets are closed and the outcome says "401"
 // (credentials missing or refused) or "ERR".
 RtspOutcome negotiate_rtsp(RtspSession& session);
 

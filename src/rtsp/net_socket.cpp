@@ -495,6 +495,49 @@ long net_receive_datagram(NetSocket& socket, void* data, size_t size, NetAddress
   }
 }
 
+namespace {
+
+// 1 when one of the open sockets is ready to read, 0 when the slice passed, -1 on an error.
+int wait_any_native(NetSocket* const* sockets, size_t count, int ms) {
+#ifdef _WIN32
+  fd_set ready;
+  FD_ZERO(&ready);
+  for (size_t i = 0; i < count; ++i)
+    if (net_is_open(*sockets[i])) FD_SET(native(*sockets[i]), &ready);
+  timeval limit{ms / 1000, (ms % 1000) * 1000};
+  int n = select(0, &ready, nullptr, nullptr, &limit);
+  if (n < 0) return interrupted() ? 0 : -1;
+  return n > 0 ? 1 : 0;
+#else
+  pollfd waits[8];
+  nfds_t used = 0;
+  for (size_t i = 0; i < count && used < 8; ++i)
+    if (net_is_open(*sockets[i])) waits[used++] = pollfd{native(*sockets[i]), POLLIN, 0};
+  int n = poll(waits, used, ms);
+  if (n < 0) return interrupted() ? 0 : -1;
+  return n > 0 ? 1 : 0;
+#endif
+}
+
+}  // namespace
+
+bool net_wait_any_readable(NetSocket* const* sockets, size_t count, int timeout_ms) {
+  bool any_open = false;
+  for (size_t i = 0; i < count; ++i) any_open = any_open || net_is_open(*sockets[i]);
+  if (!any_open) return false;
+  const uint64_t end = timeout_ms > 0 ? net_now_ms() + static_cast<uint64_t>(timeout_ms) : UINT64_MAX;
+  while (true) {
+    if (cancelled(*sockets[0])) return false;
+    const uint64_t now = net_now_ms();
+    if (now >= end) return false;
+    const uint64_t left = end - now;
+    const int slice = left < static_cast<uint64_t>(kWaitSliceMs) ? static_cast<int>(left) : kWaitSliceMs;
+    const int n = wait_any_native(sockets, count, slice);
+    if (n < 0) return false;
+    if (n > 0) return true;
+  }
+}
+
 bool net_send_datagram(NetSocket& socket, const NetAddress& to, const void* data, size_t size) {
   if (!net_is_open(socket) || to.length == 0) return false;
   sockaddr_storage local{};

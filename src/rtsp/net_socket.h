@@ -140,6 +140,11 @@ bool net_bind_udp_pair(bool ipv6, NetSocket& even, NetSocket& odd, std::string& 
 // none came (a cancelled wait also marks `peer_closed`).
 long net_receive_datagram(NetSocket& socket, void* data, size_t size, NetAddress& from, bool wait);
 
+// Waits at most `timeout_ms` (0 or less: no limit) until one of `count`
+// sockets has something to receive; the first socket's `cancel` ends the wait.
+// True when one has; false on a time-out, a cancel or when none is open.
+bool net_wait_any_readable(NetSocket* const* sockets, size_t count, int timeout_ms);
+
 // Sends one datagram to `to` from a UDP socket (an IPv4 address from an IPv6
 // socket goes as its mapped form); false on failure.
 bool net_send_datagram(NetSocket& socket, const NetAddress& to, const void* data, size_t size);

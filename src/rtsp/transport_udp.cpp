@@ -57,32 +57,58 @@ bool from_server(const NetAddress& from, const NetAddress& expected) {
   return port == 0 || net_address_port(from) == port;
 }
 
-// What the server sent on the RTCP port (sender reports) is only taken away;
-// strangers' datagrams are counted.
+// The server's sender reports on the RTCP port are kept; strangers'
+// datagrams are counted and dropped.
 void drain_rtcp(UdpTransport& udp) {
   uint8_t scratch[2048];
   NetAddress from;
-  for (int i = 0; i < 64 && net_receive_datagram(udp.rtcp, scratch, sizeof scratch, from, false) >= 0; ++i)
-    if (!from_server(from, udp.server_rtcp)) ++udp.counts.rtcp_foreign;
+  for (int i = 0; i < 64; ++i) {
+    const long n = net_receive_datagram(udp.rtcp, scratch, sizeof scratch, from, false);
+    if (n < 0) break;
+    if (!from_server(from, udp.server_rtcp)) {
+      ++udp.counts.rtcp_foreign;
+      continue;
+    }
+    SenderReport report;
+    if (find_sender_report(scratch, static_cast<size_t>(n), report) && (!udp.ssrc_known || report.ssrc == udp.ssrc)) {
+      udp.last_report = report;
+      ++udp.reports;
+    }
+  }
   udp.rtcp.peer_closed = false;  // a datagram socket has no connection to lose
 }
 
-// Hands every packet the window has ready at `now_ms` to the depacketiser.
-void hand_on_ready_packets(UdpTransport& udp, uint64_t now_ms, DepacketizerState& state,
-                           const NalSinks& sinks) {
-  state.whole_pictures = true;
+// Hands every packet the window has ready at `now_ms` to `sink`.
+void hand_on_ready_packets(UdpTransport& udp, uint64_t now_ms, const RtpPacketSink& sink) {
   std::vector<uint8_t>& packet = udp.ready;
   uint32_t lost = 0;
   while (reorder_pop(udp.reorder, packet, now_ms, lost)) {
-    if (lost > 0) note_packet_loss(state);
     udp.counts.lost += lost;
-    lost = 0;
     ++udp.counts.packets;
-    depacketize_rtp(packet.data(), packet.size(), state, sinks);
+    if (sink) sink(packet.data(), packet.size(), lost);
+    lost = 0;
   }
 }
 
+bool take_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
+                   uint64_t now_ms, const RtpPacketSink& sink) {
+  if (!accept_udp_datagram(udp, data, size, from)) return false;
+  note_rtp_received(udp.reception, data, size);
+  const ReorderPush pushed = reorder_push(udp.reorder, data, size, now_ms);
+  if (pushed == ReorderPush::late || pushed == ReorderPush::duplicate) ++udp.counts.late_or_duplicate;
+  hand_on_ready_packets(udp, now_ms, sink);
+  return true;
+}
+
 }  // namespace
+
+RtpPacketSink udp_picture_sink(DepacketizerState& state, const NalSinks& sinks) {
+  state.whole_pictures = true;
+  return [&state, &sinks](const uint8_t* packet, size_t size, uint32_t lost) {
+    if (lost > 0) note_packet_loss(state);
+    depacketize_rtp(packet, size, state, sinks);
+  };
+}
 
 bool open_udp_transport(UdpTransport& udp, bool ipv6, std::string& error) {
   if (!net_bind_udp_pair(ipv6, udp.rtp, udp.rtcp, error)) return false;
@@ -150,12 +176,7 @@ bool accept_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, co
 
 bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
                        uint64_t now_ms, DepacketizerState& state, const NalSinks& sinks) {
-  if (!accept_udp_datagram(udp, data, size, from)) return false;
-  note_rtp_received(udp.reception, data, size);
-  const ReorderPush pushed = reorder_push(udp.reorder, data, size, now_ms);
-  if (pushed == ReorderPush::late || pushed == ReorderPush::duplicate) ++udp.counts.late_or_duplicate;
-  hand_on_ready_packets(udp, now_ms, state, sinks);
-  return true;
+  return take_datagram(udp, data, size, from, now_ms, udp_picture_sink(state, sinks));
 }
 
 void send_receiver_report(UdpTransport& udp) {
@@ -165,15 +186,17 @@ void send_receiver_report(UdpTransport& udp) {
   net_send_datagram(udp.rtcp, udp.server_rtcp, report.data(), report.size());
 }
 
-bool receive_udp_turn(UdpTransport& udp, DepacketizerState& state, const NalSinks& sinks) {
+uint64_t udp_wait_left_ms(const UdpTransport& udp) { return reorder_wait_left_ms(udp.reorder, net_now_ms()); }
+
+bool receive_udp_packets(UdpTransport& udp, bool wait, const RtpPacketSink& sink) {
   if (net_now_ms() - udp.last_report_ms >= kReceiverReportIntervalMs) send_receiver_report(udp);
   std::vector<uint8_t>& datagram = udp.buffer;
   datagram.resize(kMaxDatagramBytes);
   // Packets held at a gap are handed on once their wait is over, so the
   // first wait is no longer than that.
   const int saved = udp.rtp.receive_timeout_ms;
-  const uint64_t gap_left = reorder_wait_left_ms(udp.reorder, net_now_ms());
-  bool wait = gap_left > 0;
+  const uint64_t gap_left = udp_wait_left_ms(udp);
+  wait = wait && gap_left > 0;
   if (wait && gap_left != UINT64_MAX && (saved <= 0 || gap_left < static_cast<uint64_t>(saved)))
     udp.rtp.receive_timeout_ms = static_cast<int>(gap_left);
   bool alive = false;
@@ -183,13 +206,16 @@ bool receive_udp_turn(UdpTransport& udp, DepacketizerState& state, const NalSink
     if (n < 0) break;
     // Once one datagram came, the rest of the burst is taken without waiting.
     wait = false;
-    if (take_udp_datagram(udp, datagram.data(), static_cast<size_t>(n), from, net_now_ms(), state, sinks))
-      alive = true;
+    if (take_datagram(udp, datagram.data(), static_cast<size_t>(n), from, net_now_ms(), sink)) alive = true;
   }
   udp.rtp.receive_timeout_ms = saved;
   // A datagram socket has no connection to lose (a cancelled wait is seen by the caller).
   udp.rtp.peer_closed = false;
-  hand_on_ready_packets(udp, net_now_ms(), state, sinks);
+  hand_on_ready_packets(udp, net_now_ms(), sink);
   drain_rtcp(udp);
   return alive;
+}
+
+bool receive_udp_turn(UdpTransport& udp, DepacketizerState& state, const NalSinks& sinks) {
+  return receive_udp_packets(udp, true, udp_picture_sink(state, sinks));
 }

@@ -11,10 +11,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "rtsp/depacketizer.h"
+#include "rtsp/media_clock.h"
 #include "rtsp/net_socket.h"
 #include "rtsp/rtp_reorder.h"
 
@@ -54,7 +56,13 @@ struct UdpTransport {
   int receive_buffer_bytes = 0;  // what the system granted the RTP socket
   std::vector<uint8_t> buffer;   // one datagram as received
   std::vector<uint8_t> ready;    // one packet as handed on
+  SenderReport last_report;      // the server's newest sender report on the RTCP port
+  uint64_t reports = 0;          // sender reports taken so far
 };
+
+// Where packets go once they are in order: the packet, and how many were
+// lost just before it.
+using RtpPacketSink = std::function<void(const uint8_t* packet, size_t size, uint32_t lost_before)>;
 
 // Binds the port pair (IPv6 sockets for a server reached over IPv6) and draws
 // the SSRC of the reports; false with `error`.
@@ -90,6 +98,23 @@ bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, cons
 // `state.whole_pictures`: over UDP a picture that lost a packet is dropped
 // whole. True when a datagram of the camera's stream came.
 bool receive_udp_turn(UdpTransport& udp, DepacketizerState& state, const NalSinks& sinks);
+
+// The same for any stream: datagrams are checked, put in order and handed to
+// `sink`. With `wait`, the first datagram is waited for (at most the RTP
+// socket's receive time-out, less while the window waits at a gap); without
+// it only those already queued are taken. Drains the RTCP port (keeping the
+// server's sender reports) and sends a receiver report when one is due. True
+// when a datagram of the camera's stream came.
+bool receive_udp_packets(UdpTransport& udp, bool wait, const RtpPacketSink& sink);
+
+// The sink that hands a stream's packets to the picture depacketiser, telling
+// it of losses (it then drops the pictures they hit); sets
+// `state.whole_pictures`. `state` and `sinks` must outlive it.
+RtpPacketSink udp_picture_sink(DepacketizerState& state, const NalSinks& sinks);
+
+// How long from now the reordering window waits at most before it hands on
+// packets past a gap; UINT64_MAX when nothing is held.
+uint64_t udp_wait_left_ms(const UdpTransport& udp);
 
 // Sends a receiver report now (also the first right after PLAY, which opens
 // the way through a NAT for the server's packets).

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "convert/batch_screen.h"
+#include "ui/batch_screen.h"
 #include "convert/remux.h"
 #include "convert_fixtures.h"
 #include "media_probe.h"

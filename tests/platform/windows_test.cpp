@@ -22,6 +22,7 @@
 #include "platform/chooser_texts.h"
 #include "platform/choosers.h"
 #include "platform/files.h"
+#include "platform/user_config.h"
 #include "platform/wide_text.h"
 #include "rtsp/net_socket.h"
 
@@ -146,6 +147,32 @@ TEST(WindowsPlatform, SocketsWorkAfterStartupAndTheLibraryIsReleasedOnce) {
   EXPECT_EQ(WSACleanup(), 0);
   EXPECT_NE(WSACleanup(), 0);  // nothing left: the library counted one start-up
   WSAStartup(MAKEWORD(2, 2), &data);  // for the release at exit
+}
+
+// The saved cameras' folder is the user's AppData; a password kept there is
+// encrypted for the user (DPAPI), never the bytes typed, and reads back; a
+// file written there replaces the old one whole, under any name.
+TEST(WindowsPlatform, ConfigurationFolderFilesAndProtectedPasswords) {
+  const wchar_t* appdata = _wgetenv(L"APPDATA");
+  ASSERT_TRUE(appdata && *appdata);
+  EXPECT_EQ(user_config_folder(), utf8_from_wide(appdata) + "\\H264Player");
+  std::string kept, back;
+  ASSERT_TRUE(protect_secret("p@ss 日本", kept));
+  EXPECT_EQ(kept.find("p@ss"), std::string::npos);
+  ASSERT_TRUE(unprotect_secret(kept, back));
+  EXPECT_EQ(back, "p@ss 日本");
+  EXPECT_FALSE(unprotect_secret("not a protected blob", back));
+  EXPECT_STREQ(secret_protection(), "dpapi");
+  const std::string folder = utf8_from_wide(appdata) + "\\H264Player test 日本";
+  std::string error;
+  ASSERT_TRUE(ensure_private_folder(folder, error)) << error;
+  const std::string path = folder + "\\live é.txt";
+  ASSERT_TRUE(write_private_file(path, "first", error)) << error;
+  ASSERT_TRUE(write_private_file(path, "second", error)) << error;
+  std::string text;
+  ASSERT_TRUE(read_text_file(path, text));
+  EXPECT_EQ(text, "second");
+  std::filesystem::remove_all(file_system_path(folder));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "player/controls.h"
 #include "player/engine.h"
 #include "platform/files.h"
-#include "player/folder_order.h"
+#include "recording/folder_order.h"
 #include "player_test_support.h"
 
 namespace {

@@ -15,7 +15,7 @@ extern "C" {
 #include "draw/sdl_handles.h"
 #include "draw/toast.h"
 #include "headless_sdl.h"
-#include "player/av_handles.h"
+#include "media/av_handles.h"
 #include "player/screenshot.h"
 #include "test_recordings.h"
 

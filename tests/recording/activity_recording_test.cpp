@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "player/av_handles.h"
-#include "player/nal_packet.h"
+#include "media/av_handles.h"
+#include "media/nal_packet.h"
 #include "recording/activity.h"
 #include "recording/recording.h"
 #include "test_recordings.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <cstring>
 
-#include "player/av_handles.h"
-#include "player/nal_packet.h"
+#include "media/av_handles.h"
+#include "media/nal_packet.h"
 #include "recording/alaw.h"
 #include "recording/frame_clock.h"
 #include "recording/frame_rate.h"

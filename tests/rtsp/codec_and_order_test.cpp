@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rtsp/address_entry.h"
+#include "ui/address_entry.h"
 #include "rtsp/depacketizer_h265.h"
 #include "rtsp/exchange.h"
 #include "rtsp/rtp_reorder.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/depacketizer_h264.h"
 
 namespace {

@@ -6,10 +6,11 @@
 
 #include <string>
 
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 #include "rtsp_server_process.h"
 
 namespace {

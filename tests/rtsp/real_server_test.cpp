@@ -8,10 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 #include "probe_runner.h"
 #include "rtsp_server_process.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
 #include "scripted_server.h"
 

@@ -20,10 +20,11 @@
 #include <vector>
 
 #include "encoded_stream.h"
-#include "player/nal_packet.h"
+#include "media/nal_packet.h"
 #include "rtsp/depacketizer.h"
+#include "rtsp/interleaved.h"
 #include "rtsp/exchange.h"
-#include "rtsp/unit_decoder.h"
+#include "media/unit_decoder.h"
 #include "scripted_server.h"
 
 namespace {

@@ -59,6 +59,9 @@ std::vector<std::string> server_arguments(const RtspTestServerOptions& options) 
   if (options.bitrate_kbps > 0) args.insert(args.end(), {"--bitrate", std::to_string(options.bitrate_kbps)});
   if (options.aggregate) args.push_back("--aggregate");
   if (options.count > 0) args.insert(args.end(), {"--count", std::to_string(options.count)});
+  if (!options.sound.empty()) args.insert(args.end(), {"--sound", options.sound});
+  if (options.sound_first) args.push_back("--sound-first");
+  if (!options.file.empty()) args.insert(args.end(), {"--file", options.file});
   args.insert(args.end(), {"--address", options.address});
   return args;
 }
@@ -232,9 +235,10 @@ std::string rtsp_test_server_url(const RtspServerProcess& server, const std::str
 }
 
 int rtsp_test_server_pictures_sent(const RtspServerProcess& server) {
-  const std::string log = rtsp_test_server_log(server);
-  const size_t at = log.rfind("SENT ");
-  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 5);
+  // "SENT n" at the start of a line ("SOUND_SENT n" is the sound's).
+  const std::string log = "\n" + rtsp_test_server_log(server);
+  const size_t at = log.rfind("\nSENT ");
+  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 6);
 }
 
 std::string rtsp_test_server_log(const RtspServerProcess& server) {

@@ -21,6 +21,9 @@ struct RtspTestServerOptions {
   bool aggregate = false;           // STAP-A for small units (aggregate-mode=zero-latency)
   std::string address = "127.0.0.1";  // where it listens; "::1" for IPv6
   int count = 0;                    // pictures to send before the media stops; 0: no end
+  std::string sound;                // "pcma", "pcmu", "aac", "aac-latm", "g726"; empty: no sound
+  bool sound_first = false;         // the sound track first in the SDP
+  std::string file;                 // an MP4 whose H.264 is served instead of a test picture
 };
 
 // A running server; destroying it kills the process and removes its log.
