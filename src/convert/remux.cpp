@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "convert/avc_config.h"
-#include "convert/payload_reader.h"
-#include "convert/payload_walk.h"
+#include "recording/payload_reader.h"
+#include "recording/payload_walk.h"
 #include "convert/sound_track.h"
 #include "platform/files.h"
 #include "player/av_handles.h"

@@ -33,10 +33,13 @@ struct PayloadReader {
   ~PayloadReader();  // waits for the helper thread and closes the file
 };
 
-// Opens `path` and reads the first window. False with *reason set when the
-// file cannot be opened, is 32 bytes or less, or cannot be read. May throw
-// std::bad_alloc or std::system_error (no thread); the reader stays safe to destroy.
-bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason);
+// Opens `path` and reads the first window; at most `payload_limit` payload
+// bytes are read (a file that grows meanwhile is read as it was). False
+// with *reason set when the file cannot be opened, is 32 bytes or less, or
+// cannot be read. May throw std::bad_alloc or std::system_error (no
+// thread); the reader stays safe to destroy.
+bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason,
+                         int64_t payload_limit = INT64_MAX);
 
 // The current window and its length.
 const uint8_t* window_data(const PayloadReader& reader);

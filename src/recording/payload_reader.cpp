@@ -1,5 +1,6 @@
-#include "convert/payload_reader.h"
+#include "recording/payload_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/files.h"
@@ -26,7 +27,8 @@ void finish_reading_ahead(PayloadReader& r) {
 
 }  // namespace
 
-bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason) {
+bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason,
+                         int64_t payload_limit) {
   r.file = open_file(path, "rb");
   if (!r.file) return *reason = "cannot open the recording", false;
   const int64_t size = open_file_size(r.file);
@@ -35,7 +37,7 @@ bool open_payload_reader(PayloadReader& r, const std::string& path, std::string*
   if (!seek_file(r.file, static_cast<int64_t>(kFileHeaderSize), SEEK_SET)) {
     return *reason = "cannot read the recording", false;
   }
-  r.payload_size = size - static_cast<int64_t>(kFileHeaderSize);
+  r.payload_size = std::min(size - static_cast<int64_t>(kFileHeaderSize), payload_limit);
   r.buffers[0].resize(kCarryRoom + kPieceBytes);
   r.current = 0;
   r.begin = r.end = kCarryRoom;
