@@ -38,11 +38,17 @@ void draw_shadowed_text(SDL_Renderer* renderer, int x, int y, const char* text, 
   draw_text(renderer, x, y, text, s);
 }
 
-void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, float progress) {
+void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, float progress, float indexed) {
   set_colour(renderer, 0, 0, 0, 140);
   fill(renderer, l.bar);
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.track);
+  // Where the index does not reach yet, a seek waits for it.
+  const int iw = played_width(indexed, l.track.w);
+  if (iw < l.track.w) {
+    set_colour(renderer, 30, 30, 30, 220);
+    fill(renderer, {l.track.x + iw, l.track.y, l.track.w - iw, l.track.h});
+  }
   int fw = played_width(progress, l.track.w);
   if (fw > 0) {
     set_colour(renderer, 50, 130, 240, 230);
@@ -249,7 +255,7 @@ void draw_playback_overlay(SDL_Renderer* renderer, SDL_Window* window, const Ove
   const OverlayLayout l = layout_overlay(w, h, s, view.audio_available);
 
   SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-  draw_seek_bar(renderer, l, view.progress);
+  draw_seek_bar(renderer, l, view.progress, view.indexed);
   draw_time_readout(renderer, w, h, view, s);
 
   OverlayRects& rects = overlay_rects();

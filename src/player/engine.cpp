@@ -16,6 +16,8 @@ constexpr uint32_t kPausedFrameMs = 30;
 constexpr uint32_t kFinishedPollMs = 50;
 // Long enough to be read on the menu that follows a failed start.
 constexpr uint32_t kFailureMessageMs = 3000;
+// Refreshed every pass while a seek waits for the index.
+constexpr uint32_t kWaitingMessageMs = 400;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -33,6 +35,9 @@ OverlayView overlay_view(const PlayerState& st) {
                                     : 0.0f;
   }
   view.duration_s = st.duration;
+  view.indexed = st.recording.index_complete || st.duration <= 0
+                     ? 1.0f
+                     : static_cast<float>(std::min(1.0, indexed_time(st.recording) / st.duration));
   view.paused = st.paused;
   view.speed = st.speed;
   view.audio_available = st.audio.has_audio;
@@ -243,6 +248,46 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
   st.last_mouse_motion = SDL_GetTicks();
 }
 
+// The index's figures as the playback uses them.
+void take_index_figures(PlayerState& st) {
+  st.frame_count = static_cast<int>(st.recording.frames.size());
+  st.fps = st.recording.fps;
+  st.duration = estimated_duration(st.recording);
+}
+
+// The end of the index: the line a whole load prints, or why it ended
+// before the file did (what was indexed still plays).
+void report_index_end(PlayerState& st) {
+  const LoadStatus status = st.recording.index_status;
+  if (status == LoadStatus::ok) {
+    std::fputs(loaded_line(st.recording).c_str(), stdout);
+    return;
+  }
+  std::fputs(load_error_message(status, st.path).c_str(), stdout);
+  show_toast(load_error_caption(status).c_str(), kFailureMessageMs);
+}
+
+bool index_reaches(const PlayerState& st, double seconds) {
+  return st.recording.index_complete || seconds <= indexed_time(st.recording);
+}
+
+void show_index_wait(const PlayerState& st) {
+  const Recording& rec = st.recording;
+  const int percent = rec.length > 0 ? static_cast<int>(100.0 * static_cast<double>(rec.indexed_bytes) /
+                                                         static_cast<double>(rec.length))
+                                     : 0;
+  char text[64];
+  std::snprintf(text, sizeof text, "WAITING FOR THE INDEX  %d%%", percent);
+  show_toast(text, kWaitingMessageMs);
+}
+
+void go_on_with_waiting_seek(PlayerState& st) {
+  if (st.pending_seek_s < 0) return;
+  if (!index_reaches(st, st.pending_seek_s)) return show_index_wait(st);
+  const double target = st.pending_seek_s;
+  seek_to_frame(st, frame_at_time(st, target));
+}
+
 // A playback that cannot start says why in the window as well as on the
 // console: the message outlives this screen and shows on the next one.
 bool fail_to_open(PlayerState& st, const std::string& caption) {
@@ -260,20 +305,22 @@ bool open_playback(PlayerState& st, const std::string& path) {
   take_carried_speed(st);
   st.path = path;
   LoadStatus status = LoadStatus::ok;
-  if (!load_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
+  // The first frames are enough to start: the rest is indexed meanwhile.
+  if (!open_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
   remember_used_folder(path);
-  st.frame_count = static_cast<int>(st.recording.frames.size());
-  st.fps = st.recording.fps;
-  st.duration = recording_duration(st.recording);
+  take_index_figures(st);
+  if (st.recording.index_complete) report_index_end(st);
   if (!setup_video_decoder(st.video, kDecoderThreads, has_split_pictures(st.recording.units))) {
     return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
+  st.recording.sound.clear();
   st.position_s = frame_time(st, 0);
   clock_wait_for_picture(st.clock, st.position_s);
   st.decoding = std::make_unique<DecodingThread>();
-  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units)) {
+  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units,
+                      st.recording.index_complete, st.recording.file.get())) {
     std::printf("Error: Cannot start decoding\n");
     return fail_to_open(st, "CANNOT START DECODING");
   }
@@ -283,6 +330,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
 
 void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                        const PlaybackOptions& options) {
+  take_index_growth(st);
   handle_pending_events(st, window, renderer);
   if (st.leave) return;
   update_overlay_visibility(st, SDL_GetTicks());
@@ -339,6 +387,36 @@ int frame_at_time(const PlayerState& st, double seconds) {
 
 double video_position(const PlayerState& st) { return st.position_s; }
 
+void take_index_growth(PlayerState& st) {
+  Recording& rec = st.recording;
+  if (!rec.indexing) return;
+  // Where the picture is, in its frame, before the times may change.
+  const int frame = st.frame_counter;
+  const double into_frame = video_position(st) - frame_time(st, frame);
+  const IndexGrowth growth = absorb_index_progress(rec);
+  if (st.decoding && (growth.new_units > 0 || growth.completed)) {
+    extend_decoding_units(*st.decoding, rec.units.data() + growth.first_new_unit, growth.new_units,
+                          rec.index_complete);
+  }
+  take_index_figures(st);
+  std::vector<AudioBlock> blocks = std::move(rec.sound);
+  rec.sound.clear();
+  if (growth.retimed) {
+    st.position_s = frame_time(st, frame) + into_frame;
+    clock_rename_now(st.clock, st.position_s, now_ms());
+    replace_audio_blocks(st.audio, std::move(blocks), rec.time_origin, st.position_s);
+  } else {
+    extend_audio_blocks(st.audio, std::move(blocks), video_position(st));
+  }
+  if (growth.completed) report_index_end(st);
+  go_on_with_waiting_seek(st);
+}
+
+void seek_to_time(PlayerState& st, double seconds) {
+  st.pending_seek_s = seconds < 0 ? 0 : seconds;
+  go_on_with_waiting_seek(st);
+}
+
 double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
 std::string speed_message(double speed) {
@@ -384,6 +462,7 @@ ParameterSets find_parameter_sets_before(const std::vector<NalUnit>& units, int6
 }
 
 void seek_to_frame(PlayerState& st, int target) {
+  st.pending_seek_s = -1;  // this seek replaces one waiting for the index
   const Recording& rec = st.recording;
   const int k = find_seek_frame(rec.units, rec.frames, target);
   if (rec.frames.empty()) return;
