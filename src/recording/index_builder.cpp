@@ -1,5 +1,6 @@
 #include "recording/index_builder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -104,6 +105,29 @@ void time_logged_work(IndexBuilder& b, IndexBatch& out) {
   }
 }
 
+void note_handed_on(IndexBuilder& b, const IndexBatch& out) {
+  b.handed_times.insert(b.handed_times.end(), out.frame_times.begin(), out.frame_times.end());
+  for (const AudioBlock& block : out.sound) b.handed_sound_ts.push_back(block.timestamp);
+}
+
+// After timing everything again into `out` (which held only new work
+// before): when the times handed on earlier came out the same, `out` keeps
+// only the new ones; otherwise it is `retimed` and holds them all.
+void hand_on_only_what_changed(IndexBuilder& b, IndexBatch& out) {
+  const size_t frames = b.handed_times.size(), blocks = b.handed_sound_ts.size();
+  bool same = std::equal(b.handed_times.begin(), b.handed_times.end(), out.frame_times.begin());
+  for (size_t k = 0; same && k < blocks; ++k) same = out.sound[k].timestamp == b.handed_sound_ts[k];
+  if (!same) {
+    out.retimed = true;
+    b.handed_times.clear();
+    b.handed_sound_ts.clear();
+    note_handed_on(b, out);
+    return;
+  }
+  out.frame_times.erase(out.frame_times.begin(), out.frame_times.begin() + static_cast<long>(frames));
+  out.sound.erase(out.sound.begin(), out.sound.begin() + static_cast<long>(blocks));
+}
+
 void fix_timing(IndexBuilder& b, const ClockParameters& parameters) {
   b.timing = parameters;
   b.timing_fixed = true;
@@ -176,18 +200,19 @@ IndexBatch take_index_batch(IndexBuilder& b, bool complete, LoadStatus end) {
   if (complete) {
     close_stretch(b, out);
     const ClockParameters settled = estimate_clock_parameters(b);
-    if (b.timing_fixed && !(settled == b.timing)) {
-      out.retimed = true;  // the estimates were off: every frame and block again
-      out.frame_times.clear();
-      out.sound.clear();
+    const bool estimates_off = b.timing_fixed && !(settled == b.timing);
+    if (!b.timing_fixed || estimates_off) fix_timing(b, settled);
+    if (estimates_off) {
+      time_logged_work(b, out);  // every frame and block again
+      hand_on_only_what_changed(b, out);
     }
-    if (!b.timing_fixed || out.retimed) fix_timing(b, settled);
     out.messages += rate_line(b);
     out.status = b.failure != LoadStatus::ok ? b.failure : end;
   } else if (!b.timing_fixed && b.frame_count > 0) {
     fix_timing(b, estimate_clock_parameters(b));
   }
   if (b.timing_fixed) time_logged_work(b, out);
+  if (!out.retimed) note_handed_on(b, out);
   out.indexed_bytes = b.indexed_bytes;
   out.time_origin = b.timing.origin;
   out.fps = b.timing_fixed ? b.timing.fallback_rate : kDefaultFrameRate;

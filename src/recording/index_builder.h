@@ -82,6 +82,10 @@ struct IndexBuilder {
   FrameClock clock;
   size_t timed_frames = 0, timed_sounds = 0;
   double last_time = 0;
+  // What earlier batches handed on: a settling that changes none of it
+  // hands on only what is new.
+  std::vector<double> handed_times;
+  std::vector<uint32_t> handed_sound_ts;
 
   IndexBatch pending;  // filled by add_index_item, handed on by take_index_batch
 };
@@ -98,8 +102,9 @@ bool add_index_item(IndexBuilder& builder, const StreamItem& item);
 // work (a stretch that may go on stays open) and, when no frame was timed
 // yet, fixes the clock's estimates from what was walked; it is empty of
 // frames until there is one. With `complete` (the walk ended; `end` says
-// how) it settles the rate and origin, printing nothing itself: the "Skipped",
-// "Detected FPS" lines and the failure's line go into `messages`.
+// how) it settles the rate and origin, and is `retimed` when that changes
+// any time handed on before; it prints nothing itself: the "Skipped" and
+// "Detected FPS" lines go into `messages`.
 IndexBatch take_index_batch(IndexBuilder& builder, bool complete, LoadStatus end = LoadStatus::ok);
 
 // The clock's parameters from the figures walked so far: the first header's
