@@ -70,7 +70,7 @@ PacketPtr make_probe_packet(const std::vector<const std::vector<uint8_t>*>& unit
 struct HeadFacts {
   std::vector<uint8_t> sps, pps, first_idr;  // copies of the first of each
   bool has_header = false;                   // an "HXVF" header seen
-  uint32_t first_header_ts = 0;
+  uint32_t first_header_ts = 0, last_header_ts = 0;
   bool has_sound = false;                    // a valid sound block seen, anywhere
   uint32_t first_sound_ts = 0, last_sound_ts = 0;
   int64_t last_sound_samples = 0;
@@ -97,6 +97,7 @@ bool note_head_item(HeadFacts& head, const StreamItem& item) {
     case StreamItem::video_header:
       if (!head.has_header) head.first_header_ts = item.timestamp;
       head.has_header = true;
+      head.last_header_ts = item.timestamp;
       break;
     case StreamItem::sound_block:
       if (!head.has_sound) head.first_sound_ts = item.timestamp;
@@ -553,6 +554,10 @@ bool convert_in_two_passes(const std::string& input_path, const std::string& tem
 // conversion start again, reading the file twice), and no parameter sets,
 // key frame or picture header so far sends the conversion to two passes.
 constexpr size_t kMaxHeldBytes = size_t{16} << 20;
+// Pictures spanning this long on the camera's clock without a sound block
+// mean a recording without sound: a camera's sound comes every few tens of
+// milliseconds, before or after its picture.
+constexpr uint32_t kSilentHeadMs = 5000;
 
 // An item met before the output started, with a copy of its bytes.
 struct HeldItem {
@@ -580,13 +585,15 @@ void hold_item(OnePass& p, const StreamItem& item) {
 enum class HeadDecision { wait, start, two_passes };
 
 // The output can start once it knows the parameter sets, the first key
-// frame, a picture header and whether the recording has sound.
+// frame, a picture header and whether the recording has sound: a block met,
+// none wanted, or none in the first 16 MB or five seconds of pictures.
 HeadDecision decide_on_head(const OnePass& p, bool sound_wanted) {
   const HeadFacts& h = p.head;
   const bool video_known = !h.sps.empty() && !h.pps.empty() && !h.first_idr.empty() && h.has_header;
   const bool held_enough = p.held_bytes > kMaxHeldBytes;
   if (!video_known) return held_enough ? HeadDecision::two_passes : HeadDecision::wait;
-  if (h.has_sound || !sound_wanted || held_enough) return HeadDecision::start;
+  const bool silent_long_enough = h.last_header_ts - h.first_header_ts >= kSilentHeadMs;
+  if (h.has_sound || !sound_wanted || held_enough || silent_long_enough) return HeadDecision::start;
   return HeadDecision::wait;
 }
 
@@ -618,6 +625,24 @@ PassEnd convert_in_one_pass(const std::string& input_path, const std::string& te
   c.result = &result;
   c.sound_wanted = options.sound;
   OutputContextPtr output;
+  // Nothing is reported before the output starts (a recording whose head
+  // fails has made no progress); what the walk reached meanwhile is reported
+  // when it does.
+  float withheld = -1;
+  std::function<void(float)> reported;
+  if (progress) {
+    reported = [&](float fraction) {
+      if (p.started) {
+        progress(fraction);
+      } else {
+        withheld = fraction;
+      }
+    };
+  }
+  const auto start_reporting = [&] {
+    if (progress && withheld >= 0) progress(withheld);
+    withheld = -1;
+  };
   bool start_failed = false;
   const StreamVisitor visit = [&](const StreamItem& item) {
     if (p.started) return handle_item(c, item);
@@ -629,12 +654,9 @@ PassEnd convert_in_one_pass(const std::string& input_path, const std::string& te
       case HeadDecision::start: break;
     }
     start_failed = !start_from_head(p, c, output, temporary, options, result);
+    if (!start_failed) start_reporting();
     return !start_failed;
   };
-  // Nothing is reported before the output starts: a recording whose head
-  // fails has made no progress.
-  std::function<void(float)> reported;
-  if (progress) reported = [&](float fraction) { if (p.started) progress(fraction); };
   PayloadReader reader;
   if (!open_payload_reader(reader, input_path, reason)) return PassEnd::failed;
   const WalkEnd end = walk_payload(reader, visit, options.cancel, reported);
@@ -644,7 +666,10 @@ PassEnd convert_in_one_pass(const std::string& input_path, const std::string& te
   if (!c.failure.empty()) return fail(reason, c.failure.c_str()), PassEnd::failed;
   if (walk_failure(end)) return fail(reason, walk_failure(end)), PassEnd::failed;
   // A short recording was held whole: the head is all of it.
-  if (!p.started && !start_from_head(p, c, output, temporary, options, result)) return PassEnd::failed;
+  if (!p.started) {
+    if (!start_from_head(p, c, output, temporary, options, result)) return PassEnd::failed;
+    start_reporting();
+  }
   if (!c.failure.empty()) return fail(reason, c.failure.c_str()), PassEnd::failed;
   if (c.pictures == 0) return fail(reason, "no video frames"), PassEnd::failed;
   return finish_conversion(c, options, result) ? PassEnd::done : PassEnd::failed;
@@ -653,10 +678,23 @@ PassEnd convert_in_one_pass(const std::string& input_path, const std::string& te
 bool convert_stream(const std::string& input_path, const std::string& temporary,
                     const ProgressCallback& progress, const RemuxOptions& options,
                     RemuxResult& result) {
-  const PassEnd end = convert_in_one_pass(input_path, temporary, progress, options, result);
+  // A second reading starts its fractions again: they are passed on only
+  // once they pass the highest the first one reported.
+  float highest = 0;
+  ProgressCallback forward;
+  if (progress) {
+    forward = [&highest, &progress](float fraction) {
+      if (fraction < highest) return;
+      highest = fraction;
+      progress(fraction);
+    };
+  }
+  const PassEnd end = convert_in_one_pass(input_path, temporary, forward, options, result);
+  result.readings = 1;
   if (end != PassEnd::two_passes) return end == PassEnd::done;
   result = RemuxResult{};
-  return convert_in_two_passes(input_path, temporary, progress, options, result);
+  result.readings = 2;
+  return convert_in_two_passes(input_path, temporary, forward, options, result);
 }
 
 std::string plural(int64_t count, const char* one, const char* many) {
