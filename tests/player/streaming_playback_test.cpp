@@ -1,0 +1,175 @@
+// Playing while the index grows: the first pictures come from the first
+// batch, the rest of the index arrives as the playback runs, a seek past
+// its reach waits and says so, and pictures past 4 GiB play.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "big_recordings.h"
+#include "draw/toast.h"
+#include "player/engine.h"
+#include "player_test_support.h"
+
+namespace {
+
+class Streaming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    drop_pending_events();
+  }
+  void TearDown() override {
+    drop_pending_events();
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+  }
+
+  // Runs the loop (unpaced) until `done` holds, for at most 20 s.
+  bool run_until(PlayerState& st, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (playback_running(st) && !done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      run_playback_step(st, window, renderer, options);
+    }
+    return done();
+  }
+
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  PlaybackOptions options = [] {
+    PlaybackOptions o;
+    o.pacing = false;
+    return o;
+  }();
+};
+
+// About 26 MB, three windows and more of the reader: 13 copies of 2 s.
+constexpr int kCopies = 13;
+constexpr int kFramesPerCopy = 50;
+
+std::string streaming_recording() {
+  static const std::string path = [] {
+    RecordingSpec recipe;
+    recipe.gop = 10;
+    recipe.audio = true;
+    recipe.extra_args = {"--noise", "20", "--bitrate", "8000", "--sound-after"};
+    const std::string source = made_recording(recipe, "stream_source.264");
+    const std::string big = test_temp_dir() + "/streamed.264";
+    return !source.empty() && write_repeated_recording(source, kCopies, big) ? big : "";
+  }();
+  return path;
+}
+
+TEST_F(Streaming, PlaysBeforeTheIndexIsCompleteAndSettlesWhenItIs) {
+  const std::string path = streaming_recording();
+  ASSERT_FALSE(path.empty());
+  Recording whole;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(load_recording(path, whole));
+  const std::string whole_lines = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(whole.frames.size(), size_t{kCopies} * kFramesPerCopy);
+
+  PlayerState st;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(open_playback(st, path));
+  EXPECT_FALSE(st.recording.index_complete) << "the first batch is all the playback starts with";
+  EXPECT_GT(st.frame_count, 0);
+  EXPECT_LT(st.frame_count, static_cast<int>(whole.frames.size()));
+  // The camera's span up to its last header gives the duration before the index does.
+  EXPECT_NEAR(st.duration, recording_duration(whole), 0.05);
+  std::vector<int> numbers;
+  options.on_picture = [&numbers](PlayerState& s) { numbers.push_back(frame_number_of(s.video.frame.get())); };
+  EXPECT_TRUE(run_until(st, [&] { return st.recording.index_complete && numbers.size() >= 60; }));
+  const std::string lines = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(st.frame_count, static_cast<int>(whole.frames.size()));
+  EXPECT_DOUBLE_EQ(st.duration, recording_duration(whole));
+  EXPECT_EQ(st.recording.frame_times, whole.frame_times);
+  EXPECT_EQ(st.audio.blocks.size(), whole.sound.size());
+  const std::string loaded = whole_lines.substr(whole_lines.find("Loaded: "));
+  EXPECT_NE(lines.find(loaded), std::string::npos) << lines;
+  EXPECT_EQ(lines.find("Loaded: "), lines.rfind("Loaded: ")) << "printed once, at the index's end";
+  // The pictures ran on across the copies without a gap.
+  for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], static_cast<int>(i) % kFramesPerCopy);
+
+  // The decoding thread has every unit: a seek near the end shows its picture.
+  const int target = static_cast<int>(whole.frames.size()) - 7;
+  seek_to_time(st, frame_time(st, target));
+  numbers.clear();
+  EXPECT_TRUE(run_until(st, [&] { return !numbers.empty(); }));
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.front(), find_seek_frame(st.recording.units, st.recording.frames, target) % kFramesPerCopy);
+  close_playback(st);
+}
+
+TEST_F(Streaming, ASeekPastTheIndexWaitsSaysSoAndEscStillLeaves) {
+  const std::string path = streaming_recording();
+  ASSERT_FALSE(path.empty());
+  for (const bool leave : {true, false}) {
+    SCOPED_TRACE(leave ? "Esc while waiting" : "waiting until the index gets there");
+    PlayerState st;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(open_playback(st, path));
+    const double target = st.duration - 1.0;
+    ASSERT_GT(target, indexed_time(st.recording));
+    seek_to_time(st, target);
+    EXPECT_EQ(st.frame_counter, 0) << "nothing moved yet";
+    EXPECT_EQ(st.stats.seeks, 0);
+    EXPECT_EQ(std::string(toast_text()).rfind("WAITING FOR THE INDEX", 0), 0u) << toast_text();
+    if (leave) {
+      push_key(SDLK_ESCAPE);
+      run_playback_step(st, window, renderer, options);
+      EXPECT_FALSE(playback_running(st));
+      EXPECT_EQ(st.stats.seeks, 0);
+    } else {
+      EXPECT_TRUE(run_until(st, [&] { return st.stats.seeks == 1; }));
+      EXPECT_TRUE(st.recording.index_complete || target <= indexed_time(st.recording));
+      EXPECT_EQ(st.frame_counter, find_seek_frame(st.recording.units, st.recording.frames,
+                                                  frame_at_time(st, target)));
+      EXPECT_LT(st.pending_seek_s, 0);
+    }
+    close_playback(st);
+    testing::internal::GetCapturedStdout();
+  }
+}
+
+// A recording, a hole and a second recording past 4 GiB, played: the
+// decoding thread reads the second one's bytes from the mapping, where the
+// file has them.
+TEST_F(Streaming, PicturesPastFourGibibytesPlay) {
+  RecordingSpec first;
+  first.width = 160;
+  first.height = 120;
+  first.duration_s = 1;
+  first.gop = 10;
+  RecordingSpec second = first;
+  second.first_ts = 100000;
+  second.seed = 5;
+  const std::string a = made_recording(first, "play_before.264");
+  const std::string b = made_recording(second, "play_after.264");
+  ASSERT_FALSE(a.empty() || b.empty());
+  const std::string joined = sparse_file_folder() + "/play_past4g.264";
+  ASSERT_TRUE(write_joined_with_hole(a, b, kPast4GiB, joined));
+
+  PlayerState st;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(open_playback(st, joined));
+  std::vector<int> numbers;
+  options.on_picture = [&numbers](PlayerState& s) { numbers.push_back(frame_number_of(s.video.frame.get())); };
+  EXPECT_TRUE(run_until(st, [&] { return st.recording.index_complete && !numbers.empty(); }));
+  ASSERT_EQ(st.frame_count, 50);
+  const int64_t unit = st.recording.frames[35];  // picture 10 of the second recording
+  EXPECT_GT(st.recording.units[static_cast<size_t>(unit)].data - st.recording.payload(), kPast4GiB - 32);
+  numbers.clear();
+  seek_to_frame(st, 35);
+  EXPECT_TRUE(run_until(st, [&] { return numbers.size() >= 3; }));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(numbers, (std::vector<int>{10, 11, 12}));
+  close_playback(st);
+  std::filesystem::remove(joined);
+}
+
+}  // namespace
