@@ -29,23 +29,12 @@ extern "C" {
 }
 
 #include "big_recording.h"
+#include "machine_load.h"
 #include "convert/remux.h"
 #include "recording/frame_rate.h"
 #include "recording/recording.h"
 
 namespace {
-
-std::string load_average() {
-  FILE* f = std::fopen("/proc/loadavg", "r");
-  char line[128] = "?";
-  if (f) {
-    if (!std::fgets(line, sizeof line, f)) line[0] = 0;
-    std::fclose(f);
-  }
-  std::string text = line;
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
 
 struct Run {
   double seconds = 0;

@@ -38,6 +38,7 @@ extern "C" {
 #include <vector>
 
 #include "big_recording.h"
+#include "machine_load.h"
 #include "player/engine.h"
 #include "recording/recording.h"
 
@@ -47,18 +48,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-std::string load_average() {
-  FILE* f = std::fopen("/proc/loadavg", "r");
-  char line[128] = "?";
-  if (f) {
-    if (!std::fgets(line, sizeof line, f)) line[0] = 0;
-    std::fclose(f);
-  }
-  std::string text = line;
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
 }
 
 // The cached file of at least `bytes` bytes, made when missing.

@@ -148,8 +148,7 @@ void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint3
   // whole playback, so start where a seek to the beginning would.
   audio.cursor = find_audio_block_at(audio, 0.0);
   SDL_PauseAudioDevice(audio.device, 0);  // plays silence until something is queued
-  printf("Audio: %d HXAF blocks, G.711 A-law %dHz mono\n", static_cast<int>(audio.blocks.size()),
-         kSampleRate);
+  printf("Audio: %zu HXAF blocks, G.711 A-law %dHz mono\n", audio.blocks.size(), kSampleRate);
 }
 
 void extend_audio_blocks(AudioOutput& audio, std::vector<AudioBlock> blocks, double video_position_s) {

@@ -9,9 +9,9 @@
 namespace {
 
 // The next piece goes into the spare buffer behind room for the carried bytes.
-void start_reading_ahead(PayloadReader& r) {
+void start_reading_ahead(PayloadReader& r, size_t piece = kPieceBytes) {
   const int64_t left = r.payload_size - r.read_total;
-  const size_t want = left < static_cast<int64_t>(kPieceBytes) ? static_cast<size_t>(left) : kPieceBytes;
+  const size_t want = left < static_cast<int64_t>(piece) ? static_cast<size_t>(left) : piece;
   std::vector<uint8_t>& spare = r.buffers[1 - r.current];
   if (spare.size() < kCarryRoom + kPieceBytes) spare.resize(kCarryRoom + kPieceBytes);
   r.ahead_bytes = 0;
@@ -41,7 +41,7 @@ bool open_payload_reader(PayloadReader& r, const std::string& path, std::string*
   r.buffers[0].resize(kCarryRoom + kPieceBytes);
   r.current = 0;
   r.begin = r.end = kCarryRoom;
-  start_reading_ahead(r);
+  start_reading_ahead(r, std::min(r.first_piece_bytes, kPieceBytes));
   finish_reading_ahead(r);
   // The first piece landed in the spare buffer: make it the window.
   r.current = 1;

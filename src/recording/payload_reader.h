@@ -23,6 +23,7 @@ struct PayloadReader {
   int64_t read_total = 0;       // payload bytes read so far (current window included)
   bool at_end = false;          // the window reaches the payload's end
   bool failed = false;          // a read error
+  size_t first_piece_bytes = kPieceBytes;  // set before opening: a smaller first window comes sooner
   // The next piece, read ahead into buffers[1 - current] at kCarryRoom.
   std::thread ahead;
   size_t ahead_bytes = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -280,7 +281,10 @@ std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size
                                    blocks),
         blocks.seen);
     if (end > begin) {
-      units.push_back({payload + begin, static_cast<int32_t>(end - begin),
+      // A unit too long for a 32-bit count is far past kMaxUnitBytes
+      // anyway: its size saturates and it is left out as oversized.
+      const size_t size = std::min<size_t>(end - begin, INT32_MAX);
+      units.push_back({payload + begin, static_cast<int32_t>(size),
                        static_cast<int32_t>(payload[begin] & 0x1F)});
       if (units.size() > max_units) break;
     }

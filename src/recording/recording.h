@@ -72,7 +72,8 @@ size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, siz
 std::vector<AudioBlock> index_audio_blocks(const uint8_t* payload, size_t length);
 
 // Removes the units longer than kMaxUnitBytes from `units` and returns where
-// they lay, in order.
+// they lay, in order (a unit of 2 GiB or more says 2 GiB - 1: its size
+// saturates in the index; the loader's windows never hold one).
 std::vector<SkippedStretch> take_oversized_units(std::vector<NalUnit>& units,
                                                  const uint8_t* payload);
 
@@ -177,9 +178,6 @@ struct IndexGrowth {
 // recording's vectors (the caller's thread must own them) and prints the
 // lines that came with it. Does nothing once the index is complete.
 IndexGrowth absorb_index_progress(Recording& recording);
-
-// Waits until the background index is complete (taking nothing in).
-void wait_for_index(Recording& recording);
 
 // "Loaded: N bytes, N frames, F fps, ~Ds\n" for the recording as indexed.
 std::string loaded_line(const Recording& recording);

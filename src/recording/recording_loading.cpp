@@ -38,6 +38,9 @@ void IndexingJobStopper::operator()(IndexingJob* job) const {
 
 namespace {
 
+// The first window is small: a player starts on its frames.
+constexpr size_t kFirstPieceBytes = size_t{1} << 20;
+
 template <typename T>
 void append(std::vector<T>& to, std::vector<T>&& from) {
   if (to.empty()) {
@@ -100,6 +103,7 @@ void run_indexing(IndexingJob& job) {
   LoadStatus end = LoadStatus::ok;
   try {
     PayloadReader reader;
+    reader.first_piece_bytes = kFirstPieceBytes;
     std::string reason;
     if (!open_payload_reader(reader, job.path, &reason, job.length)) {
       end = LoadStatus::cannot_read;
@@ -241,12 +245,6 @@ IndexGrowth absorb_index_progress(Recording& r) {
   apply_batch(r, std::move(batch), growth);
   if (growth.completed) r.indexing.reset();
   return growth;
-}
-
-void wait_for_index(Recording& r) {
-  if (!r.indexing) return;
-  std::unique_lock<std::mutex> lock(r.indexing->mutex);
-  r.indexing->changed.wait(lock, [&] { return r.indexing->finished; });
 }
 
 bool open_recording(const std::string& path, Recording& out, LoadStatus* status_out) {

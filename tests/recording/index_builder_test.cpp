@@ -163,3 +163,44 @@ TEST(IndexBuilder, RecordsPointIntoThePayloadAndStretchesJoinUp) {
 }
 
 }  // namespace
+
+namespace {
+
+// Before the index is complete the duration is the camera's own span up to
+// the last header near the end when it roughly agrees with the indexed part
+// scaled to the payload (a clock that jumped would stretch it), else that
+// scaling; never less than what is indexed, and exact once complete.
+TEST(EstimatedDuration, CameraSpanWhenPlausibleElseBytesNeverLessThanIndexed) {
+  struct Case {
+    const char* name;
+    bool complete;
+    bool end_header;
+    uint32_t end_ts;
+    int64_t indexed_bytes;
+    double want;
+  };
+  // Ten frames at 25 fps indexed (0.4 s with the last interval) out of 100 bytes.
+  const Case cases[] = {
+      {"complete", true, true, 999999, 10, 0.4},
+      {"camera's span", false, true, 1000 + 3960, 10, 4.0},
+      {"no header near the end: bytes", false, false, 0, 10, 4.0},
+      {"bytes, where the span is far off", false, true, 1000 + 100000, 20, 2.0},
+      {"span ahead of the origin only", false, true, 1000 + 2960, 20, 3.0},
+      {"never less than indexed", false, false, 0, 100, 0.4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Recording r;
+    r.length = 100;
+    r.time_origin = 1000;
+    r.clock_rate = 25;
+    for (int k = 0; k < 10; ++k) r.frame_times.push_back(k * 0.04);
+    r.index_complete = c.complete;
+    r.indexed_bytes = c.indexed_bytes;
+    r.has_end_header = c.end_header;
+    r.end_header_ts = c.end_ts;
+    EXPECT_NEAR(estimated_duration(r), c.want, 1e-9);
+  }
+}
+
+}  // namespace
