@@ -390,6 +390,7 @@ double video_position(const PlayerState& st) { return st.position_s; }
 void take_index_growth(PlayerState& st) {
   Recording& rec = st.recording;
   if (!rec.indexing) return;
+  if (st.stats.pictures_shown > 0) release_index_hold(rec);
   // Where the picture is, in its frame, before the times may change.
   const int frame = st.frame_counter;
   const double into_frame = video_position(st) - frame_time(st, frame);

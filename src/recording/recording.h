@@ -165,6 +165,11 @@ bool load_recording(const std::string& path, Recording& out, LoadStatus* status 
 // load_recording does, when the index ends without a unit or a frame.
 bool open_recording(const std::string& path, Recording& out, LoadStatus* status = nullptr);
 
+// Tells the background index that the first picture is up: it held back
+// after the first frames (for half a second at most) so that decoding that
+// picture had the machine to itself.
+void release_index_hold(Recording& recording);
+
 // What one absorb_index_progress call added.
 struct IndexGrowth {
   size_t first_new_unit = 0, new_units = 0;    // units[first_new_unit...]

@@ -3,6 +3,7 @@
 // index grows batch by batch into the Recording on its owner's thread.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -22,6 +23,11 @@ struct IndexingJob {
   int64_t length = 0;
   std::atomic<bool> stop{false};
   std::thread thread;
+  // In the background, the walk holds back after the batch that brings the
+  // first frames until the first picture is up (or kFirstPictureHoldMs
+  // passed): decoding it has the machine to itself.
+  bool hold_for_first_picture = false;
+  std::atomic<bool> released{false};
 
   std::mutex mutex;  // guards the three below
   std::condition_variable changed;
@@ -31,7 +37,11 @@ struct IndexingJob {
 };
 
 void IndexingJobStopper::operator()(IndexingJob* job) const {
-  job->stop = true;
+  {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    job->stop = true;
+  }
+  job->changed.notify_all();
   if (job->thread.joinable()) job->thread.join();
   delete job;
 }
@@ -40,6 +50,7 @@ namespace {
 
 // The first window is small: a player starts on its frames.
 constexpr size_t kFirstPieceBytes = size_t{1} << 20;
+constexpr int kFirstPictureHoldMs = 500;
 
 template <typename T>
 void append(std::vector<T>& to, std::vector<T>&& from) {
@@ -85,6 +96,14 @@ void publish(IndexingJob& job, IndexBatch&& batch) {
   job.changed.notify_all();
 }
 
+void hold_until_first_picture(IndexingJob& job) {
+  if (!job.hold_for_first_picture || job.released) return;
+  std::unique_lock<std::mutex> lock(job.mutex);
+  job.changed.wait_for(lock, std::chrono::milliseconds(kFirstPictureHoldMs),
+                       [&job] { return job.released || job.stop; });
+  job.released = true;
+}
+
 LoadStatus walk_status(WalkEnd end, const IndexBuilder& builder) {
   switch (end) {
     case WalkEnd::finished:
@@ -110,7 +129,10 @@ void run_indexing(IndexingJob& job) {
     } else {
       const WalkEnd walked = walk_payload(
           reader, [&builder](const StreamItem& item) { return add_index_item(builder, item); },
-          &job.stop, [&](float) { publish(job, take_index_batch(builder, false)); });
+          &job.stop, [&](float) {
+            publish(job, take_index_batch(builder, false));
+            if (builder.frame_count > 0) hold_until_first_picture(job);
+          });
       end = walk_status(walked, builder);
     }
     publish(job, take_index_batch(builder, true, end));
@@ -149,6 +171,7 @@ LoadStatus start_job(Recording& r, const std::string& path, bool background) {
   job.payload = r.payload();
   job.length = static_cast<int64_t>(r.length);
   if (background) {
+    job.hold_for_first_picture = true;
     try {
       job.thread = std::thread(run_indexing, std::ref(job));
       return LoadStatus::ok;
@@ -245,6 +268,15 @@ IndexGrowth absorb_index_progress(Recording& r) {
   apply_batch(r, std::move(batch), growth);
   if (growth.completed) r.indexing.reset();
   return growth;
+}
+
+void release_index_hold(Recording& r) {
+  if (!r.indexing || r.indexing->released) return;
+  {
+    std::lock_guard<std::mutex> lock(r.indexing->mutex);
+    r.indexing->released = true;
+  }
+  r.indexing->changed.notify_all();
 }
 
 bool open_recording(const std::string& path, Recording& out, LoadStatus* status_out) {
