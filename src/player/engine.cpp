@@ -23,6 +23,8 @@ constexpr uint32_t kFailureMessageMs = 3000;
 // The pictures kept while playing for the first steps back after a pause:
 // about 20 at 1080p, 5 at 4K.
 constexpr size_t kRecentPicturesBytes = size_t{64} << 20;
+// Refreshed every pass while a seek waits for the index.
+constexpr uint32_t kWaitingMessageMs = 400;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -123,18 +125,18 @@ void hand_recent_pictures_to_stepper(PlayerState& st) {
   forget_recent_pictures(st);
 }
 
-// For each frame-list entry, the number of the picture it belongs to: a
-// slice whose first macroblock is 0 (its first bit set) starts a picture.
-std::vector<int> number_pictures(const Recording& rec) {
-  std::vector<int> numbers;
-  numbers.reserve(rec.frames.size());
-  int number = 0;
-  for (int64_t u : rec.frames) {
-    const NalUnit& unit = rec.units[static_cast<size_t>(u)];
+// Numbers the frame-list entries the index added since the last call with
+// the picture each belongs to: a slice whose first macroblock is 0 (its
+// first bit set) starts a picture.
+void number_new_pictures(PlayerState& st) {
+  if (!st.split_pictures) return;
+  const Recording& rec = st.recording;
+  int number = st.picture_numbers.empty() ? 0 : st.picture_numbers.back();
+  for (size_t k = st.picture_numbers.size(); k < rec.frames.size(); ++k) {
+    const NalUnit& unit = rec.units[static_cast<size_t>(rec.frames[k])];
     if (number == 0 || (unit.size >= 2 && (unit.data[1] & 0x80))) ++number;
-    numbers.push_back(number);
+    st.picture_numbers.push_back(number);
   }
-  return numbers;
 }
 
 // Longest sleep between two passes of the loop, so events are handled while
@@ -331,6 +333,77 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
   st.last_mouse_motion = SDL_GetTicks();
 }
 
+// The index's figures as the playback uses them.
+void take_index_figures(PlayerState& st) {
+  st.frame_count = static_cast<int>(st.recording.frames.size());
+  st.fps = st.recording.fps;
+  st.duration = estimated_duration(st.recording);
+}
+
+// The end of the index: the line a whole load prints, or why it ended
+// before the file did (what was indexed still plays).
+void report_index_end(PlayerState& st) {
+  const LoadStatus status = st.recording.index_status;
+  if (status == LoadStatus::ok) {
+    std::fputs(loaded_line(st.recording).c_str(), stdout);
+    return;
+  }
+  std::fputs(load_error_message(status, st.path).c_str(), stdout);
+  show_toast(load_error_caption(status).c_str(), kFailureMessageMs);
+}
+
+void show_index_wait(const PlayerState& st) {
+  char text[64];
+  std::snprintf(text, sizeof text, "WAITING FOR THE INDEX  %d%%", index_percent(st));
+  show_toast(text, kWaitingMessageMs);
+}
+
+void go_on_with_waiting_seek(PlayerState& st) {
+  if (st.pending_seek_s < 0) return;
+  if (!index_reaches(st, st.pending_seek_s)) return show_index_wait(st);
+  const double target = st.pending_seek_s;
+  seek_to_frame(st, frame_at_time(st, target));
+}
+
+// A mark in the playing recording, held as its frame and the time into it
+// while the index may retime the frames.
+struct MarkPlace {
+  std::optional<MarkPoint>* mark = nullptr;
+  int frame = 0;
+  double into = 0;
+};
+
+std::vector<MarkPlace> places_of_marks(PlayerState& st) {
+  std::vector<MarkPlace> places;
+  StretchMarks& marks = stretch_marks();
+  for (std::optional<MarkPoint>* mark : {&marks.in, &marks.out}) {
+    if (!*mark || !same_recording_path((*mark)->path, st.path)) continue;
+    const int frame = frame_at_time(st, (*mark)->time_s);
+    places.push_back({mark, frame, (*mark)->time_s - frame_time(st, frame)});
+  }
+  return places;
+}
+
+// What the index's growth changes for the features that read it: the
+// picture numbers, the activity (measured again now and then while it
+// grows), and once the times settle the recording's start and the marks in
+// it, which keep their pictures.
+void follow_index_in_features(PlayerState& st, const IndexGrowth& growth,
+                              const std::vector<MarkPlace>& marks) {
+  number_new_pictures(st);
+  if (growth.retimed || activity_wants_remeasure(st.activity, st.recording, st.duration)) {
+    remeasure_playback_activity(st.activity, st.recording, st.duration);
+  }
+  if (!growth.retimed && !growth.completed) return;
+  if (growth.completed) st.start = recording_start(st.path, st.duration, file_modified_time(st.path));
+  for (const MarkPlace& place : marks) {
+    MarkPoint& mark = **place.mark;
+    if (growth.retimed) mark.time_s = frame_time(st, place.frame) + place.into;
+    mark.duration_s = st.duration;
+    mark.start = st.start;
+  }
+}
+
 // A playback that cannot start says why in the window as well as on the
 // console: the message outlives this screen and shows on the next one.
 bool fail_to_open(PlayerState& st, const std::string& caption) {
@@ -348,26 +421,28 @@ bool open_playback(PlayerState& st, const std::string& path) {
   take_carried_speed(st);
   st.path = path;
   LoadStatus status = LoadStatus::ok;
-  if (!load_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
+  // The first frames are enough to start: the rest is indexed meanwhile.
+  if (!open_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
   remember_used_folder(path);
-  st.frame_count = static_cast<int>(st.recording.frames.size());
-  st.fps = st.recording.fps;
-  st.duration = recording_duration(st.recording);
+  take_index_figures(st);
+  if (st.recording.index_complete) report_index_end(st);
   st.split_pictures = has_split_pictures(st.recording.units);
-  measure_playback_activity(st.activity, st.recording);
+  remeasure_playback_activity(st.activity, st.recording, st.duration);
   keep_marks_of_folder(stretch_marks(), path);
   if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) {
     return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
   st.start = recording_start(path, st.duration, file_modified_time(path));
-  if (st.split_pictures) st.picture_numbers = number_pictures(st.recording);
+  number_new_pictures(st);
   attach_stepper(st.stepper, st.recording.units, st.recording.frames, st.split_pictures);
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
+  st.recording.sound.clear();
   st.position_s = frame_time(st, 0);
   clock_wait_for_picture(st.clock, st.position_s);
   st.decoding = std::make_unique<DecodingThread>();
-  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units)) {
+  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units,
+                      st.recording.index_complete, st.recording.file.get())) {
     std::printf("Error: Cannot start decoding\n");
     return fail_to_open(st, "CANNOT START DECODING");
   }
@@ -377,6 +452,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
 
 void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                        const PlaybackOptions& options) {
+  take_index_growth(st);
   handle_pending_events(st, window, renderer);
   if (st.leave) return;
   update_overlay_visibility(st, SDL_GetTicks());
@@ -438,6 +514,51 @@ int frame_at_time(const PlayerState& st, double seconds) {
 }
 
 double video_position(const PlayerState& st) { return st.position_s; }
+
+bool index_reaches(const PlayerState& st, double seconds) {
+  return st.recording.index_complete || seconds <= indexed_time(st.recording);
+}
+
+int index_percent(const PlayerState& st) {
+  const Recording& rec = st.recording;
+  if (rec.index_complete) return 100;
+  return rec.length > 0 ? static_cast<int>(100.0 * static_cast<double>(rec.indexed_bytes) /
+                                           static_cast<double>(rec.length))
+                        : 0;
+}
+
+void take_index_growth(PlayerState& st) {
+  Recording& rec = st.recording;
+  if (!rec.indexing) return;
+  if (st.stats.pictures_shown > 0) release_index_hold(rec);
+  // Where the picture is, in its frame, before the times may change.
+  const int frame = st.frame_counter;
+  const double into_frame = video_position(st) - frame_time(st, frame);
+  const std::vector<MarkPlace> marks = places_of_marks(st);
+  const IndexGrowth growth = absorb_index_progress(rec);
+  if (st.decoding && (growth.new_units > 0 || growth.completed)) {
+    extend_decoding_units(*st.decoding, rec.units.data() + growth.first_new_unit, growth.new_units,
+                          rec.index_complete);
+  }
+  take_index_figures(st);
+  std::vector<AudioBlock> blocks = std::move(rec.sound);
+  rec.sound.clear();
+  if (growth.retimed) {
+    st.position_s = frame_time(st, frame) + into_frame;
+    clock_rename_now(st.clock, st.position_s, now_ms());
+    replace_audio_blocks(st.audio, std::move(blocks), rec.time_origin, st.position_s);
+  } else {
+    extend_audio_blocks(st.audio, std::move(blocks), video_position(st));
+  }
+  if (growth.completed) report_index_end(st);
+  follow_index_in_features(st, growth, marks);
+  go_on_with_waiting_seek(st);
+}
+
+void seek_to_time(PlayerState& st, double seconds) {
+  st.pending_seek_s = seconds < 0 ? 0 : seconds;
+  go_on_with_waiting_seek(st);
+}
 
 double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
@@ -519,6 +640,7 @@ void send_decoder_to(PlayerState& st, int k, int show_from) {
 }  // namespace
 
 void seek_to_frame(PlayerState& st, int target) {
+  st.pending_seek_s = -1;  // this seek replaces one waiting for the index
   const Recording& rec = st.recording;
   const int k = find_seek_frame(rec.units, rec.frames, target);
   if (rec.frames.empty()) return;
@@ -567,6 +689,10 @@ void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, i
       direction > 0 ? stepper_picture_from(st.stepper, st.shown_frame + 1, &tag)
                     : stepper_picture_before(st.stepper, st.shown_frame, &tag);
   if (!picture) {
+    // Past the last picture indexed so far the next one is not known yet.
+    const bool at_index_end = direction > 0 && !st.recording.index_complete &&
+                              st.shown_frame + 1 >= st.frame_count;
+    if (at_index_end) return show_index_wait(st);
     show_toast(direction > 0 ? "Last picture" : "First picture", 1500);
     return;
   }
@@ -591,6 +717,9 @@ OverlayView overlay_view(const PlayerState& st) {
                                     : 0.0f;
   }
   view.duration_s = st.duration;
+  view.indexed = st.recording.index_complete || st.duration <= 0
+                     ? 1.0f
+                     : static_cast<float>(std::min(1.0, indexed_time(st.recording) / st.duration));
   view.paused = st.paused;
   view.speed = st.speed;
   view.audio_available = st.audio.has_audio;

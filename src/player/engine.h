@@ -38,10 +38,11 @@ struct PlaybackStats {
 
 struct PlayerState {
   std::string path;     // as given: the folder's other recordings are found beside it
-  Recording recording;  // payload, unit list, frame list, fps
-  int frame_count = 0;
-  double fps = 15.0;
-  double duration = 0;  // seconds
+  Recording recording;  // mapped file, unit list, frame list, fps; may still be growing
+  int frame_count = 0;  // frames indexed so far
+  double fps = 15.0;    // estimated until the index is complete
+  double duration = 0;  // seconds; estimated until the index is complete
+  double pending_seek_s = -1;  // a seek past the index's reach, waiting for it; -1: none
   VideoOutput video;  // video.frame holds the picture shown, video.zoom its zoom
   AudioOutput audio;
   bool split_pictures = false;  // pictures cut into several slices
@@ -169,6 +170,25 @@ OverlayView overlay_view(const PlayerState& st);
 
 // Transient message for a speed factor, spelt as on the bar ("0.25x", "1.5x", "2x").
 std::string speed_message(double speed);
+
+// Takes in what the background index found since the last call (every pass
+// of the loop does): the decoding thread, the sound and the bar get it, a
+// waiting seek goes ahead once the index reaches it, and when the index
+// completes the rate and duration settle ("Loaded: ..." is printed then). If
+// the whole-file figures changed the frames' times, the picture goes on
+// where it is and only the clock's numbers change.
+void take_index_growth(PlayerState& st);
+
+// True when the index reaches recording time `seconds` (or is complete).
+bool index_reaches(const PlayerState& st, double seconds);
+
+// How much of the payload the index covers, in percent (100 once complete).
+int index_percent(const PlayerState& st);
+
+// Seeks to the key frame at or before recording time `seconds`: at once
+// when the index reaches that far, else once it does, showing a message
+// meanwhile (Esc and every other key still act).
+void seek_to_time(PlayerState& st, double seconds);
 
 // Changes to speed step `index` (nothing outside 0..6 or when unchanged): the
 // clock runs on at the new speed, the speed message shows, and the sound is
