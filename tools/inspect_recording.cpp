@@ -1,8 +1,9 @@
-// Recording inspector: loads a .264 recording exactly as the player does,
-// prints the player's own lines, then the audio blocks, the time origin and
-// the key-frame positions. With --times, each frame's time on the recording's
-// clock too. With --activity, how much the picture changes per second and
-// one "Activity: FROM-TO" line per stretch of activity. Exit status 0 on success, 1 on a load error (running out of
+// Recording inspector: loads a .264 recording of any size exactly as the
+// player does, prints the player's own lines, then the audio blocks, the
+// time origin and the key-frame positions. With --times, each frame's time on
+// the recording's clock too. With --activity, how much the picture changes
+// per second and one "Activity: FROM-TO" line per stretch of activity. Exit
+// status 0 on success, 1 on a load error (running out of
 // memory included).
 #include <cstdio>
 #include <new>
@@ -26,12 +27,12 @@ const char kUsage[] =
     "activity as 'Activity: FROM-TO' in seconds from the start.\n";
 
 int print_details(const Recording& recording, bool times) {
-  const auto blocks = index_audio_blocks(recording.payload(), recording.length);
-  const uint32_t origin = find_time_origin(recording.payload(), recording.length, blocks);
+  // From the index alone: the payload is mapped, never read whole again.
   long long samples = 0;
-  for (const AudioBlock& block : blocks) samples += block.size;
-  std::printf("Audio blocks: %zu (%lld samples, %.2fs)\n", blocks.size(), samples, samples / 8000.0);
-  std::printf("Time origin: %u ms\n", origin);
+  for (const AudioBlock& block : recording.sound) samples += block.size;
+  std::printf("Audio blocks: %zu (%lld samples, %.2fs)\n", recording.sound.size(), samples,
+              samples / 8000.0);
+  std::printf("Time origin: %u ms\n", recording.time_origin);
   std::printf("NAL units: %zu\n", recording.units.size());
 
   std::string keys;

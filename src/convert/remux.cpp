@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "convert/avc_config.h"
-#include "convert/payload_reader.h"
-#include "convert/payload_walk.h"
+#include "recording/payload_reader.h"
+#include "recording/payload_walk.h"
 #include "convert/sound_track.h"
 #include "platform/files.h"
 #include "media/av_handles.h"
@@ -71,7 +71,7 @@ PacketPtr make_probe_packet(const std::vector<const std::vector<uint8_t>*>& unit
 struct HeadFacts {
   std::vector<uint8_t> sps, pps, first_idr;  // copies of the first of each
   bool has_header = false;                   // an "HXVF" header seen
-  uint32_t first_header_ts = 0;
+  uint32_t first_header_ts = 0, last_header_ts = 0;
   bool has_sound = false;                    // a valid sound block seen, anywhere
   uint32_t first_sound_ts = 0, last_sound_ts = 0;
   int64_t last_sound_samples = 0;
@@ -98,6 +98,7 @@ bool note_head_item(HeadFacts& head, const StreamItem& item) {
     case StreamItem::video_header:
       if (!head.has_header) head.first_header_ts = item.timestamp;
       head.has_header = true;
+      head.last_header_ts = item.timestamp;
       break;
     case StreamItem::sound_block:
       if (!head.has_sound) head.first_sound_ts = item.timestamp;
@@ -244,6 +245,7 @@ struct Conversion {
   int64_t held_samples = 0;
   bool sound_wanted = true;
   bool with_sound = false;
+  bool late_sound = false;  // a block came after the output started without a sound track
   SoundTrack sound;
   std::string failure;  // why the walk was stopped
   // A stretch: the pictures from stop_s on this recording's clock are left
@@ -460,10 +462,13 @@ bool add_sound(Conversion& c, const StreamItem& item) {
     if (until <= 0) return true;
     count = std::min<int64_t>(count, static_cast<int64_t>(until * kSoundSampleRate));
   }
+  c.result->recording_has_sound = true;
   if (!c.with_sound) {
-    // The first pass found no sound: a block now means it was missed, and an
-    // MP4 without the recording's sound is no success.
-    return c.sound_wanted ? stop_with(c, "sound found that the first pass missed") : true;
+    // The output started without a sound track: a block now means the
+    // recording has sound after all, and an MP4 without it is no success.
+    if (!c.sound_wanted) return true;
+    c.late_sound = true;
+    return stop_with(c, "sound found after the MP4 was started without it");
   }
   const double time = clock_time_of(c.clock, item.timestamp);
   const StreamItem kept{item.kind, item.data, static_cast<size_t>(count), item.type, item.timestamp,
@@ -567,6 +572,15 @@ bool start_output(Conversion& c, OutputContextPtr& output, const std::string& pa
   return true;
 }
 
+const char* walk_failure(WalkEnd end) {
+  switch (end) {
+    case WalkEnd::cancelled: return kCancelledReason;
+    case WalkEnd::failed: return "cannot read the recording";
+    case WalkEnd::too_many_units: return "too many NAL units for the file's size";
+    default: return nullptr;
+  }
+}
+
 // The second pass: every item of the payload into the MP4.
 bool write_samples(Conversion& c, const std::string& input_path, const ProgressCallback& progress,
                    const RemuxOptions& options, std::string* reason, int64_t start = 0) {
@@ -580,49 +594,209 @@ bool write_samples(Conversion& c, const std::string& input_path, const ProgressC
       progress);
   close_payload_reader(reader);
   if (!c.failure.empty()) return fail(reason, c.failure.c_str());
-  if (end == WalkEnd::cancelled) return fail(reason, kCancelledReason);
-  if (end == WalkEnd::failed) return fail(reason, "cannot read the recording");
-  if (end == WalkEnd::too_many_units) return fail(reason, "too many NAL units for the file's size");
+  if (walk_failure(end)) return fail(reason, walk_failure(end));
   if (c.pictures == 0) return fail(reason, "no video frames");
   return true;
 }
 
-// The last picture, the sound's end and the trailer.
-bool finish_conversion(Conversion& c, RemuxResult& result) {
+// Everything after the last item: the last picture, the rest of the sound,
+// the trailer.
+bool finish_conversion(Conversion& c, const RemuxOptions& options, RemuxResult& result) {
   std::string* reason = &result.reason;
-  if (!finish_video(c)) return fail(reason, "cannot write the MP4");
-  if (c.with_sound && !finish_sound_track(c.sound, c.output)) return fail(reason, "cannot write the MP4");
-  if (!finish_output(c.output)) return fail(reason, "cannot write the MP4");
-  result.pictures = c.pictures;
-  result.mp4_has_sound = c.with_sound && c.sound.next >= 0;
-  return true;
-}
-
-bool convert_stream(const std::string& input_path, const std::string& temporary,
-                    const ProgressCallback& progress, const RemuxOptions& options,
-                    RemuxResult& result) {
-  std::string* reason = &result.reason;
-  HeadFacts head;
-  if (!read_head(input_path, head, options.cancel, reason)) return false;
-  if (head.first_idr.empty()) return fail(reason, "no key frame");
-  result.recording_has_sound = head.has_sound;
-  result.sound_left_out = head.has_sound && !options.sound;
-  Conversion c;
-  c.result = &result;
-  c.sound_wanted = options.sound;
-  OutputContextPtr output;
-  if (!start_output(c, output, temporary, head, reason)) return false;
-  const uint32_t origin = head.has_header ? head.first_header_ts : head.first_sound_ts;
-  c.clock = start_frame_clock(origin, starting_rate(head, options.print_frame_rate));
-  if (!write_samples(c, input_path, progress, options, reason)) return false;
-
   if (options.print_frame_rate && c.any_header) {
     double duration = 0;
     const int64_t seen = c.pictures + result.pictures_before_first_key + result.pictures_after_skipped;
     const double rate = rate_from_span(seen, c.first_header_ts, c.last_header_ts, &duration);
     report_frame_rate(rate, duration);
   }
-  return finish_conversion(c, result);
+  if (!finish_video(c)) return fail(reason, "cannot write the MP4");
+  if (c.with_sound && !finish_sound_track(c.sound, c.output)) return fail(reason, "cannot write the MP4");
+  if (!finish_output(c.output)) return fail(reason, "cannot write the MP4");
+  result.pictures = c.pictures;
+  result.mp4_has_sound = c.with_sound && c.sound.next >= 0;
+  result.sound_left_out = result.recording_has_sound && !options.sound;
+  return true;
+}
+
+// Starts the output from what the head of the recording told: the clock's
+// origin is the first header's timestamp, else the first sound block's.
+bool begin_output(Conversion& c, OutputContextPtr& output, const std::string& temporary,
+                  const HeadFacts& head, const RemuxOptions& options, RemuxResult& result) {
+  std::string* reason = &result.reason;
+  if (head.sps.empty() || head.pps.empty()) return fail(reason, "no SPS or PPS");
+  if (head.first_idr.empty()) return fail(reason, "no key frame");
+  result.recording_has_sound = result.recording_has_sound || head.has_sound;
+  c.result = &result;
+  c.sound_wanted = options.sound;
+  if (!start_output(c, output, temporary, head, reason)) return false;
+  const uint32_t origin = head.has_header ? head.first_header_ts : head.first_sound_ts;
+  c.clock = start_frame_clock(origin, starting_rate(head, options.print_frame_rate));
+  return true;
+}
+
+// Reading the whole file first when its head cannot tell enough: the first
+// pass learns the head (up to the first sound block, so without sound the
+// whole file), the second writes.
+bool convert_in_two_passes(const std::string& input_path, const std::string& temporary,
+                           const ProgressCallback& progress, const RemuxOptions& options,
+                           RemuxResult& result) {
+  HeadFacts head;
+  if (!read_head(input_path, head, options.cancel, &result.reason)) return false;
+  Conversion c;
+  OutputContextPtr output;
+  if (!begin_output(c, output, temporary, head, options, result)) return false;
+  if (!write_samples(c, input_path, progress, options, &result.reason)) return false;
+  return finish_conversion(c, options, result);
+}
+
+// ---- one pass ------------------------------------------------------------
+
+// What is held before the output can start, beyond which the head is taken
+// as it is: no sound block so far means no sound (a later one makes the
+// conversion start again, reading the file twice), and no parameter sets,
+// key frame or picture header so far sends the conversion to two passes.
+constexpr size_t kMaxHeldBytes = size_t{16} << 20;
+// Pictures spanning this long on the camera's clock without a sound block
+// mean a recording without sound: a camera's sound comes every few tens of
+// milliseconds, before or after its picture.
+constexpr uint32_t kSilentHeadMs = 5000;
+
+// An item met before the output started, with a copy of its bytes.
+struct HeldItem {
+  StreamItem item;
+  std::vector<uint8_t> bytes;
+};
+
+struct OnePass {
+  HeadFacts head;
+  std::deque<HeldItem> held;
+  size_t held_bytes = 0;
+  bool started = false;
+  bool two_passes = false;  // the head could not tell enough
+};
+
+void hold_item(OnePass& p, const StreamItem& item) {
+  HeldItem held{item, {}};
+  if (item.data && (item.kind == StreamItem::unit || item.kind == StreamItem::sound_block)) {
+    held.bytes.assign(item.data, item.data + item.size);
+  }
+  p.held_bytes += held.bytes.size() + sizeof(HeldItem);
+  p.held.push_back(std::move(held));
+}
+
+enum class HeadDecision { wait, start, two_passes };
+
+// The output can start once it knows the parameter sets, the first key
+// frame, a picture header and whether the recording has sound: a block met,
+// none wanted, or none in the first 16 MB or five seconds of pictures.
+HeadDecision decide_on_head(const OnePass& p, bool sound_wanted) {
+  const HeadFacts& h = p.head;
+  const bool video_known = !h.sps.empty() && !h.pps.empty() && !h.first_idr.empty() && h.has_header;
+  const bool held_enough = p.held_bytes > kMaxHeldBytes;
+  if (!video_known) return held_enough ? HeadDecision::two_passes : HeadDecision::wait;
+  const bool silent_long_enough = h.last_header_ts - h.first_header_ts >= kSilentHeadMs;
+  if (h.has_sound || !sound_wanted || held_enough || silent_long_enough) return HeadDecision::start;
+  return HeadDecision::wait;
+}
+
+// Starts the output and writes what was held.
+bool start_from_head(OnePass& p, Conversion& c, OutputContextPtr& output,
+                     const std::string& temporary, const RemuxOptions& options,
+                     RemuxResult& result) {
+  if (!begin_output(c, output, temporary, p.head, options, result)) return false;
+  p.started = true;
+  for (HeldItem& held : p.held) {
+    if (!held.bytes.empty()) held.item.data = held.bytes.data();
+    if (!handle_item(c, held.item)) return false;
+  }
+  p.held.clear();
+  p.held_bytes = 0;
+  return true;
+}
+
+enum class PassEnd { done, failed, two_passes };
+
+// One reading of the file: the head is held until the output can start,
+// then everything streams into it.
+PassEnd convert_in_one_pass(const std::string& input_path, const std::string& temporary,
+                            const ProgressCallback& progress, const RemuxOptions& options,
+                            RemuxResult& result) {
+  std::string* reason = &result.reason;
+  OnePass p;
+  Conversion c;
+  c.result = &result;
+  c.sound_wanted = options.sound;
+  OutputContextPtr output;
+  // Nothing is reported before the output starts (a recording whose head
+  // fails has made no progress); what the walk reached meanwhile is reported
+  // when it does.
+  float withheld = -1;
+  std::function<void(float)> reported;
+  if (progress) {
+    reported = [&](float fraction) {
+      if (p.started) {
+        progress(fraction);
+      } else {
+        withheld = fraction;
+      }
+    };
+  }
+  const auto start_reporting = [&] {
+    if (progress && withheld >= 0) progress(withheld);
+    withheld = -1;
+  };
+  bool start_failed = false;
+  const StreamVisitor visit = [&](const StreamItem& item) {
+    if (p.started) return handle_item(c, item);
+    note_head_item(p.head, item);
+    hold_item(p, item);
+    switch (decide_on_head(p, options.sound)) {
+      case HeadDecision::wait: return true;
+      case HeadDecision::two_passes: p.two_passes = true; return false;
+      case HeadDecision::start: break;
+    }
+    start_failed = !start_from_head(p, c, output, temporary, options, result);
+    if (!start_failed) start_reporting();
+    return !start_failed;
+  };
+  PayloadReader reader;
+  if (!open_payload_reader(reader, input_path, reason)) return PassEnd::failed;
+  const WalkEnd end = walk_payload(reader, visit, options.cancel, reported);
+  close_payload_reader(reader);
+  if (p.two_passes || c.late_sound) return PassEnd::two_passes;
+  if (start_failed) return PassEnd::failed;
+  if (!c.failure.empty()) return fail(reason, c.failure.c_str()), PassEnd::failed;
+  if (walk_failure(end)) return fail(reason, walk_failure(end)), PassEnd::failed;
+  // A short recording was held whole: the head is all of it.
+  if (!p.started) {
+    if (!start_from_head(p, c, output, temporary, options, result)) return PassEnd::failed;
+    start_reporting();
+  }
+  if (!c.failure.empty()) return fail(reason, c.failure.c_str()), PassEnd::failed;
+  if (c.pictures == 0) return fail(reason, "no video frames"), PassEnd::failed;
+  return finish_conversion(c, options, result) ? PassEnd::done : PassEnd::failed;
+}
+
+bool convert_stream(const std::string& input_path, const std::string& temporary,
+                    const ProgressCallback& progress, const RemuxOptions& options,
+                    RemuxResult& result) {
+  // A second reading starts its fractions again: they are passed on only
+  // once they pass the highest the first one reported.
+  float highest = 0;
+  ProgressCallback forward;
+  if (progress) {
+    forward = [&highest, &progress](float fraction) {
+      if (fraction < highest) return;
+      highest = fraction;
+      progress(fraction);
+    };
+  }
+  const PassEnd end = convert_in_one_pass(input_path, temporary, forward, options, result);
+  result.readings = 1;
+  if (end != PassEnd::two_passes) return end == PassEnd::done;
+  result = RemuxResult{};
+  result.readings = 2;
+  return convert_in_two_passes(input_path, temporary, forward, options, result);
 }
 
 // ---- stretches ----------------------------------------------------------
@@ -753,7 +927,9 @@ bool convert_stretch_stream(const std::vector<std::string>& inputs, const RemuxS
     continue_with_recording(c, ends && i + 1 == inputs.size() ? stretch.end_s : kNoEnd);
     if (!write_samples(c, inputs[i], {}, options, reason)) return false;
   }
-  return finish_conversion(c, result);
+  RemuxOptions finishing = options;
+  finishing.print_frame_rate = false;  // a stretch's rate says nothing about its recordings
+  return finish_conversion(c, finishing, result);
 }
 
 std::string plural(int64_t count, const char* one, const char* many) {

@@ -42,13 +42,18 @@ struct RemuxResult {
   int64_t pictures_after_skipped = 0;
   std::vector<SkippedStretch> skipped;  // stretches longer than kMaxUnitBytes without a start code
   double duration_s = 0;           // the MP4's pictures, from the first one's start to the last one's end
+  int readings = 0;  // times the recording was read: 2 when its head could not tell enough
 };
 
 // Converts the recording at `input_path` into an MP4 at `output_path`. Reads
-// the recording in bounded pieces, twice: a first pass learns the parameter
-// sets, the picture size, whether there is sound anywhere (in whatever order
-// it comes with the pictures) and, for pictures without headers, the rate the
-// sound's time span gives; the second writes. Each picture is one sample
+// the recording in bounded pieces, once: its head is held (at most 16 MB)
+// until the parameter sets, the picture size, a picture header and whether
+// there is sound (none within five seconds of pictures: none) are known,
+// then everything streams into the MP4. A head
+// that cannot tell (no header in it: the rate of pictures without headers
+// comes from the whole sound's time span), or sound met only after the MP4
+// was started without it, makes it read the file twice instead: a first pass
+// learns what the head could not, the second writes. Each picture is one sample
 // stamped with its time on the camera's clock (time base 1/90000), the first
 // one a key frame at time 0; parameter sets travel in the samples ('avc3');
 // the sound becomes an AAC-LC track on the same clock. A recording's sound is

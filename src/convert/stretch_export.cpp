@@ -5,8 +5,8 @@
 #include <memory>
 #include <system_error>
 
-#include "convert/payload_reader.h"
-#include "convert/payload_walk.h"
+#include "recording/payload_reader.h"
+#include "recording/payload_walk.h"
 #include "platform/files.h"
 #include "recording/folder_order.h"
 #include "recording/frame_clock.h"

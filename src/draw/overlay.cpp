@@ -104,6 +104,12 @@ void draw_seek_bar(SDL_Renderer* renderer, const OverlayLayout& l, const Overlay
   if (view.activity) draw_activity_strip(renderer, l, *view.activity, view.activity_from);
   set_colour(renderer, 80, 80, 80, 200);
   fill(renderer, l.track);
+  // Where the index does not reach yet, a seek waits for it.
+  const int iw = played_width(view.indexed, l.track.w);
+  if (iw < l.track.w) {
+    set_colour(renderer, 30, 30, 30, 220);
+    fill(renderer, {l.track.x + iw, l.track.y, l.track.w - iw, l.track.h});
+  }
   const int fw = played_width(view.progress, l.track.w);
   if (fw > 0) {
     set_colour(renderer, kBlue);

@@ -53,6 +53,7 @@ BarTarget bar_target_at(const OverlayRects& rects, int x, int y);
 // What the bar shows.
 struct OverlayView {
   float progress = 0;  // played fraction, clamped to 0..1 when drawn
+  float indexed = 1;   // fraction the recording's index reaches; the rest of the track is dimmed
   double position_s = 0, duration_s = 0;
   bool paused = false;
   double speed = 1.0;

@@ -3,6 +3,7 @@
 // stretch ask from. Pure, apart from the profile it is given.
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct PlaybackActivity {
   // activity_strength per pixel of a track `strip_width` wide.
   std::vector<float> strip;
   int strip_width = -1;
+  // While the index grows: the time it reaches (the strip stays flat past
+  // it) and that time when the profile was measured; infinite once complete.
+  double reach_s = std::numeric_limits<double>::infinity();
+  double measured_to_s = 0;
   // The start of the stretch the last jump aimed at, and the time of the key
   // picture the jump landed on (before that start).
   std::optional<double> aimed_at;
@@ -23,6 +28,17 @@ struct PlaybackActivity {
 // Measures the recording's activity and finds its stretches; the strip is
 // made when first asked for.
 void measure_playback_activity(PlaybackActivity& activity, const Recording& recording);
+
+// Measures again what the index holds now, keeping the last jump: the
+// stretches are those found so far, and the strip spans `duration_s` (the
+// recording's estimated length) with nothing drawn past the index's reach.
+void remeasure_playback_activity(PlaybackActivity& activity, const Recording& recording,
+                                 double duration_s);
+
+// True when the index grew enough since the last measure to measure again:
+// it completed, or reached another tenth of `duration_s` further.
+bool activity_wants_remeasure(const PlaybackActivity& activity, const Recording& recording,
+                              double duration_s);
 
 // The strip for a track `width` pixels wide: one figure (activity_strength of
 // activity_buckets) per pixel, made again only when the width changes.

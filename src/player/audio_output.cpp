@@ -148,8 +148,29 @@ void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint3
   // whole playback, so start where a seek to the beginning would.
   audio.cursor = find_audio_block_at(audio, 0.0);
   SDL_PauseAudioDevice(audio.device, 0);  // plays silence until something is queued
-  printf("Audio: %d HXAF blocks, G.711 A-law %dHz mono\n", static_cast<int>(audio.blocks.size()),
-         kSampleRate);
+  printf("Audio: %zu HXAF blocks, G.711 A-law %dHz mono\n", audio.blocks.size(), kSampleRate);
+}
+
+void extend_audio_blocks(AudioOutput& audio, std::vector<AudioBlock> blocks, double video_position_s) {
+  if (blocks.empty()) return;
+  if (!audio.has_audio) {
+    open_audio_output(audio, std::move(blocks), audio.time_origin);
+    resync_audio(audio, video_position_s);
+    return;
+  }
+  audio.blocks.insert(audio.blocks.end(), blocks.begin(), blocks.end());
+}
+
+void replace_audio_blocks(AudioOutput& audio, std::vector<AudioBlock> blocks, uint32_t time_origin,
+                          double video_position_s) {
+  if (!audio.has_audio) {
+    audio.time_origin = time_origin;
+    extend_audio_blocks(audio, std::move(blocks), video_position_s);
+    return;
+  }
+  audio.blocks = std::move(blocks);
+  audio.time_origin = time_origin;
+  resync_audio(audio, video_position_s);
 }
 
 void restart_audio_drift(AudioDrift& drift) { drift = AudioDrift{}; }

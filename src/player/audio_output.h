@@ -84,6 +84,16 @@ size_t find_audio_block_at(const AudioOutput& audio, double t);
 // "Audio device open failed: ..." with "NO AUDIO DEVICE" shown for 3000 ms.
 void open_audio_output(AudioOutput& audio, std::vector<AudioBlock> blocks, uint32_t time_origin);
 
+// Appends blocks the index found since (their times follow the earlier
+// ones'). The first blocks of a recording that had none open the device as
+// open_audio_output does, and the sound starts at `video_position_s`.
+void extend_audio_blocks(AudioOutput& audio, std::vector<AudioBlock> blocks, double video_position_s);
+
+// Replaces every block and the time origin (their times were settled anew)
+// and resynchronises to `video_position_s`.
+void replace_audio_blocks(AudioOutput& audio, std::vector<AudioBlock> blocks, uint32_t time_origin,
+                          double video_position_s);
+
 // Queues blocks up to video_position_s + 0.3 s; only with a device, unmuted,
 // not paused and at speed 0.99..1.01.
 void feed_audio(AudioOutput& audio, double video_position_s, bool paused, double speed);

@@ -51,7 +51,7 @@ void open_another_recording(PlayerState& st, SDL_Window* window) {
 // Jumps by time on the recording's clock, so a jump is five seconds of the
 // camera's time whatever its rate did meanwhile.
 void seek_by_seconds(PlayerState& st, double seconds) {
-  seek_to_frame(st, frame_at_time(st, video_position(st) + seconds));
+  seek_to_time(st, video_position(st) + seconds);
 }
 
 // Back to the first frame; from the finished state this plays the recording again.
@@ -162,7 +162,7 @@ void handle_left_release(PlayerState& st, SDL_Window* window, int clicks) {
   }
   if (!st.seek_drag) return;
   st.seek_drag = false;
-  seek_to_frame(st, frame_at_time(st, st.duration * static_cast<double>(st.seek_fraction)));
+  seek_to_time(st, st.duration * static_cast<double>(st.seek_fraction));
 }
 
 void handle_wheel(PlayerState& st, SDL_Window* window, const SDL_MouseWheelEvent& wheel) {
@@ -287,6 +287,10 @@ void step_picture(PlayerState& st, SDL_Window* window, SDL_Renderer* renderer, i
       direction > 0 ? stepper_picture_from(st.stepper, st.shown_frame + 1, &tag)
                     : stepper_picture_before(st.stepper, st.shown_frame, &tag);
   if (!picture) {
+    // Past the last picture indexed so far the next one is not known yet.
+    const bool at_index_end = direction > 0 && !st.recording.index_complete &&
+                              st.shown_frame + 1 >= st.frame_count;
+    if (at_index_end) return show_index_wait(st);
     show_toast(direction > 0 ? "Last picture" : "First picture", 1500);
     return;
   }

@@ -18,32 +18,47 @@ struct DecoderCursor {
   int show_from = -1;       // pictures tagged before it are not queued
 };
 
-// Waits until there is work: a seek, the stop, or units to decode. Returns
-// false on the stop; takes a pending seek into `seek`.
-bool wait_for_work(DecodingThread& dt, DecoderCursor& cursor, bool& has_seek, DecoderSeek& seek) {
+enum class Work { stop, seek, unit, drain };
+
+// Waits until there is work: the stop, a seek (taken into `seek`), the next
+// unit (copied into `unit`: the list may grow meanwhile) or, at the end of
+// a complete list, the drain.
+Work wait_for_work(DecodingThread& dt, DecoderCursor& cursor, DecoderSeek& seek, NalUnit& unit) {
   std::unique_lock<std::mutex> lock(dt.mutex);
-  dt.decoder_wakes.wait(lock, [&] { return dt.stop || dt.seek_pending || !cursor.ended; });
-  if (dt.stop) return false;
-  has_seek = dt.seek_pending;
-  if (has_seek) {
+  dt.decoder_wakes.wait(lock, [&] {
+    return dt.stop || dt.seek_pending ||
+           (!cursor.ended && (cursor.unit < dt.units.size() || dt.units_complete));
+  });
+  if (dt.stop) return Work::stop;
+  if (dt.seek_pending) {
     seek = dt.seek;
     dt.seek_pending = false;
     cursor.generation = dt.generation;
+    return Work::seek;
   }
-  return true;
+  if (cursor.unit < dt.units.size()) {
+    unit = dt.units[cursor.unit];
+    return Work::unit;
+  }
+  return Work::drain;
+}
+
+NalUnit unit_at(DecodingThread& dt, int64_t position) {
+  std::lock_guard<std::mutex> lock(dt.mutex);
+  return dt.units[static_cast<size_t>(position)];
 }
 
 void send_unit(DecodingThread& dt, const NalUnit& unit) {
+  note_resident_read(dt.pages, unit.data, static_cast<size_t>(unit.size));
   PacketPtr packet = make_nal_packet(unit.data, static_cast<size_t>(unit.size));
   if (packet) avcodec_send_packet(dt.codec.get(), packet.get());
 }
 
 void apply_seek(DecodingThread& dt, DecoderCursor& cursor, const DecoderSeek& seek) {
   avcodec_flush_buffers(dt.codec.get());
-  const std::vector<NalUnit>& units = *dt.units;
   if (seek.sps >= 0 && seek.pps >= 0) {
-    send_unit(dt, units[static_cast<size_t>(seek.sps)]);
-    send_unit(dt, units[static_cast<size_t>(seek.pps)]);
+    send_unit(dt, unit_at(dt, seek.sps));
+    send_unit(dt, unit_at(dt, seek.pps));
   }
   cursor.unit = seek.unit;
   cursor.next_frame = seek.frame;
@@ -96,9 +111,10 @@ void follow_key_frame_request(DecodingThread& dt, DecoderCursor& cursor, int typ
   }
 }
 
-void decode_next_unit(DecodingThread& dt, DecoderCursor& cursor, AVFrame* frame) {
-  const NalUnit& unit = (*dt.units)[cursor.unit++];
+void decode_next_unit(DecodingThread& dt, DecoderCursor& cursor, AVFrame* frame, const NalUnit& unit) {
+  ++cursor.unit;
   if (!is_decoded_unit_type(unit.type) || unit.size <= 0) return;
+  note_resident_read(dt.pages, unit.data, static_cast<size_t>(unit.size));
   const bool slice = is_slice_type(unit.type);
   const int index = slice ? cursor.next_frame++ : -1;
   if (slice) {
@@ -131,24 +147,31 @@ void drain_into_queue(DecodingThread& dt, DecoderCursor& cursor, AVFrame* frame)
 void decoding_loop(DecodingThread& dt) {
   FramePtr frame(av_frame_alloc());
   DecoderCursor cursor;
-  bool has_seek = false;
   DecoderSeek seek;
-  while (frame && wait_for_work(dt, cursor, has_seek, seek)) {
-    if (has_seek) {
+  NalUnit unit{};
+  while (frame) {
+    const Work work = wait_for_work(dt, cursor, seek, unit);
+    if (work == Work::stop) break;
+    if (work == Work::seek) {
       apply_seek(dt, cursor, seek);
-    } else if (cursor.unit < dt.units->size()) {
-      decode_next_unit(dt, cursor, frame.get());
+    } else if (work == Work::unit) {
+      decode_next_unit(dt, cursor, frame.get(), unit);
     } else {
       drain_into_queue(dt, cursor, frame.get());
     }
   }
+  release_resident_pages(dt.pages);
 }
 
 }  // namespace
 
-bool start_decoding(DecodingThread& dt, CodecContextPtr codec, const std::vector<NalUnit>& units) {
+bool start_decoding(DecodingThread& dt, CodecContextPtr codec, std::vector<NalUnit> units,
+                    bool complete, const MappedFile* file) {
   dt.codec = std::move(codec);
-  dt.units = &units;
+  dt.units = std::move(units);
+  dt.units_complete = complete;
+  dt.pages = ResidentPages{};
+  dt.pages.file = file;
   dt.stop = false;
   try {
     dt.thread = std::thread(decoding_loop, std::ref(dt));
@@ -160,6 +183,15 @@ bool start_decoding(DecodingThread& dt, CodecContextPtr codec, const std::vector
 }
 
 bool decoding_started(const DecodingThread& dt) { return dt.thread.joinable(); }
+
+void extend_decoding_units(DecodingThread& dt, const NalUnit* units, size_t count, bool complete) {
+  {
+    std::lock_guard<std::mutex> lock(dt.mutex);
+    dt.units.insert(dt.units.end(), units, units + count);
+    dt.units_complete = complete;
+  }
+  dt.decoder_wakes.notify_all();
+}
 
 void stop_decoding(DecodingThread& dt) {
   if (dt.thread.joinable()) {

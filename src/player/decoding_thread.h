@@ -5,7 +5,9 @@
 // the decoder from before the seek is thrown away, so no stale picture can
 // follow a seek. After the last unit the decoder is drained into the queue
 // and the end is marked behind its last picture; the thread then waits for
-// a seek (playing again) or the stop.
+// a seek (playing again) or the stop. The unit list may still be growing (the
+// recording is indexed in the background): the thread keeps its own copy,
+// extended by the player, and waits at its end until the list is complete.
 #pragma once
 
 #include <atomic>
@@ -19,6 +21,7 @@
 
 #include "media/av_handles.h"
 #include "recording/recording.h"
+#include "recording/resident_pages.h"
 
 // Decoded pictures waiting for the player: enough to ride out a slow picture,
 // few enough that a seek or a speed change throws little work away.
@@ -41,11 +44,13 @@ struct DecoderSeek {
 };
 
 struct DecodingThread {
-  CodecContextPtr codec;                      // the decoding thread's while it runs
-  const std::vector<NalUnit>* units = nullptr;
+  CodecContextPtr codec;  // the decoding thread's while it runs
+  ResidentPages pages;    // the decoding thread's: what it read of the mapped file
   std::thread thread;
 
   std::mutex mutex;  // guards everything below except the atomics
+  std::vector<NalUnit> units;  // what the index holds so far
+  bool units_complete = true;  // false: more units come, the end is not the end
   std::condition_variable decoder_wakes;  // room in the queue, a seek, the stop
   std::condition_variable player_wakes;   // a picture or the end
   std::deque<DecodedPicture> queue;
@@ -62,10 +67,17 @@ struct DecodingThread {
   std::atomic<int> key_frames_until{-1};
 };
 
-// Takes the opened decoder and starts decoding `units` from the first one.
-// The units must stay in place until stop_decoding. False when the thread
+// Takes the opened decoder and starts decoding `units` (a copy is kept) from
+// the first one; `complete` false: more follow (extend_decoding_units). The
+// bytes they point to must stay mapped until stop_decoding; with `file`, the
+// pages read are released as the thread moves on. False when the thread
 // cannot be started (the decoder is then released).
-bool start_decoding(DecodingThread& dt, CodecContextPtr codec, const std::vector<NalUnit>& units);
+bool start_decoding(DecodingThread& dt, CodecContextPtr codec, std::vector<NalUnit> units,
+                    bool complete = true, const MappedFile* file = nullptr);
+
+// Appends the units the index added (`count` of them at `units`) and says
+// whether the list is now complete; a thread waiting at the end goes on.
+void extend_decoding_units(DecodingThread& dt, const NalUnit* units, size_t count, bool complete);
 
 // True between start_decoding and stop_decoding.
 bool decoding_started(const DecodingThread& dt);

@@ -58,18 +58,18 @@ void show_paused_frame(PlayerState& st, SDL_Window* window, SDL_Renderer* render
   }
 }
 
-// For each frame-list entry, the number of the picture it belongs to: a
-// slice whose first macroblock is 0 (its first bit set) starts a picture.
-std::vector<int> number_pictures(const Recording& rec) {
-  std::vector<int> numbers;
-  numbers.reserve(rec.frames.size());
-  int number = 0;
-  for (int64_t u : rec.frames) {
-    const NalUnit& unit = rec.units[static_cast<size_t>(u)];
+// Numbers the frame-list entries the index added since the last call with
+// the picture each belongs to: a slice whose first macroblock is 0 (its
+// first bit set) starts a picture.
+void number_new_pictures(PlayerState& st) {
+  if (!st.split_pictures) return;
+  const Recording& rec = st.recording;
+  int number = st.picture_numbers.empty() ? 0 : st.picture_numbers.back();
+  for (size_t k = st.picture_numbers.size(); k < rec.frames.size(); ++k) {
+    const NalUnit& unit = rec.units[static_cast<size_t>(rec.frames[k])];
     if (number == 0 || (unit.size >= 2 && (unit.data[1] & 0x80))) ++number;
-    numbers.push_back(number);
+    st.picture_numbers.push_back(number);
   }
-  return numbers;
 }
 
 // Longest sleep between two passes of the loop, so events are handled while
@@ -266,6 +266,64 @@ void run_finished_state(PlayerState& st, SDL_Window* window, SDL_Renderer* rende
   st.last_mouse_motion = SDL_GetTicks();
 }
 
+// The index's figures as the playback uses them.
+void take_index_figures(PlayerState& st) {
+  st.frame_count = static_cast<int>(st.recording.frames.size());
+  st.fps = st.recording.fps;
+  st.duration = estimated_duration(st.recording);
+}
+
+// The end of the index: the line a whole load prints, or why it ended
+// before the file did (what was indexed still plays).
+void report_index_end(PlayerState& st) {
+  const LoadStatus status = st.recording.index_status;
+  if (status == LoadStatus::ok) {
+    std::fputs(loaded_line(st.recording).c_str(), stdout);
+    return;
+  }
+  std::fputs(load_error_message(status, st.path).c_str(), stdout);
+  show_toast(load_error_caption(status).c_str(), kFailureMessageMs);
+}
+
+// A mark in the playing recording, held as its frame and the time into it
+// while the index may retime the frames.
+struct MarkPlace {
+  std::optional<MarkPoint>* mark = nullptr;
+  int frame = 0;
+  double into = 0;
+};
+
+std::vector<MarkPlace> places_of_marks(PlayerState& st) {
+  std::vector<MarkPlace> places;
+  StretchMarks& marks = stretch_marks();
+  for (std::optional<MarkPoint>* mark : {&marks.in, &marks.out}) {
+    if (!*mark || !same_recording_path((*mark)->path, st.path)) continue;
+    const int frame = frame_at_time(st, (*mark)->time_s);
+    places.push_back({mark, frame, (*mark)->time_s - frame_time(st, frame)});
+  }
+  return places;
+}
+
+// What the index's growth changes for the features that read it: the
+// picture numbers, the activity (measured again now and then while it
+// grows), and once the times settle the recording's start and the marks in
+// it, which keep their pictures.
+void follow_index_in_features(PlayerState& st, const IndexGrowth& growth,
+                              const std::vector<MarkPlace>& marks) {
+  number_new_pictures(st);
+  if (growth.retimed || activity_wants_remeasure(st.activity, st.recording, st.duration)) {
+    remeasure_playback_activity(st.activity, st.recording, st.duration);
+  }
+  if (!growth.retimed && !growth.completed) return;
+  if (growth.completed) st.start = recording_start(st.path, st.duration, file_modified_time(st.path));
+  for (const MarkPlace& place : marks) {
+    MarkPoint& mark = **place.mark;
+    if (growth.retimed) mark.time_s = frame_time(st, place.frame) + place.into;
+    mark.duration_s = st.duration;
+    mark.start = st.start;
+  }
+}
+
 // A playback that cannot start says why in the window as well as on the
 // console: the message outlives this screen and shows on the next one.
 bool fail_to_open(PlayerState& st, const std::string& caption) {
@@ -283,26 +341,28 @@ bool open_playback(PlayerState& st, const std::string& path) {
   take_carried_speed(st);
   st.path = path;
   LoadStatus status = LoadStatus::ok;
-  if (!load_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
+  // The first frames are enough to start: the rest is indexed meanwhile.
+  if (!open_recording(path, st.recording, &status)) return fail_to_open(st, load_error_caption(status));
   remember_used_folder(path);
-  st.frame_count = static_cast<int>(st.recording.frames.size());
-  st.fps = st.recording.fps;
-  st.duration = recording_duration(st.recording);
+  take_index_figures(st);
+  if (st.recording.index_complete) report_index_end(st);
   st.split_pictures = has_split_pictures(st.recording.units);
-  measure_playback_activity(st.activity, st.recording);
+  remeasure_playback_activity(st.activity, st.recording, st.duration);
   keep_marks_of_folder(stretch_marks(), path);
   if (!setup_video_decoder(st.video, kDecoderThreads, st.split_pictures)) {
     return fail_to_open(st, "CANNOT OPEN THE DECODER");
   }
   st.start = recording_start(path, st.duration, file_modified_time(path));
-  if (st.split_pictures) st.picture_numbers = number_pictures(st.recording);
+  number_new_pictures(st);
   attach_stepper(st.stepper, st.recording.units, st.recording.frames, st.split_pictures);
   // Sound blocks come with their timestamps on the pictures' clock.
   open_audio_output(st.audio, std::move(st.recording.sound), st.recording.time_origin);
+  st.recording.sound.clear();
   st.position_s = frame_time(st, 0);
   clock_wait_for_picture(st.clock, st.position_s);
   st.decoding = std::make_unique<DecodingThread>();
-  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units)) {
+  if (!start_decoding(*st.decoding, std::move(st.video.codec), st.recording.units,
+                      st.recording.index_complete, st.recording.file.get())) {
     std::printf("Error: Cannot start decoding\n");
     return fail_to_open(st, "CANNOT START DECODING");
   }
@@ -312,6 +372,7 @@ bool open_playback(PlayerState& st, const std::string& path) {
 
 void run_playback_step(PlayerState& st, SDL_Window*& window, SDL_Renderer*& renderer,
                        const PlaybackOptions& options) {
+  take_index_growth(st);
   handle_pending_events(st, window, renderer);
   if (st.leave) return;
   update_overlay_visibility(st, SDL_GetTicks());
@@ -347,6 +408,34 @@ void close_playback(PlayerState& st) {
   close_audio_output(st.audio);
   teardown_video_output(st.video);
   st.recording = Recording{};
+}
+
+void take_index_growth(PlayerState& st) {
+  Recording& rec = st.recording;
+  if (!rec.indexing) return;
+  if (st.stats.pictures_shown > 0) release_index_hold(rec);
+  // Where the picture is, in its frame, before the times may change.
+  const int frame = st.frame_counter;
+  const double into_frame = video_position(st) - frame_time(st, frame);
+  const std::vector<MarkPlace> marks = places_of_marks(st);
+  const IndexGrowth growth = absorb_index_progress(rec);
+  if (st.decoding && (growth.new_units > 0 || growth.completed)) {
+    extend_decoding_units(*st.decoding, rec.units.data() + growth.first_new_unit, growth.new_units,
+                          rec.index_complete);
+  }
+  take_index_figures(st);
+  std::vector<AudioBlock> blocks = std::move(rec.sound);
+  rec.sound.clear();
+  if (growth.retimed) {
+    st.position_s = frame_time(st, frame) + into_frame;
+    clock_rename_now(st.clock, st.position_s, now_ms());
+    replace_audio_blocks(st.audio, std::move(blocks), rec.time_origin, st.position_s);
+  } else {
+    extend_audio_blocks(st.audio, std::move(blocks), video_position(st));
+  }
+  if (growth.completed) report_index_end(st);
+  follow_index_in_features(st, growth, marks);
+  go_on_with_waiting_seek(st);
 }
 
 std::string play_recording_with(const std::string& path, SDL_Window*& window,

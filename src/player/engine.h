@@ -63,3 +63,11 @@ void finish_playback(PlayerState& st, SDL_Window*& window, SDL_Renderer*& render
 // Stops the decoding thread, closes the sound and the video output and
 // releases the recording.
 void close_playback(PlayerState& st);
+
+// Takes in what the background index found since the last call (every pass
+// of the loop does): the decoding thread, the sound and the bar get it, a
+// waiting seek goes ahead once the index reaches it, and when the index
+// completes the rate and duration settle ("Loaded: ..." is printed then). If
+// the whole-file figures changed the frames' times, the picture goes on
+// where it is and only the clock's numbers change.
+void take_index_growth(PlayerState& st);

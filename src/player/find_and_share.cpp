@@ -32,6 +32,11 @@ std::string time_text(const PlayerState& st, double position_s) {
 
 void say(const std::string& text, uint32_t ms = kFindMessageMs) { show_toast(text.c_str(), ms); }
 
+// Said after "no activity found" while the index still grows.
+std::string not_yet(const PlayerState& st) {
+  return st.recording.index_complete ? "" : " YET - INDEXING " + std::to_string(index_percent(st)) + "%";
+}
+
 void watch_stretch(PlayerState& st, double seek_to, double until) {
   set_speed(st, kNormalSpeedIndex);
   if (seek_to >= 0) seek_to_frame(st, frame_at_time(st, seek_to));
@@ -42,7 +47,8 @@ void watch_stretch(PlayerState& st, double seek_to, double until) {
 void skip_fast(PlayerState& st) {
   st.skip = {};
   set_speed(st, top_speed_index());
-  say(st.activity.stretches.empty() ? "SKIPPING QUIET - NO ACTIVITY FOUND" : "SKIPPING QUIET - 8x");
+  say(st.activity.stretches.empty() ? "SKIPPING QUIET - NO ACTIVITY FOUND" + not_yet(st)
+                                    : std::string("SKIPPING QUIET - 8x"));
 }
 
 // The stretch starting at `start`.
@@ -108,6 +114,11 @@ void jump_to_activity(PlayerState& st, int direction) {
   const std::optional<double> target =
       direction > 0 ? next_activity_start(stretches, from) : previous_activity_start(stretches, from);
   if (!target) {
+    // Before the index is complete, what lies past its reach is not known yet.
+    if (direction > 0 && !st.recording.index_complete) {
+      say("NO MORE ACTIVITY SO FAR - INDEXING " + std::to_string(index_percent(st)) + "%");
+      return;
+    }
     say(direction > 0 ? "NO MORE ACTIVITY" : "NO ACTIVITY BEFORE");
     return;
   }
@@ -132,7 +143,8 @@ void toggle_skip_quiet(PlayerState& st) {
   on = true;
   st.skip = {};
   // Said at once; playing, the first decision (made now) says what it does.
-  say(st.activity.stretches.empty() ? "SKIP QUIET ON - NO ACTIVITY FOUND" : "SKIP QUIET ON");
+  say(st.activity.stretches.empty() ? "SKIP QUIET ON - NO ACTIVITY FOUND" + not_yet(st)
+                                    : std::string("SKIP QUIET ON"));
   follow_skip_quiet(st);
 }
 
@@ -197,7 +209,10 @@ StretchRequest marked_stretch_request(const PlayerState& st, std::string* proble
   request.inputs = std::move(inputs);
   request.in_s = in.time_s;
   request.out_s = marks.out ? out.time_s : -1;
-  if (same_recording_path(in.path, st.path) && !st.recording.frames.empty()) {
+  // Past the index's reach (a mark made in an earlier playback of this
+  // recording) the start is found in the file, as for another recording.
+  if (same_recording_path(in.path, st.path) && !st.recording.frames.empty() &&
+      index_reaches(st, in.time_s)) {
     request.start = start_from_index(st, in.time_s);
   }
   request.planned_s = planned_length(in, out, request.inputs.size() == 1);

@@ -18,6 +18,11 @@ void clock_start(PlaybackClock& clock, double media_s, double now_ms) {
   clock.wall_anchor_ms = now_ms;
 }
 
+void clock_rename_now(PlaybackClock& clock, double media_s, double now_ms) {
+  clock.media_anchor_s = media_s;
+  clock.wall_anchor_ms = now_ms;
+}
+
 double clock_position_s(const PlaybackClock& clock, double now_ms) {
   if (!clock.started || !clock.running) return clock.media_anchor_s;
   return clock.media_anchor_s + (now_ms - clock.wall_anchor_ms) * clock.speed / 1000.0;

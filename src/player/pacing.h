@@ -56,6 +56,11 @@ void clock_wait_for_picture(PlaybackClock& clock, double media_s);
 // Anchors the running clock: recording time `media_s` is now.
 void clock_start(PlaybackClock& clock, double media_s, double now_ms);
 
+// The same moment under another name: recording time `media_s` is now,
+// whether the clock runs, stands or waits for a picture (the recording's
+// times were settled anew; the picture goes on where it was).
+void clock_rename_now(PlaybackClock& clock, double media_s, double now_ms);
+
 // Recording time on the clock at `now_ms` (its standing time when paused or
 // waiting for a picture).
 double clock_position_s(const PlaybackClock& clock, double now_ms);

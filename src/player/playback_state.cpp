@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "draw/overlay.h"
 #include "draw/toast.h"
@@ -13,6 +14,8 @@ namespace {
 // The pictures kept while playing for the first steps back after a pause:
 // about 20 at 1080p, 5 at 4K.
 constexpr size_t kRecentPicturesBytes = size_t{64} << 20;
+// Refreshed every pass while a seek waits for the index.
+constexpr uint32_t kWaitingMessageMs = 400;
 
 double now_ms() {
   return static_cast<double>(SDL_GetPerformanceCounter()) * 1000.0 /
@@ -112,6 +115,37 @@ double video_position(const PlayerState& st) { return st.position_s; }
 
 double end_time(const PlayerState& st) { return st.duration > 0 ? st.duration : 0; }
 
+bool index_reaches(const PlayerState& st, double seconds) {
+  return st.recording.index_complete || seconds <= indexed_time(st.recording);
+}
+
+int index_percent(const PlayerState& st) {
+  const Recording& rec = st.recording;
+  if (rec.index_complete) return 100;
+  return rec.length > 0 ? static_cast<int>(100.0 * static_cast<double>(rec.indexed_bytes) /
+                                           static_cast<double>(rec.length))
+                        : 0;
+}
+
+void show_index_wait(const PlayerState& st) {
+  char text[64];
+  std::snprintf(text, sizeof text, "WAITING FOR THE INDEX  %d%%", index_percent(st));
+  show_toast(text, kWaitingMessageMs);
+}
+
+void go_on_with_waiting_seek(PlayerState& st) {
+  if (st.pending_seek_s < 0) return;
+  if (!index_reaches(st, st.pending_seek_s)) return show_index_wait(st);
+  const double target = st.pending_seek_s;
+  seek_to_frame(st, frame_at_time(st, target));
+}
+
+void seek_to_time(PlayerState& st, double seconds) {
+  st.pending_seek_s = seconds < 0 ? 0 : seconds;
+  go_on_with_waiting_seek(st);
+}
+
+
 std::string speed_message(double speed) {
   char text[72];
   format_speed(text, sizeof text, speed);
@@ -160,6 +194,7 @@ void send_decoder_to(PlayerState& st, int k, int show_from) {
 }  // namespace
 
 void seek_to_frame(PlayerState& st, int target) {
+  st.pending_seek_s = -1;  // this seek replaces one waiting for the index
   const Recording& rec = st.recording;
   const int k = find_seek_frame(rec.units, rec.frames, target);
   if (rec.frames.empty()) return;
@@ -211,6 +246,9 @@ OverlayView overlay_view(const PlayerState& st) {
                                     : 0.0f;
   }
   view.duration_s = st.duration;
+  view.indexed = st.recording.index_complete || st.duration <= 0
+                     ? 1.0f
+                     : static_cast<float>(std::min(1.0, indexed_time(st.recording) / st.duration));
   view.paused = st.paused;
   view.speed = st.speed;
   view.audio_available = st.audio.has_audio;

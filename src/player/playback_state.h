@@ -44,10 +44,11 @@ struct PlaybackStats {
 
 struct PlayerState {
   std::string path;     // as given: the folder's other recordings are found beside it
-  Recording recording;  // payload, unit list, frame list, fps
-  int frame_count = 0;
-  double fps = 15.0;
-  double duration = 0;  // seconds
+  Recording recording;  // mapped file, unit list, frame list, fps; may still be growing
+  int frame_count = 0;  // frames indexed so far
+  double fps = 15.0;    // estimated until the index is complete
+  double duration = 0;  // seconds; estimated until the index is complete
+  double pending_seek_s = -1;  // a seek past the index's reach, waiting for it; -1: none
   VideoOutput video;  // video.frame holds the picture shown, video.zoom its zoom
   AudioOutput audio;
   bool split_pictures = false;  // pictures cut into several slices
@@ -158,6 +159,25 @@ void set_speed(PlayerState& st, int index);
 // and goes on from it; the clock waits for its picture; the sound is
 // resynchronised.
 void seek_to_frame(PlayerState& st, int target);
+
+// True when the index reaches recording time `seconds` (or is complete).
+bool index_reaches(const PlayerState& st, double seconds);
+
+// How much of the payload the index covers, in percent (100 once complete).
+int index_percent(const PlayerState& st);
+
+// Seeks to the key frame at or before recording time `seconds`: at once
+// when the index reaches that far, else once it does, showing a message
+// meanwhile (Esc and every other key still act).
+void seek_to_time(PlayerState& st, double seconds);
+
+// A seek waiting for the index goes ahead when the index now reaches it;
+// else the waiting message is refreshed. Nothing when no seek waits.
+void go_on_with_waiting_seek(PlayerState& st);
+
+// Shows for a moment that the index has not reached what was asked yet, and
+// how far it is.
+void show_index_wait(const PlayerState& st);
 
 // The playback clock. Every time the player shows, paces or plays sound by
 // goes through these two, so the recording's own clock can replace the

@@ -54,16 +54,3 @@ bool starts_picture(const NalUnit& slice);
 // Number of pictures among the frames: the first slice and every later one
 // that begins a picture.
 int64_t count_pictures(const std::vector<NalUnit>& units, const std::vector<int64_t>& frames);
-
-// Times for the frame list (seconds from the time origin) and the sound
-// blocks with their timestamps moved onto the same clock, from one walk over
-// the payload. Sound blocks come in the order of index_audio_blocks.
-struct RecordingClock {
-  std::vector<double> frame_times;
-  double rate = 15.0;  // clock_rate at the end: the last picture lasts 1 / rate
-  std::vector<AudioBlock> sound;  // timestamp: origin + 1000 x clock time (mod 2^32)
-};
-RecordingClock build_recording_clock(const uint8_t* payload, size_t length,
-                                     const std::vector<NalUnit>& units,
-                                     const std::vector<int64_t>& frames, uint32_t origin,
-                                     double rate);

@@ -48,8 +48,16 @@ double detect_frame_rate(const uint8_t* payload, size_t length, int64_t frame_co
 
 double report_frame_rate(double rate, double duration_s) {
   if (rate == 0.0) return kDefaultFrameRate;
-  std::printf("Detected FPS: %.1f (from HXVF timestamps, duration=%.1fs)\n", rate, duration_s);
+  std::fputs(frame_rate_line(rate, duration_s, false).c_str(), stdout);
   return rate;
+}
+
+std::string frame_rate_line(double rate, double duration_s, bool from_sound) {
+  if (rate == 0.0) return "";
+  char line[128];
+  std::snprintf(line, sizeof line, "Detected FPS: %.1f (from %s, duration=%.1fs)\n", rate,
+                from_sound ? "the sound's time span" : "HXVF timestamps", duration_s);
+  return line;
 }
 
 double rate_from_sound_span(int64_t pictures, uint32_t first, uint32_t last, int64_t last_samples,
@@ -70,6 +78,6 @@ double detect_frame_rate_from_sound(int64_t pictures, uint32_t first, uint32_t l
   double duration = 0.0;
   const double rate = rate_from_sound_span(pictures, first, last, last_samples, &duration);
   if (rate == 0.0) return kDefaultFrameRate;
-  std::printf("Detected FPS: %.1f (from the sound's time span, duration=%.1fs)\n", rate, duration);
+  std::fputs(frame_rate_line(rate, duration, true).c_str(), stdout);
   return rate;
 }

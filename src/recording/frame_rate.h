@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr double kDefaultFrameRate = 15.0;
 
@@ -41,6 +42,11 @@ double detect_frame_rate_from_sound(int64_t pictures, uint32_t first, uint32_t l
 
 // An estimate (0: none) as detect_frame_rate returns and prints it.
 double report_frame_rate(double rate, double duration_s);
+
+// The line that reports an estimate: "Detected FPS: %.1f (from HXVF
+// timestamps, duration=%.1fs)\n", or "from the sound's time span" with
+// `from_sound`; empty for no estimate (rate 0).
+std::string frame_rate_line(double rate, double duration_s, bool from_sound);
 
 // Nearest common rate within kSnapTolerance, else `rate` itself; ties go to the lower rate.
 double snap_frame_rate(double rate);

@@ -2,13 +2,17 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "platform/files.h"
-#include "recording/frame_clock.h"
-#include "recording/frame_rate.h"
+#include "platform/mapped_file.h"
 
 namespace {
 
@@ -203,16 +207,32 @@ namespace {
 // those bytes (the byte stream ends a unit at 00 00 00 as at 00 00 01), so
 // what follows them up to the next start code is padding, not the unit's.
 size_t end_at_zero_run(const uint8_t* p, size_t begin, size_t end) {
+  size_t i = begin;
+#ifdef __SSE2__
+  // Sixteen bytes at a time: a mask bit per zero byte, with the last two
+  // bits of the previous load in front, so a run across two loads is seen.
+  const __m128i zero = _mm_setzero_si128();
+  uint32_t carry = 0;
+  for (; i + 16 <= end; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+    const uint32_t bits = mask << 2 | carry;  // bit k: byte i - 2 + k
+    const uint32_t runs = bits & bits >> 1 & bits >> 2;
+    if (runs != 0) return i - 2 + static_cast<size_t>(__builtin_ctz(runs));
+    carry = mask >> 14;
+  }
+  i = i >= begin + 2 ? i - 2 : begin;  // the carried bytes are looked at again
+#else
   // Eight bytes at a time, six apart so every run of three lies whole in one
   // load: a set top bit marks each zero byte, three in a row mark a run.
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  size_t i = begin;
   for (; i + 8 <= end; i += 6) {
     uint64_t v;
     std::memcpy(&v, p + i, 8);
     const uint64_t zeros = ~(((v & kLow7) + kLow7) | v | kLow7);
     if (zeros & (zeros >> 8) & (zeros >> 16)) break;
   }
+#endif
   for (; i + 3 <= end; ++i) {
     if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0) return i;
   }
@@ -261,7 +281,10 @@ std::vector<NalUnit> index_nal_units(const uint8_t* payload, size_t length, size
                                    blocks),
         blocks.seen);
     if (end > begin) {
-      units.push_back({payload + begin, static_cast<int32_t>(end - begin),
+      // A unit too long for a 32-bit count is far past kMaxUnitBytes
+      // anyway: its size saturates and it is left out as oversized.
+      const size_t size = std::min<size_t>(end - begin, INT32_MAX);
+      units.push_back({payload + begin, static_cast<int32_t>(size),
                        static_cast<int32_t>(payload[begin] & 0x1F)});
       if (units.size() > max_units) break;
     }
@@ -340,31 +363,28 @@ uint32_t find_time_origin(const uint8_t* payload, size_t length,
   return audio_blocks.empty() ? 0 : audio_blocks.front().timestamp;
 }
 
+const uint8_t* Recording::payload() const {
+  return file ? file->data + kFileHeaderSize : nullptr;
+}
+
 LoadStatus read_recording_payload(const std::string& path, Recording& out) {
-  FILE* file = open_file(path, "rb");
-  if (!file) return LoadStatus::cannot_open;
-  // 64-bit size on every platform (mingw's off_t is 32 bits), so that a file
-  // of 2 GiB or more is refused instead of wrapping into a wrong size.
-  const int64_t size = open_file_size(file);
+  FILE* handle = open_file(path, "rb");
+  if (!handle) return LoadStatus::cannot_open;
+  // 64-bit on every platform (mingw's off_t is 32 bits): no size wraps.
+  const int64_t size = open_file_size(handle);
   if (size < 0) {
-    std::fclose(file);
+    std::fclose(handle);
     return LoadStatus::cannot_open;
   }
-  if (size > std::numeric_limits<int32_t>::max()) {
-    std::fclose(file);
-    return LoadStatus::too_large;
-  }
   if (size <= static_cast<int64_t>(kFileHeaderSize)) {
-    std::fclose(file);
+    std::fclose(handle);
     return LoadStatus::too_small;
   }
-  const size_t wanted = static_cast<size_t>(size) - kFileHeaderSize;
-  out.buffer.assign(wanted, 0);
-  out.length = 0;
-  if (seek_file(file, static_cast<int64_t>(kFileHeaderSize), SEEK_SET)) {
-    out.length = std::fread(out.buffer.data(), 1, wanted, file);
-  }
-  std::fclose(file);
+  std::shared_ptr<const MappedFile> mapped = map_open_file(handle);
+  std::fclose(handle);
+  if (!mapped) return LoadStatus::cannot_map;
+  out.file = std::move(mapped);
+  out.length = static_cast<size_t>(size) - kFileHeaderSize;
   return LoadStatus::ok;
 }
 
@@ -373,7 +393,8 @@ std::string load_error_message(LoadStatus status, const std::string& path) {
     case LoadStatus::ok: return "";
     case LoadStatus::cannot_open: return "Error: Cannot open '" + path + "'\n";
     case LoadStatus::too_small: return "Error: File too small\n";
-    case LoadStatus::too_large: return "Error: File too large (2 GiB or more)\n";
+    case LoadStatus::cannot_read: return "Error: Cannot read '" + path + "'\n";
+    case LoadStatus::cannot_map: return "Error: Cannot map '" + path + "' into memory\n";
     case LoadStatus::no_nal_units: return "Error: No NAL units\n";
     case LoadStatus::no_video_frames: return "Error: No video frames\n";
     case LoadStatus::too_many_units: return "Error: Too many NAL units for the file's size\n";
@@ -387,7 +408,8 @@ std::string load_error_caption(LoadStatus status) {
     case LoadStatus::ok: return "";
     case LoadStatus::cannot_open: return "CANNOT OPEN THE FILE";
     case LoadStatus::too_small: return "FILE TOO SMALL: NOT A RECORDING";
-    case LoadStatus::too_large: return "FILE TOO LARGE: 2 GIB OR MORE";
+    case LoadStatus::cannot_read: return "CANNOT READ THE FILE";
+    case LoadStatus::cannot_map: return "CANNOT MAP THE FILE INTO MEMORY";
     case LoadStatus::no_nal_units: return "NOT A RECORDING: NO NAL UNITS";
     case LoadStatus::no_video_frames: return "NO VIDEO FRAMES IN THE FILE";
     case LoadStatus::too_many_units: return "TOO MANY NAL UNITS FOR THE SIZE";
@@ -419,70 +441,16 @@ std::string skipped_stretch_message(const SkippedStretch& stretch) {
   return line;
 }
 
-namespace {
-
-// The rate and time origin. Without any picture header the sound's own
-// timestamps are the only clock: the pictures fill the time it spans.
-void find_rate_and_origin(Recording& out, int64_t pictures) {
-  const size_t first_header = find_first_hxvf(out.payload(), out.length);
-  if (first_header != SIZE_MAX) {
-    out.fps = detect_frame_rate(out.payload(), out.length, pictures);
-    out.time_origin = read_le32(out.payload() + first_header + 8);
-    return;
-  }
-  const std::vector<AudioBlock> blocks = index_audio_blocks(out.payload(), out.length);
-  out.time_origin = find_time_origin(out.payload(), out.length, blocks);
-  out.fps = blocks.empty() ? kDefaultFrameRate
-                           : detect_frame_rate_from_sound(pictures, blocks.front().timestamp,
-                                                          blocks.back().timestamp,
-                                                          blocks.back().size);
-}
-
-// Reading and indexing; any allocation failure becomes out_of_memory.
-LoadStatus read_and_index(const std::string& path, Recording& out) {
-  try {
-    LoadStatus status = read_recording_payload(path, out);
-    if (status != LoadStatus::ok) return status;
-    const size_t limit = unit_limit(out.length);
-    out.units = index_nal_units(out.payload(), out.length, limit);
-    if (out.units.size() > limit) return LoadStatus::too_many_units;
-    out.skipped = take_oversized_units(out.units, out.payload());
-    for (const SkippedStretch& stretch : out.skipped) {
-      std::fputs(skipped_stretch_message(stretch).c_str(), stdout);
-    }
-    if (out.units.empty()) return LoadStatus::no_nal_units;
-    out.units.shrink_to_fit();
-    out.frames = build_frame_list(out.units);
-    if (out.frames.empty()) return LoadStatus::no_video_frames;
-    find_rate_and_origin(out, count_pictures(out.units, out.frames));
-    RecordingClock clock = build_recording_clock(out.payload(), out.length, out.units,
-                                                 out.frames, out.time_origin, out.fps);
-    out.frame_times = std::move(clock.frame_times);
-    out.clock_rate = clock.rate;
-    out.sound = std::move(clock.sound);
-    return LoadStatus::ok;
-  } catch (const std::bad_alloc&) {
-    return LoadStatus::out_of_memory;
-  }
-}
-
-}  // namespace
-
 double recording_duration(const Recording& recording) {
   if (recording.frame_times.empty()) return 0.0;
   return recording.frame_times.back() + 1.0 / recording.clock_rate;
 }
 
-bool load_recording(const std::string& path, Recording& out, LoadStatus* status_out) {
-  out = Recording{};
-  const LoadStatus status = read_and_index(path, out);
-  if (status_out) *status_out = status;
-  if (status != LoadStatus::ok) {
-    std::fputs(load_error_message(status, path).c_str(), stdout);
-    out = Recording{};
-    return false;
-  }
-  std::printf("Loaded: %d bytes, %d frames, %.1f fps, ~%.0fs\n", static_cast<int>(out.length),
-              static_cast<int>(out.frames.size()), out.fps, recording_duration(out));
-  return true;
+std::string loaded_line(const Recording& recording) {
+  char line[160];
+  std::snprintf(line, sizeof line, "Loaded: %lld bytes, %lld frames, %.1f fps, ~%.0fs\n",
+                static_cast<long long>(recording.length),
+                static_cast<long long>(recording.frames.size()), recording.fps,
+                recording_duration(recording));
+  return line;
 }

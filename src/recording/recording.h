@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,8 @@ size_t next_camera_block(const uint8_t* payload, size_t length, size_t from, siz
 std::vector<AudioBlock> index_audio_blocks(const uint8_t* payload, size_t length);
 
 // Removes the units longer than kMaxUnitBytes from `units` and returns where
-// they lay, in order.
+// they lay, in order (a unit of 2 GiB or more says 2 GiB - 1: its size
+// saturates in the index; the loader's windows never hold one).
 std::vector<SkippedStretch> take_oversized_units(std::vector<NalUnit>& units,
                                                  const uint8_t* payload);
 
@@ -96,44 +98,103 @@ uint32_t find_time_origin(const uint8_t* payload, size_t length,
 size_t find_first_hxvf(const uint8_t* payload, size_t length);
 size_t find_last_hxvf(const uint8_t* payload, size_t length);
 
-// A loaded recording: owns the payload; units and frames point into it.
-struct Recording {
-  std::vector<uint8_t> buffer;  // payload bytes (file minus its header), zero-filled past `length`
-  size_t length = 0;            // bytes actually read
-  std::vector<NalUnit> units;
-  std::vector<int64_t> frames;
-  double fps = 15.0;
-  uint32_t time_origin = 0;
-  std::vector<double> frame_times;  // per frame, seconds from the time origin
-  double clock_rate = 15.0;         // the timestamps' own rate; the last picture lasts 1 / it
-  std::vector<AudioBlock> sound;    // timestamps on the pictures' clock
-  std::vector<SkippedStretch> skipped;  // oversized units left out of `units`
-
-  const uint8_t* payload() const { return buffer.data(); }
-};
-
 enum class LoadStatus {
   ok,
   cannot_open,
   too_small,
-  too_large,
+  cannot_read,
+  cannot_map,
   no_nal_units,
   no_video_frames,
   too_many_units,
   out_of_memory
 };
 
-// Reads the payload of `path` into `out.buffer` (the file header is skipped
-// unread). Files of 2 GiB or more are refused: sizes are signed 32-bit.
+struct MappedFile;
+struct IndexingJob;
+// Stops the background indexing and waits for it (defined with the job).
+struct IndexingJobStopper {
+  void operator()(IndexingJob* job) const;
+};
+
+// A recording as the player and the tools see it: the file is mapped, never
+// copied (its size is limited only by the address space), and units, frames
+// and sound blocks point into the mapping. The index may still be growing
+// in the background (open_recording): the vectors then hold what it reached
+// so far and grow at absorb_index_progress, on the thread that owns them.
+struct Recording {
+  std::shared_ptr<const MappedFile> file;  // the whole file; the payload starts 32 bytes in
+  size_t length = 0;                       // payload bytes
+  std::vector<NalUnit> units;
+  std::vector<int64_t> frames;
+  double fps = 15.0;  // estimated from the part indexed until the index is complete
+  uint32_t time_origin = 0;
+  std::vector<double> frame_times;  // per frame, seconds from the time origin
+  double clock_rate = 15.0;         // the timestamps' own rate; the last picture lasts 1 / it
+  std::vector<AudioBlock> sound;    // timestamps on the pictures' clock
+  std::vector<SkippedStretch> skipped;  // oversized units left out of `units`
+
+  int64_t indexed_bytes = 0;  // payload bytes the index covers, from the start
+  bool has_end_header = false;  // an "HXVF" header lies near the payload's end:
+  uint32_t end_header_ts = 0;   // the last one, for the duration before the index is complete
+  bool index_complete = false;
+  LoadStatus index_status = LoadStatus::ok;  // complete: why the index ended before the payload did
+  std::unique_ptr<IndexingJob, IndexingJobStopper> indexing;  // while it grows
+
+  const uint8_t* payload() const;
+};
+
+// Maps the file at `path` into `out` (file and length; nothing is read).
+// Fails with cannot_open, too_small (32 bytes or less) or cannot_map (no
+// room in the address space, or a file system that cannot map).
 LoadStatus read_recording_payload(const std::string& path, Recording& out);
 
-// The file player's loading sequence: reads, indexes units and frames (units
-// past kMaxUnitBytes are left out, each reported with a "Skipped" line),
-// detects the frame rate (from the sound's time span when no picture has a
-// header), builds the clock and prints "Loaded: ..." or the matching "Error:
-// ..." line (running out of memory is one of them, never an abort). Returns
-// false (with `out` emptied) on any failure; *status (when given) says which.
+// The file player's loading sequence, whole: maps the file, indexes units
+// and frames (units past kMaxUnitBytes are left out, each reported with a
+// "Skipped" line), detects the frame rate (from the sound's time span when no
+// picture has a header), builds the clock and prints "Loaded: ..." or the
+// matching "Error: ..." line (running out of memory is one of them, never
+// an abort). Returns false (with `out` emptied) on any failure; *status
+// (when given) says which.
 bool load_recording(const std::string& path, Recording& out, LoadStatus* status = nullptr);
+
+// The same loading, returning as soon as the index holds a frame: the rest
+// is indexed in the background (see absorb_index_progress). Prints the lines
+// load_recording prints before "Loaded: ..." as far as the index reached;
+// "Loaded: ..." waits for the end of the index (loaded_line). Fails as
+// load_recording does, when the index ends without a unit or a frame.
+bool open_recording(const std::string& path, Recording& out, LoadStatus* status = nullptr);
+
+// Tells the background index that the first picture is up: it held back
+// after the first frames (for half a second at most) so that decoding that
+// picture had the machine to itself.
+void release_index_hold(Recording& recording);
+
+// What one absorb_index_progress call added.
+struct IndexGrowth {
+  size_t first_new_unit = 0, new_units = 0;    // units[first_new_unit...]
+  size_t first_new_frame = 0, new_frames = 0;  // frames and frame_times
+  size_t first_new_block = 0, new_blocks = 0;  // sound
+  bool retimed = false;    // every frame time and sound timestamp changed (sound then holds every block)
+  bool completed = false;  // the index became complete now
+};
+
+// Takes what the background index reached since the last call into the
+// recording's vectors (the caller's thread must own them) and prints the
+// lines that came with it. Does nothing once the index is complete.
+IndexGrowth absorb_index_progress(Recording& recording);
+
+// "Loaded: N bytes, N frames, F fps, ~Ds\n" for the recording as indexed.
+std::string loaded_line(const Recording& recording);
+
+// The recording's duration as far as it can be told now: exact once the
+// index is complete; before, the span of the camera's timestamps up to the
+// last header near the end of the file, or the indexed part's duration
+// scaled to the whole payload, and never less than the indexed part's.
+double estimated_duration(const Recording& recording);
+
+// Time of the last indexed frame; 0 without frames.
+double indexed_time(const Recording& recording);
 
 // The line printed for a load failure (empty for ok).
 std::string load_error_message(LoadStatus status, const std::string& path);

@@ -432,20 +432,6 @@ TEST(LoadRecording, FileHeaderIsSkippedUnread) {
   EXPECT_EQ(r.units[0].data, r.payload() + 3);
 }
 
-TEST(LoadRecording, FilesOfTwoGibibytesOrMoreAreRefused) {
-  const std::string path = testing::TempDir() + "huge_sparse.264";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  ASSERT_TRUE(seek_file(f, (int64_t{1} << 31) + 100, SEEK_SET));
-  std::fputc(1, f);
-  std::fclose(f);
-  Recording r;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(load_recording(path, r));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: File too large (2 GiB or more)\n");
-  std::remove(path.c_str());
-}
-
 }  // namespace
 
 // The clock on its own: each step is the picture's own timestamp when it moves

@@ -23,6 +23,7 @@ struct PayloadReader {
   int64_t read_total = 0;       // payload bytes read so far (current window included)
   bool at_end = false;          // the window reaches the payload's end
   bool failed = false;          // a read error
+  size_t first_piece_bytes = kPieceBytes;  // set before opening: a smaller first window comes sooner
   // The next piece, read ahead into buffers[1 - current] at kCarryRoom.
   std::thread ahead;
   size_t ahead_bytes = 0;
@@ -34,12 +35,14 @@ struct PayloadReader {
 };
 
 // Opens `path` and reads the first window, which starts `start` bytes into
-// the payload (0: at its start; a later start reads nothing before it). False
-// with *reason set when the file cannot be opened, is 32 bytes or less, cannot
-// be read, or ends at or before `start`. May throw std::bad_alloc or
-// std::system_error (no thread); the reader stays safe to destroy.
+// the payload (0: at its start; a later start reads nothing before it); at
+// most `payload_limit` payload bytes count (a file that grows meanwhile is
+// read as it was). False with *reason set when the file cannot be opened, is
+// 32 bytes or less, cannot be read, or ends at or before `start`. May throw
+// std::bad_alloc or std::system_error (no thread); the reader stays safe to
+// destroy.
 bool open_payload_reader(PayloadReader& reader, const std::string& path, std::string* reason,
-                         int64_t start = 0);
+                         int64_t start = 0, int64_t payload_limit = INT64_MAX);
 
 // The current window and its length.
 const uint8_t* window_data(const PayloadReader& reader);

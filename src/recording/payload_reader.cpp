@@ -1,5 +1,6 @@
-#include "convert/payload_reader.h"
+#include "recording/payload_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/files.h"
@@ -8,9 +9,9 @@
 namespace {
 
 // The next piece goes into the spare buffer behind room for the carried bytes.
-void start_reading_ahead(PayloadReader& r) {
+void start_reading_ahead(PayloadReader& r, size_t piece = kPieceBytes) {
   const int64_t left = r.payload_size - r.read_total;
-  const size_t want = left < static_cast<int64_t>(kPieceBytes) ? static_cast<size_t>(left) : kPieceBytes;
+  const size_t want = left < static_cast<int64_t>(piece) ? static_cast<size_t>(left) : piece;
   std::vector<uint8_t>& spare = r.buffers[1 - r.current];
   if (spare.size() < kCarryRoom + kPieceBytes) spare.resize(kCarryRoom + kPieceBytes);
   r.ahead_bytes = 0;
@@ -27,13 +28,13 @@ void finish_reading_ahead(PayloadReader& r) {
 }  // namespace
 
 bool open_payload_reader(PayloadReader& r, const std::string& path, std::string* reason,
-                         int64_t start) {
+                         int64_t start, int64_t payload_limit) {
   r.file = open_file(path, "rb");
   if (!r.file) return *reason = "cannot open the recording", false;
   const int64_t size = open_file_size(r.file);
   if (size < 0) return *reason = "cannot read the recording", false;
   if (size <= static_cast<int64_t>(kFileHeaderSize)) return *reason = "file too small", false;
-  r.payload_size = size - static_cast<int64_t>(kFileHeaderSize);
+  r.payload_size = std::min(size - static_cast<int64_t>(kFileHeaderSize), payload_limit);
   if (start < 0 || start >= r.payload_size) return *reason = "the stretch lies past the recording's end", false;
   if (!seek_file(r.file, static_cast<int64_t>(kFileHeaderSize) + start, SEEK_SET)) {
     return *reason = "cannot read the recording", false;
@@ -43,7 +44,7 @@ bool open_payload_reader(PayloadReader& r, const std::string& path, std::string*
   r.buffers[0].resize(kCarryRoom + kPieceBytes);
   r.current = 0;
   r.begin = r.end = kCarryRoom;
-  start_reading_ahead(r);
+  start_reading_ahead(r, std::min(r.first_piece_bytes, kPieceBytes));
   finish_reading_ahead(r);
   // The first piece landed in the spare buffer: make it the window.
   r.current = 1;

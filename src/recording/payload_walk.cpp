@@ -1,4 +1,4 @@
-#include "convert/payload_walk.h"
+#include "recording/payload_walk.h"
 
 #include <algorithm>
 #include <vector>

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "convert/payload_reader.h"
+#include "recording/payload_reader.h"
 
 struct StreamItem {
   enum Kind { unit, video_header, sound_block, skipped } kind;
