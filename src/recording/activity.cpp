@@ -172,15 +172,20 @@ ActivityProfile measure_activity(const Recording& recording) {
   std::vector<double> times;
   std::vector<int64_t> sizes;
   std::vector<bool> key;
+  // The index's own reading of each slice where it has one: the slices'
+  // bytes are then not touched, and a mapped recording's pages stay out of
+  // memory however often it is measured.
+  const bool kinds = recording.frame_kinds.size() >= recording.frames.size();
   for (size_t k = 0; k < recording.frames.size() && k < recording.frame_times.size(); ++k) {
     const NalUnit& slice = recording.units[static_cast<size_t>(recording.frames[k])];
-    if (k == 0 || starts_picture(slice)) {
+    const bool starts = kinds ? (recording.frame_kinds[k] & kFrameStartsPicture) != 0 : starts_picture(slice);
+    if (k == 0 || starts) {
       times.push_back(recording.frame_times[k]);
       sizes.push_back(0);
       key.push_back(false);
     }
     sizes.back() += slice.size;
-    if (is_intra_slice(slice)) key.back() = true;
+    if (kinds ? (recording.frame_kinds[k] & kFrameIntra) != 0 : is_intra_slice(slice)) key.back() = true;
   }
   return activity_from_sizes(times, sizes, key, recording_duration(recording));
 }

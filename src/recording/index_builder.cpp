@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "recording/activity.h"
 #include "recording/frame_rate.h"
 
 namespace {
@@ -59,6 +60,8 @@ bool add_unit(IndexBuilder& b, const StreamItem& item) {
     }
     b.frame_log.push_back(frame);
     b.pending.frames.push_back(b.unit_count);
+    b.pending.frame_kinds.push_back(static_cast<uint8_t>((frame.starts_picture ? kFrameStartsPicture : 0) |
+                                                         (is_intra_slice(seen) ? kFrameIntra : 0)));
     ++b.frame_count;
   }
   ++b.unit_count;

@@ -24,6 +24,7 @@
 struct IndexBatch {
   std::vector<NalUnit> units;        // follow the units of earlier batches
   std::vector<int64_t> frames;       // positions in the whole unit list
+  std::vector<uint8_t> frame_kinds;  // per new frame, kFrame* bits
   std::vector<double> frame_times;   // of the new frames; of every frame when `retimed`
   std::vector<AudioBlock> sound;     // new blocks; every block when `retimed`
   std::vector<SkippedStretch> skipped;

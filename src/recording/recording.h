@@ -21,6 +21,12 @@ struct NalUnit {
 // The sound's samples per second (G.711 A-law, mono).
 constexpr int kSoundSampleRate = 8000;
 
+// Per frame, what the index read from the slice's first bytes as it walked
+// them (frame_kinds), so that measuring the whole recording later never
+// touches the mapped pages again.
+constexpr uint8_t kFrameStartsPicture = 1;  // first_mb_in_slice is 0 (frame 0 always counts)
+constexpr uint8_t kFrameIntra = 2;          // an IDR or I/SI slice
+
 struct AudioBlock {
   const uint8_t* data;  // first A-law sample, 20 bytes after the "HXAF" magic
   int32_t size;         // sample count: the length field minus 4
@@ -127,6 +133,7 @@ struct Recording {
   size_t length = 0;                       // payload bytes
   std::vector<NalUnit> units;
   std::vector<int64_t> frames;
+  std::vector<uint8_t> frame_kinds;  // per frame, kFrame* bits; empty when not indexed by the walk
   double fps = 15.0;  // estimated from the part indexed until the index is complete
   uint32_t time_origin = 0;
   std::vector<double> frame_times;  // per frame, seconds from the time origin

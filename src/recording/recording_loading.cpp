@@ -65,6 +65,7 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
 void merge_batch(IndexBatch& into, IndexBatch&& later) {
   append(into.units, std::move(later.units));
   append(into.frames, std::move(later.frames));
+  append(into.frame_kinds, std::move(later.frame_kinds));
   append(into.skipped, std::move(later.skipped));
   into.messages += later.messages;
   if (later.retimed) {
@@ -190,6 +191,7 @@ void apply_batch(Recording& r, IndexBatch&& batch, IndexGrowth& growth) {
   growth.first_new_frame = r.frames.size();
   growth.new_frames = batch.frames.size();
   append(r.frames, std::move(batch.frames));
+  append(r.frame_kinds, std::move(batch.frame_kinds));
   growth.retimed = batch.retimed;
   if (batch.retimed) {
     growth.first_new_block = 0;

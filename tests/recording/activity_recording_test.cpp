@@ -73,13 +73,26 @@ std::string describe(const std::vector<ActivityStretch>& found) {
   return text.empty() ? " none" : text;
 }
 
+// What the index read of each slice as it walked them gives the figures
+// that reading the slices again gives.
+void expect_kinds_match_the_slices(Recording& recording, const ActivityProfile& profile) {
+  ASSERT_EQ(recording.frame_kinds.size(), recording.frames.size());
+  std::vector<uint8_t> kinds = std::move(recording.frame_kinds);
+  recording.frame_kinds.clear();
+  const ActivityProfile reread = measure_activity(recording);
+  recording.frame_kinds = std::move(kinds);
+  EXPECT_EQ(profile.times, reread.times);
+  EXPECT_EQ(profile.levels, reread.levels);
+}
+
 void check_cases(const std::vector<MadeCase>& cases) {
   for (const MadeCase& c : cases) {
     SCOPED_TRACE(c.name);
     Recording recording;
     ASSERT_TRUE(make_case(c, recording));
-    const std::vector<ActivityStretch> found =
-        find_activity_stretches(measure_activity(recording));
+    const ActivityProfile profile = measure_activity(recording);
+    expect_kinds_match_the_slices(recording, profile);
+    const std::vector<ActivityStretch> found = find_activity_stretches(profile);
     SCOPED_TRACE("found:" + describe(found));
     if (c.beyond_sizes) {
       for (const ActivityStretch& s : found) {
@@ -137,6 +150,37 @@ TEST(ActivityInRecordings, MovingObjectsAreFoundInTheirSeconds) {
 // Camera-sized noisy pictures at camera bit rates (the first two come to
 // about 1 Mbit/s while quiet and spend more on the object; the rate-filled
 // one holds 4 Mbit/s throughout).
+#ifdef __linux__
+// Kibibytes of mapped files this process holds in memory.
+long resident_file_kib() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return -1;
+  char line[256];
+  long kib = -1;
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::sscanf(line, "RssFile: %ld", &kib) == 1) break;
+  }
+  std::fclose(status);
+  return kib;
+}
+
+// Measuring reads what the index kept, not the mapped slices: a recording
+// of any size measured again and again (as a player does while its index
+// grows) brings none of its pages into memory.
+TEST(ActivityInRecordings, MeasuringBringsNoPageOfTheFileIn) {
+  const MadeCase c{"pages", 1280, 720, 25, 12, {"--noise", "4", "--qp", "24"}, {}};
+  Recording recording;
+  std::string path;
+  ASSERT_TRUE(make_case(c, recording, &path));
+  const long file_kib = static_cast<long>(recording.length / 1024);
+  ASSERT_GT(file_kib, 4096);
+  const long before = resident_file_kib();
+  ASSERT_GE(before, 0);
+  for (int i = 0; i < 3; ++i) measure_activity(recording);
+  EXPECT_LT(resident_file_kib() - before, file_kib / 8) << "of a " << file_kib << " KiB file";
+}
+#endif
+
 TEST(ActivityInRecordings, CameraSizedPictures) {
   const std::vector<std::string> object = {"--noise", "4", "--moving-object", "4.3-8.6"};
   check_cases({
