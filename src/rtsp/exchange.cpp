@@ -428,22 +428,24 @@ RtspOutcome negotiate_rtsp(RtspSession& session) {
   if (outcome.ok) outcome = ask_describe(session, has_credentials);
   if (outcome.ok) outcome = set_up_transport(session);
   if (!outcome.ok) return outcome;
+  // From here on the camera holds a session for us: a negotiation that ends
+  // early (the user left while waiting, a broken answer) lets it go at once
+  // rather than leaving it to time out, as cameras allow only a few.
   if (!set_up_sound(session)) {
-    close_sound_ports(session);
-    net_close(session.udp.rtp);
-    net_close(session.udp.rtcp);
-    return head_too_long(session, "SETUP");
+    teardown_rtsp(session);
+    return failure("ERR", "the SETUP answer's head passes 64 KiB");
   }
 
   std::string head;
   if (!ask(session, "PLAY", session.request_url,
-           "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n", head))
-    return head_too_long(session, "PLAY");
+           "Session: " + session.session_id + "\r\nRange: npt=0.000-\r\n", head)) {
+    teardown_rtsp(session);
+    return failure("ERR", "the PLAY answer's head passes 64 KiB");
+  }
   if (!status_is_success(response_status(head))) {
-    net_close(session.udp.rtp);
-    net_close(session.udp.rtcp);
-    close_sound_ports(session);
-    return fail_and_close(session, "ERR", answer_failure("PLAY", head));
+    // Also where the wait for the answer was cut short by the user leaving.
+    teardown_rtsp(session);
+    return failure("ERR", answer_failure("PLAY", head));
   }
   discard_body(session.socket, head);
   return success();

@@ -313,6 +313,31 @@ TEST_F(LiveViewTest, EscapeSendsTeardownWithTheNextSequenceNumber) {
   EXPECT_NE(server->received.find(teardown), std::string::npos) << server->received;
 }
 
+// Leaving while the camera has not answered PLAY yet still frees the
+// session it has held since SETUP.
+TEST_F(LiveViewTest, LeavingBeforeThePlayAnswerStillSendsTeardown) {
+  std::string error;
+  auto server = start_scripted_server(
+      [](ScriptedConnection& c) {
+        const std::vector<std::string> answers = negotiation_answers();
+        for (size_t i = 0; i + 1 < answers.size(); ++i)
+          if (scripted_read_request(c).empty() || !scripted_send(c, answers[i])) return;
+        if (scripted_read_request(c).empty()) return;  // PLAY, never answered
+        SDL_Event escape = key_event(SDLK_ESCAPE);
+        SDL_PushEvent(&escape);
+        scripted_read_until_close(c);
+      },
+      error);
+  ASSERT_TRUE(server) << error;
+  run(scripted_server_url(*server, "/cam"));
+  finish_scripted_server(*server);
+  ASSERT_EQ(server->requests.size(), 4u) << server->received;
+  const std::string url = "rtsp://127.0.0.1:" + std::to_string(server->port) + "/cam";
+  EXPECT_NE(server->received.find("TEARDOWN " + url + " RTSP/1.0\r\nCSeq: 5\r\nSession: 4711\r\n\r\n"),
+            std::string::npos)
+      << server->received;
+}
+
 TEST_F(LiveViewTest, AggregatedParameterSetsAndFragmentedSlicesAreShown) {
   EncodedStream stream = encode_h264_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 10);
   ASSERT_FALSE(stream.units.empty()) << stream.error;
