@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "big_recording.h"
 #include "recording/activity.h"
 #include "recording/recording.h"
 
@@ -30,30 +31,6 @@ bool make_source(const std::string& path) {
                           " --width 1920 --height 1080 --fps 25 --duration 10 --gop 50 --audio"
                           " --noise 4 --bitrate 4000 --qp-min 28 --moving-object 3-6 > /dev/null";
   return std::system(cmd.c_str()) == 0;
-}
-
-// The payload repeated `copies` times, each copy's camera timestamps moved on
-// by `span_ms` per copy, so the clock runs on as one long recording's does.
-std::vector<uint8_t> repeat_with_clock(const Recording& one, int copies, uint32_t span_ms) {
-  std::vector<uint8_t> big;
-  big.reserve(one.length * static_cast<size_t>(copies) + kFileHeaderSize);
-  big.resize(kFileHeaderSize, 0);
-  std::vector<size_t> stamps;  // where the timestamps of one copy lie
-  size_t size = 0;
-  for (size_t at = next_camera_block(one.payload(), one.length, 0, &size); at != SIZE_MAX;
-       at = next_camera_block(one.payload(), one.length, at + (size > kBlockHeaderSize ? size : 1),
-                              &size)) {
-    stamps.push_back(at + 8);
-  }
-  for (int copy = 0; copy < copies; ++copy) {
-    const size_t base = big.size();
-    big.insert(big.end(), one.payload(), one.payload() + one.length);
-    for (size_t s : stamps) {
-      const uint32_t moved = read_le32(&big[base + s]) + span_ms * static_cast<uint32_t>(copy);
-      for (int b = 0; b < 4; ++b) big[base + s + b] = static_cast<uint8_t>(moved >> (8 * b));
-    }
-  }
-  return big;
 }
 
 struct Figures {
@@ -89,11 +66,8 @@ int main(int argc, char** argv) {
   if (!load_recording(source, one)) return 1;
   const double span = recording_duration(one);
   const int copies = std::max(1, static_cast<int>(minutes * 60 / span + 0.5));
-  const std::vector<uint8_t> big =
-      repeat_with_clock(one, copies, static_cast<uint32_t>(span * 1000 + 0.5));
   const std::string file = tmp + "_long.264";
-  FILE* out = std::fopen(file.c_str(), "wb");
-  if (!out || std::fwrite(big.data(), 1, big.size(), out) != big.size() || std::fclose(out) != 0) {
+  if (!big_recording::write_repeated(one, copies, file, "")) {
     std::fprintf(stderr, "cannot write %s\n", file.c_str());
     return 1;
   }
@@ -113,7 +87,7 @@ int main(int argc, char** argv) {
     best_s = std::min(best_s, seconds_since(t0));
   }
   std::printf("recording: %.1f min, %.0f MiB, %zu pictures\n", recording_duration(recording) / 60,
-              big.size() / 1048576.0, f.pictures);
+              (recording.length + kFileHeaderSize) / 1048576.0, f.pictures);
   std::printf("load (read and index): %.1f ms\n", load_s * 1000);
   std::printf("activity figures:      %.1f ms, best of %d (%zu seconds, %zu buckets, %zu stretches; "
               "target <= 50 ms)\n",

@@ -23,6 +23,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "big_recording.h"
 #include "convert/stretch_export.h"
 #include "recording/recording.h"
 
@@ -37,33 +38,6 @@ bool make_source(const std::string& path) {
                           " --width 1920 --height 1080 --fps 25 --duration 20 --gop 50 --audio"
                           " --noise 4 --bitrate 8000 --sound-after > /dev/null";
   return std::system(cmd.c_str()) == 0;
-}
-
-// Writes copies of one recording's payload after a file header until the file
-// holds `bytes`, each copy's camera timestamps moved on by its length.
-bool write_long_recording(const Recording& one, uint32_t span_ms, int64_t bytes,
-                          const std::string& path) {
-  std::vector<size_t> stamps;
-  size_t size = 0;
-  for (size_t at = next_camera_block(one.payload(), one.length, 0, &size); at != SIZE_MAX;
-       at = next_camera_block(one.payload(), one.length, at + (size > kBlockHeaderSize ? size : 1),
-                              &size)) {
-    stamps.push_back(at + 8);
-  }
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  std::vector<uint8_t> header(kFileHeaderSize, 0), copy(one.payload(), one.payload() + one.length);
-  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
-  int64_t written = static_cast<int64_t>(header.size());
-  for (uint32_t n = 0; ok && written + static_cast<int64_t>(copy.size()) <= bytes; ++n) {
-    for (size_t s : stamps) {
-      const uint32_t moved = read_le32(one.payload() + s) + span_ms * n;
-      for (int b = 0; b < 4; ++b) copy[s + b] = static_cast<uint8_t>(moved >> (8 * b));
-    }
-    ok = std::fwrite(copy.data(), 1, copy.size(), out) == copy.size();
-    written += static_cast<int64_t>(copy.size());
-  }
-  return std::fclose(out) == 0 && ok;
 }
 
 // Reads `size` bytes from `offset` as one plain read would.
@@ -112,9 +86,8 @@ int main(int argc, char** argv) {
   Recording one;
   std::printf("source: ");
   if (!load_recording(source, one)) return 1;
-  const double span = recording_duration(one);
   const std::string file = tmp + "_long.264";
-  if (!write_long_recording(one, static_cast<uint32_t>(span * 1000 + 0.5), megabytes * 1000000, file)) {
+  if (!big_recording::write_repeated(one, big_recording::copies_for(one, megabytes * 1000000), file, "")) {
     std::fprintf(stderr, "cannot write %s\n", file.c_str());
     return 1;
   }

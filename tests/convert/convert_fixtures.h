@@ -7,21 +7,8 @@
 #include <vector>
 
 #include "recording/recording.h"
+#include "sanitizer_build.h"
 #include "test_recordings.h"
-
-// True in the address-sanitizer build, which reserves more address space than
-// any memory limit a test sets.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 // A recording loaded as the player loads it (indexes and clock), without printing.
 Recording load_quietly(const std::string& path);

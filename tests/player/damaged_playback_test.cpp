@@ -22,21 +22,16 @@ struct Played {
   PlaybackStats stats;
 };
 
-class DamagedPlayback : public ::testing::Test {
+class DamagedPlayback : public PlayerWindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
+    PlayerWindowTest::SetUp();
+    if (HasFatalFailure()) return;
     // The window of the start menu: with it, the finished state comes even
     // when a damaged file yields no picture at all.
     window = SDL_CreateWindow("H.264 Player", 0, 0, 320, 240, 0);
     renderer = window ? SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE) : nullptr;
     ASSERT_TRUE(renderer) << SDL_GetError();
-  }
-  void TearDown() override {
-    drop_pending_events();
-    if (renderer) SDL_DestroyRenderer(renderer);
-    if (window) SDL_DestroyWindow(window);
   }
 
   Played play(const FileBytes& bytes, const std::string& name, bool eight_times = false) {
@@ -61,8 +56,6 @@ class DamagedPlayback : public ::testing::Test {
     return played;
   }
 
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
 };
 
 void expect_played_through(const std::string& what, const Played& played, int frames) {

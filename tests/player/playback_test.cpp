@@ -17,17 +17,8 @@
 
 namespace {
 
-class Playback : public ::testing::Test {
+class Playback : public PlayerWindowTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
-  }
-  void TearDown() override {
-    drop_pending_events();
-    if (renderer) SDL_DestroyRenderer(renderer);
-    if (window) SDL_DestroyWindow(window);
-  }
   // Plays with pacing off; `at_end` runs when the finished state begins
   // (by default a key press ends it).
   std::string play(const std::string& path, PlaybackOptions options = {}) {
@@ -55,8 +46,6 @@ class Playback : public ::testing::Test {
         pw, ph);
   }
 
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
   PlaybackStats stats;
 };
 

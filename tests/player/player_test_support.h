@@ -22,6 +22,24 @@ extern "C" {
 // driver); false with a gtest failure when SDL cannot start.
 bool start_player_sdl();
 
+// Headless SDL for each test, and the window and renderer a playback draws
+// into (made by the test, or by the player when left null); both released after.
+class PlayerWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(start_player_sdl());
+    drop_pending_events();
+  }
+  void TearDown() override {
+    drop_pending_events();
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+  }
+
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+};
+
 // A made recording in the per-process temporary folder; "" after a failure.
 std::string made_recording(const RecordingSpec& recipe, const std::string& name);
 

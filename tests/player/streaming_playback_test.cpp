@@ -21,17 +21,8 @@
 
 namespace {
 
-class Streaming : public ::testing::Test {
+class Streaming : public PlayerWindowTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(start_player_sdl());
-    drop_pending_events();
-  }
-  void TearDown() override {
-    drop_pending_events();
-    if (renderer) SDL_DestroyRenderer(renderer);
-    if (window) SDL_DestroyWindow(window);
-  }
 
   // Runs the loop (unpaced) until `done` holds, for at most 20 s.
   bool run_until(PlayerState& st, const std::function<bool()>& done) {
@@ -43,8 +34,6 @@ class Streaming : public ::testing::Test {
     return done();
   }
 
-  SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
   PlaybackOptions options = [] {
     PlaybackOptions o;
     o.pacing = false;
