@@ -249,6 +249,11 @@ void print_sound(const RtspSession& session, const ProbeSound& sound) {
 // Prints what was recorded; false when the recording failed.
 bool print_recording(const LiveRecorder& recorder) {
   for (const std::string& path : recorder.finished) std::printf("Recorded: %s\n", path.c_str());
+  if (recorder.pictures_dropped > 0) {
+    std::printf("ERR: recording: %lld pictures of more than %zu MiB left out\n",
+                static_cast<long long>(recorder.pictures_dropped), kMaxRecordedPictureBytes >> 20);
+    return false;
+  }
   if (recorder.error.empty()) return true;
   std::printf("ERR: recording: %s\n", recorder.error.c_str());
   return false;

@@ -66,6 +66,7 @@ bool open_next_file(LiveRecorder& recorder, double media_s) {
     }
   }
   recorder.files_made = number;
+  recorder.file_has_parameter_sets = false;
   recorder.file_started_s = media_s;
   recorder.split_due = false;
   return true;
@@ -90,16 +91,17 @@ void write_picture(LiveRecorder& recorder) {
   if (split_time_reached(recorder, recorder.picture_s)) recorder.split_due = true;
   if (recorder.split_due && recorder.picture_key) finish_file(recorder);
   if (!recorder.active) return;
-  const bool fresh = !recording_file_open(recorder.file);
   if (!ensure_file(recorder, recorder.picture_s)) return;
   std::vector<uint8_t>& bytes = recorder.picture;
-  if (fresh && !recorder.picture_has_parameter_sets && !recorder.sps.empty() && !recorder.pps.empty()) {
+  if (recorder.picture_has_parameter_sets) recorder.file_has_parameter_sets = true;
+  if (!recorder.file_has_parameter_sets && !recorder.sps.empty() && !recorder.pps.empty()) {
     // A file that begins without parameter sets would not decode on its own.
     std::vector<uint8_t> with_sets;
     append_unit(with_sets, recorder.sps.data(), recorder.sps.size());
     append_unit(with_sets, recorder.pps.data(), recorder.pps.size());
     with_sets.insert(with_sets.end(), bytes.begin(), bytes.end());
     bytes.swap(with_sets);
+    recorder.file_has_parameter_sets = true;
   }
   if (!write_recorded_picture(recorder.file, recording_time_ms(recorder.picture_s), bytes.data(), bytes.size()))
     fail(recorder, recorder.file.error);
@@ -173,7 +175,16 @@ void recorder_take_unit(LiveRecorder& recorder, const uint8_t* unit, size_t size
     recorder.picture_s = media_s;
     recorder.picture_key = false;
     recorder.picture_has_parameter_sets = false;
+    recorder.picture_dropped = false;
     recorder.picture.clear();
+  }
+  if (recorder.picture_dropped) return;
+  if (recorder.picture.size() + size + sizeof kStartCode > kMaxRecordedPictureBytes) {
+    // Left out whole: a cut picture would not decode either.
+    ++recorder.pictures_dropped;
+    recorder.picture_dropped = true;
+    recorder.picture.clear();
+    return;
   }
   const int type = unit[0] & 0x1F;
   if (type == 5) recorder.picture_key = true;

@@ -42,6 +42,11 @@ struct LiveRecorder {
   double picture_s = 0;
   bool picture_key = false;
   bool picture_has_parameter_sets = false;
+  bool picture_dropped = false;  // grew past kMaxRecordedPictureBytes: its units are left out
+  // The open file holds parameter sets before its pictures: a file begun by
+  // the sound, or after a reconnect, gets the newest ones with its first picture.
+  bool file_has_parameter_sets = false;
+  int64_t pictures_dropped = 0;  // pictures left out for passing kMaxRecordedPictureBytes
   // The newest parameter sets seen (the SDP's or in the stream), written at
   // the start of a file whose first picture lacks them.
   std::vector<uint8_t> sps, pps;
@@ -52,6 +57,10 @@ struct LiveRecorder {
 
 // Starts recording with `settings`; the file opens with the first picture or
 // sound that comes. False with `recorder.error` when the folder is not usable.
+// The most one recorded picture may hold: a sender that never moves its
+// RTP time on cannot grow one without bound.
+constexpr size_t kMaxRecordedPictureBytes = size_t{32} << 20;
+
 bool start_live_recording(LiveRecorder& recorder, const LiveRecorderSettings& settings);
 
 // Writes what is gathered and closes the file.

@@ -134,7 +134,8 @@ TEST_F(LiveRecordingTest, ANewFileAtTheFirstKeyPictureAfterTheSplitTimeNothingLe
 TEST_F(LiveRecordingTest, AStreamBegunAnewBeginsAFileWithTheParameterSetsItNeeds) {
   // The second stream starts inside a group and without parameter sets (a
   // camera that sends them only in the SDP): the recorder puts the newest
-  // ones first, so the file still decodes from its first key picture.
+  // ones first, so the file still decodes from its first key picture, also
+  // when its sound comes first and begins the file.
   const EncodedStream stream = encode_h264_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 20, 10);
   ASSERT_FALSE(stream.units.empty()) << stream.error;
   LiveRecorder recorder;
@@ -146,13 +147,36 @@ TEST_F(LiveRecordingTest, AStreamBegunAnewBeginsAFileWithTheParameterSetsItNeeds
   EncodedStream rest = stream;
   rest.units.erase(rest.units.begin(), rest.units.begin() + 5);  // into the first group, sets gone
   std::erase_if(rest.units, [](const NalUnit& u) { return u.type == 7 || u.type == 8; });
-  feed(recorder, rest, 0.04, 0, 10.0);
+  feed(recorder, rest, 0.04, 320, 10.0);
   stop_live_recording(recorder);
   ASSERT_EQ(recorder.finished.size(), 2u);
   EXPECT_EQ(recorder.finished[1], (folder / "reconnect_2.264").string());
   const Loaded second = load(recorder.finished[1]);
   EXPECT_TRUE(second.starts_with_parameter_sets);
   EXPECT_EQ(second.key_frames, 1);
+}
+
+// A sender that never moves its RTP time on cannot grow one picture without
+// bound: the picture is left out whole and counted, the next one is written.
+TEST_F(LiveRecordingTest, APictureThatNeverEndsIsLeftOutAndCounted) {
+  const EncodedStream stream = encode_h264_stream(160, 120, "yuv420p", 0x2060C0, 0xC03020, 2, 10);
+  ASSERT_FALSE(stream.units.empty()) << stream.error;
+  LiveRecorder recorder;
+  LiveRecorderSettings settings;
+  settings.path = (folder / "endless.264").string();
+  ASSERT_TRUE(start_live_recording(recorder, settings));
+  std::vector<uint8_t> slice(size_t{4} << 20, 0x55);
+  slice[0] = 0x01;  // a non-key slice
+  for (size_t sent = 0; sent <= kMaxRecordedPictureBytes; sent += slice.size())
+    recorder_take_unit(recorder, slice.data(), slice.size(), 1000, 0.0);
+  EXPECT_EQ(recorder.pictures_dropped, 1);
+  EXPECT_TRUE(recorder.picture.empty());
+  feed(recorder, stream, 0.04, 0, 1.0);
+  stop_live_recording(recorder);
+  ASSERT_EQ(recorder.finished.size(), 1u);
+  const Loaded loaded = load(recorder.finished[0]);
+  EXPECT_EQ(loaded.pictures, 2);
+  EXPECT_TRUE(loaded.first_picture_is_key);
 }
 
 TEST_F(LiveRecordingTest, AFolderThatCannotBeWrittenStopsTheRecordingWithAReason) {
