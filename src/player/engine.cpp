@@ -65,12 +65,8 @@ void number_new_pictures(PlayerState& st) {
   if (!st.split_pictures) return;
   const Recording& rec = st.recording;
   int number = st.picture_numbers.empty() ? 0 : st.picture_numbers.back();
-  const bool kinds = rec.frame_kinds.size() >= rec.frames.size();  // the index read them: no page touched
   for (size_t k = st.picture_numbers.size(); k < rec.frames.size(); ++k) {
-    const NalUnit& unit = rec.units[static_cast<size_t>(rec.frames[k])];
-    const bool starts = kinds ? (rec.frame_kinds[k] & kFrameStartsPicture) != 0
-                              : unit.size >= 2 && (unit.data[1] & 0x80);
-    if (number == 0 || starts) ++number;
+    if (number == 0 || frame_starts_picture(rec, k)) ++number;
     st.picture_numbers.push_back(number);
   }
 }

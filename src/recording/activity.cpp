@@ -149,6 +149,26 @@ bool is_intra_slice(const NalUnit& slice) {
   return !bits.overrun && (slice_type % 5 == 2 || slice_type % 5 == 4);
 }
 
+namespace {
+
+const NalUnit& slice_of(const Recording& recording, size_t k) {
+  return recording.units[static_cast<size_t>(recording.frames[k])];
+}
+
+bool kinds_known(const Recording& recording) { return recording.frame_kinds.size() >= recording.frames.size(); }
+
+}  // namespace
+
+bool frame_starts_picture(const Recording& recording, size_t k) {
+  if (kinds_known(recording)) return (recording.frame_kinds[k] & kFrameStartsPicture) != 0;
+  return starts_picture(slice_of(recording, k));
+}
+
+bool frame_is_intra(const Recording& recording, size_t k) {
+  if (kinds_known(recording)) return (recording.frame_kinds[k] & kFrameIntra) != 0;
+  return is_intra_slice(slice_of(recording, k));
+}
+
 ActivityProfile activity_from_sizes(const std::vector<double>& times,
                                     const std::vector<int64_t>& sizes,
                                     const std::vector<bool>& key, double duration) {
@@ -172,20 +192,16 @@ ActivityProfile measure_activity(const Recording& recording) {
   std::vector<double> times;
   std::vector<int64_t> sizes;
   std::vector<bool> key;
-  // The index's own reading of each slice where it has one: the slices'
-  // bytes are then not touched, and a mapped recording's pages stay out of
-  // memory however often it is measured.
-  const bool kinds = recording.frame_kinds.size() >= recording.frames.size();
+  // Sizes and the index's reading of each slice: a mapped recording's pages
+  // stay out of memory however often it is measured.
   for (size_t k = 0; k < recording.frames.size() && k < recording.frame_times.size(); ++k) {
-    const NalUnit& slice = recording.units[static_cast<size_t>(recording.frames[k])];
-    const bool starts = kinds ? (recording.frame_kinds[k] & kFrameStartsPicture) != 0 : starts_picture(slice);
-    if (k == 0 || starts) {
+    if (k == 0 || frame_starts_picture(recording, k)) {
       times.push_back(recording.frame_times[k]);
       sizes.push_back(0);
       key.push_back(false);
     }
-    sizes.back() += slice.size;
-    if (kinds ? (recording.frame_kinds[k] & kFrameIntra) != 0 : is_intra_slice(slice)) key.back() = true;
+    sizes.back() += slice_of(recording, k).size;
+    if (frame_is_intra(recording, k)) key.back() = true;
   }
   return activity_from_sizes(times, sizes, key, recording_duration(recording));
 }

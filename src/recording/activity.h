@@ -122,3 +122,9 @@ std::optional<double> previous_activity_start(const std::vector<ActivityStretch>
 // slice, or a slice whose slice_type is I or SI. Reads two Exp-Golomb numbers
 // of the slice header within the unit's bytes; false when they do not fit.
 bool is_intra_slice(const NalUnit& slice);
+
+// Whether frame-list entry k starts its picture / is an intra slice: from
+// what the index read as it walked (no mapped page touched), else from the
+// slice's own bytes.
+bool frame_starts_picture(const Recording& recording, size_t k);
+bool frame_is_intra(const Recording& recording, size_t k);

@@ -174,11 +174,6 @@ bool accept_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, co
   return true;
 }
 
-bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
-                       uint64_t now_ms, DepacketizerState& state, const NalSinks& sinks) {
-  return take_datagram(udp, data, size, from, now_ms, udp_picture_sink(state, sinks));
-}
-
 void send_receiver_report(UdpTransport& udp) {
   udp.last_report_ms = net_now_ms();
   if (net_address_port(udp.server_rtcp) == 0) return;

@@ -82,14 +82,6 @@ void adopt_udp_transport_answer(UdpTransport& udp, const std::string& head, cons
 // from the first one when the SETUP answer named none).
 bool accept_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from);
 
-// Takes one datagram as if it had come on the RTP port at `now_ms`: when
-// accepted, puts it in the reordering window and depacketises every packet
-// that is then ready, in order, telling the depacketiser of losses (with
-// `state.whole_pictures` set, as in receive_udp_turn). True when accepted (a
-// sign of life).
-bool take_udp_datagram(UdpTransport& udp, const uint8_t* data, size_t size, const NetAddress& from,
-                       uint64_t now_ms, DepacketizerState& state, const NalSinks& sinks);
-
 // One turn of receiving: waits at most the RTP socket's receive time-out (less
 // while the window waits at a gap) for a datagram, then takes in every one
 // already queued (at most kMaxDatagramsPerTurn) without waiting again, handing

@@ -12,6 +12,7 @@
 #include "draw/sdl_handles.h"
 #include "draw/text.h"
 #include "platform/files.h"
+#include "recording/folder_order.h"
 
 namespace {
 
@@ -42,16 +43,6 @@ void clear_screen(SDL_Renderer* renderer) {
 
 void draw_centred_text(SDL_Renderer* renderer, int w, int top, const char* text, int scale) {
   draw_text(renderer, (w - text_width(text, scale)) / 2, top, text, scale);
-}
-
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string file_name_of(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 void convert_one(BatchJob& job, const std::atomic<bool>& cancel, bool sound) {
