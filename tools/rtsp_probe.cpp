@@ -58,6 +58,7 @@ struct ProbeSound {
   bool plays = false;
   std::string note;           // why there is no sound, when the stream has some
   uint64_t units = 0;
+  uint64_t units_not_decoded = 0;  // the decoder refused them
   uint64_t samples = 0;       // per channel
   std::vector<int16_t> buffer;
 };
@@ -157,7 +158,10 @@ void take_sound(StreamReceiver& receiver, ProbeSound& sound, LiveRecorder& recor
   ++sound.units;
   sound.buffer.clear();
   const int frames = decode_sound_unit(sound.decoder, unit, size, sound.buffer);
-  if (frames <= 0) return;
+  if (frames <= 0) {
+    ++sound.units_not_decoded;
+    return;
+  }
   sound.samples += static_cast<uint64_t>(frames);
   const bool as_received =
       sound.decoder.codec == SoundCodec::pcma && sound.decoder.rate == 8000 && sound.decoder.channels == 1;
@@ -239,6 +243,9 @@ void print_sound(const RtspSession& session, const ProbeSound& sound) {
     std::printf("Sound: %s %d Hz, %llu samples decoded\n", sound_codec_name(session.sound.codec),
                 sound.decoder.rate, static_cast<unsigned long long>(sound.samples));
     if (sound.decoder.channels > 1) std::printf("Sound channels: %d\n", sound.decoder.channels);
+    if (sound.units_not_decoded > 0)
+      std::printf("Sound units: %llu, %llu not decoded\n", static_cast<unsigned long long>(sound.units),
+                  static_cast<unsigned long long>(sound.units_not_decoded));
   } else if (!sound.note.empty()) {
     std::printf("Sound: none played (%s)\n", sound.note.c_str());
   } else {
@@ -354,6 +361,10 @@ int main(int argc, char** argv) {
   const bool recorded = print_recording(recorder);
   if (decoder.pictures == 0) {
     std::printf("ERR: no picture was decoded\n");
+    return 1;
+  }
+  if (sound.units > 0 && sound.samples == 0) {
+    std::printf("ERR: the sound came but none of it decoded\n");
     return 1;
   }
   return recorded ? 0 : 1;

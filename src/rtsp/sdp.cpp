@@ -204,6 +204,12 @@ SdpSound sdp_sound(const std::string& sdp) {
     unplayable(sound, "sound without a clock rate (" + sound.encoding + ")");
     return sound;
   }
+  // Every rate a camera's sound uses lies well inside this; anything beyond is
+  // not sound we can play, and sizes reckoned from it would overflow.
+  if (sound.clock_rate < 1000 || sound.clock_rate > 192000) {
+    unplayable(sound, "sound at " + std::to_string(sound.clock_rate) + " Hz");
+    return sound;
+  }
   const std::string fmtp = line_value(section, "a=fmtp:" + type + " ");
   if (equals_ignoring_case(sound.encoding, "PCMA")) {
     sound.codec = SoundCodec::pcma;

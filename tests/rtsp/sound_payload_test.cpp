@@ -103,6 +103,9 @@ TEST(SdpSound, TheSoundSectionInEitherOrder) {
       {"a map for another type only", "m=audio 0 RTP/AVP 97\r\na=rtpmap:98 PCMA/8000\r\n", SoundCodec::unsupported,
        0, 1, ""},
       {"many channels", "m=audio 0 RTP/AVP 96\r\na=rtpmap:96 PCMA/8000/12\r\n", SoundCodec::unsupported, 8000, 12, ""},
+      {"a rate past any sound's", "m=audio 0 RTP/AVP 96\r\na=rtpmap:96 PCMA/2147483647\r\n", SoundCodec::unsupported,
+       0, 1, ""},
+      {"a rate below any sound's", "m=audio 0 RTP/AVP 96\r\na=rtpmap:96 PCMA/10\r\n", SoundCodec::unsupported, 0, 1, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
