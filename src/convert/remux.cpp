@@ -450,7 +450,9 @@ bool add_sound(Conversion& c, const StreamItem& item) {
     c.waiting_for_origin.push_back({item.timestamp, {item.data, item.data + item.size}});
     c.waiting_samples += static_cast<int64_t>(item.size);
     while (c.waiting_samples > kMaxHeldSoundSamples && c.waiting_for_origin.size() > 1) {
-      c.waiting_samples -= static_cast<int64_t>(c.waiting_for_origin.front().second.size());
+      const auto dropped = static_cast<int64_t>(c.waiting_for_origin.front().second.size());
+      c.waiting_samples -= dropped;
+      c.result->sound_samples_without_pictures += dropped;
       c.waiting_for_origin.erase(c.waiting_for_origin.begin());
     }
     return true;
@@ -881,8 +883,17 @@ bool read_stretch_head(const std::vector<std::string>& inputs, const RemuxStretc
   return true;
 }
 
+// Sound still waiting for a clock when its recording ended: that recording
+// held no picture or header, so nothing says where the sound belongs.
+void leave_out_waiting_sound(Conversion& c) {
+  c.result->sound_samples_without_pictures += c.waiting_samples;
+  c.waiting_for_origin.clear();
+  c.waiting_samples = 0;
+}
+
 // The next recording of a stretch continues where the pictures so far end.
 void continue_with_recording(Conversion& c, double stop_s) {
+  leave_out_waiting_sound(c);
   if (!c.before_first_key) {
     const double last = c.building_open ? c.building_time : c.held_time;
     c.time_offset = -(last + 1.0 / clock_rate(c.clock));
@@ -927,6 +938,7 @@ bool convert_stretch_stream(const std::vector<std::string>& inputs, const RemuxS
     continue_with_recording(c, ends && i + 1 == inputs.size() ? stretch.end_s : kNoEnd);
     if (!write_samples(c, inputs[i], {}, options, reason)) return false;
   }
+  leave_out_waiting_sound(c);
   RemuxOptions finishing = options;
   finishing.print_frame_rate = false;  // a stretch's rate says nothing about its recordings
   return finish_conversion(c, finishing, result);
@@ -1031,6 +1043,12 @@ std::string remux_notes(const RemuxResult& r) {
                     (r.skipped.size() > 1 ? " and " + plural(static_cast<int64_t>(r.skipped.size()) - 1,
                                                              "more place", "more places")
                                           : ""));
+  }
+  if (r.sound_samples_without_pictures > 0) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s",
+                  static_cast<double>(r.sound_samples_without_pictures) / kSoundSampleRate);
+    notes.push_back(std::string(seconds) + " of sound in a recording without pictures left out");
   }
   if (r.pictures_after_skipped > 0) {
     notes.push_back(plural(r.pictures_after_skipped, "picture", "pictures") +

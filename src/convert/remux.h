@@ -41,6 +41,9 @@ struct RemuxResult {
   int64_t pictures_before_first_key = 0;
   int64_t pictures_after_skipped = 0;
   std::vector<SkippedStretch> skipped;  // stretches longer than kMaxUnitBytes without a start code
+  // Sound of a following recording that held no picture or header to place
+  // it by (a stretch across recordings), left out and said so.
+  int64_t sound_samples_without_pictures = 0;
   double duration_s = 0;           // the MP4's pictures, from the first one's start to the last one's end
   int readings = 0;  // times the recording was read: 2 when its head could not tell enough
 };

@@ -296,6 +296,40 @@ TEST(StretchExport, AcrossRecordingsOfTheFolderAsOneMp4) {
   }
 }
 
+// A recording of the folder that holds sound but no picture (a camera that
+// lost its picture for a while): nothing places a stretch in it, so the
+// export says so and writes nothing, rather than an MP4 whose sound is off.
+TEST(StretchExport, ARecordingWithSoundButNoPicturesIsNamedAndNothingWritten) {
+  const std::string folder = fresh_folder("stretch-sound-only");
+  const std::string names[] = {"20261201_080000.264", "20261201_080006.264", "20261201_080012.264"};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_FALSE(make_recording_file(camera_recording(6, 1000 + 6000 * static_cast<uint32_t>(i)),
+                                     folder + "/" + names[i]).empty());
+  }
+  // The middle one keeps its file header and sound blocks only.
+  const std::string middle = folder + "/" + names[1];
+  const FileBytes whole = read_file_bytes(middle);
+  ASSERT_GT(whole.size(), kFileHeaderSize);
+  const uint8_t* payload = whole.data() + kFileHeaderSize;
+  const size_t length = whole.size() - kFileHeaderSize;
+  FileBytes sound_only(whole.begin(), whole.begin() + kFileHeaderSize);
+  size_t size = 0;
+  for (size_t at = next_camera_block(payload, length, 0, &size); at != SIZE_MAX;
+       at = next_camera_block(payload, length, at + size, &size)) {
+    if (payload[at + 2] == 'A') sound_only.insert(sound_only.end(), payload + at, payload + at + size);
+  }
+  ASSERT_GT(sound_only.size(), whole.size() / 1000);
+  ASSERT_TRUE(write_bytes(middle, sound_only));
+
+  int status = -1;
+  const std::string out = run_tool("--from 4.5 --to 08:00:14.5 " + shell_quoted(folder + "/" + names[0]), &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("FAILED"), std::string::npos) << out;
+  EXPECT_NE(out.find(names[1] + ": no picture timestamps"), std::string::npos) << out;
+  for (const auto& entry : fs::directory_iterator(folder)) EXPECT_NE(entry.path().extension(), ".mp4");
+  EXPECT_TRUE(temporaries_in(folder).empty());
+}
+
 // Bad points are refused with a clear line: the command line's own mistakes
 // with the usage and status 2, points the recordings cannot hold with a
 // FAILED line and status 1; nothing is written.
